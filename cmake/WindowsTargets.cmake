@@ -1,0 +1,26 @@
+# Cross build for 32-bit Windows: static runtime, libraries from the prefix that
+# tools/setup.sh builds, tests run under Wine.
+set(TALVOREEN_DEPS_PREFIX "/var/cache/talvoreen-deps/current" CACHE PATH "Cross-built dependency prefix")
+if(NOT EXISTS "${TALVOREEN_DEPS_PREFIX}/.complete")
+  message(FATAL_ERROR "No dependency prefix at ${TALVOREEN_DEPS_PREFIX}; run tools/setup.sh first")
+endif()
+list(APPEND CMAKE_FIND_ROOT_PATH "${TALVOREEN_DEPS_PREFIX}")
+list(APPEND CMAKE_PREFIX_PATH "${TALVOREEN_DEPS_PREFIX}")
+
+add_library(tv_platform_flags INTERFACE)
+# SSE2 arithmetic: x87 extended precision would make results differ from the host build
+# (0.42 * 100 truncates to 41 there).
+target_compile_options(tv_platform_flags INTERFACE -msse2 -mfpmath=sse)
+target_compile_definitions(tv_platform_flags INTERFACE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+target_link_options(tv_platform_flags INTERFACE -static -static-libgcc -static-libstdc++)
+
+add_library(tv_windows_libs INTERFACE)
+target_link_libraries(tv_windows_libs INTERFACE
+  winhttp bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version)
+
+find_package(GTest CONFIG REQUIRED)
+
+# Tests and tools run under Wine with a prefix of their own inside the build folder.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}")
+
+set(TALVOREEN_EXE_DIR "${CMAKE_SOURCE_DIR}/Bin/launcher")

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine for CTest and the tools: wine-run.sh <build dir> <exe> [args...]
+# The build folder has its own Wine prefix (made on first use) so tests never touch the
+# user's prefix, and its own Xvfb when no display is set. tools/test.sh stops both afterwards.
+set -euo pipefail
+build="$(cd "$1" && pwd)"; shift
+
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win32
+
+start_xvfb() {
+  if [ -f "$build/xvfb.pid" ] && kill -0 "$(cat "$build/xvfb.pid")" 2>/dev/null; then return; fi
+  : >"$build/xvfb.display"
+  Xvfb -displayfd 1 -nolisten tcp -screen 0 1280x1024x24 >"$build/xvfb.display" 2>/dev/null 9>&- &
+  echo $! >"$build/xvfb.pid"
+  for _ in $(seq 200); do [ -s "$build/xvfb.display" ] && break; sleep 0.05; done
+}
+
+# Processes started below must not inherit the lock descriptor (they would hold the lock
+# for good) nor our standard output (CTest waits until every holder of its pipe is gone).
+(
+  flock 9
+  [ -n "${DISPLAY:-}" ] || start_xvfb
+  [ -n "${DISPLAY:-}" ] || export DISPLAY=":$(head -n 1 "$build/xvfb.display")"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 9>&- || true
+    wineserver -w 9>&-
+  fi
+  # One persistent server per prefix keeps each test process's start short. When it is
+  # new, the prefix's services are started here rather than by the first test.
+  if wineserver -p >/dev/null 2>&1 9>&-; then
+    wine cmd /c exit >/dev/null 2>&1 9>&- || true
+  fi
+) 9>"$build/wine-run.lock"
+
+if [ -z "${DISPLAY:-}" ] && [ -s "$build/xvfb.display" ]; then
+  export DISPLAY=":$(head -n 1 "$build/xvfb.display")"
+fi
+exec wine "$@"

@@ -1,0 +1,98 @@
+#include "launcher/files.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "launcher/handles.h"
+
+std::wstring NormalizePath(const std::wstring& path) {
+  std::wstring full;
+  if (!path.empty()) {
+    std::vector<wchar_t> buffer(260);
+    for (;;) {
+      DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+      if (length == 0) break;
+      if (length < buffer.size()) {
+        full = NormalizeSeparatorsAndDots(std::wstring(buffer.data(), length));
+        break;
+      }
+      buffer.resize(length + 1);
+    }
+  }
+  return TrimTrailingSeparators(full.empty() ? path : full);
+}
+
+std::wstring GetModulePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return std::wstring();
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    if (buffer.size() >= 32768) return std::wstring();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateDirectoryTree(const std::wstring& path) {
+  if (path.empty()) return false;
+  if (DirectoryExists(path)) return true;
+  std::wstring parent = ParentPath(path);
+  // Stop at a drive root or share root: they cannot be created.
+  if (!parent.empty() && parent != path && !(parent.size() == 2 && parent[1] == L':')) CreateDirectoryTree(parent);
+  CreateDirectoryW(path.c_str(), nullptr);
+  return DirectoryExists(path);
+}
+
+bool WriteFileAtomic(const std::wstring& path, const std::string& bytes) {
+  const std::wstring temp = path + L".tmp";
+  bool ok = false;
+  {
+    UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file.Valid()) return false;
+    ok = true;
+    size_t offset = 0;
+    while (ok && offset < bytes.size()) {
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, 1u << 24));
+      DWORD written = 0;
+      ok = WriteFile(file.Get(), bytes.data() + offset, chunk, &written, nullptr) && written == chunk;
+      offset += written;
+    }
+    ok = ok && FlushFileBuffers(file.Get());
+  }
+  ok = ok && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileW(temp.c_str());
+  return ok;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  bytes.clear();
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  size_t offset = 0;
+  while (offset < bytes.size()) {
+    DWORD read = 0;
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, 1u << 24));
+    if (!ReadFile(file.Get(), &bytes[offset], chunk, &read, nullptr)) return false;
+    if (read == 0) break;
+    offset += read;
+  }
+  bytes.resize(offset);
+  return true;
+}

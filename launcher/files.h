@@ -1,0 +1,25 @@
+// File-system helpers over the Win32 API.
+#pragma once
+
+#include <string>
+
+#include "launcher/paths.h"
+
+// Full path ("/" to "\", dots resolved, trailing separators removed while longer than 3
+// characters); the input, trimmed the same way, when the full path cannot be had.
+std::wstring NormalizePath(const std::wstring& path);
+
+std::wstring GetModulePath();  // full path of the running executable
+
+bool FileExists(const std::wstring& path);  // exists and is not a directory
+bool DirectoryExists(const std::wstring& path);
+
+// Creates the folder and every missing parent; true when it is a directory afterwards.
+bool CreateDirectoryTree(const std::wstring& path);
+
+// Writes path + ".tmp" fresh and unshared, flushes it and moves it over path with
+// write-through. On any failure the ".tmp" file is removed and false is returned.
+bool WriteFileAtomic(const std::wstring& path, const std::string& bytes);
+
+// The whole file, or false when it cannot be opened or read.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);

@@ -1,0 +1,13 @@
+// Jobs without a window: `--headless <job>` reports on standard output and ends the
+// process with the job's exit code.
+#pragma once
+
+#include <string>
+
+#include "launcher/options.h"
+
+// The text + LF as UTF-8 in one write to standard output; nothing when there is no
+// standard output handle (a GUI process started without redirection).
+void WriteConsoleLine(const std::wstring& text);
+
+int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job);

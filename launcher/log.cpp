@@ -1,0 +1,80 @@
+#include "launcher/log.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "launcher/files.h"
+#include "launcher/handles.h"
+#include "launcher/text.h"
+
+namespace {
+
+std::string LinePrefix() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  char prefix[48];
+  std::snprintf(prefix, sizeof(prefix), "%04u-%02u-%02u %02u:%02u:%02u [%lu] ", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(GetCurrentProcessId()));
+  return prefix;
+}
+
+}  // namespace
+
+void LogFile::SetDirectory(const std::wstring& folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (folder.empty()) return;
+  CreateDirectoryTree(folder);
+  if (!DirectoryExists(folder)) return;
+  path_ = JoinPath(folder, kLogFileName);
+  for (const std::string& line : pending_) AppendLocked(line);
+  pending_.clear();
+}
+
+void LogFile::Line(const std::wstring& text) {
+  std::string line = LinePrefix() + Utf8FromWide(text) + "\r\n";
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!path_.empty()) {
+    AppendLocked(line);
+  } else if (pending_.size() < kMaxPendingLines) {
+    pending_.push_back(std::move(line));
+  }
+}
+
+std::wstring LogFile::Path() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return path_;
+}
+
+void LogFile::AppendLocked(const std::string& line) {
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &info) &&
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > kRotateAbove) MoveFileExW(path_.c_str(), (path_ + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  // Opened per line, append-only and fully shared, so that other launcher processes
+  // working on the same folder can interleave whole lines.
+  UniqueHandle file(CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return;
+  // Windows appends through such a handle atomically; Wine seeks and writes, so two
+  // processes can land on the same offset. A byte-range lock far past any real log size
+  // serialises the writers there; where the lock is refused the append goes ahead as is.
+  OVERLAPPED region{};
+  region.Offset = 0xFFFFFFF0u;
+  region.OffsetHigh = 0x7FFFFFFFu;
+  const bool locked = LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region);
+  DWORD written = 0;
+  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (locked) UnlockFileEx(file.Get(), 0, 1, 0, &region);
+}
+
+LogFile& ProcessLog() {
+  static LogFile log;
+  return log;
+}
+
+void LogLine(const std::wstring& text) { ProcessLog().Line(text); }
+
+void SetLogDirectory(const std::wstring& folder) { ProcessLog().SetDirectory(folder); }

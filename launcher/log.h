@@ -1,0 +1,38 @@
+// The diagnostic log "TALVOREEN\logs\launcher.log" of an install folder, shared by every
+// launcher process working on that folder. Lines logged before the folder is known are kept
+// in memory (at most 500) and written out when it is set.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+inline constexpr const wchar_t* kLogFolder = L"TALVOREEN\\logs";
+inline constexpr const wchar_t* kLogFileName = L"launcher.log";
+
+class LogFile {
+ public:
+  static constexpr size_t kMaxPendingLines = 500;
+  static constexpr unsigned long long kRotateAbove = 2097152;  // bytes; exactly this size stays
+
+  // Creates the folder if needed; when it exists, later lines go to its "launcher.log" and
+  // the pending lines are written out first.
+  void SetDirectory(const std::wstring& folder);
+
+  // Timestamps and appends one line; never fails towards the caller.
+  void Line(const std::wstring& text);
+
+  std::wstring Path();
+
+ private:
+  void AppendLocked(const std::string& line);
+
+  std::mutex mutex_;
+  std::wstring path_;
+  std::vector<std::string> pending_;
+};
+
+LogFile& ProcessLog();
+
+void LogLine(const std::wstring& text);
+void SetLogDirectory(const std::wstring& folder);

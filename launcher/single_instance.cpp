@@ -1,0 +1,34 @@
+#include "launcher/single_instance.h"
+
+#include <algorithm>
+
+void SendLinkToWindow(HWND window, const std::wstring& link) {
+  const std::wstring text = link.substr(0, kMaxForwardedLinkChars);
+  COPYDATASTRUCT data{};
+  data.dwData = kLinkCopyDataMagic;
+  data.cbData = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+  data.lpData = const_cast<wchar_t*>(text.c_str());
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK | SMTO_ABORTIFHUNG, 5000,
+                      &result);
+}
+
+bool ReadForwardedLink(const COPYDATASTRUCT* data, std::wstring& link) {
+  if (!data || data->dwData != kLinkCopyDataMagic || !data->lpData) return false;
+  // Never trust the sender's terminator: read at most cbData bytes and stop at a NUL.
+  const size_t chars = std::min<size_t>(data->cbData / sizeof(wchar_t), kMaxForwardedLinkChars + 1);
+  const auto* text = static_cast<const wchar_t*>(data->lpData);
+  size_t length = 0;
+  while (length < chars && text[length] != L'\0') ++length;
+  link.assign(text, std::min(length, kMaxForwardedLinkChars));
+  return true;
+}
+
+bool HandOverToRunningWindow(const std::wstring* link) {
+  HWND window = FindWindowW(kWindowClassName, nullptr);
+  if (!window) return false;
+  if (link) SendLinkToWindow(window, *link);
+  ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
+  SetForegroundWindow(window);
+  return true;
+}

@@ -1,0 +1,21 @@
+// Text conversion and comparison shared by every layer. Portable: on Windows wchar_t holds
+// UTF-16, elsewhere UTF-32; both are handled so that parsers can be tested on the host.
+#pragma once
+
+#include <string>
+
+// Invalid input becomes U+FFFD, as the system converters do without strict flags.
+std::string Utf8FromWide(const std::wstring& text);
+std::wstring WideFromUtf8(const std::string& text);
+std::wstring WideFromUtf8(const char* data, size_t size);
+
+// Ordinal, case-insensitive (ASCII letters fold; on Windows the system's ordinal table).
+bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b);
+
+// Plain decimal without grouping, the way every count is shown.
+std::wstring DecimalText(long long value);
+std::wstring DecimalText(unsigned long long value);
+
+// Leading-digit parse in the manner of _wtoi: optional blanks and sign, then digits;
+// nothing parsable gives 0, values beyond the int range saturate.
+int ParseIntLikeWtoi(const std::wstring& text);

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include "launcher/files.h"
+#include "launcher/options.h"
+#include "launcher/registry.h"
+#include "launcher/version.h"
+#include "system/install.h"
+#include "tests/support/test_support.h"
+
+using testing_support::ReadBytes;
+using testing_support::RegistryValueGuard;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+
+namespace {
+
+TEST(NormalizePath, MakesFullPathsWithoutTrailingSeparators) {
+  TempDir dir;
+  EXPECT_EQ(NormalizePath(dir.Path() + L"/sub//x/../y/"), dir.Path() + L"\\sub\\y");
+  EXPECT_EQ(NormalizePath(L"C:\\"), L"C:\\");
+  EXPECT_EQ(NormalizePath(L"C:/Games/"), L"C:\\Games");
+  EXPECT_EQ(NormalizePath(L""), L"");
+
+  wchar_t cwd[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, cwd);
+  SetCurrentDirectoryW(dir.Path().c_str());
+  EXPECT_EQ(NormalizePath(L"rel\\.\\dir\\"), dir.Path() + L"\\rel\\dir");
+  SetCurrentDirectoryW(cwd);
+
+  // Longer than MAX_PATH: the buffer has to grow.
+  std::wstring longPath = L"C:\\" + std::wstring(300, L'a') + L"\\b";
+  EXPECT_EQ(NormalizePath(longPath), longPath);
+}
+
+TEST(FileChecks, TellFilesFromFolders) {
+  TempDir dir;
+  ASSERT_TRUE(WriteBytes(dir.Join(L"f.txt"), "x"));
+  EXPECT_TRUE(FileExists(dir.Join(L"f.txt")));
+  EXPECT_FALSE(DirectoryExists(dir.Join(L"f.txt")));
+  EXPECT_TRUE(DirectoryExists(dir.Path()));
+  EXPECT_FALSE(FileExists(dir.Path()));
+  EXPECT_FALSE(FileExists(dir.Join(L"missing")));
+  EXPECT_TRUE(CreateDirectoryTree(dir.Join(L"a\\b\\c")));
+  EXPECT_TRUE(DirectoryExists(dir.Join(L"a\\b\\c")));
+  EXPECT_FALSE(CreateDirectoryTree(dir.Join(L"f.txt\\below")));  // a file stands in the way
+}
+
+TEST(WriteFileAtomic, ReplacesTheTargetAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::wstring path = dir.Join(L"state.json");
+  ASSERT_TRUE(WriteBytes(path, "old contents that are longer"));
+  ASSERT_TRUE(WriteFileAtomic(path, "new"));
+  EXPECT_EQ(ReadBytes(path), "new");
+  EXPECT_FALSE(FileExists(path + L".tmp"));
+
+  std::string big(5 * 1024 * 1024 + 3, 'z');
+  ASSERT_TRUE(WriteFileAtomic(path, big));
+  EXPECT_EQ(ReadBytes(path), big);
+  ASSERT_TRUE(WriteFileAtomic(path, ""));
+  EXPECT_EQ(ReadBytes(path), "");
+}
+
+TEST(WriteFileAtomic, FailureKeepsTheOldFileAndCleansUp) {
+  TempDir dir;
+  EXPECT_FALSE(WriteFileAtomic(dir.Join(L"missing-folder\\x.json"), "data"));
+
+  // The target is held open without delete sharing, so the final move must fail.
+  const std::wstring path = dir.Join(L"locked.json");
+  ASSERT_TRUE(WriteBytes(path, "keep"));
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(WriteFileAtomic(path, "replacement"));
+  CloseHandle(held);
+  EXPECT_EQ(ReadBytes(path), "keep");
+  EXPECT_FALSE(FileExists(path + L".tmp"));
+
+  // A folder where the file should be.
+  ASSERT_TRUE(CreateDirectoryW(dir.Join(L"folder.json").c_str(), nullptr));
+  EXPECT_FALSE(WriteFileAtomic(dir.Join(L"folder.json"), "x"));
+  EXPECT_FALSE(FileExists(dir.Join(L"folder.json.tmp")));
+}
+
+TEST(Registry, StringValuesOnly) {
+  const std::wstring key = L"Software\\Talvoreen\\LauncherTests";
+  EXPECT_EQ(ReadRegistryString(key + L"\\Missing", L"x"), L"");
+  ASSERT_TRUE(WriteRegistryString(key + L"\\Deep\\Er", L"Text", L"Çalışma klasörü"));
+  EXPECT_EQ(ReadRegistryString(key + L"\\Deep\\Er", L"Text"), L"Çalışma klasörü");
+  ASSERT_TRUE(WriteRegistryString(key, L"Empty", L""));
+  EXPECT_EQ(ReadRegistryString(key, L"Empty"), L"");
+
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr),
+            ERROR_SUCCESS);
+  DWORD number = 7;
+  RegSetValueExW(handle, L"Number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof(number));
+  const wchar_t expand[] = L"%TEMP%";
+  RegSetValueExW(handle, L"Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand), sizeof(expand));
+  const wchar_t unterminated[] = {L'a', L'b', L'c'};
+  RegSetValueExW(handle, L"Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated), sizeof(unterminated));
+  RegCloseKey(handle);
+  EXPECT_EQ(ReadRegistryString(key, L"Number"), L"");
+  EXPECT_EQ(ReadRegistryString(key, L"Expand"), L"");
+  EXPECT_EQ(ReadRegistryString(key, L"Unterminated"), L"abc");
+
+  EXPECT_TRUE(DeleteRegistryValue(key, L"Number"));
+  EXPECT_FALSE(DeleteRegistryValue(key, L"Number"));
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+}
+
+TEST(Registry, SelectedServerIsStoredAsItsKey) {
+  RegistryValueGuard guard(kLauncherRegistryKey, kSelectedServerValue);
+  WriteSelectedServer(2);
+  EXPECT_EQ(ReadRegistryString(kLauncherRegistryKey, kSelectedServerValue), L"meridian");
+  EXPECT_EQ(ReadSelectedServer(), 2);
+  WriteRegistryString(kLauncherRegistryKey, kSelectedServerValue, L"Meridian");
+  EXPECT_EQ(ReadSelectedServer(), -1);
+  WriteSelectedServer(7);  // out of range: nothing written
+  EXPECT_EQ(ReadRegistryString(kLauncherRegistryKey, kSelectedServerValue), L"Meridian");
+}
+
+TEST(InstallFolder, RecognisedByGameOrStateFile) {
+  TempDir dir;
+  EXPECT_FALSE(IsInstallFolder(L""));
+  EXPECT_FALSE(IsInstallFolder(dir.Path()));
+  ASSERT_TRUE(CreateDirectoryW(dir.Join(L"Talvoreen.exe").c_str(), nullptr));  // a folder does not count
+  EXPECT_FALSE(IsInstallFolder(dir.Path()));
+  ASSERT_TRUE(CreateDirectoryTree(dir.Join(L".talvoreen")));
+  ASSERT_TRUE(WriteBytes(dir.Join(L".talvoreen\\installed.json"), "{}"));
+  EXPECT_TRUE(IsInstallFolder(dir.Path()));
+
+  TempDir game;
+  ASSERT_TRUE(WriteBytes(game.Join(L"Talvoreen.exe"), "MZ"));
+  EXPECT_TRUE(IsInstallFolder(game.Path()));
+}
+
+TEST(InstallFolder, RegisteredFolderMustStillHoldSomething) {
+  RegistryValueGuard guard(kLauncherRegistryKey, kInstallDirValue);
+  TempDir dir;
+  WriteRegistryString(kLauncherRegistryKey, kInstallDirValue, dir.Path());
+  EXPECT_EQ(RegisteredInstallDir(), L"");
+  ASSERT_TRUE(WriteBytes(dir.Join(kLauncherExeName), "MZ"));
+  EXPECT_EQ(RegisteredInstallDir(), dir.Path());
+
+  // FindExistingInstall normalises what the registry holds.
+  WriteRegistryString(kLauncherRegistryKey, kInstallDirValue, dir.Path() + L"\\.\\");
+  EXPECT_EQ(FindExistingInstall(), dir.Path());
+  DeleteRegistryValue(kLauncherRegistryKey, kInstallDirValue);
+  EXPECT_EQ(RegisteredInstallDir(), L"");
+}
+
+TEST(DevelopmentTree, RealFilesDecide) {
+  TempDir tree;
+  ASSERT_TRUE(CreateDirectoryTree(tree.Join(L"Bin\\launcher")));
+  const std::wstring exe = tree.Join(L"Bin\\launcher\\Talvoreen Launcher.exe");
+  EXPECT_FALSE(IsDevelopmentTree(exe, &FileExists));
+  ASSERT_TRUE(CreateDirectoryW(tree.Join(L"premake5.lua").c_str(), nullptr));  // a folder does not count
+  EXPECT_FALSE(IsDevelopmentTree(exe, &FileExists));
+  RemoveDirectoryW(tree.Join(L"premake5.lua").c_str());
+  ASSERT_TRUE(WriteBytes(tree.Join(L"premake5.lua"), "-- build"));
+  EXPECT_TRUE(IsDevelopmentTree(exe, &FileExists));
+}
+
+}  // namespace

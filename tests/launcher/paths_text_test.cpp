@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "launcher/paths.h"
+#include "launcher/text.h"
+
+namespace {
+
+TEST(JoinPath, AddsOneSeparatorAndTurnsSlashes) {
+  EXPECT_EQ(JoinPath(L"C:\\a", L"b/c"), L"C:\\a\\b\\c");
+  EXPECT_EQ(JoinPath(L"C:\\a\\", L"b"), L"C:\\a\\b");
+  EXPECT_EQ(JoinPath(L"C:/a/", L"b"), L"C:/a/b");
+  EXPECT_EQ(JoinPath(L"", L"TALVOREEN/logs"), L"TALVOREEN\\logs");
+  EXPECT_EQ(JoinPath(L"C:\\a", L""), L"C:\\a\\");
+}
+
+TEST(ParentPath, TextBeforeTheLastSeparator) {
+  EXPECT_EQ(ParentPath(L"C:\\a\\b.exe"), L"C:\\a");
+  EXPECT_EQ(ParentPath(L"C:/a/b"), L"C:/a");
+  EXPECT_EQ(ParentPath(L"C:\\"), L"C:");
+  EXPECT_EQ(ParentPath(L"name"), L"");
+  EXPECT_EQ(FileNamePart(L"C:\\a\\b.exe"), L"b.exe");
+}
+
+TEST(NormalizeSeparatorsAndDots, ResolvesSegmentsButKeepsRoots) {
+  EXPECT_EQ(NormalizeSeparatorsAndDots(L"C:/a//b/./c/../d"), L"C:\\a\\b\\d");
+  EXPECT_EQ(NormalizeSeparatorsAndDots(L"C:\\..\\.."), L"C:\\");
+  EXPECT_EQ(NormalizeSeparatorsAndDots(L"C:\\a\\..\\"), L"C:\\");
+  EXPECT_EQ(NormalizeSeparatorsAndDots(L"\\\\server\\share\\x\\..\\y"), L"\\\\server\\share\\y");
+  EXPECT_EQ(NormalizeSeparatorsAndDots(L"\\\\?\\C:\\a\\..\\b"), L"\\\\?\\C:\\b");
+  EXPECT_EQ(NormalizeSeparatorsAndDots(L"C:\\a\\b\\"), L"C:\\a\\b\\");
+}
+
+TEST(TrimTrailingSeparators, StopsAtThreeCharacters) {
+  EXPECT_EQ(TrimTrailingSeparators(L"C:\\"), L"C:\\");
+  EXPECT_EQ(TrimTrailingSeparators(L"C:\\a\\\\//"), L"C:\\a");
+  EXPECT_EQ(TrimTrailingSeparators(L"ab\\/"), L"ab\\");
+}
+
+TEST(Utf8, RoundTripsTurkishAndAstralText) {
+  const std::wstring turkish = L"Yanıt yarım geldi; ĞÜŞİÖÇ ğüşıöç";
+  const std::string utf8 = Utf8FromWide(turkish);
+  EXPECT_EQ(utf8, "Yan\xC4\xB1t yar\xC4\xB1m geldi; \xC4\x9E\xC3\x9C\xC5\x9E\xC4\xB0\xC3\x96\xC3\x87 "
+                  "\xC4\x9F\xC3\xBC\xC5\x9F\xC4\xB1\xC3\xB6\xC3\xA7");
+  EXPECT_EQ(WideFromUtf8(utf8), turkish);
+  const std::string emoji = "\xF0\x9F\x8E\xAE";  // U+1F3AE
+  EXPECT_EQ(Utf8FromWide(WideFromUtf8(emoji)), emoji);
+}
+
+TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
+  EXPECT_EQ(WideFromUtf8(std::string("a\xFF" "b")), L"a\uFFFDb");
+  EXPECT_EQ(WideFromUtf8(std::string("\xC0\x80")), L"\uFFFD");          // overlong NUL
+  EXPECT_EQ(WideFromUtf8(std::string("\xED\xA0\x80")), L"\uFFFD");      // encoded surrogate
+  EXPECT_EQ(WideFromUtf8(std::string("x\xE2\x82")), L"x\uFFFD");        // truncated at the end
+  EXPECT_EQ(WideFromUtf8(std::string("\xE2\x82" "A")), L"\uFFFD" L"A");  // truncated in the middle
+  EXPECT_EQ(WideFromUtf8(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+}
+
+TEST(EqualsIgnoreCase, FoldsLettersOnly) {
+  EXPECT_TRUE(EqualsIgnoreCase(L"C:\\Bin\\Launcher", L"c:\\bin\\LAUNCHER"));
+  EXPECT_FALSE(EqualsIgnoreCase(L"abc", L"abd"));
+  EXPECT_FALSE(EqualsIgnoreCase(L"abc", L"abcd"));
+  EXPECT_TRUE(EqualsIgnoreCase(L"", L""));
+}
+
+}  // namespace

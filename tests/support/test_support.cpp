@@ -1,0 +1,173 @@
+#include "tests/support/test_support.h"
+
+#include <shellapi.h>
+
+#include "launcher/files.h"
+#include "launcher/handles.h"
+#include "launcher/registry.h"
+#include "launcher/text.h"
+
+namespace testing_support {
+
+TempDir::TempDir() {
+  wchar_t base[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH, base);
+  static LONG counter = 0;
+  for (;;) {
+    std::wstring candidate = JoinPath(base, L"tvtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                                std::to_wstring(InterlockedIncrement(&counter)));
+    if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+      path_ = NormalizePath(candidate);
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+std::wstring TempDir::Join(const std::wstring& relative) const { return JoinPath(path_, relative); }
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(JoinPath(path, L"*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = JoinPath(path, name);
+      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!file.Valid()) return false;
+  DWORD written = 0;
+  return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  return quoted + L"\"";
+}
+
+namespace {
+
+std::wstring CommandLineOf(const std::wstring& exe, const std::vector<std::wstring>& args) {
+  std::wstring line = QuoteArgument(exe);
+  for (const auto& arg : args) line += L" " + QuoteArgument(arg);
+  return line;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
+                         const std::wstring& workingDir) {
+  ProcessResult result;
+  SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return result;
+  UniqueHandle reader(readEnd), writer(writeEnd);
+  SetHandleInformation(reader.Get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = writer.Get();
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION pi{};
+  std::wstring line = CommandLineOf(exe, args);
+  if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                      workingDir.empty() ? nullptr : workingDir.c_str(), &si, &pi)) {
+    return result;
+  }
+  result.started = true;
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  writer.Reset();
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(reader.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) result.output.append(buffer, read);
+  WaitForSingleObject(process.Get(), INFINITE);
+  GetExitCodeProcess(process.Get(), &result.exitCode);
+  return result;
+}
+
+HANDLE StartProcess(const std::wstring& exe, const std::vector<std::wstring>& args) {
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  std::wstring line = CommandLineOf(exe, args);
+  if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+  CloseHandle(pi.hThread);
+  return pi.hProcess;
+}
+
+std::wstring LauncherExePath() {
+  return NormalizePath(JoinPath(WideFromUtf8(TALVOREEN_SOURCE_DIR_WINE), L"Bin\\launcher\\Talvoreen Launcher.exe"));
+}
+
+std::wstring SelfExePath() { return GetModulePath(); }
+
+ProcessResult RunChild(const std::string& role, const std::vector<std::wstring>& args) {
+  std::vector<std::wstring> all = {L"--child", WideFromUtf8(role)};
+  all.insert(all.end(), args.begin(), args.end());
+  return RunProcess(SelfExePath(), all);
+}
+
+HANDLE StartChild(const std::string& role, const std::vector<std::wstring>& args) {
+  std::vector<std::wstring> all = {L"--child", WideFromUtf8(role)};
+  all.insert(all.end(), args.begin(), args.end());
+  return StartProcess(SelfExePath(), all);
+}
+
+std::map<std::string, ChildRole>& ChildRoles() {
+  static std::map<std::string, ChildRole> roles;
+  return roles;
+}
+
+RegistryValueGuard::RegistryValueGuard(std::wstring key, std::wstring name) : key_(std::move(key)), name_(std::move(name)) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_QUERY_VALUE, &handle) == ERROR_SUCCESS) {
+    existed_ = RegQueryValueExW(handle, name_.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+  }
+  if (existed_) value_ = ReadRegistryString(key_, name_);
+}
+
+RegistryValueGuard::~RegistryValueGuard() {
+  if (existed_) {
+    WriteRegistryString(key_, name_, value_);
+  } else {
+    DeleteRegistryValue(key_, name_);
+  }
+}
+
+}  // namespace testing_support

@@ -1,0 +1,77 @@
+// Helpers for the Windows tests: temporary folders, child processes, the launcher under test.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh folder under %TEMP%, removed with everything in it at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& Path() const { return path_; }
+  std::wstring Join(const std::wstring& relative) const;
+
+ private:
+  std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+
+struct ProcessResult {
+  bool started = false;
+  DWORD exitCode = 0;
+  std::string output;  // standard output, as bytes
+};
+
+// Runs a program with standard output captured; waits for it to end.
+ProcessResult RunProcess(const std::wstring& exe, const std::vector<std::wstring>& args,
+                         const std::wstring& workingDir = L"");
+
+// Starts a program and returns its process handle without waiting (caller closes it).
+HANDLE StartProcess(const std::wstring& exe, const std::vector<std::wstring>& args);
+
+std::wstring QuoteArgument(const std::wstring& arg);
+
+// The launcher built from this tree, "Bin\launcher\Talvoreen Launcher.exe".
+std::wstring LauncherExePath();
+
+// The running test executable; with RunChild it runs one of the roles below in a new process.
+std::wstring SelfExePath();
+ProcessResult RunChild(const std::string& role, const std::vector<std::wstring>& args);
+HANDLE StartChild(const std::string& role, const std::vector<std::wstring>& args);
+
+// Code a test runs in a child process of its own: `TV_CHILD_ROLE(name) { ...; return code; }`.
+using ChildRole = std::function<int(const std::vector<std::wstring>& args)>;
+std::map<std::string, ChildRole>& ChildRoles();
+struct ChildRoleRegistrar {
+  ChildRoleRegistrar(const char* name, ChildRole role) { ChildRoles()[name] = std::move(role); }
+};
+
+// Saves a registry value of HKEY_CURRENT_USER and puts it back at the end of the scope.
+class RegistryValueGuard {
+ public:
+  RegistryValueGuard(std::wstring key, std::wstring name);
+  ~RegistryValueGuard();
+
+ private:
+  std::wstring key_, name_, value_;
+  bool existed_ = false;
+};
+
+}  // namespace testing_support
+
+#define TV_CHILD_ROLE(name)                                                                        \
+  static int TvChildRole_##name(const std::vector<std::wstring>& args);                            \
+  static ::testing_support::ChildRoleRegistrar tv_child_role_registrar_##name(#name, TvChildRole_##name); \
+  static int TvChildRole_##name(const std::vector<std::wstring>& args)

@@ -1,0 +1,2 @@
+// mingw spells this header in lower case.
+#include <wbemidl.h>
