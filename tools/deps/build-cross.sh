@@ -89,8 +89,6 @@ build_cross_deps() {
     as_root ln -sfn "$prefix" "$deps_root/current"
     return
   fi
-  as_root mkdir -p "$deps_root"
-  as_root chown "$(id -u):$(id -g)" "$deps_root"
   rm -rf "$prefix"
   work="$(mktemp -d)"
   trap 'rm -rf "$work"' EXIT
@@ -105,4 +103,9 @@ build_cross_deps() {
   log "cross prefix ready: $prefix"
 }
 
+as_root mkdir -p "$deps_root"
+as_root chown "$(id -u):$(id -g)" "$deps_root"
+# Several checkouts of the project may set up at the same time; one builds, the others wait.
+exec 7>"$deps_root/.lock"
+flock 7
 build_cross_deps
