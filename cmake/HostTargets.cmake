@@ -7,3 +7,8 @@ endif()
 
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(JSONC REQUIRED IMPORTED_TARGET json-c)
+add_library(tv_jsonc INTERFACE)
+target_link_libraries(tv_jsonc INTERFACE PkgConfig::JSONC)

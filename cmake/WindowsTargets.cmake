@@ -11,12 +11,12 @@ add_library(tv_platform_flags INTERFACE)
 # SSE2 arithmetic: x87 extended precision would make results differ from the host build
 # (0.42 * 100 truncates to 41 there).
 target_compile_options(tv_platform_flags INTERFACE -msse2 -mfpmath=sse)
-target_compile_definitions(tv_platform_flags INTERFACE UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+target_compile_definitions(tv_platform_flags INTERFACE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 target_link_options(tv_platform_flags INTERFACE -static -static-libgcc -static-libstdc++)
 
 add_library(tv_windows_libs INTERFACE)
 target_link_libraries(tv_windows_libs INTERFACE
-  winhttp bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version)
+  winhttp ws2_32 bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version)
 
 find_package(GTest CONFIG REQUIRED)
 
@@ -24,3 +24,7 @@ find_package(GTest CONFIG REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}")
 
 set(TALVOREEN_EXE_DIR "${CMAKE_SOURCE_DIR}/Bin/launcher")
+
+add_library(tv_jsonc INTERFACE)
+target_include_directories(tv_jsonc INTERFACE "${TALVOREEN_DEPS_PREFIX}/include")
+target_link_libraries(tv_jsonc INTERFACE "${TALVOREEN_DEPS_PREFIX}/lib/libjson-c.a")

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include "launcher/catalogue.h"
 #include "launcher/files.h"
 #include "launcher/log.h"
 #include "launcher/text.h"
 #include "launcher/version.h"
+#include "net/player_count_service.h"
 #include "system/install.h"
 
 void WriteConsoleLine(const std::wstring& text) {
@@ -26,6 +28,31 @@ int RunWhere() {
 
 }  // namespace
 
+int RunPlayerCountJob(const std::array<std::wstring, 4>& urls) {
+  PlayerCountService service;
+  service.SetUrls(urls);
+  service.Start();
+  auto answered = [&urls](const std::array<PlayerCountEntry, 4>& entries) {
+    for (size_t i = 0; i < urls.size(); ++i) {
+      if (!urls[i].empty() && entries[i].state == kPlayerCountUnknown) return false;
+    }
+    return true;
+  };
+  std::array<PlayerCountEntry, 4> entries{};
+  for (int attempt = 0; attempt < 30; ++attempt) {
+    Sleep(1000);
+    entries = service.Snapshot();
+    if (answered(entries)) break;
+  }
+  for (size_t i = 0; i < urls.size(); ++i) {
+    std::wstring verdict = L"unknown";
+    if (entries[i].state == kPlayerCountOnline) verdict = L"online " + DecimalText(static_cast<unsigned long long>(entries[i].count));
+    if (entries[i].state == kPlayerCountOffline) verdict = L"offline";
+    WriteConsoleLine(urls[i] + L" -> " + verdict);
+  }
+  return answered(entries) ? 0 : 1;
+}
+
 int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
   if (job == L"where") return RunWhere();
   if (options.installDir.empty() && job != L"servers") {
@@ -37,6 +64,11 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | headless " + job + L" | install " +
           installDir);
 
+  if (job == L"servers") {
+    std::array<std::wstring, 4> urls;
+    for (int i = 0; i < ServerCatalogue::kCount; ++i) urls[i] = ServerCatalogue::kPlayerCountUrls[i];
+    return RunPlayerCountJob(urls);
+  }
   WriteConsoleLine(L"unknown --headless job: " + job);
   return 2;
 }

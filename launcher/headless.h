@@ -2,6 +2,7 @@
 // process with the job's exit code.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "launcher/options.h"
@@ -11,3 +12,6 @@
 void WriteConsoleLine(const std::wstring& text);
 
 int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job);
+
+// The "servers" job over the given player-count URLs (catalogue order; empty = none).
+int RunPlayerCountJob(const std::array<std::wstring, 4>& urls);

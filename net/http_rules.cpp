@@ -1,0 +1,59 @@
+#include "net/http_rules.h"
+
+#include <cstdio>
+
+#include "launcher/text.h"
+
+uint64_t ParseUnsignedDecimal(const std::wstring& text) {
+  uint64_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') break;
+    value = value * 10 + static_cast<uint64_t>(c - L'0');
+  }
+  return value;
+}
+
+uint32_t ParseKeepAliveMax(const std::wstring& header) {
+  if (header.size() < 4) return 0;
+  const size_t pos = header.find(L"max=");
+  if (pos == std::wstring::npos) return 0;
+  return static_cast<uint32_t>(ParseUnsignedDecimal(header.substr(pos + 4)));
+}
+
+std::wstring FormatIPv4Endpoint(const uint8_t a[4], uint16_t port) {
+  char text[96];
+  std::snprintf(text, sizeof(text), "%u.%u.%u.%u:%u", a[0], a[1], a[2], a[3], static_cast<unsigned>(port));
+  return WideFromUtf8(text);
+}
+
+std::wstring FormatIPv6Endpoint(const uint8_t a[16], uint16_t port) {
+  unsigned g[8];
+  for (int i = 0; i < 8; ++i) g[i] = (static_cast<unsigned>(a[2 * i]) << 8) | a[2 * i + 1];
+  char text[96];
+  std::snprintf(text, sizeof(text), "[%x:%x:%x:%x:%x:%x:%x:%x]:%u", g[0], g[1], g[2], g[3], g[4], g[5], g[6], g[7],
+                static_cast<unsigned>(port));
+  return WideFromUtf8(text);
+}
+
+std::wstring AppendNoCacheStamp(const std::wstring& url, uint64_t fileTime) {
+  return url + (url.find(L'?') == std::wstring::npos ? L"?" : L"&") + L"nocache=" +
+         DecimalText(static_cast<unsigned long long>(fileTime));
+}
+
+bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled) {
+  return !reached && !compatibilityMode && !cancelled;
+}
+
+std::wstring UnexpectedResponseText(uint32_t status) {
+  return L"Sunucu beklenmeyen yanıt verdi (HTTP " + DecimalText(static_cast<unsigned long long>(status)) + L")";
+}
+
+std::wstring ServerErrorText(uint32_t status) {
+  if (status == 404) return L"Dosya sunucuda bulunamadı (HTTP 404)";
+  return L"Sunucu hata döndürdü (HTTP " + DecimalText(static_cast<unsigned long long>(status)) + L")";
+}
+
+std::wstring IncompleteBodyText(uint64_t received, uint64_t declared) {
+  return L"Yanıt yarım geldi (" + DecimalText(static_cast<unsigned long long>(received / 1024)) + L" / " +
+         DecimalText(static_cast<unsigned long long>(declared / 1024)) + L" KB)";
+}

@@ -1,0 +1,35 @@
+// The HTTP client's decisions and texts as plain functions, tested without a network.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+inline constexpr uint32_t kReadBufferBytes = 262144;
+inline constexpr const wchar_t* kUserAgent = L"TalvoreenLauncher/0.4.21";
+
+// Digits after "max=" in a Keep-Alive header ("timeout=5, max=100" gives 100); 0 when the
+// text is shorter than 4 characters or has no "max=".
+uint32_t ParseKeepAliveMax(const std::wstring& header);
+
+// Leading decimal digits as an unsigned 64-bit number (a Content-Length text).
+uint64_t ParseUnsignedDecimal(const std::wstring& text);
+
+// "a.b.c.d:port" and "[x:x:x:x:x:x:x:x]:port" (every group, lower-case hex, no compression).
+std::wstring FormatIPv4Endpoint(const uint8_t address[4], uint16_t port);
+std::wstring FormatIPv6Endpoint(const uint8_t address[16], uint16_t port);
+
+// url + ("?" or "&") + "nocache=" + stamp.
+std::wstring AppendNoCacheStamp(const std::wstring& url, uint64_t fileTime);
+
+// A failed first attempt is tried once more with the conservative session only when the
+// server was never reached, the client is not conservative already and nobody cancelled.
+bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled);
+
+std::wstring UnexpectedResponseText(uint32_t status);  // "Sunucu beklenmeyen yanıt verdi (HTTP n)"
+std::wstring ServerErrorText(uint32_t status);         // 404 has its own text
+std::wstring IncompleteBodyText(uint64_t received, uint64_t declared);  // "Yanıt yarım geldi (1 / 2 KB)"
+
+inline constexpr const wchar_t* kSessionFailedText = L"Ağ bileşeni başlatılamadı";
+inline constexpr const wchar_t* kInvalidAddressText = L"Geçersiz adres";
+inline constexpr const wchar_t* kDownloadStoppedText = L"İndirme durduruldu";
+inline constexpr const wchar_t* kResponseTooLargeText = L"Sunucudan gelen yanıt çok büyük";

@@ -1,0 +1,20 @@
+#include "net/network_error_text.h"
+
+#include "launcher/text.h"
+#include "net/watchdog_rules.h"
+
+std::wstring NetworkErrorText(uint32_t code) {
+  switch (code) {
+    case 12002: return L"Sunucu zamanında yanıt vermedi";
+    case 12007: return L"Sunucu bulunamadı, internet bağlantını kontrol et";
+    case 12029: return L"Sunucuya bağlanılamadı";
+    case 12030:
+    case 12152: return L"Bağlantı koptu";
+    case 12175: return L"Güvenli bağlantı kurulamadı (sistem saatini kontrol et)";
+    default: return L"Ağ hatası " + DecimalText(static_cast<unsigned long long>(code));
+  }
+}
+
+std::wstring InactivityTimeoutText() {
+  return L"Sunucu " + DecimalText(static_cast<long long>(kInactivityTimeoutMs / 1000)) + L" saniye boyunca yanıt vermedi";
+}

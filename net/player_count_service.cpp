@@ -1,0 +1,111 @@
+#include "net/player_count_service.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "net/http_client.h"
+
+namespace {
+
+uint64_t NowFileTime() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+}  // namespace
+
+PlayerCountService::~PlayerCountService() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void PlayerCountService::WaitForCycles(uint64_t n) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait(lock, [this, n] { return cycles_ >= n || stop_; });
+}
+
+void PlayerCountService::SetUrls(const std::array<std::wstring, kSlots>& urls) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  urls_ = urls;
+}
+
+void PlayerCountService::Start() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (thread_.joinable()) return;
+  thread_ = std::thread([this] { Run(); });
+}
+
+std::array<PlayerCountEntry, PlayerCountService::kSlots> PlayerCountService::Snapshot() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_;
+}
+
+uint64_t PlayerCountService::CyclesCompleted() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return cycles_;
+}
+
+FetchResult PlayerCountService::Fetch(const std::wstring& url) {
+  FetchResult result;
+  if (url.empty()) return result;
+  uint64_t date = 0;
+  std::string body;
+  auto onHeaders = [&](const HttpResponseInfo& info) {
+    date = info.date;
+    return info.status >= 200 && info.status <= 299;
+  };
+  auto onData = [&](const uint8_t* data, uint32_t length) {
+    if (body.size() + length > kMaxBodyBytes) return false;
+    body.append(reinterpret_cast<const char*>(data), length);
+    return true;
+  };
+  HttpClient client;
+  std::wstring error;
+  static const char kBody[] = "{}";
+  if (!client.Request(L"POST", url, {L"Content-Type: application/json", L"Accept: application/json"}, kBody, 2,
+                      onHeaders, onData, error, nullptr)) {
+    return result;
+  }
+  const PlayerCountEntry entry = ParsePlayerCount(body, date != 0 ? date : NowFileTime());
+  result.ok = true;
+  result.state = entry.state;
+  result.count = entry.count;
+  return result;
+}
+
+void PlayerCountService::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stop_) {
+    const std::array<std::wstring, kSlots> urls = urls_;
+    lock.unlock();
+
+    std::array<FetchResult, kSlots> results{};
+    std::vector<std::thread> fetchers;
+    for (int i = 0; i < kSlots; ++i) {
+      if (urls[i].empty()) continue;
+      fetchers.emplace_back([&results, &urls, i] {
+        try {
+          results[i] = Fetch(urls[i]);
+        } catch (...) {
+          results[i] = FetchResult();  // counts as a failed request
+        }
+      });
+    }
+    for (auto& fetcher : fetchers) fetcher.join();
+
+    lock.lock();
+    const uint64_t now = NowFileTime();
+    for (int i = 0; i < kSlots; ++i) {
+      if (!urls[i].empty()) ApplyPlayerCountResult(entries_[i], lastGood_[i], results[i], now);
+    }
+    ++cycles_;
+    wake_.notify_all();
+    wake_.wait_for(lock, std::chrono::milliseconds(kPeriodMs), [this] { return stop_; });
+  }
+}

@@ -1,0 +1,80 @@
+// A small HTTP/1.1 server on 127.0.0.1 inside the test process, scripted per test.
+// Each connection has its own thread and serves requests until either side closes, so
+// keep-alive and connection reuse are visible in the record of requests.
+#pragma once
+
+#include <winsock2.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+struct TestRequest {
+  std::string method;
+  std::string target;  // path and query as sent (a full URL when sent to a proxy)
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  int connection = 0;  // 1 for the first accepted connection, 2 for the next ...
+
+  std::string Header(const std::string& name) const;  // case-insensitive; empty when absent
+};
+
+struct TestResponse {
+  int status = 200;
+  std::string reason = "OK";
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  bool sendContentLength = true;   // "Content-Length: body size" unless headers already name one
+  std::vector<size_t> pieces;      // body sent in pieces of these sizes (the rest in one piece)
+  size_t stallAfterBodyBytes = std::string::npos;  // stop sending after this many body bytes and hold
+  bool stallBeforeHeaders = false;  // send nothing and hold
+  size_t closeAfterBodyBytes = std::string::npos;  // close the connection after this many body bytes
+  bool closeConnection = false;    // close after this response
+  std::function<void(size_t sent)> afterPiece;  // runs on the server thread after each piece
+};
+
+class HttpTestServer {
+ public:
+  using Handler = std::function<TestResponse(const TestRequest&)>;
+
+  explicit HttpTestServer(Handler handler);
+  ~HttpTestServer();  // releases stalls, closes every connection and joins every thread
+
+  unsigned short Port() const { return port_; }
+  std::wstring Url(const std::string& path) const;  // http://127.0.0.1:port + path
+
+  std::vector<TestRequest> Requests();
+  int ConnectionCount();
+
+  // Blocks until the server holds a stalled response (or the server stops).
+  void WaitUntilStalled();
+
+ private:
+  void AcceptLoop();
+  void Serve(SOCKET socket, int connection);
+  void Hold(SOCKET socket, WSAEVENT event);
+
+  Handler handler_;
+  SOCKET listener_ = INVALID_SOCKET;
+  unsigned short port_ = 0;
+  std::thread acceptThread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::thread> connectionThreads_;
+  HANDLE stop_ = nullptr;
+  WSAEVENT acceptEvent_ = nullptr;
+  std::vector<TestRequest> requests_;
+  int connections_ = 0;
+  int stalled_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace testing_support
