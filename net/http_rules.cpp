@@ -8,7 +8,9 @@ uint64_t ParseUnsignedDecimal(const std::wstring& text) {
   uint64_t value = 0;
   for (wchar_t c : text) {
     if (c < L'0' || c > L'9') break;
-    value = value * 10 + static_cast<uint64_t>(c - L'0');
+    const uint64_t digit = static_cast<uint64_t>(c - L'0');
+    if (value > (UINT64_MAX - digit) / 10) return UINT64_MAX;  // a wrapped length could match by chance
+    value = value * 10 + digit;
   }
   return value;
 }

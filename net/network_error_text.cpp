@@ -5,7 +5,9 @@
 
 std::wstring NetworkErrorText(uint32_t code) {
   switch (code) {
-    case 12002: return L"Sunucu zamanında yanıt vermedi";
+    case 12002:
+    case 10060:  // WSAETIMEDOUT: some WinHTTP implementations (Wine's) pass the socket's time-out through
+      return L"Sunucu zamanında yanıt vermedi";
     case 12007: return L"Sunucu bulunamadı, internet bağlantını kontrol et";
     case 12029: return L"Sunucuya bağlanılamadı";
     case 12030:

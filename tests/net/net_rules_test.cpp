@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include "net/http_rules.h"
+#include "net/network_error_text.h"
+#include "net/player_count_parse.h"
+#include "net/watchdog_rules.h"
+
+namespace {
+
+TEST(NetworkErrorText, KnownCodesAndTheRest) {
+  EXPECT_EQ(NetworkErrorText(12002), L"Sunucu zamanında yanıt vermedi");
+  EXPECT_EQ(NetworkErrorText(10060), L"Sunucu zamanında yanıt vermedi");
+  EXPECT_EQ(NetworkErrorText(12007), L"Sunucu bulunamadı, internet bağlantını kontrol et");
+  EXPECT_EQ(NetworkErrorText(12029), L"Sunucuya bağlanılamadı");
+  EXPECT_EQ(NetworkErrorText(12030), L"Bağlantı koptu");
+  EXPECT_EQ(NetworkErrorText(12152), L"Bağlantı koptu");
+  EXPECT_EQ(NetworkErrorText(12175), L"Güvenli bağlantı kurulamadı (sistem saatini kontrol et)");
+  EXPECT_EQ(NetworkErrorText(12044), L"Ağ hatası 12044");
+  EXPECT_EQ(NetworkErrorText(4294967295u), L"Ağ hatası 4294967295");
+  EXPECT_EQ(InactivityTimeoutText(), L"Sunucu 40 saniye boyunca yanıt vermedi");
+}
+
+TEST(WatchdogRules, CancelAndInactivityVerdicts) {
+  WatchedRequest r;
+  r.lastActivity = 1000;
+  EXPECT_FALSE(ScanWatchedRequest(r, 41000));  // exactly 40 s: still active
+  EXPECT_EQ(r.state, RequestState::Active);
+  EXPECT_FALSE(ScanWatchedRequest(r, 41001));  // between calls: verdict, but nothing to close
+  EXPECT_EQ(r.state, RequestState::TimedOut);
+  EXPECT_FALSE(r.closedByWatchdog);
+
+  r.cancelRequested = true;  // a later cancel does not change a verdict
+  EXPECT_FALSE(ScanWatchedRequest(r, 50000));
+  EXPECT_EQ(r.state, RequestState::TimedOut);
+}
+
+TEST(WatchdogRules, BlockedCallIsClosedOnceInTheScanOfTheVerdict) {
+  WatchedRequest r;
+  r.lastActivity = 0;
+  r.inBlockingCall = true;
+  r.cancelRequested = true;
+  EXPECT_TRUE(ScanWatchedRequest(r, 10));
+  EXPECT_EQ(r.state, RequestState::Cancelled);
+  EXPECT_TRUE(r.closedByWatchdog);
+  EXPECT_FALSE(ScanWatchedRequest(r, 20));  // never closed twice
+
+  WatchedRequest slow;
+  slow.inBlockingCall = true;
+  EXPECT_FALSE(ScanWatchedRequest(slow, 39999));
+  EXPECT_TRUE(ScanWatchedRequest(slow, 40001));
+  EXPECT_EQ(slow.state, RequestState::TimedOut);
+}
+
+TEST(HttpRules, KeepAliveContentLengthAndAddresses) {
+  EXPECT_EQ(ParseKeepAliveMax(L"timeout=5, max=100"), 100u);
+  EXPECT_EQ(ParseKeepAliveMax(L"max"), 0u);
+  EXPECT_EQ(ParseKeepAliveMax(L"max="), 0u);
+  EXPECT_EQ(ParseKeepAliveMax(L"timeout=5"), 0u);
+  EXPECT_EQ(ParseUnsignedDecimal(L"12345"), 12345u);
+  EXPECT_EQ(ParseUnsignedDecimal(L"18446744073709551615"), 18446744073709551615ull);
+  EXPECT_EQ(ParseUnsignedDecimal(L"99999999999999999999999"), 18446744073709551615ull);  // saturates
+  EXPECT_EQ(ParseUnsignedDecimal(L"x1"), 0u);
+
+  const uint8_t v4[4] = {192, 0, 2, 33};
+  EXPECT_EQ(FormatIPv4Endpoint(v4, 443), L"192.0.2.33:443");
+  uint8_t v6[16] = {0x20, 0x01, 0x0d, 0xb8};
+  v6[15] = 1;
+  EXPECT_EQ(FormatIPv6Endpoint(v6, 22005), L"[2001:db8:0:0:0:0:0:1]:22005");
+}
+
+TEST(HttpRules, TextsAndRetryDecision) {
+  EXPECT_EQ(IncompleteBodyText(1024, 2048), L"Yanıt yarım geldi (1 / 2 KB)");
+  EXPECT_EQ(IncompleteBodyText(1023, 2047), L"Yanıt yarım geldi (0 / 1 KB)");
+  EXPECT_EQ(ServerErrorText(404), L"Dosya sunucuda bulunamadı (HTTP 404)");
+  EXPECT_EQ(ServerErrorText(500), L"Sunucu hata döndürdü (HTTP 500)");
+  EXPECT_EQ(UnexpectedResponseText(206), L"Sunucu beklenmeyen yanıt verdi (HTTP 206)");
+  EXPECT_EQ(AppendNoCacheStamp(L"http://h/m.json", 133), L"http://h/m.json?nocache=133");
+  EXPECT_EQ(AppendNoCacheStamp(L"http://h/m.json?a=b", 7), L"http://h/m.json?a=b&nocache=7");
+
+  EXPECT_TRUE(ShouldRetryInCompatibilityMode(false, false, false));
+  EXPECT_FALSE(ShouldRetryInCompatibilityMode(true, false, false));   // the server answered
+  EXPECT_FALSE(ShouldRetryInCompatibilityMode(false, true, false));   // already conservative
+  EXPECT_FALSE(ShouldRetryInCompatibilityMode(false, false, true));   // cancelled
+}
+
+// 2024-05-01 12:00:00 UTC as FILETIME.
+constexpr uint64_t kNoon = 133590384000000000ull;
+constexpr uint64_t kMinute = 600000000ull;
+
+TEST(PlayerCount, BodyRules) {
+  EXPECT_EQ(ParsePlayerCount(R"({"data":{"playerCount":57}})", kNoon).state, kPlayerCountOnline);
+  EXPECT_EQ(ParsePlayerCount(R"({"data":{"playerCount":57}})", kNoon).count, 57u);
+  EXPECT_EQ(ParsePlayerCount(R"({"error":false,"data":{"playerCount":57}})", kNoon).state, kPlayerCountOnline);
+  EXPECT_EQ(ParsePlayerCount(R"({"error":null,"data":{"playerCount":0}})", kNoon).state, kPlayerCountOnline);
+  for (const char* body : {
+           R"({"error":true,"data":{"playerCount":57}})",
+           R"({"error":1,"data":{"playerCount":57}})",
+           R"({"error":"yes","data":{"playerCount":57}})",
+           R"({"data":{"playerCount":100000}})",
+           R"({"data":{"playerCount":-1}})",
+           R"({"data":{"playerCount":57.0}})",
+           R"({"data":{"playerCount":"57"}})",
+           R"({"data":{"players":57}})",
+           R"({"data":[57]})",
+           R"({"playerCount":57})",
+           R"({"data":{"playerCount":4294967353}})",
+           R"({"data":{"playerCount":18446744073709551615}})",
+           R"([1,2])",
+           R"({"data":{"playerCount":57})",
+           "",
+           "<html>502 Bad Gateway</html>",
+       }) {
+    const PlayerCountEntry entry = ParsePlayerCount(body, kNoon);
+    EXPECT_EQ(entry.state, kPlayerCountOffline) << body;
+    EXPECT_EQ(entry.count, 0u) << body;
+  }
+  EXPECT_EQ(ParsePlayerCount(R"({"data":{"playerCount":99999}})", kNoon).count, 99999u);
+  EXPECT_EQ(ParsePlayerCount(R"({"error":0,"data":{"playerCount":1}})", kNoon).state, kPlayerCountOnline);
+  EXPECT_EQ(ParsePlayerCount(R"({"error":"","data":{"playerCount":1}})", kNoon).state, kPlayerCountOnline);
+}
+
+std::string WithStamp(const std::string& stamp) {
+  return R"({"data":{"playerCount":12,"lastUpdate":")" + stamp + R"("}})";
+}
+
+TEST(PlayerCount, Freshness) {
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T11:51:00Z"), kNoon).state, kPlayerCountOnline);   // 9 min
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T11:49:00Z"), kNoon).state, kPlayerCountOffline);  // 11 min
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T11:50:00Z"), kNoon).state, kPlayerCountOnline);   // exactly 10
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T13:00:00Z"), kNoon).state, kPlayerCountOnline);   // future
+  EXPECT_EQ(ParsePlayerCount(WithStamp("garbage"), kNoon).state, kPlayerCountOnline);                // no stamp
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-13-01T11:00:00Z"), kNoon).state, kPlayerCountOnline);   // invalid date
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T11:00:61Z"), kNoon).state, kPlayerCountOnline);   // seconds 61
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T11:00:nanZ"), kNoon).state, kPlayerCountOnline);
+  EXPECT_EQ(ParsePlayerCount(R"({"data":{"playerCount":3,"lastUpdate":17}})", kNoon).state, kPlayerCountOnline);
+}
+
+TEST(PlayerCount, TimeZoneDesignators) {
+  EXPECT_EQ(ParseLastUpdateStamp("2024-05-01T15:00:00+03:00"), kNoon);
+  EXPECT_EQ(ParseLastUpdateStamp("2024-05-01T07:00:00-05:00"), kNoon);
+  EXPECT_EQ(ParseLastUpdateStamp("2024-05-01T12:00:00Z"), kNoon);
+  EXPECT_EQ(ParseLastUpdateStamp("2024-05-01T12:00:00"), kNoon);
+  EXPECT_EQ(ParseLastUpdateStamp("2024-05-01T12:00:00.250Z"), kNoon + 2500000);
+  EXPECT_EQ(ParseLastUpdateStamp("2024-05-01T12:00:00+0300"), kNoon);  // offset that does not read: no change
+  EXPECT_EQ(ParseLastUpdateStamp("2024-05-01T12:00:00.123456+01:30"), kNoon + 1230000 - 90 * kMinute);
+  EXPECT_EQ(ParseLastUpdateStamp("2024-02-30T12:00:00Z"), 0u);
+  EXPECT_EQ(ParseLastUpdateStamp("2024-02-29T00:00:00Z"), kNoon - (62 * 24 * 60 + 12 * 60) * kMinute);
+  // A stamp from another time zone is judged in UTC: 14:55 at +03:00 is 11:55 UTC, fresh at noon.
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T14:55:00+03:00"), kNoon).state, kPlayerCountOnline);
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T11:55:00-03:00"), kNoon).state, kPlayerCountOnline);
+  EXPECT_EQ(ParsePlayerCount(WithStamp("2024-05-01T07:55:00-03:00"), kNoon).state, kPlayerCountOffline);
+}
+
+TEST(PlayerCount, CalendarConversion) {
+  uint64_t ft = 0;
+  ASSERT_TRUE(CalendarToFileTime(1601, 1, 1, 0, 0, 0, 0, ft));
+  EXPECT_EQ(ft, 0u);
+  ASSERT_TRUE(CalendarToFileTime(1970, 1, 1, 0, 0, 0, 0, ft));
+  EXPECT_EQ(ft, 116444736000000000ull);
+  EXPECT_FALSE(CalendarToFileTime(2023, 2, 29, 0, 0, 0, 0, ft));
+  EXPECT_TRUE(CalendarToFileTime(2000, 2, 29, 0, 0, 0, 0, ft));
+  EXPECT_FALSE(CalendarToFileTime(1900, 2, 29, 0, 0, 0, 0, ft));
+  EXPECT_FALSE(CalendarToFileTime(1600, 12, 31, 0, 0, 0, 0, ft));
+  EXPECT_FALSE(CalendarToFileTime(2024, 1, 1, 24, 0, 0, 0, ft));
+  EXPECT_FALSE(CalendarToFileTime(2024, 1, 1, 0, 0, 60, 0, ft));
+}
+
+TEST(PlayerCount, GracePeriodOfAFailingServer) {
+  PlayerCountEntry entry;
+  uint64_t lastGood = 0;
+  const FetchResult good{true, kPlayerCountOnline, 40};
+  const FetchResult failed{false, kPlayerCountOffline, 0};
+  const FetchResult unusable{true, kPlayerCountOffline, 0};
+
+  ApplyPlayerCountResult(entry, lastGood, good, kNoon);
+  EXPECT_EQ(entry.state, kPlayerCountOnline);
+  EXPECT_EQ(lastGood, kNoon);
+
+  ApplyPlayerCountResult(entry, lastGood, failed, kNoon + 3 * kMinute);  // exactly 180 s: kept
+  EXPECT_EQ(entry.state, kPlayerCountOnline);
+  EXPECT_EQ(entry.count, 40u);
+  EXPECT_EQ(lastGood, kNoon);  // a failure does not refresh the stamp
+  ApplyPlayerCountResult(entry, lastGood, failed, kNoon + 3 * kMinute + 1);
+  EXPECT_EQ(entry.state, kPlayerCountOffline);
+  EXPECT_EQ(entry.count, 0u);
+
+  ApplyPlayerCountResult(entry, lastGood, good, kNoon + 4 * kMinute);
+  ApplyPlayerCountResult(entry, lastGood, unusable, kNoon + 4 * kMinute + 1);  // answered badly: at once
+  EXPECT_EQ(entry.state, kPlayerCountOffline);
+
+  PlayerCountEntry fresh;  // a first poll that fails makes the slot offline
+  uint64_t never = 0;
+  ApplyPlayerCountResult(fresh, never, failed, kNoon);
+  EXPECT_EQ(fresh.state, kPlayerCountOffline);
+}
+
+}  // namespace
