@@ -28,3 +28,8 @@ set(TALVOREEN_EXE_DIR "${CMAKE_SOURCE_DIR}/Bin/launcher")
 add_library(tv_jsonc INTERFACE)
 target_include_directories(tv_jsonc INTERFACE "${TALVOREEN_DEPS_PREFIX}/include")
 target_link_libraries(tv_jsonc INTERFACE "${TALVOREEN_DEPS_PREFIX}/lib/libjson-c.a")
+
+# UnRAR built as a static library with its Windows-version probe (COM/WMI) and power calls.
+add_library(tv_unrar INTERFACE)
+target_include_directories(tv_unrar INTERFACE "${TALVOREEN_DEPS_PREFIX}/include")
+target_link_libraries(tv_unrar INTERFACE "${TALVOREEN_DEPS_PREFIX}/lib/libunrar.a" powrprof wbemuuid ole32 oleaut32 shlwapi uuid)

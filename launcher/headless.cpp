@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "gta/gta_installer.h"
 #include "launcher/catalogue.h"
 #include "launcher/files.h"
 #include "launcher/log.h"
@@ -24,6 +25,25 @@ int RunWhere() {
   const std::wstring found = FindExistingInstall();
   WriteConsoleLine(found.empty() ? L"none" : found);
   return found.empty() ? 1 : 0;
+}
+
+std::wstring Figure(uint64_t value) { return DecimalText(static_cast<unsigned long long>(value)); }
+
+int RunGtaJob(const LaunchOptions& options, const std::wstring& installDir, bool reinstall) {
+  GtaInstaller installer(installDir, options.gtaArchiveUrl);
+  installer.Start(reinstall);
+  for (;;) {
+    const GtaSnapshot s = installer.GetSnapshot();
+    WriteConsoleLine(std::wstring(GtaStatusName(s.status)) + L" download " + Figure(s.downloadDone) + L"/" +
+                     Figure(s.downloadTotal) + L" extract " + Figure(s.extractDone) + L"/" + Figure(s.extractTotal) +
+                     L" files " + Figure(s.filesDone) + L"/" + Figure(s.filesTotal));
+    if (!installer.IsRunning()) break;
+    Sleep(2000);
+  }
+  const GtaSnapshot result = installer.GetSnapshot();
+  WriteConsoleLine(std::wstring(L"result ") + GtaStatusName(result.status) + L" " + result.folder +
+                   (result.message.empty() ? std::wstring() : L" error: " + result.message));
+  return result.status == kGtaDone ? 0 : 1;
 }
 
 }  // namespace
@@ -64,6 +84,7 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | headless " + job + L" | install " +
           installDir);
 
+  if (job == L"gta" || job == L"gta-repair") return RunGtaJob(options, installDir, job == L"gta-repair");
   if (job == L"servers") {
     std::array<std::wstring, 4> urls;
     for (int i = 0; i < ServerCatalogue::kCount; ++i) urls[i] = ServerCatalogue::kPlayerCountUrls[i];

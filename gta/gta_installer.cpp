@@ -1,0 +1,275 @@
+#include "gta/gta_installer.h"
+
+#include <windows.h>
+
+#include "gta/archive_rules.h"
+#include "gta/rar_archive.h"
+#include "launcher/files.h"
+#include "launcher/log.h"
+#include "launcher/registry.h"
+#include "launcher/text.h"
+#include "net/resume_rules.h"
+#include "system/install.h"
+#include "ui/format/format.h"
+
+namespace {
+
+constexpr uint64_t kUnpackSpaceReserve = 67108864;  // 64 MiB
+
+void DeleteTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(JoinPath(path, L"*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = JoinPath(path, name);
+      // A link to a folder is removed as a link; what it points to is not ours.
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        DeleteTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileW(child.c_str())) RemoveDirectoryW(child.c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+const wchar_t* GtaStatusName(int status) {
+  static const wchar_t* const names[] = {L"idle", L"connecting", L"downloading", L"extracting",
+                                         L"done", L"paused",     L"failed"};
+  return status >= 0 && status <= 6 ? names[status] : L"idle";
+}
+
+bool IsValidGameFolder(const std::wstring& folder) {
+  return !folder.empty() && FileExists(JoinPath(folder, L"gta_sa.exe")) &&
+         FileExists(JoinPath(folder, L"models\\gta3.img"));
+}
+
+GtaInstaller::GtaInstaller(std::wstring installDir, std::wstring archiveUrl)
+    : installDir_(std::move(installDir)), archiveUrl_(std::move(archiveUrl)) {}
+
+GtaInstaller::~GtaInstaller() {
+  stop_ = true;
+  Join();
+}
+
+void GtaInstaller::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+std::wstring GtaInstaller::GameFolder() const { return JoinPath(installDir_, kGameFolderName); }
+std::wstring GtaInstaller::WorkFolder() const { return JoinPath(JoinPath(installDir_, kStateFolder), L"gta"); }
+std::wstring GtaInstaller::ArchivePath() const { return JoinPath(WorkFolder(), L"talvoreen-gtasa.rar"); }
+
+bool GtaInstaller::IsInstalled() const { return IsValidGameFolder(GameFolder()) && !FileExists(ArchivePath()); }
+
+GtaSnapshot GtaInstaller::GetSnapshot() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return status_;
+}
+
+void GtaInstaller::Start(bool reinstall) {
+  if (running_.exchange(true)) return;
+  Join();
+  stop_ = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_ = GtaSnapshot();
+    status_.status = kGtaConnecting;
+  }
+  thread_ = std::thread([this, reinstall] {
+    try {
+      Run(reinstall);
+    } catch (const std::exception&) {
+      Fail(L"Yetersiz bellek");
+    }
+    running_ = false;
+  });
+}
+
+void GtaInstaller::Fail(const std::wstring& text) {
+  const bool stopping = stop_.load();
+  if (!stopping) LogLine(L"[gta] failed: " + text);
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_.status = stopping ? kGtaPaused : kGtaFailed;
+  status_.message = stopping ? std::wstring() : text;
+}
+
+bool GtaInstaller::Download(const std::wstring& partPath, const std::wstring& finalPath) {
+  ResumableDownload download;
+  download.url = archiveUrl_;
+  download.destinationFolder = WorkFolder();
+  download.cancel = &stop_;
+  download.freeSpace = freeSpace_;
+  download.onStarted = [this](uint64_t total, uint64_t done) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.status = kGtaDownloading;
+    status_.downloadTotal = total;
+    status_.downloadDone = done;
+  };
+  download.onProgress = [this](uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.downloadDone += bytes;
+  };
+  std::wstring error;
+  if (download.Run(partPath, finalPath, error)) return true;
+  Fail(error);
+  return false;
+}
+
+void GtaInstaller::Run(bool reinstall) {
+  const std::wstring work = WorkFolder();
+  if (!CreateDirectoryTree(work)) {
+    Fail(L"Kurulum klasörüne yazılamıyor: " + installDir_);
+    return;
+  }
+  const std::wstring stateFolder = JoinPath(installDir_, kStateFolder);
+  SetFileAttributesW(stateFolder.c_str(), GetFileAttributesW(stateFolder.c_str()) | FILE_ATTRIBUTE_HIDDEN);
+
+  const std::wstring archive = ArchivePath();
+  if (!FileExists(archive) && !Download(archive + L".part", archive)) return;
+
+  const std::wstring game = GameFolder();
+  const std::wstring old = JoinPath(work, L"GTA-SA.old");
+  bool movedAside = false;
+  if (reinstall && DirectoryExists(game)) {
+    if (DirectoryExists(old)) DeleteTree(old);
+    if (MoveFileExW(game.c_str(), old.c_str(), 0)) {
+      movedAside = true;
+    } else {
+      LogLine(L"[gta] could not put the old copy aside (" + WindowsErrorText(GetLastError()) + L"), unpacking over it");
+    }
+  }
+
+  if (!Unpack()) {
+    if (movedAside && !stop_) {
+      DeleteTree(game);
+      if (!DirectoryExists(game)) MoveFileExW(old.c_str(), game.c_str(), 0);
+    }
+    return;
+  }
+  if (!IsValidGameFolder(game)) {
+    Fail(L"Arşivden çıkan dosyalar eksik");
+    return;
+  }
+  std::wstring message;
+  if (!Register(message)) {
+    Fail(message);
+    return;
+  }
+  DeleteFileW(archive.c_str());
+  DeleteFileW((archive + L".part.validator").c_str());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.status = kGtaDone;
+    status_.folder = game;
+  }
+  if (DirectoryExists(old)) DeleteTree(old);
+}
+
+bool GtaInstaller::Unpack() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.status = kGtaExtracting;
+  }
+  const std::wstring archivePath = ArchivePath();
+  auto failWithCode = [&](int code, bool deleteCorrupt) {
+    if (deleteCorrupt && !stop_ && IsCorruptArchiveCode(code)) DeleteFileW(archivePath.c_str());
+    Fail(ArchiveResultText(code));
+    return false;
+  };
+  auto failUnexpectedFormat = [&]() {
+    DeleteFileW(archivePath.c_str());
+    Fail(L"Beklenmeyen arşiv biçimi");
+    return false;
+  };
+
+  uint64_t countedBytes = 0;
+  uint32_t countedFiles = 0;
+  {
+    RarArchive listing;
+    const int code = listing.Open(archivePath, RarArchive::Mode::List);
+    // A header-encrypted archive asks for its password while opening; refusing it ends here.
+    if (code == 22 || code == 24) return failUnexpectedFormat();
+    if (code != 0) return failWithCode(code, true);
+    if (listing.IsMultiVolume() || listing.HasEncryptedHeaders()) {
+      listing.Close();
+      return failUnexpectedFormat();
+    }
+    for (;;) {
+      RarEntry entry;
+      int result = listing.ReadHeader(entry);
+      if (result == 10) break;
+      if (result != 0) return failWithCode(result, true);
+      if (!entry.isFolder && !entry.isLink && IsWantedArchiveEntry(entry.name)) {
+        countedBytes += entry.unpackedSize;
+        ++countedFiles;
+      }
+      result = listing.Skip();
+      if (result != 0) return failWithCode(result, true);
+    }
+  }
+  if (countedFiles == 0) {
+    DeleteFileW(archivePath.c_str());
+    Fail(L"Arşivde beklenen dosyalar yok");
+    return false;
+  }
+  uint64_t available = 0;
+  const bool known = freeSpace_ ? freeSpace_(installDir_, available) : FreeSpaceForFolder(installDir_, available);
+  if (known && available < countedBytes + kUnpackSpaceReserve) {
+    Fail(L"Diskte yeterli yer yok: " + FormatSize(countedBytes) + L" gerekli, " + FormatSize(available) + L" boş");
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.extractTotal = countedBytes;
+    status_.filesTotal = countedFiles;
+  }
+
+  RarArchive archive;
+  const int code = archive.Open(archivePath, RarArchive::Mode::Extract, [this](uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.extractDone += bytes;
+    return !stop_.load();
+  });
+  if (code != 0) return failWithCode(code, true);
+  for (;;) {
+    RarEntry entry;
+    int result = archive.ReadHeader(entry);
+    if (result == 10) return true;
+    if (result == 0) {
+      const bool wanted = IsWantedArchiveEntry(entry.name) && !entry.isLink && !entry.isEncrypted;
+      result = wanted ? archive.ExtractInto(installDir_) : archive.Skip();
+      if (result == 0 && wanted && !entry.isFolder) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++status_.filesDone;
+      }
+    }
+    if (result != 0) {
+      archive.Close();
+      return failWithCode(result, true);
+    }
+  }
+}
+
+bool GtaInstaller::Register(std::wstring& message) {
+  const std::wstring game = GameFolder();
+  if (!IsValidGameFolder(game)) {
+    message = L"Oyun dosyaları eksik; Ayarlar'dan dosyaları doğrula.";
+    return false;
+  }
+  const std::wstring previous = ReadRegistryString(kCommonRegistryKey, kGtaFolderValue);
+  if (!previous.empty() && EqualsIgnoreCase(NormalizePath(previous), NormalizePath(game))) return true;
+  if (!WriteRegistryString(kCommonRegistryKey, kGtaFolderValue, game)) {
+    message = L"Oyun ayarı kaydedilemedi (kayıt defteri).";
+    return false;
+  }
+  LogLine(L"[gta] GTA folder " + (previous.empty() ? std::wstring(L"(none)") : previous) + L" -> " + game);
+  return true;
+}

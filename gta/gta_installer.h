@@ -1,0 +1,82 @@
+// Provides a clean GTA: San Andreas inside the install folder: downloads the archive with
+// resume, unpacks only its "GTA-SA" folder, checks the key files and records the folder
+// in the registry. Runs on a thread of its own; owners poll a snapshot.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/resumable_download.h"
+
+// The value under HKCU "Software\Talvoreen\Common" that names the game folder; the game
+// client reads the same value.
+inline constexpr const wchar_t* kGtaFolderValue = L"GtaSaFolder";
+
+enum GtaStatus : int {
+  kGtaIdle = 0,
+  kGtaConnecting = 1,
+  kGtaDownloading = 2,
+  kGtaExtracting = 3,
+  kGtaDone = 4,
+  kGtaPaused = 5,
+  kGtaFailed = 6,
+};
+
+const wchar_t* GtaStatusName(int status);
+
+struct GtaSnapshot {
+  int status = kGtaIdle;
+  std::wstring message;
+  uint64_t downloadDone = 0;
+  uint64_t downloadTotal = 0;
+  uint64_t extractDone = 0;
+  uint64_t extractTotal = 0;
+  uint32_t filesDone = 0;
+  uint32_t filesTotal = 0;
+  std::wstring folder;  // the game folder once done
+};
+
+// A valid game folder holds "gta_sa.exe" and "models\gta3.img" as files.
+bool IsValidGameFolder(const std::wstring& folder);
+
+class GtaInstaller {
+ public:
+  GtaInstaller(std::wstring installDir, std::wstring archiveUrl);
+  ~GtaInstaller();  // stops a running installation (it ends "paused") and joins
+  GtaInstaller(const GtaInstaller&) = delete;
+  GtaInstaller& operator=(const GtaInstaller&) = delete;
+
+  void Start(bool reinstall);
+  GtaSnapshot GetSnapshot();
+  bool IsRunning() const { return running_.load(); }
+  bool IsInstalled() const;
+
+  std::wstring GameFolder() const;
+  std::wstring WorkFolder() const;
+  std::wstring ArchivePath() const;
+
+  // For tests: the free-space figure of the download's volume.
+  void SetFreeSpaceProbe(std::function<bool(const std::wstring&, uint64_t&)> probe) { freeSpace_ = std::move(probe); }
+  // For tests: stop as the window's shutdown does, without destroying the installer.
+  void RequestStop() { stop_ = true; }
+  void Join();
+
+ private:
+  void Run(bool reinstall);
+  void Fail(const std::wstring& text);
+  bool Download(const std::wstring& partPath, const std::wstring& finalPath);
+  bool Unpack();
+  bool Register(std::wstring& message);
+
+  const std::wstring installDir_;
+  const std::wstring archiveUrl_;
+  std::function<bool(const std::wstring&, uint64_t&)> freeSpace_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  GtaSnapshot status_;
+};

@@ -1,0 +1,70 @@
+#include "gta/rar_archive.h"
+
+#include <memory>
+#include <vector>
+
+#include <unrar/dll.hpp>
+
+int RarArchive::Open(const std::wstring& path, Mode mode, Progress progress) {
+  Close();
+  progress_ = std::move(progress);
+  RAROpenArchiveDataEx data{};
+  std::wstring name = path;
+  data.ArcNameW = &name[0];
+  data.OpenMode = mode == Mode::List ? RAR_OM_LIST : RAR_OM_EXTRACT;
+  data.Callback = &RarArchive::Callback;
+  data.UserData = reinterpret_cast<LPARAM>(this);
+  handle_ = RAROpenArchiveEx(&data);
+  flags_ = data.Flags;
+  if (!handle_) return data.OpenResult != 0 ? static_cast<int>(data.OpenResult) : ERAR_EOPEN;
+  if (data.OpenResult != 0) {
+    Close();
+    return static_cast<int>(data.OpenResult);
+  }
+  return 0;
+}
+
+void RarArchive::Close() {
+  if (handle_) RARCloseArchive(handle_);
+  handle_ = nullptr;
+}
+
+bool RarArchive::IsMultiVolume() const { return flags_ & ROADF_VOLUME; }
+bool RarArchive::HasEncryptedHeaders() const { return flags_ & ROADF_ENCHEADERS; }
+
+int RarArchive::ReadHeader(RarEntry& entry) {
+  // The header record is large (over 8 KiB); keep it off the worker's stack.
+  auto header = std::make_unique<RARHeaderDataEx>();
+  const int code = RARReadHeaderEx(handle_, header.get());
+  if (code != 0) return code;
+  header->FileNameW[sizeof(header->FileNameW) / sizeof(wchar_t) - 1] = L'\0';
+  entry.name = header->FileNameW;
+  entry.unpackedSize = (static_cast<uint64_t>(header->UnpSizeHigh) << 32) | header->UnpSize;
+  entry.isFolder = header->Flags & RHDF_DIRECTORY;
+  entry.isLink = header->RedirType != 0;
+  entry.isEncrypted = header->Flags & RHDF_ENCRYPTED;
+  return 0;
+}
+
+int RarArchive::Skip() { return RARProcessFileW(handle_, RAR_SKIP, nullptr, nullptr); }
+
+int RarArchive::ExtractInto(const std::wstring& folder) {
+  std::wstring destination = folder;
+  return RARProcessFileW(handle_, RAR_EXTRACT, &destination[0], nullptr);
+}
+
+int CALLBACK RarArchive::Callback(UINT message, LPARAM user, LPARAM, LPARAM p2) {
+  // The library calls back in C: nothing may throw through here.
+  auto* self = reinterpret_cast<RarArchive*>(user);
+  switch (message) {
+    case UCM_PROCESSDATA:
+      try {
+        return !self->progress_ || self->progress_(static_cast<uint64_t>(static_cast<unsigned long>(p2))) ? 1 : -1;
+      } catch (...) {
+        return -1;
+      }
+    default:
+      // Volume changes, passwords and anything a newer library may ask are refused.
+      return -1;
+  }
+}

@@ -1,0 +1,47 @@
+#include "net/resume_rules.h"
+
+#include <cstdio>
+
+#include "launcher/text.h"
+#include "ui/format/format.h"
+
+std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified) {
+  if (!etag.empty() && etag.rfind(L"W/", 0) != 0) return etag;
+  return lastModified;
+}
+
+bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& last, uint64_t& total) {
+  unsigned long long a = 0, b = 0, c = 0;
+  if (std::sscanf(Utf8FromWide(text).c_str(), "bytes %llu-%llu/%llu", &a, &b, &c) != 3) return false;
+  first = a;
+  last = b;
+  total = c;
+  return true;
+}
+
+ResumeDecision DecideResume(uint32_t status, uint64_t resumeOffset, bool hasContentLength, uint64_t contentLength,
+                            const std::wstring& contentRange) {
+  ResumeDecision decision;
+  if (status == 206 && resumeOffset > 0) {
+    uint64_t first = 0, last = 0, total = 0;
+    // A total below the offset cannot continue our bytes; it would also make the
+    // remaining size negative.
+    if (!ParseContentRange(contentRange, first, last, total) || first != resumeOffset || total < resumeOffset) {
+      decision.verdict = ResumeVerdict::Restart;
+      return decision;
+    }
+    decision.verdict = ResumeVerdict::Append;
+    decision.resumeOffset = resumeOffset;
+    decision.expectedTotal = total;
+  } else if (status == 200 && hasContentLength) {
+    decision.verdict = ResumeVerdict::Overwrite;
+    decision.expectedTotal = contentLength;
+  } else if (status == 416) {
+    decision.verdict = ResumeVerdict::Restart;
+  }
+  return decision;
+}
+
+std::wstring NotEnoughSpaceText(uint64_t needed, uint64_t available) {
+  return L"Diskte yeterli yer yok: " + FormatSize(needed) + L" gerekli, " + FormatSize(available) + L" boş";
+}

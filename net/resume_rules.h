@@ -1,0 +1,27 @@
+// Decisions of the resumable download as plain functions. Portable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+inline constexpr uint64_t kDownloadSpaceReserve = 4368435456ull;  // room to unpack beside the archive
+inline constexpr size_t kMaxValidatorBytes = 512;
+
+// The validator of a response: a strong ETag (with its quotes), else Last-Modified, else empty.
+std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified);
+
+// "bytes first-last/total"; true only when all three numbers are read.
+bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& last, uint64_t& total);
+
+// What to do with the response to a (possibly resumed) request.
+enum class ResumeVerdict { Append, Overwrite, Restart, Refuse };
+struct ResumeDecision {
+  ResumeVerdict verdict = ResumeVerdict::Refuse;
+  uint64_t resumeOffset = 0;   // where writing starts
+  uint64_t expectedTotal = 0;  // size of the complete file
+};
+ResumeDecision DecideResume(uint32_t status, uint64_t resumeOffset, bool hasContentLength, uint64_t contentLength,
+                            const std::wstring& contentRange);
+
+// "Diskte yeterli yer yok: <needed> gerekli, <free> boş"
+std::wstring NotEnoughSpaceText(uint64_t needed, uint64_t available);

@@ -1,0 +1,273 @@
+// The resumable download against a loopback server with real Range semantics.
+#include <gtest/gtest.h>
+
+#include "launcher/files.h"
+#include "launcher/text.h"
+#include "net/resumable_download.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
+
+using testing_support::HttpTestServer;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using testing_support::TestRequest;
+using testing_support::TestResponse;
+using testing_support::WriteBytes;
+
+namespace {
+
+std::string Content(size_t size, char seed = 'a') {
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>(seed + (i * 7 + i / 251) % 26);
+  return text;
+}
+
+// A file server that honours Range and If-Range the way an ordinary web server does.
+struct RangeServer {
+  std::string content = Content(5000);
+  std::string etag = "\"v1\"";
+  std::string lastModified = "Mon, 01 Jan 2024 00:00:00 GMT";
+  std::function<void(TestResponse&, const TestRequest&)> tweak;
+  HttpTestServer server{[this](const TestRequest& request) { return Answer(request); }};
+
+  TestResponse Answer(const TestRequest& request) {
+    TestResponse r;
+    if (!etag.empty()) r.headers.emplace_back("ETag", etag);
+    if (!lastModified.empty()) r.headers.emplace_back("Last-Modified", lastModified);
+    const std::string range = request.Header("Range");
+    const std::string ifRange = request.Header("If-Range");
+    unsigned long long from = 0;
+    const bool validatorMatches = ifRange.empty() || ifRange == etag || ifRange == lastModified;
+    if (!range.empty() && validatorMatches && std::sscanf(range.c_str(), "bytes=%llu-", &from) == 1) {
+      if (from >= content.size()) {
+        r.status = 416;
+        r.reason = "Range Not Satisfiable";
+      } else {
+        r.status = 206;
+        r.reason = "Partial Content";
+        r.body = content.substr(from);
+        r.headers.emplace_back("Content-Range", "bytes " + std::to_string(from) + "-" +
+                                                    std::to_string(content.size() - 1) + "/" +
+                                                    std::to_string(content.size()));
+      }
+    } else {
+      r.body = content;
+    }
+    if (tweak) tweak(r, request);
+    return r;
+  }
+};
+
+struct Download {
+  TempDir dir;
+  std::wstring final = dir.Join(L"archive.rar");
+  std::wstring part = final + L".part";
+  std::wstring validator = part + L".validator";
+  uint64_t startedTotal = 0, startedDone = 0, progress = 0;
+  uint64_t freeBytes = 1ull << 40;
+  std::atomic<bool> cancel{false};
+
+  bool Run(const std::wstring& url, std::wstring& error) {
+    ResumableDownload d;
+    d.url = url;
+    d.destinationFolder = dir.Path();
+    d.cancel = &cancel;
+    d.onStarted = [this](uint64_t total, uint64_t done) {
+      startedTotal = total;
+      startedDone = done;
+    };
+    d.onProgress = [this](uint64_t n) { progress += n; };
+    d.freeSpace = [this](const std::wstring&, uint64_t& available) {
+      available = freeBytes;
+      return true;
+    };
+    return d.Run(part, final, error);
+  }
+};
+
+TEST(ResumableDownload, FreshDownloadSendsNoRangeAndKeepsTheValidator) {
+  RangeServer s;
+  Download d;
+  std::wstring error;
+  ASSERT_TRUE(d.Run(s.server.Url("/gta.rar"), error)) << Utf8FromWide(error);
+  EXPECT_EQ(ReadBytes(d.final), s.content);
+  EXPECT_FALSE(FileExists(d.part));
+  EXPECT_EQ(ReadBytes(d.validator), "\"v1\"");  // stays until the archive is unpacked
+  EXPECT_EQ(s.server.Requests()[0].Header("Range"), "");
+  EXPECT_EQ(d.startedTotal, 5000u);
+  EXPECT_EQ(d.startedDone, 0u);
+  EXPECT_EQ(d.progress, 5000u);
+}
+
+TEST(ResumableDownload, ResumesAfterTheBytesOnDisk) {
+  RangeServer s;
+  Download d;
+  ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+  ASSERT_TRUE(WriteBytes(d.validator, "\"v1\""));
+  std::wstring error;
+  ASSERT_TRUE(d.Run(s.server.Url("/gta.rar"), error)) << Utf8FromWide(error);
+  const auto requests = s.server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Header("Range"), "bytes=1000-");
+  EXPECT_EQ(requests[0].Header("If-Range"), "\"v1\"");
+  EXPECT_EQ(ReadBytes(d.final), s.content);
+  EXPECT_EQ(d.startedDone, 1000u);
+  EXPECT_EQ(d.progress, 4000u);
+}
+
+TEST(ResumableDownload, ChangedFileOnTheServerIsTakenWhole) {
+  RangeServer s;
+  s.etag = "\"v2\"";  // If-Range no longer matches: the server sends 200 with everything
+  Download d;
+  ASSERT_TRUE(WriteBytes(d.part, std::string(1000, 'Z')));
+  ASSERT_TRUE(WriteBytes(d.validator, "\"v1\""));
+  std::wstring error;
+  ASSERT_TRUE(d.Run(s.server.Url("/gta.rar"), error)) << Utf8FromWide(error);
+  EXPECT_EQ(ReadBytes(d.final), s.content);  // not stitched from two versions
+  EXPECT_EQ(ReadBytes(d.validator), "\"v2\"");
+}
+
+TEST(ResumableDownload, RefusedResumptionRestartsOnceWithoutRange) {
+  for (const char* variant : {"starts-at-zero", "unparsable", "416", "total-below-offset"}) {
+    RangeServer s;
+    const std::string v = variant;
+    s.tweak = [v](TestResponse& r, const TestRequest& request) {
+      if (request.Header("Range").empty()) return;
+      if (v == "starts-at-zero") {
+        r.headers.back() = {"Content-Range", "bytes 0-4999/5000"};
+      } else if (v == "unparsable") {
+        r.headers.back() = {"Content-Range", "bytes */5000"};
+      } else if (v == "total-below-offset") {
+        r.headers.back() = {"Content-Range", "bytes 1000-1009/500"};
+      } else {
+        r.status = 416;
+        r.body.clear();
+        r.headers.pop_back();
+      }
+    };
+    Download d;
+    ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+    ASSERT_TRUE(WriteBytes(d.validator, "\"v1\""));
+    std::wstring error;
+    ASSERT_TRUE(d.Run(s.server.Url("/gta.rar"), error)) << variant << ": " << Utf8FromWide(error);
+    const auto requests = s.server.Requests();
+    ASSERT_EQ(requests.size(), 2u) << variant;
+    EXPECT_EQ(requests[1].Header("Range"), "") << variant;
+    EXPECT_EQ(requests[1].Header("If-Range"), "") << variant;
+    EXPECT_EQ(ReadBytes(d.final), s.content) << variant;
+  }
+}
+
+TEST(ResumableDownload, ResumptionRefusedTwiceFails) {
+  RangeServer s;
+  s.tweak = [](TestResponse& r, const TestRequest&) {
+    r.status = 416;
+    r.body.clear();
+  };
+  Download d;
+  ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+  ASSERT_TRUE(WriteBytes(d.validator, "\"v1\""));
+  std::wstring error;
+  EXPECT_FALSE(d.Run(s.server.Url("/gta.rar"), error));
+  EXPECT_EQ(error, L"Sunucu beklenmeyen yanıt verdi (HTTP 416)");
+  EXPECT_EQ(s.server.Requests().size(), 2u);
+}
+
+TEST(ResumableDownload, ValidatorRules) {
+  {  // a part file without a validator is overwritten from the start
+    RangeServer s;
+    Download d;
+    ASSERT_TRUE(WriteBytes(d.part, std::string(1000, 'Z')));
+    std::wstring error;
+    ASSERT_TRUE(d.Run(s.server.Url("/f"), error));
+    EXPECT_EQ(s.server.Requests()[0].Header("Range"), "");
+    EXPECT_EQ(ReadBytes(d.final), s.content);
+  }
+  {  // a weak ETag gives way to Last-Modified
+    RangeServer s;
+    s.etag = "W/\"weak\"";
+    Download d;
+    std::wstring error;
+    ASSERT_TRUE(d.Run(s.server.Url("/f"), error));
+    EXPECT_EQ(ReadBytes(d.validator), s.lastModified);
+  }
+  {  // neither: the old validator goes, so this download never resumes
+    RangeServer s;
+    s.etag.clear();
+    s.lastModified.clear();
+    Download d;
+    ASSERT_TRUE(WriteBytes(d.validator, "\"stale\""));
+    std::wstring error;
+    ASSERT_TRUE(d.Run(s.server.Url("/f"), error));
+    EXPECT_FALSE(FileExists(d.validator));
+  }
+  {  // an oversized validator file counts as none
+    RangeServer s;
+    Download d;
+    ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+    ASSERT_TRUE(WriteBytes(d.validator, std::string(513, 'v')));
+    std::wstring error;
+    ASSERT_TRUE(d.Run(s.server.Url("/f"), error));
+    EXPECT_EQ(s.server.Requests()[0].Header("Range"), "");
+  }
+}
+
+TEST(ResumableDownload, FreeSpaceRule) {
+  RangeServer s;
+  const uint64_t needed = 5000 - 1000 + 4368435456ull;
+  {
+    Download d;
+    ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+    ASSERT_TRUE(WriteBytes(d.validator, "\"v1\""));
+    d.freeBytes = needed;
+    std::wstring error;
+    EXPECT_TRUE(d.Run(s.server.Url("/f"), error)) << Utf8FromWide(error);
+  }
+  Download d;
+  ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+  ASSERT_TRUE(WriteBytes(d.validator, "\"v1\""));
+  d.freeBytes = needed - 1;
+  std::wstring error;
+  EXPECT_FALSE(d.Run(s.server.Url("/f"), error));
+  EXPECT_EQ(error, L"Diskte yeterli yer yok: 4,1 GB gerekli, 4,1 GB boş");
+  EXPECT_EQ(ReadBytes(d.part), s.content.substr(0, 1000));  // nothing lost
+}
+
+TEST(ResumableDownload, FailuresKeepWhatArrived) {
+  RangeServer s;
+  s.tweak = [](TestResponse& r, const TestRequest& request) {
+    if (request.Header("Range").empty()) r.closeAfterBodyBytes = 3000;
+  };
+  Download d;
+  std::wstring error;
+  EXPECT_FALSE(d.Run(s.server.Url("/f"), error));
+  EXPECT_TRUE(error == L"İndirme yarıda kesildi, tekrar dene" || error == L"Bağlantı koptu") << Utf8FromWide(error);
+  EXPECT_EQ(ReadBytes(d.part), s.content.substr(0, 3000));
+  EXPECT_TRUE(FileExists(d.validator));
+  // The next attempt continues from the bytes on disk.
+  ASSERT_TRUE(d.Run(s.server.Url("/f"), error)) << Utf8FromWide(error);
+  EXPECT_EQ(s.server.Requests().back().Header("Range"), "bytes=3000-");
+  EXPECT_EQ(ReadBytes(d.final), s.content);
+}
+
+TEST(ResumableDownload, StatusesWithoutUsableBody) {
+  HttpTestServer server([](const TestRequest& request) {
+    TestResponse r;
+    if (request.target == "/404") {
+      r.status = 404;
+    } else {
+      r.sendContentLength = false;  // 200 without Content-Length
+      r.body = "abc";
+    }
+    return r;
+  });
+  Download d;
+  std::wstring error;
+  EXPECT_FALSE(d.Run(server.Url("/404"), error));
+  EXPECT_EQ(error, L"Sunucu hata döndürdü (HTTP 404)");
+  EXPECT_FALSE(d.Run(server.Url("/nolength"), error));
+  EXPECT_EQ(error, L"Sunucu hata döndürdü (HTTP 200)");
+  EXPECT_FALSE(FileExists(d.part));
+}
+
+}  // namespace
