@@ -1,0 +1,265 @@
+// GtaInstaller with real RAR archives (made by tests/gta/make_test_archives.sh) served from
+// a loopback server or placed in the work folder.
+#include <gtest/gtest.h>
+
+#include "gta/gta_installer.h"
+#include "launcher/files.h"
+#include "launcher/log.h"
+#include "launcher/registry.h"
+#include "launcher/text.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
+
+using testing_support::HttpTestServer;
+using testing_support::ReadBytes;
+using testing_support::RegistryValueGuard;
+using testing_support::TempDir;
+using testing_support::TestRequest;
+using testing_support::TestResponse;
+using testing_support::WriteBytes;
+
+namespace {
+
+std::string Archive(const std::string& name) {
+  const std::string bytes =
+      ReadBytes(NormalizePath(JoinPath(WideFromUtf8(TALVOREEN_TEST_ARCHIVES), WideFromUtf8(name))));
+  EXPECT_FALSE(bytes.empty()) << "missing test archive " << name;
+  return bytes;
+}
+
+class GtaInstallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetLogDirectory(dir.Join(L"TALVOREEN\\logs")); }
+
+  // Installs from an archive already in the work folder (no download).
+  GtaSnapshot RunWithArchive(const std::string& name, bool reinstall) {
+    GtaInstaller installer(dir.Path(), L"http://127.0.0.1:9/unused");
+    EXPECT_TRUE(CreateDirectoryTree(installer.WorkFolder()));
+    EXPECT_TRUE(WriteBytes(installer.ArchivePath(), Archive(name)));
+    installer.Start(reinstall);
+    installer.Join();
+    return installer.GetSnapshot();
+  }
+
+  std::string Log() { return ReadBytes(dir.Join(L"TALVOREEN\\logs\\launcher.log")); }
+
+  RegistryValueGuard registry{kCommonRegistryKey, kGtaFolderValue};
+  TempDir dir;
+};
+
+TEST_F(GtaInstallerTest, DownloadsUnpacksOnlyTheGameAndRegistersIt) {
+  DeleteRegistryValue(kCommonRegistryKey, kGtaFolderValue);
+  const std::string archive = Archive("good.rar");
+  HttpTestServer server([&](const TestRequest&) {
+    TestResponse r;
+    r.body = archive;
+    r.headers = {{"ETag", "\"gta-1\""}};
+    return r;
+  });
+  GtaInstaller installer(dir.Path(), server.Url("/talvoreen-gtasa.zip"));
+  EXPECT_FALSE(installer.IsInstalled());
+  installer.Start(false);
+  installer.Join();
+  const GtaSnapshot s = installer.GetSnapshot();
+  ASSERT_EQ(s.status, kGtaDone) << Utf8FromWide(s.message);
+  const std::wstring game = dir.Join(L"GTA-SA");
+  EXPECT_EQ(s.folder, game);
+  EXPECT_EQ(s.downloadDone, archive.size());
+  EXPECT_EQ(s.downloadTotal, archive.size());
+  EXPECT_EQ(s.filesTotal, 5u);  // the encrypted entry is counted but never unpacked
+  EXPECT_EQ(s.filesDone, 4u);
+  EXPECT_EQ(s.extractTotal, 300000u + 20000u + 25u + 14u + 7u);
+  EXPECT_GT(s.extractDone, 0u);
+
+  EXPECT_TRUE(FileExists(JoinPath(game, L"gta_sa.exe")));
+  EXPECT_EQ(ReadBytes(JoinPath(game, L"models\\gta3.img")).size(), 300000u);
+  EXPECT_TRUE(FileExists(JoinPath(game, L"data\\maps\\city.ipl")));
+  EXPECT_FALSE(FileExists(dir.Join(L"top.txt")));
+  EXPECT_FALSE(FileExists(dir.Join(L"escape.txt")));
+  EXPECT_FALSE(FileExists(JoinPath(game, L"secret.txt")));
+  EXPECT_EQ(GetFileAttributesW(JoinPath(game, L"link-to-exe").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  EXPECT_FALSE(FileExists(installer.ArchivePath()));
+  EXPECT_FALSE(FileExists(installer.ArchivePath() + L".part.validator"));
+  EXPECT_TRUE(installer.IsInstalled());
+  EXPECT_TRUE(GetFileAttributesW(dir.Join(L".talvoreen").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(ReadRegistryString(kCommonRegistryKey, kGtaFolderValue), game);
+  EXPECT_NE(Log().find("[gta] GTA folder (none) -> " + Utf8FromWide(game)), std::string::npos);
+}
+
+TEST_F(GtaInstallerTest, UnusableArchivesAreDeletedWithTheirTexts) {
+  struct Case {
+    const char* archive;
+    const wchar_t* message;
+  } cases[] = {
+      {"no-game.rar", L"Arşivde beklenen dosyalar yok"},
+      {"multi-volume.rar", L"Beklenmeyen arşiv biçimi"},
+      {"header-encrypted.rar", L"Beklenmeyen arşiv biçimi"},
+      {"corrupt.rar", L"İndirilen arşiv bozuk; bir sonraki denemede yeniden indirilecek"},
+  };
+  for (const Case& c : cases) {
+    const GtaSnapshot s = RunWithArchive(c.archive, false);
+    EXPECT_EQ(s.status, kGtaFailed) << c.archive;
+    EXPECT_EQ(s.message, c.message) << c.archive << ": " << Utf8FromWide(s.message);
+    GtaInstaller probe(dir.Path(), L"");
+    EXPECT_FALSE(FileExists(probe.ArchivePath())) << c.archive;
+    EXPECT_NE(Log().find("[gta] failed: " + Utf8FromWide(c.message)), std::string::npos) << c.archive;
+  }
+}
+
+TEST_F(GtaInstallerTest, MissingKeyFileFailsAndKeepsTheArchive) {
+  const GtaSnapshot s = RunWithArchive("missing-keyfile.rar", false);
+  EXPECT_EQ(s.status, kGtaFailed);
+  EXPECT_EQ(s.message, L"Arşivden çıkan dosyalar eksik");
+  GtaInstaller probe(dir.Path(), L"");
+  EXPECT_TRUE(FileExists(probe.ArchivePath()));
+  EXPECT_FALSE(probe.IsInstalled());
+}
+
+TEST_F(GtaInstallerTest, FailedReinstallPutsThePreviousCopyBack) {
+  const std::wstring game = dir.Join(L"GTA-SA");
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(game, L"models")));
+  ASSERT_TRUE(WriteBytes(JoinPath(game, L"gta_sa.exe"), "old exe"));
+  ASSERT_TRUE(WriteBytes(JoinPath(game, L"models\\gta3.img"), "old img"));
+  ASSERT_TRUE(WriteBytes(JoinPath(game, L"my-settings.ini"), "keep me"));
+  const GtaSnapshot s = RunWithArchive("corrupt.rar", true);
+  EXPECT_EQ(s.status, kGtaFailed);
+  EXPECT_EQ(ReadBytes(JoinPath(game, L"my-settings.ini")), "keep me");
+  EXPECT_EQ(ReadBytes(JoinPath(game, L"gta_sa.exe")), "old exe");
+  EXPECT_FALSE(DirectoryExists(dir.Join(L".talvoreen\\gta\\GTA-SA.old")));
+}
+
+TEST_F(GtaInstallerTest, SuccessfulReinstallReplacesTheOldCopy) {
+  const std::wstring game = dir.Join(L"GTA-SA");
+  ASSERT_TRUE(CreateDirectoryTree(game));
+  ASSERT_TRUE(WriteBytes(JoinPath(game, L"my-settings.ini"), "old"));
+  const GtaSnapshot s = RunWithArchive("good.rar", true);
+  ASSERT_EQ(s.status, kGtaDone) << Utf8FromWide(s.message);
+  EXPECT_FALSE(FileExists(JoinPath(game, L"my-settings.ini")));
+  EXPECT_TRUE(IsValidGameFolder(game));
+  EXPECT_FALSE(DirectoryExists(dir.Join(L".talvoreen\\gta\\GTA-SA.old")));
+}
+
+TEST_F(GtaInstallerTest, RegistryValueNamingTheSameFolderIsLeftAlone) {
+  const std::wstring game = dir.Join(L"GTA-SA");
+  std::wstring spelled = game;
+  for (wchar_t& c : spelled) c = static_cast<wchar_t>(towupper(c));
+  spelled += L"\\";
+  WriteRegistryString(kCommonRegistryKey, kGtaFolderValue, spelled);
+  const GtaSnapshot s = RunWithArchive("good.rar", false);
+  ASSERT_EQ(s.status, kGtaDone) << Utf8FromWide(s.message);
+  EXPECT_EQ(ReadRegistryString(kCommonRegistryKey, kGtaFolderValue), spelled);
+  EXPECT_EQ(Log().find("[gta] GTA folder"), std::string::npos);
+}
+
+TEST_F(GtaInstallerTest, IsInstalledIsFalseWhileTheArchiveExists) {
+  const GtaSnapshot s = RunWithArchive("good.rar", false);
+  ASSERT_EQ(s.status, kGtaDone);
+  GtaInstaller probe(dir.Path(), L"");
+  EXPECT_TRUE(probe.IsInstalled());
+  ASSERT_TRUE(WriteBytes(probe.ArchivePath(), "left over"));
+  EXPECT_FALSE(probe.IsInstalled());
+}
+
+TEST_F(GtaInstallerTest, ShutdownDuringTheTransferPausesAndTheNextStartResumes) {
+  const std::string archive = Archive("good.rar");
+  GtaInstaller* current = nullptr;
+  HttpTestServer server([&](const TestRequest& request) {
+    TestResponse r;
+    r.headers = {{"ETag", "\"gta-1\""}};
+    unsigned long long from = 0;
+    if (std::sscanf(request.Header("Range").c_str(), "bytes=%llu-", &from) == 1 && request.Header("If-Range") == "\"gta-1\"") {
+      r.status = 206;
+      r.body = archive.substr(from);
+      r.headers.emplace_back("Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(archive.size() - 1) +
+                                                  "/" + std::to_string(archive.size()));
+    } else {
+      r.body = archive;
+      // The launcher closes while the first 280 KiB are on their way.
+      r.pieces = {280 * 1024};
+      r.afterPiece = [&](size_t) {
+        if (current) current->RequestStop();
+      };
+    }
+    return r;
+  });
+  {
+    GtaInstaller installer(dir.Path(), server.Url("/gta.rar"));
+    current = &installer;
+    installer.Start(false);
+    installer.Join();
+    const GtaSnapshot s = installer.GetSnapshot();
+    EXPECT_EQ(s.status, kGtaPaused);
+    EXPECT_EQ(s.message, L"");
+    EXPECT_TRUE(FileExists(installer.ArchivePath() + L".part"));
+    EXPECT_TRUE(FileExists(installer.ArchivePath() + L".part.validator"));
+    EXPECT_EQ(Log().find("[gta] failed"), std::string::npos);
+    current = nullptr;
+  }
+  GtaInstaller installer(dir.Path(), server.Url("/gta.rar"));
+  // How much arrived before the stop was seen depends on the platform's reads; whatever
+  // is on disk is continued, not fetched again.
+  const uint64_t partSize = ReadBytes(installer.ArchivePath() + L".part").size();
+  installer.Start(false);
+  installer.Join();
+  EXPECT_EQ(installer.GetSnapshot().status, kGtaDone) << Utf8FromWide(installer.GetSnapshot().message);
+  EXPECT_EQ(server.Requests().back().Header("Range"), partSize > 0 ? "bytes=" + std::to_string(partSize) + "-" : "");
+}
+
+TEST_F(GtaInstallerTest, NotEnoughSpaceToUnpack) {
+  GtaInstaller installer(dir.Path(), L"");
+  ASSERT_TRUE(CreateDirectoryTree(installer.WorkFolder()));
+  ASSERT_TRUE(WriteBytes(installer.ArchivePath(), Archive("good.rar")));
+  installer.SetFreeSpaceProbe([](const std::wstring&, uint64_t& available) {
+    available = 1000;
+    return true;
+  });
+  installer.Start(false);
+  installer.Join();
+  const GtaSnapshot s = installer.GetSnapshot();
+  EXPECT_EQ(s.status, kGtaFailed);
+  EXPECT_EQ(s.message, L"Diskte yeterli yer yok: 313 KB gerekli, 1000 B boş");
+  EXPECT_TRUE(FileExists(installer.ArchivePath()));  // kept for the next try
+}
+
+TEST_F(GtaInstallerTest, HeadlessJobsReportProgressAndResult) {
+  const std::string archive = Archive("good.rar");
+  HttpTestServer server([&](const TestRequest&) {
+    TestResponse r;
+    r.body = archive;
+    return r;
+  });
+  const std::wstring install = dir.Join(L"install");
+  auto run = [&](const wchar_t* job) {
+    return testing_support::RunProcess(testing_support::LauncherExePath(),
+                                       {L"--headless", job, L"--dir", install, L"--gta-url", server.Url("/gta.rar")});
+  };
+  auto gta = run(L"gta");
+  EXPECT_EQ(gta.exitCode, 0u) << gta.output;
+  EXPECT_EQ(gta.output.rfind("connecting download 0/0 extract 0/0 files 0/0\n", 0), 0u) << gta.output;
+  const std::string result = "result done " + Utf8FromWide(JoinPath(install, L"GTA-SA")) + "\n";
+  ASSERT_GE(gta.output.size(), result.size());
+  EXPECT_EQ(gta.output.substr(gta.output.size() - result.size()), result);
+  EXPECT_NE(gta.output.find("files 4/5\n"), std::string::npos) << gta.output;
+
+  ASSERT_TRUE(WriteBytes(JoinPath(install, L"GTA-SA\\stray.txt"), "x"));
+  auto repair = run(L"gta-repair");
+  EXPECT_EQ(repair.exitCode, 0u) << repair.output;
+  EXPECT_FALSE(FileExists(JoinPath(install, L"GTA-SA\\stray.txt")));
+  EXPECT_EQ(server.Requests().size(), 2u);
+
+  HttpTestServer missing([](const TestRequest&) {
+    TestResponse r;
+    r.status = 404;
+    return r;
+  });
+  auto failed = testing_support::RunProcess(
+      testing_support::LauncherExePath(),
+      {L"--headless", L"gta", L"--dir", dir.Join(L"other"), L"--gta-url", missing.Url("/none.rar")});
+  EXPECT_EQ(failed.exitCode, 1u);
+  EXPECT_NE(failed.output.find("result failed  error: Sunucu hata d\xC3\xB6nd\xC3\xBCrd\xC3\xBC (HTTP 404)\n"),
+            std::string::npos)
+      << failed.output;
+}
+
+}  // namespace
