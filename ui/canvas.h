@@ -56,7 +56,7 @@ class Canvas {
   virtual void PopLayer() = 0;
   virtual void SetTranslation(float dx, float dy) = 0;
   virtual void SoftShadow(const RectF& box, float radius, float blur, float alpha) = 0;
-  virtual void DrawText(const std::wstring& text, const RectF& box, int style, Color color, TextAlign align,
+  virtual void DrawString(const std::wstring& text, const RectF& box, int style, Color color, TextAlign align,
                         TextVAlign valign, bool singleLineEllipsis) = 0;
   virtual float MeasureText(const std::wstring& text, int style) = 0;
   // Emblem of server card 0..2, fitted and centred in the box; nothing when it is missing.

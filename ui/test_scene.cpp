@@ -24,8 +24,8 @@ void TestScene::Draw(Ui& ui, Canvas& c) {
 
   DrawBackground(ui, c);
   ui.SetLayer(kLayerBase);
-  c.DrawText(L"TALVOREEN", RectF{60, 150, 700, 260}, 1, theme::kText, TextAlign::Leading, TextVAlign::Center, true);
-  c.DrawText(L"Sunucunu seç, oyuna katıl. Çğıöşü ÇĞİÖŞÜ", RectF{60, 270, 700, 300}, 6, theme::kTextSecondary,
+  c.DrawString(L"TALVOREEN", RectF{60, 150, 900, 260}, 1, theme::kText, TextAlign::Leading, TextVAlign::Center, true);
+  c.DrawString(L"Sunucunu seç, oyuna katıl. Çğıöşü ÇĞİÖŞÜ", RectF{60, 270, 700, 300}, 6, theme::kTextSecondary,
              TextAlign::Leading, TextVAlign::Top, true);
   for (int i = 0; i < 3; ++i) {
     const RectF card = BoxAt(60 + i * 150, 310, 136, 96);
@@ -47,7 +47,7 @@ void TestScene::Draw(Ui& ui, Canvas& c) {
   for (int kind = 0; kind < 12; ++kind) {
     DrawIcon(ui, c, kind, PointF{72.0f + kind * 34, 574}, 22, kind == 10 ? theme::kGreen : theme::kAccent);
   }
-  c.DrawText(L"%42  88,3 MB / 187 MB", RectF{600, 560, 1040, 590}, 8, theme::kTextSecondary, TextAlign::Trailing,
+  c.DrawString(L"%42  88,3 MB / 187 MB", RectF{600, 560, 1040, 590}, 8, theme::kTextSecondary, TextAlign::Trailing,
              TextVAlign::Center, true);
   ProgressBar(ui, c, kProgressBox, progress);
   ProgressBar(ui, c, RectF{600, 610, 1040, 618}, 2);
@@ -55,7 +55,7 @@ void TestScene::Draw(Ui& ui, Canvas& c) {
   if (overlayOpen) {
     ui.SetLayer(kLayerOverlay);
     const RectF panel = BeginOverlayPanel(ui, c, 460, 300);
-    c.DrawText(L"Ayarlar", RectF{panel.left + 32, panel.top + 28, panel.right - 80, panel.top + 64}, 2, theme::kText,
+    c.DrawString(L"Ayarlar", RectF{panel.left + 32, panel.top + 28, panel.right - 80, panel.top + 64}, 2, theme::kText,
                TextAlign::Leading, TextVAlign::Center, true);
     if (clicked(IconButton(ui, c, MakeWidgetId("scene.overlay.close"), kOverlayCloseBox, 7, false),
                 "scene.overlay.close")) {
@@ -65,7 +65,7 @@ void TestScene::Draw(Ui& ui, Canvas& c) {
   }
 
   ui.SetLayer(kLayerAlways);
-  c.DrawText(L"TALVOREEN", RectF{24, 0, 400, 40}, 0, theme::kAccentLight, TextAlign::Leading, TextVAlign::Center, true);
+  c.DrawString(L"TALVOREEN", RectF{24, 0, 400, 40}, 0, theme::kAccentLight, TextAlign::Leading, TextVAlign::Center, true);
   clicked(IconButton(ui, c, MakeWidgetId("title.minimise"), kMinimiseBox, 8, false), "title.minimise");
   clicked(IconButton(ui, c, MakeWidgetId("title.close"), kCloseBox, 7, true), "title.close");
 }

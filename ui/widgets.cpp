@@ -185,10 +185,10 @@ bool Button(Ui& ui, Canvas& c, WidgetId id, const RectF& box, const std::wstring
     const float groupLeft = (box.left + box.right - (iconSize + gap + labelWidth)) / 2;
     const float cy = (box.top + box.bottom) / 2;
     DrawIcon(ui, c, 10, PointF{groupLeft + iconSize / 2, cy}, iconSize, labelColor);
-    c.DrawText(label, RectF{groupLeft + iconSize + gap, box.top, box.right, box.bottom}, textStyle, labelColor,
+    c.DrawString(label, RectF{groupLeft + iconSize + gap, box.top, box.right, box.bottom}, textStyle, labelColor,
                TextAlign::Leading, TextVAlign::Center, true);
   } else {
-    c.DrawText(label, box, textStyle, labelColor, TextAlign::Center, TextVAlign::Center, true);
+    c.DrawString(label, box, textStyle, labelColor, TextAlign::Center, TextVAlign::Center, true);
   }
   if (in.focusRing) FocusRing(c, box, radius);
   return in.activated;

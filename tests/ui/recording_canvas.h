@@ -37,7 +37,7 @@ struct RecordingCanvas : Canvas {
   void PopLayer() override { --layerDepth; }
   void SetTranslation(float, float) override {}
   void SoftShadow(const RectF&, float, float, float) override {}
-  void DrawText(const std::wstring& t, const RectF&, int, Color, TextAlign, TextVAlign, bool) override {
+  void DrawString(const std::wstring& t, const RectF&, int, Color, TextAlign, TextVAlign, bool) override {
     texts.push_back(t);
   }
   float MeasureText(const std::wstring&, int) override { return textWidth; }

