@@ -137,6 +137,13 @@ int FrameTimerPeriod(bool visible, bool minimised, bool cloaked, bool foreground
   return activity && !foregroundCoversWindow ? 33 : 0;
 }
 
+TaskbarCalls DecideTaskbarCalls(int lastState, int state, uint64_t completed, uint64_t total) {
+  TaskbarCalls calls;
+  calls.setState = state != lastState;
+  calls.setValue = (completed != 0 || total != 0) && (state == 2 || state == 4 || state == 8);
+  return calls;
+}
+
 void WindowPixelSize(unsigned dpi, int& width, int& height) {
   width = static_cast<int>(std::lround(dpi / 96.0 * 1100));
   height = static_cast<int>(std::lround(dpi / 96.0 * 660));

@@ -78,6 +78,14 @@ class Ui {
 int FrameTimerPeriod(bool visible, bool minimised, bool cloaked, bool foreground, bool activity,
                      bool foregroundCoversWindow);
 
+// Which taskbar calls a progress update makes: the state only when it changed (lastState -1
+// means nothing sent yet), the values when not both 0 and the state is normal (2), error (4)
+// or paused (8).
+struct TaskbarCalls {
+  bool setState = false, setValue = false;
+};
+TaskbarCalls DecideTaskbarCalls(int lastState, int state, uint64_t completed, uint64_t total);
+
 // Window size in pixels for a monitor DPI (1100 x 660 DIPs).
 void WindowPixelSize(unsigned dpi, int& width, int& height);
 

@@ -342,12 +342,10 @@ void LauncherWindow::UpdateFrameTimer() {
 void LauncherWindow::SetTaskbarProgress(TaskbarProgress state, uint64_t completed, uint64_t total) {
   if (!taskbar_ || !hwnd_) return;
   const int value = static_cast<int>(state);
-  if (value != taskbarState_) {
+  const TaskbarCalls calls = DecideTaskbarCalls(taskbarState_, value, completed, total);
+  if (calls.setState) {
     taskbar_->SetProgressState(hwnd_, static_cast<TBPFLAG>(value));
     taskbarState_ = value;
   }
-  if ((completed != 0 || total != 0) &&
-      (state == TaskbarProgress::Normal || state == TaskbarProgress::Error || state == TaskbarProgress::Paused)) {
-    taskbar_->SetProgressValue(hwnd_, completed, total);
-  }
+  if (calls.setValue) taskbar_->SetProgressValue(hwnd_, completed, total);
 }

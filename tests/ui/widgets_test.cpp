@@ -297,6 +297,23 @@ TEST(FrameTimer, PeriodFollowsVisibilityForegroundAndActivity) {
   EXPECT_EQ(FrameTimerPeriod(true, false, false, false, false, false), 0);
 }
 
+TEST(Taskbar, StateOnlyWhenChangedValuesOnlyForStatesThatShowThem) {
+  auto calls = DecideTaskbarCalls(-1, 0, 0, 0);
+  EXPECT_TRUE(calls.setState) << "the first update after the button appears";
+  EXPECT_FALSE(calls.setValue);
+  calls = DecideTaskbarCalls(0, 2, 50, 100);
+  EXPECT_TRUE(calls.setState);
+  EXPECT_TRUE(calls.setValue);
+  calls = DecideTaskbarCalls(2, 2, 60, 100);
+  EXPECT_FALSE(calls.setState);
+  EXPECT_TRUE(calls.setValue);
+  EXPECT_FALSE(DecideTaskbarCalls(2, 2, 0, 0).setValue);
+  EXPECT_FALSE(DecideTaskbarCalls(1, 1, 5, 10).setValue) << "indeterminate shows no value";
+  EXPECT_TRUE(DecideTaskbarCalls(1, 4, 1, 1).setValue);
+  EXPECT_TRUE(DecideTaskbarCalls(4, 8, 3, 9).setValue);
+  EXPECT_FALSE(DecideTaskbarCalls(8, 8, 0, 0).setState);
+}
+
 TEST(WindowSize, FollowsTheMonitorDpi) {
   int w = 0, h = 0;
   WindowPixelSize(96, w, h);

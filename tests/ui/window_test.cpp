@@ -168,6 +168,21 @@ TEST_F(Drawing, OffScreenScaleSetsThePixelSizeAndBadPathsFail) {
   EXPECT_FALSE(RenderFrameToPng(*graphics_, 0.0f, dir.Join(L"zero.png"), SceneFrame(scene, ui)));
 }
 
+TEST_F(Drawing, OffScreenFramePopsWhatTheFrameLeftPushed) {
+  TempDir dir;
+  ASSERT_TRUE(RenderFrameToPng(*graphics_, 1.0f, dir.Join(L"unbalanced.png"), [](Canvas& c) {
+    c.Clear(theme::kBackground);
+    c.PushLayer(1.0f);
+    c.PushClip(RectF{0, 0, 100, 100});
+    c.FillRect(RectF{0, 0, 1100, 660}, theme::kRed);
+    c.PushLayer(1.0f);
+  }));
+  const Image image = DecodePng(dir.Join(L"unbalanced.png"));
+  ASSERT_EQ(image.width, 1100);
+  EXPECT_TRUE(Near(image.At(50, 50), theme::kRed, 1)) << Describe(image.At(50, 50));
+  EXPECT_TRUE(Near(image.At(500, 500), theme::kBackground, 1)) << "the clip held";
+}
+
 TEST_F(Drawing, FontsFallBackToAnInstalledFamily) {
   ComPtr<IDWriteFontCollection> fonts;
   ASSERT_TRUE(SUCCEEDED(graphics_->DWrite()->GetSystemFontCollection(&fonts, FALSE)));
@@ -405,6 +420,44 @@ TEST_F(RealWindow, CannotBeMaximisedOrResizedBySystemCommands) {
   GetWindowRect(hwnd, &after);
   EXPECT_FALSE(IsZoomed(hwnd));
   EXPECT_TRUE(EqualRect(&before, &after));
+}
+
+TEST_F(RealWindow, ANewMonitorDpiTakesTheSuggestedRectangleAndKeepsTheLayoutInDips) {
+  HWND hwnd = window_->Handle();
+  RECT outer{};
+  GetWindowRect(hwnd, &outer);
+  // A smaller DPI: the test display is too small for a larger window.
+  RECT suggested{outer.left, outer.top, outer.left + 825, outer.top + 495};
+  SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(72, 72), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(window_->Dpi(), 72u);
+  RECT now{};
+  GetWindowRect(hwnd, &now);
+  EXPECT_EQ(now.right - now.left, 825);
+  EXPECT_EQ(now.bottom - now.top, 495);
+  const uint64_t next = window_->FramesDrawn() + 2;
+  ASSERT_TRUE(PumpUntil([&] { return window_->FramesDrawn() >= next; }));
+  // The close button is still at the same DIPs, now at three quarters of the pixels.
+  EXPECT_EQ(HitTest(1080, 20), HTCLIENT);
+  EXPECT_EQ(HitTest(1000, 20), HTCAPTION);
+  Click(TestScene::kOutlineBox);
+  EXPECT_EQ(scene_.activated, std::vector<std::string>{"scene.outline"});
+}
+
+TEST_F(RealWindow, FrameTimerRunsWhileVisibleAndStopsWhenMinimised) {
+  HWND hwnd = window_->Handle();
+  SetForegroundWindow(hwnd);
+  window_->UpdateFrameTimer();
+  if (GetForegroundWindow() == hwnd) {
+    EXPECT_EQ(window_->FrameTimerPeriodMs(), 16);
+  } else {
+    EXPECT_EQ(window_->FrameTimerPeriodMs(), 33) << "the animated background counts as activity";
+  }
+  ShowWindow(hwnd, SW_MINIMIZE);
+  window_->UpdateFrameTimer();
+  EXPECT_EQ(window_->FrameTimerPeriodMs(), 0);
+  ShowWindow(hwnd, SW_HIDE);
+  window_->UpdateFrameTimer();
+  EXPECT_EQ(window_->FrameTimerPeriodMs(), 0);
 }
 
 TEST_F(RealWindow, TakesForwardedLinksByTheRules) {
