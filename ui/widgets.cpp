@@ -37,6 +37,11 @@ void Ui::BeginFrame(double frameTime) {
   input.layer = kLayerBase;
 }
 
+void Ui::BeginFixedFrame(double frameTime, double step) {
+  BeginFrame(frameTime);
+  dt = step;
+}
+
 void Ui::EndFrame() {
   if (input.focused != 0 &&
       std::find(input.newFocusOrder.begin(), input.newFocusOrder.end(), input.focused) == input.newFocusOrder.end()) {

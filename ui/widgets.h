@@ -42,12 +42,14 @@ class Ui {
   FrameInput input;
   double now = 0;    // seconds
   double dt = 0;     // clamped frame step
-  bool overlayOpen = false;
+  bool overlayOpen = false;  // set by the owner before drawing; hit testing and Escape read it
   double overlayStart = 0;
   bool shotsMode = false;  // no widget reacts to input
 
   // Frame steps: BeginFrame(now) computes dt; EndFrame hands this frame's lists over.
   void BeginFrame(double frameTime);
+  // A frame with a chosen step, for pictures: a step of 1 s lets every animation settle.
+  void BeginFixedFrame(double frameTime, double step);
   void EndFrame();
   void SetLayer(int layer) { input.layer = layer; }
 

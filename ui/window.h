@@ -23,9 +23,11 @@ enum class TaskbarProgress { None = 0, Indeterminate = 1, Normal = 2, Error = 4,
 struct WindowCallbacks {
   std::function<void(Ui&, Canvas&)> drawFrame;  // background, screen, overlays, title bar
   std::function<void()> refreshSnapshot;        // before every frame
-  std::function<void()> onTick;                 // timer 1
+  std::function<void()> onTick;                 // timer 1; the window then updates its frame timer and repaints
   std::function<void(std::wstring)> openLink;   // a forwarded join link, on WM_APP+2
-  std::function<bool()> onEscape;               // true when it queued an action
+  // Escape while an overlay is open; true when it queued an action (the owner knows whether
+  // the overlay may close, e.g. not while an uninstall runs).
+  std::function<bool()> onEscape;
   std::function<void()> processActions;         // WM_APP+1
   std::function<bool()> hasQueuedActions;
   std::function<bool()> isBusy;                 // workers showing progress keep the frames going

@@ -235,6 +235,17 @@ TEST(WidgetHover, EasesTowardTheTargetAndSettles) {
   EXPECT_FALSE(h.ui.input.animating);
 }
 
+TEST(WidgetHover, AFixedOneSecondStepSettlesInOneFrame) {
+  Ui ui;
+  RecordingCanvas c;
+  ui.MouseMove(50, 50);
+  ui.BeginFixedFrame(2.4, 1.0);
+  Button(ui, c, MakeWidgetId("x"), RectF{0, 0, 100, 100}, L"x", ButtonStyle::Outline, true);
+  ui.EndFrame();
+  EXPECT_EQ(ui.State(MakeWidgetId("x")), 1.0f);
+  EXPECT_FALSE(ui.input.animating);
+}
+
 TEST(WidgetHover, FrameStepIsClampedSoAPauseDoesNotJump) {
   Ui ui;
   ui.BeginFrame(5.0);

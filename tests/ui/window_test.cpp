@@ -109,8 +109,7 @@ bool Drawing::ready_ = false;
 // One frame of the test scene at a fixed time, as the screenshot mode will draw screens.
 std::function<void(Canvas&)> SceneFrame(TestScene& scene, Ui& ui) {
   return [&scene, &ui](Canvas& c) {
-    ui.BeginFrame(2.4);
-    ui.dt = 1.0;
+    ui.BeginFixedFrame(2.4, 1.0);
     scene.Draw(ui, c);
     ui.EndFrame();
   };
