@@ -16,7 +16,8 @@ target_link_options(tv_platform_flags INTERFACE -static -static-libgcc -static-l
 
 add_library(tv_windows_libs INTERFACE)
 target_link_libraries(tv_windows_libs INTERFACE
-  winhttp ws2_32 bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version)
+  winhttp ws2_32 bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version
+  d2d1 dwrite windowscodecs dwmapi)
 
 find_package(GTest CONFIG REQUIRED)
 

@@ -1,7 +1,5 @@
 #include "launcher/single_instance.h"
 
-#include <algorithm>
-
 void SendLinkToWindow(HWND window, const std::wstring& link) {
   const std::wstring text = link.substr(0, kMaxForwardedLinkChars);
   COPYDATASTRUCT data{};
@@ -15,12 +13,13 @@ void SendLinkToWindow(HWND window, const std::wstring& link) {
 
 bool ReadForwardedLink(const COPYDATASTRUCT* data, std::wstring& link) {
   if (!data || data->dwData != kLinkCopyDataMagic || !data->lpData) return false;
+  if (data->cbData == 0 || data->cbData > kMaxForwardedLinkBytes || data->cbData % sizeof(wchar_t) != 0) return false;
   // Never trust the sender's terminator: read at most cbData bytes and stop at a NUL.
-  const size_t chars = std::min<size_t>(data->cbData / sizeof(wchar_t), kMaxForwardedLinkChars + 1);
+  const size_t chars = data->cbData / sizeof(wchar_t);
   const auto* text = static_cast<const wchar_t*>(data->lpData);
   size_t length = 0;
   while (length < chars && text[length] != L'\0') ++length;
-  link.assign(text, std::min(length, kMaxForwardedLinkChars));
+  link.assign(text, length);
   return true;
 }
 

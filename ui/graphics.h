@@ -1,0 +1,112 @@
+// Direct2D, DirectWrite and WIC behind Canvas: the factories and text formats made once
+// (Graphics), and a Canvas over any Direct2D render target (D2DCanvas).
+#pragma once
+
+#include <d2d1.h>
+#include <dwrite.h>
+#include <wincodec.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "ui/canvas.h"
+#include "ui/theme.h"
+
+using Microsoft::WRL::ComPtr;
+
+inline constexpr int kEmblemCount = 3;
+inline constexpr int kFirstEmblemResource = 201;
+
+class Graphics {
+ public:
+  // Factories, the ten text formats and the emblems (RCDATA 201..203 of resourceModule;
+  // null means the executable). Fails only when a factory or a text format cannot be made.
+  bool Init(HMODULE resourceModule = nullptr);
+
+  ID2D1Factory* D2D() const { return d2d_.Get(); }
+  IDWriteFactory* DWrite() const { return dwrite_.Get(); }
+  IWICImagingFactory* Wic() const { return wic_.Get(); }
+  IDWriteTextFormat* Format(int style) const;
+  IDWriteTypography* TabularFigures() const { return tabular_.Get(); }
+  IDWriteInlineObject* Ellipsis(int style) const;
+  IWICBitmapSource* Emblem(int index) const;  // null when its resource is missing
+  const theme::FontFamilies& Families() const { return families_; }
+
+ private:
+  bool ChooseFamilies();
+  void LoadEmblems(HMODULE module);
+
+  ComPtr<ID2D1Factory> d2d_;
+  ComPtr<IDWriteFactory> dwrite_;
+  ComPtr<IWICImagingFactory> wic_;
+  ComPtr<IDWriteTextFormat> formats_[theme::kTextStyleCount];
+  ComPtr<IDWriteInlineObject> ellipsis_[theme::kTextStyleCount];
+  ComPtr<IDWriteTypography> tabular_;
+  ComPtr<IWICBitmap> emblems_[kEmblemCount];
+  theme::FontFamilies families_;
+};
+
+// Device-dependent bitmaps of one render target (emblems, gradient ramps); released with it.
+struct TargetBitmaps {
+  ComPtr<ID2D1Bitmap> emblems[kEmblemCount];
+  bool emblemsCreated = false;
+  std::map<std::pair<int, uint64_t>, ComPtr<ID2D1Bitmap>> ramps;  // (kind, colours)
+  void Reset() {
+    for (auto& b : emblems) b.Reset();
+    emblemsCreated = false;
+    ramps.clear();
+  }
+};
+
+// Draws one frame on a render target between its BeginDraw and EndDraw.
+class D2DCanvas : public Canvas {
+ public:
+  D2DCanvas(const Graphics& graphics, ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush, TargetBitmaps& bitmaps);
+  // Pops clips and layers the frame left pushed; call before EndDraw.
+  void Finish();
+
+  void Clear(Color color) override;
+  void FillRect(const RectF& box, Color color) override;
+  void FillRoundedRect(const RectF& box, float radius, Color color) override;
+  void StrokeRoundedRect(const RectF& box, float radius, float width, Color color) override;
+  void Line(PointF from, PointF to, float width, Color color) override;
+  void FillEllipse(PointF centre, float rx, float ry, Color color) override;
+  void StrokeEllipse(PointF centre, float rx, float ry, float width, Color color) override;
+  void StrokeArc(PointF centre, float radius, float start, float sweep, float width, Color color) override;
+  void StrokePolyline(const PointF* points, size_t count, bool closed, float width, Color color) override;
+  void FillPolygon(const PointF* points, size_t count, Color color) override;
+  void RadialGlow(PointF centre, float rx, float ry, Color color) override;
+  void GradientRect(const RectF& box, Color from, Color to, bool vertical) override;
+  void PushClip(const RectF& box) override;
+  void PopClip() override;
+  void PushLayer(float opacity) override;
+  void PopLayer() override;
+  void SetTranslation(float dx, float dy) override;
+  void SoftShadow(const RectF& box, float radius, float blur, float alpha) override;
+  void DrawString(const std::wstring& text, const RectF& box, int style, Color color, TextAlign align, TextVAlign valign,
+                bool singleLineEllipsis) override;
+  float MeasureText(const std::wstring& text, int style) override;
+  void DrawEmblem(int index, const RectF& box, float opacity) override;
+
+ private:
+  ID2D1SolidColorBrush* Brush(Color color);
+  ComPtr<ID2D1PathGeometry> Path(const PointF* points, size_t count, bool closed, bool filled);
+  ComPtr<IDWriteTextLayout> Layout(const std::wstring& text, int style, float width, float height);
+  ID2D1Bitmap* Ramp(std::pair<int, uint64_t> key, UINT width, UINT height, const std::vector<uint32_t>& pixels);
+
+  const Graphics& graphics_;
+  ID2D1RenderTarget* target_;
+  ID2D1SolidColorBrush* brush_;
+  TargetBitmaps& bitmaps_;
+  // Clip (false) and layer (true) pushes in order, so Finish can undo them.
+  std::vector<bool> stack_;
+  std::vector<ComPtr<ID2D1Layer>> layers_;
+};
+
+// Render-target set-up shared by the window and the off-screen renderer.
+D2D1_RENDER_TARGET_PROPERTIES TargetProperties(float dpi, D2D1_ALPHA_MODE alpha);

@@ -1,0 +1,59 @@
+#include "ui/theme.h"
+
+#include <algorithm>
+
+Color Mix(Color from, Color to, float t) {
+  t = std::clamp(t, 0.0f, 1.0f);
+  return Color{from.r + (to.r - from.r) * t, from.g + (to.g - from.g) * t, from.b + (to.b - from.b) * t,
+               from.a + (to.a - from.a) * t};
+}
+
+namespace theme {
+namespace {
+
+constexpr TextStyle kStyles[kTextStyleCount] = {
+    {FontFamilyKind::Display, 600, 15, 3.6f, false},  {FontFamilyKind::Condensed, 700, 92, 3.0f, false},
+    {FontFamilyKind::Display, 600, 26, 0.2f, false},  {FontFamilyKind::Display, 600, 12, 2.4f, false},
+    {FontFamilyKind::Display, 600, 19, 0.2f, false},  {FontFamilyKind::Display, 700, 18, 3.0f, false},
+    {FontFamilyKind::Body, 400, 15, 0.0f, false},     {FontFamilyKind::Body, 600, 15, 0.0f, false},
+    {FontFamilyKind::Body, 400, 13, 0.0f, true},      {FontFamilyKind::Display, 600, 44, 0.0f, true},
+};
+
+}  // namespace
+
+const TextStyle& GetTextStyle(int style) {
+  if (style < 0 || style >= kTextStyleCount) style = 6;
+  return kStyles[style];
+}
+
+FontFamilies ChooseFontFamilies(const std::function<bool(const std::wstring&)>& installed,
+                                const std::wstring& messageFont, const std::wstring& anyInstalled) {
+  FontFamilies f;
+  const bool bahnschrift = installed(L"Bahnschrift");
+  f.display = bahnschrift ? L"Bahnschrift" : L"Segoe UI";
+  f.condensed = bahnschrift && installed(L"Bahnschrift Condensed") ? L"Bahnschrift Condensed" : f.display;
+  f.body = installed(L"Segoe UI Variable Text") ? L"Segoe UI Variable Text" : L"Segoe UI";
+
+  auto existing = [&](const std::wstring& family) -> std::wstring {
+    if (installed(family)) return family;
+    for (const wchar_t* candidate : {messageFont.c_str(), L"Tahoma", L"Arial", L"DejaVu Sans", L"Liberation Sans"}) {
+      if (*candidate && installed(candidate)) return candidate;
+    }
+    return anyInstalled.empty() ? family : anyInstalled;
+  };
+  f.display = existing(f.display);
+  f.condensed = existing(f.condensed);
+  f.body = existing(f.body);
+  return f;
+}
+
+float LetterSpacingShift(int style, TextAlign align) {
+  const float spacing = GetTextStyle(style).letterSpacing;
+  switch (align) {
+    case TextAlign::Center: return spacing / 2;
+    case TextAlign::Trailing: return spacing;
+    default: return 0;
+  }
+}
+
+}  // namespace theme

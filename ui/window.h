@@ -1,0 +1,82 @@
+// The launcher's one borderless window: class, size from the monitor DPI, message handling,
+// the frame loop with its timer, forwarded join links and taskbar progress. What is drawn
+// and what the clicks mean belong to the owner, through WindowCallbacks.
+#pragma once
+
+#include <windows.h>
+#include <shobjidl.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ui/graphics.h"
+#include "ui/widgets.h"
+
+inline constexpr UINT kRunActionsMessage = WM_APP + 1;
+inline constexpr UINT kForwardedLinkMessage = WM_APP + 2;
+inline constexpr UINT_PTR kTickTimer = 1;
+inline constexpr UINT_PTR kFrameTimer = 2;
+
+enum class TaskbarProgress { None = 0, Indeterminate = 1, Normal = 2, Error = 4, Paused = 8 };
+
+struct WindowCallbacks {
+  std::function<void(Ui&, Canvas&)> drawFrame;  // background, screen, overlays, title bar
+  std::function<void()> refreshSnapshot;        // before every frame
+  std::function<void()> onTick;                 // timer 1; the window then updates its frame timer and repaints
+  std::function<void(std::wstring)> openLink;   // a forwarded join link, on WM_APP+2
+  // Escape while an overlay is open; true when it queued an action (the owner knows whether
+  // the overlay may close, e.g. not while an uninstall runs).
+  std::function<bool()> onEscape;
+  std::function<void()> processActions;         // WM_APP+1
+  std::function<bool()> hasQueuedActions;
+  std::function<bool()> isBusy;                 // workers showing progress keep the frames going
+  std::function<double()> now;                  // seconds; the window's own clock when empty
+};
+
+class LauncherWindow {
+ public:
+  LauncherWindow(const Graphics& graphics, WindowCallbacks callbacks);
+  ~LauncherWindow();
+  LauncherWindow(const LauncherWindow&) = delete;
+  LauncherWindow& operator=(const LauncherWindow&) = delete;
+
+  // Registers the class, creates and shows the window and its render target.
+  bool Create(HINSTANCE instance, int showCommand);
+  HWND Handle() const { return hwnd_; }
+  Ui& GetUi() { return ui_; }
+  unsigned Dpi() const { return dpi_; }
+  uint64_t FramesDrawn() const { return framesDrawn_; }
+  int FrameTimerPeriodMs() const { return framePeriod_; }
+
+  void UpdateFrameTimer();
+  void SetTaskbarProgress(TaskbarProgress state, uint64_t completed, uint64_t total);
+  void StartTickTimer() { SetTimer(hwnd_, kTickTimer, 500, nullptr); }
+  // Pumps messages until WM_QUIT; returns its exit code.
+  static int RunMessageLoop();
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  double Now() const;
+  bool EnsureTarget();
+  void ReleaseTarget();
+  void DrawFrame();
+  void OnKeyDown(WPARAM key);
+
+  const Graphics& graphics_;
+  WindowCallbacks callbacks_;
+  HWND hwnd_ = nullptr;
+  unsigned dpi_ = 96;
+  Ui ui_;
+  ComPtr<ID2D1HwndRenderTarget> target_;
+  ComPtr<ID2D1SolidColorBrush> brush_;
+  TargetBitmaps bitmaps_;
+  ComPtr<ITaskbarList3> taskbar_;
+  UINT taskbarCreatedMessage_ = 0;
+  int taskbarState_ = -1;
+  std::wstring pendingLink_;
+  int framePeriod_ = 0;
+  uint64_t framesDrawn_ = 0;
+  LARGE_INTEGER clockStart_{}, clockFrequency_{};
+};
