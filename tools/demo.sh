@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the launcher and runs its headless jobs under Wine against
-# a fresh install folder in build/demo.
+# local stand-ins: a generated game archive (not the real game) served by nginx on
+# 127.0.0.1, installed into build/demo/install. The first "gta" run is interrupted on
+# purpose; the second resumes the download instead of starting over.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -10,19 +12,59 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target talvoreen_launcher
 
 build="$root/build/windows"
-run() { "$root/cmake/wine-run.sh" "$build" "$root/Bin/launcher/Talvoreen Launcher.exe" "$@"; }
+demo="$root/build/demo"
+launcher() { "$root/cmake/wine-run.sh" "$build" "$root/Bin/launcher/Talvoreen Launcher.exe" "$@"; }
 cleanup() {
+  [ -f "$demo/nginx/nginx.pid" ] && kill "$(cat "$demo/nginx/nginx.pid")" 2>/dev/null || true
   WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null || true
   if [ -f "$build/xvfb.pid" ]; then kill "$(cat "$build/xvfb.pid")" 2>/dev/null || true; rm -f "$build/xvfb.pid"; fi
 }
 trap cleanup EXIT
 
-demo="$root/build/demo"
-rm -rf "$demo"; mkdir -p "$demo"
+rm -rf "$demo"
+mkdir -p "$demo/cdn/talvoreen-launcher" "$demo/nginx" "$demo/tree/GTA-SA/models" "$demo/tree/GTA-SA/data"
+
+echo "== a stand-in game archive (generated; not the real game)"
+printf 'stand-in game executable\n' >"$demo/tree/GTA-SA/gta_sa.exe"
+head -c 40M /dev/urandom >"$demo/tree/GTA-SA/models/gta3.img"
+printf 'weather=clear\n' >"$demo/tree/GTA-SA/data/gta.dat"
+(cd "$demo/tree" && rar a -m0 -idq "$demo/cdn/talvoreen-launcher/talvoreen-gtasa.rar" GTA-SA)
+ls -l "$demo/cdn/talvoreen-launcher/talvoreen-gtasa.rar"
+
+echo "== nginx on 127.0.0.1 (rate-limited so that the download can be interrupted)"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat >"$demo/nginx/nginx.conf" <<CONF
+worker_processes 1;
+pid $demo/nginx/nginx.pid;
+error_log $demo/nginx/error.log;
+events { worker_connections 64; }
+http {
+  access_log $demo/nginx/access.log;
+  client_body_temp_path $demo/nginx;
+  proxy_temp_path $demo/nginx;
+  fastcgi_temp_path $demo/nginx;
+  uwsgi_temp_path $demo/nginx;
+  scgi_temp_path $demo/nginx;
+  server {
+    listen 127.0.0.1:$port;
+    root $demo/cdn;
+    limit_rate 8m;
+  }
+}
+CONF
+nginx -c "$demo/nginx/nginx.conf"
+gta_url="http://127.0.0.1:$port/talvoreen-launcher/talvoreen-gtasa.rar"
+
+install="Z:$demo/install"
 echo "== --headless where"
-run --headless where || echo "(exit $?)"
-echo "== --headless sync (no --dir)"
-run --headless sync || echo "(exit $?)"
+launcher --headless where || echo "(exit $?)"
+echo "== --headless gta, interrupted after a few seconds"
+timeout 4 "$root/cmake/wine-run.sh" "$build" "$root/Bin/launcher/Talvoreen Launcher.exe" \
+  --headless gta --dir "$install" --gta-url "$gta_url" || echo "(interrupted)"
+ls -l "$demo/install/.talvoreen/gta/" || true
+echo "== --headless gta again: the download resumes"
+launcher --headless gta --dir "$install" --gta-url "$gta_url"
+echo "== requests nginx saw (the second carries a Range)"
+awk '{ print $6, $7, $9, $10 }' "$demo/nginx/access.log"
 echo "== log of the install folder"
-run --headless version-check --dir "Z:$demo/install" || true
 cat "$demo/install/TALVOREEN/logs/launcher.log"
