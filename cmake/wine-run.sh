@@ -7,7 +7,8 @@ build="$(cd "$1" && pwd)"; shift
 
 export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts, and no menu entries on the host for shortcuts the tests create.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win32
 
 start_xvfb() {
@@ -27,6 +28,14 @@ start_xvfb() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 9>&- || true
     wineserver -w 9>&-
+  fi
+  # The prefix's Desktop, Documents ... point into the host's home folder; tests write
+  # shortcuts there, so they become plain folders of the prefix.
+  if [ ! -f "$WINEPREFIX/.sandboxed" ]; then
+    for link in "$WINEPREFIX"/drive_c/users/*/* "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/*; do
+      if [ -L "$link" ]; then rm "$link" && mkdir -p "$link"; fi
+    done
+    touch "$WINEPREFIX/.sandboxed"
   fi
   # One persistent server per prefix keeps each test process's start short. When it is
   # new, the prefix's services are started here rather than by the first test.

@@ -16,3 +16,22 @@ std::wstring RegisteredInstallDir();
 // The running launcher's folder, the registered folder, then C:\Talvoreen and
 // <fixed drive>:\Talvoreen; the first that holds an installation, normalised. Empty if none.
 std::wstring FindExistingInstall();
+
+// Copies source to target + ".new" and moves that over target; the ".new" file is removed
+// when the move fails. True only when both steps succeed.
+bool CopyFileSafely(const std::wstring& source, const std::wstring& target);
+
+// The setup screen's install action: write test, copy of the running launcher, "InstallDir",
+// then the shell registration. On failure error holds the text to show.
+bool InstallIntoFolder(const std::wstring& chosen, std::wstring& launcherPath, std::wstring& error);
+
+// At window start, for a folder that was found rather than given: copies the launcher in
+// when it is missing and rewrites "InstallDir" and the registration when they differ.
+void RepairRegistration(const std::wstring& installDir);
+
+// Earlier versions ran from copies on the desktop ("Talvoreen Multiplayer.exe",
+// "Talvoreen Client.exe"); this moves such a player over to the installed launcher.
+void MigrateDesktopLaunchers();
+
+// The system folder picker; false when the player cancels.
+bool ChooseInstallFolder(void* ownerWindow, const std::wstring& proposed, std::wstring& chosen);
