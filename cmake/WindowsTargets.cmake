@@ -18,6 +18,24 @@ add_library(tv_windows_libs INTERFACE)
 target_link_libraries(tv_windows_libs INTERFACE
   winhttp bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version)
 
+# Third-party libraries, one INTERFACE target each: json-c and Crypto++ from the prefix,
+# zlib from the system mingw (static archive, not the DLL import library).
+find_package(json-c CONFIG REQUIRED)
+add_library(tv_jsonc INTERFACE)
+target_link_libraries(tv_jsonc INTERFACE json-c::json-c)
+
+find_path(TALVOREEN_CRYPTOPP_INCLUDE cryptopp/xed25519.h REQUIRED)
+find_library(TALVOREEN_CRYPTOPP_LIBRARY NAMES libcryptopp.a REQUIRED)
+add_library(tv_cryptopp INTERFACE)
+target_include_directories(tv_cryptopp SYSTEM INTERFACE "${TALVOREEN_CRYPTOPP_INCLUDE}")
+target_link_libraries(tv_cryptopp INTERFACE "${TALVOREEN_CRYPTOPP_LIBRARY}" bcrypt advapi32)
+
+find_path(TALVOREEN_ZLIB_INCLUDE zlib.h REQUIRED)
+find_library(TALVOREEN_ZLIB_LIBRARY NAMES libz.a REQUIRED)
+add_library(tv_zlib INTERFACE)
+target_include_directories(tv_zlib SYSTEM INTERFACE "${TALVOREEN_ZLIB_INCLUDE}")
+target_link_libraries(tv_zlib INTERFACE "${TALVOREEN_ZLIB_LIBRARY}")
+
 find_package(GTest CONFIG REQUIRED)
 
 # Tests and tools run under Wine with a prefix of their own inside the build folder.
