@@ -34,6 +34,7 @@ class Hasher {
  private:
   void* handle_ = nullptr;  // BCRYPT_HASH_HANDLE
   unsigned digestLength_ = 0;
+  bool failed_ = false;
 };
 
 // Digests a whole file in 1 MiB reads. False when the file cannot be opened or read, the

@@ -380,7 +380,7 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   out << "Published game build " << build << ": " << paths.size() << " files, " << totalBytes << " bytes ("
       << HumanSize(totalBytes) << "); " << newObjects << " new objects, " << newObjectBytes << " bytes compressed; "
       << paths.size() - newObjects << " already published.\n";
-  out << "Manifest: " << Utf8FromPath(cdnRoot / PathFromUtf8(kGameManifestPath)) << "\n";
+  out << "Manifest: " << Utf8FromPath((cdnRoot / PathFromUtf8(kGameManifestPath)).make_preferred()) << "\n";
   return 0;
 }
 
@@ -433,7 +433,7 @@ int LauncherCommand(const std::vector<std::string>& args, std::ostream& out, std
   out << "Published launcher " << version << ": " << name << ", " << size << " bytes, "
       << (object.created ? "new object of " + std::to_string(object.zsize) + " bytes" : "object already published")
       << ".\n";
-  out << "Manifest: " << Utf8FromPath(cdnRoot / PathFromUtf8(kLauncherManifestPath)) << "\n";
+  out << "Manifest: " << Utf8FromPath((cdnRoot / PathFromUtf8(kLauncherManifestPath)).make_preferred()) << "\n";
   return 0;
 }
 
