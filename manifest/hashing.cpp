@@ -55,7 +55,8 @@ void Hasher::Update(const void* data, size_t length) {
   auto bytes = static_cast<const unsigned char*>(data);
   while (length > 0) {
     const ULONG piece = static_cast<ULONG>(std::min<size_t>(length, kMaxUpdatePiece));
-    if (!BCRYPT_SUCCESS(BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(handle_), const_cast<PUCHAR>(bytes), piece, 0))) {
+    if (!BCRYPT_SUCCESS(
+            BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(handle_), const_cast<PUCHAR>(bytes), piece, 0))) {
       failed_ = true;  // a digest that missed bytes must not look valid
     }
     bytes += piece;

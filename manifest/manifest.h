@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-inline constexpr uint64_t kMaxGameFileSize = 8589934592ull;      // 8 GiB, size and zsize
-inline constexpr uint64_t kMaxLauncherFileSize = 67108864ull;    // 64 MiB
-inline constexpr uint64_t kMaxManifestBytes = 33554432ull;       // body limit of the game manifest
+inline constexpr uint64_t kMaxGameFileSize = 8589934592ull;    // 8 GiB, size and zsize
+inline constexpr uint64_t kMaxLauncherFileSize = 67108864ull;  // 64 MiB
+inline constexpr uint64_t kMaxManifestBytes = 33554432ull;     // body limit of the game manifest
 inline constexpr char kGameProduct[] = "Talvoreen";
 inline constexpr char kLauncherProduct[] = "TalvoreenLauncher";
 inline constexpr wchar_t kManifestIncompatibleText[] = L"Bu güncelleme bu launcher sürümüyle uyumlu değil";
@@ -19,9 +19,9 @@ inline constexpr wchar_t kLauncherManifestUnreadableText[] = L"Launcher güncell
 struct ManifestFile {
   std::string path;  // UTF-8, "/" separators, as written in the manifest
   uint64_t size = 0;
-  std::string hash;  // lower-case hex: SHA-256 for game files, MD5 for server files
-  uint64_t zsize = 0;  // bytes to download
-  bool keep = false;   // user-owned once installed
+  std::string hash;     // lower-case hex: SHA-256 for game files, MD5 for server files
+  uint64_t zsize = 0;   // bytes to download
+  bool keep = false;    // user-owned once installed
   std::string urlPath;  // server files only
 };
 

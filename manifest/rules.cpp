@@ -17,9 +17,7 @@ bool IsReservedDeviceStem(const std::string& lowerStem) {
   return false;
 }
 
-bool IsForbiddenByte(unsigned char c) {
-  return c <= 0x1F || std::strchr("\"*:<>?\\|", c) != nullptr;
-}
+bool IsForbiddenByte(unsigned char c) { return c <= 0x1F || std::strchr("\"*:<>?\\|", c) != nullptr; }
 
 bool IsSafeSegment(const std::string& segment) {
   if (segment.empty() || segment == "." || segment == "..") return false;

@@ -46,8 +46,8 @@ std::string SerializeInstalledState(const InstalledState& state) {
   for (const InstalledFile& file : state.files) json_object_array_add(files, FileObject(file));
   json_object_object_add(root.get(), "files", files);
   size_t length = 0;
-  const char* text = json_object_to_json_string_length(
-      root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE, &length);
+  const char* text =
+      json_object_to_json_string_length(root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE, &length);
   return std::string(text, length);
 }
 

@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The full path through an envelope must never accept unsigned input.
   Manifest viaEnvelope;
-  if (ParseGameManifest(text, viaEnvelope, error) && text.find("talvoreen-signed-v1") == std::string::npos) std::abort();
+  if (ParseGameManifest(text, viaEnvelope, error) && text.find("talvoreen-signed-v1") == std::string::npos)
+    std::abort();
   return 0;
 }

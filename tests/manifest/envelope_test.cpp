@@ -114,7 +114,8 @@ TEST(VerifyEnvelope, MemberOrderAndExtraMembersDoNotMatter) {
 
 TEST(VerifyEnvelope, OtherFormatValuesAreUnreadable) {
   const std::string signature = publish::SignMessage(TestKey(), kPayload);
-  for (const char* format : {"talvoreen-signed-v2", "TALVOREEN-SIGNED-V1", " talvoreen-signed-v1", "talvoreen-signed-v1 ", ""}) {
+  for (const char* format :
+       {"talvoreen-signed-v2", "TALVOREEN-SIGNED-V1", " talvoreen-signed-v1", "talvoreen-signed-v1 ", ""}) {
     std::string payload;
     std::wstring error;
     EXPECT_FALSE(Verify(EnvelopeText(kPayload, signature, format), payload, error)) << format;
@@ -152,11 +153,11 @@ TEST(VerifyEnvelope, InvalidBase64IsUnreadable) {
   const std::string p = publish::EncodeBase64(kPayload);
   const std::string s = publish::EncodeBase64(publish::SignMessage(TestKey(), kPayload));
   const std::string texts[] = {
-      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p.substr(0, 8) + "*" + p.substr(8) + "\",\"signature\":\"" + s +
-          "\"}",
+      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p.substr(0, 8) + "*" + p.substr(8) +
+          "\",\"signature\":\"" + s + "\"}",
       "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"%%%%\",\"signature\":\"" + s + "\"}",
-      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p + "\",\"signature\":\"" + s.substr(0, 20) + "!" + s.substr(20) +
-          "\"}",
+      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p + "\",\"signature\":\"" + s.substr(0, 20) + "!" +
+          s.substr(20) + "\"}",
   };
   for (const std::string& text : texts) {
     std::string payload;
@@ -194,8 +195,8 @@ TEST(VerifyEnvelope, UsesTheCompiledInKey) {
   if (!testing_support::BuiltWithDevelopmentKey()) GTEST_SKIP() << "built with a key other than keys/development.pub";
   std::string payload;
   std::wstring error;
-  EXPECT_TRUE(VerifyEnvelope(testing_support::SignedEnvelope(testing_support::DevelopmentKey(), kPayload), payload,
-                             error));
+  EXPECT_TRUE(
+      VerifyEnvelope(testing_support::SignedEnvelope(testing_support::DevelopmentKey(), kPayload), payload, error));
   EXPECT_EQ(payload, kPayload);
   EXPECT_FALSE(VerifyEnvelope(testing_support::SignedEnvelope(TestKey(), kPayload), payload, error));
   EXPECT_EQ(error, kBadSignature);

@@ -72,7 +72,8 @@ TEST(HashFile, EmptyFileGivesTheDigestOfEmptyInput) {
   ASSERT_TRUE(WriteBytes(dir.Join(L"empty"), ""));
   std::string hex = "old";
   int calls = 0;
-  EXPECT_TRUE(HashFile(kHashSha256, dir.Join(L"empty"), hex, [&](uint64_t) { ++calls; }, nullptr));
+  EXPECT_TRUE(HashFile(
+      kHashSha256, dir.Join(L"empty"), hex, [&](uint64_t) { ++calls; }, nullptr));
   EXPECT_EQ(hex, kEmptySha256);
   EXPECT_EQ(calls, 0);
   EXPECT_TRUE(HashFile(kHashMd5, dir.Join(L"empty"), hex, nullptr, nullptr));
@@ -86,7 +87,8 @@ TEST(HashFile, ReadsInOneMebibytePiecesAndReportsEach) {
   ASSERT_TRUE(WriteBytes(path, bytes));
   std::vector<uint64_t> pieces;
   std::string hex;
-  ASSERT_TRUE(HashFile(kHashSha256, path, hex, [&](uint64_t n) { pieces.push_back(n); }, nullptr));
+  ASSERT_TRUE(HashFile(
+      kHashSha256, path, hex, [&](uint64_t n) { pieces.push_back(n); }, nullptr));
   EXPECT_EQ(hex, ReferenceSha256(bytes));
   EXPECT_EQ(pieces, (std::vector<uint64_t>{1048576, 1048576, 524288}));
   ASSERT_TRUE(HashFile(kHashMd5, path, hex, nullptr, nullptr));
@@ -100,16 +102,20 @@ TEST(HashFile, CancelStopsAtTheNextMebibyteBoundary) {
   std::atomic<bool> cancel{false};
   std::vector<uint64_t> pieces;
   std::string hex = "unchanged";
-  EXPECT_FALSE(HashFile(kHashSha256, path, hex, [&](uint64_t n) {
-    pieces.push_back(n);
-    cancel = true;
-  }, &cancel));
+  EXPECT_FALSE(HashFile(
+      kHashSha256, path, hex,
+      [&](uint64_t n) {
+        pieces.push_back(n);
+        cancel = true;
+      },
+      &cancel));
   EXPECT_EQ(pieces, (std::vector<uint64_t>{1048576}));
   EXPECT_EQ(hex, "unchanged");
 
   // Set before the first read: nothing is read.
   pieces.clear();
-  EXPECT_FALSE(HashFile(kHashSha256, path, hex, [&](uint64_t n) { pieces.push_back(n); }, &cancel));
+  EXPECT_FALSE(HashFile(
+      kHashSha256, path, hex, [&](uint64_t n) { pieces.push_back(n); }, &cancel));
   EXPECT_TRUE(pieces.empty());
   cancel = false;
   EXPECT_TRUE(HashFile(kHashSha256, path, hex, nullptr, &cancel));

@@ -19,8 +19,8 @@ std::string Entry(const std::string& path, const std::string& size = "1", const 
          "\",\"zsize\":" + zsize + extra + "}";
 }
 
-std::string Game(const std::string& files, const std::string& extra = "", const std::string& head =
-                                                                              "\"schema\":1,\"product\":\"Talvoreen\"") {
+std::string Game(const std::string& files, const std::string& extra = "",
+                 const std::string& head = "\"schema\":1,\"product\":\"Talvoreen\"") {
   return "{" + head + ",\"build\":\"b7\",\"files\":[" + files + "]" + extra + "}";
 }
 
@@ -40,12 +40,12 @@ void ExpectGameFails(const std::string& document, const std::wstring& text) {
 TEST(GameManifest, ParsesEveryField) {
   Manifest out;
   std::wstring error = L"x";
-  ASSERT_TRUE(ParseGame(Game(Entry("data/a.txt", "5", kHashB, "25") + "," +
-                                 Entry("cfg/user.cfg", "3", kHashA, "9", ",\"keep\":true") + "," +
-                                 Entry("x.bin", "8589934592", kHashA, "0", ",\"keep\":1"),
-                             ",\"channel\":\"stable\",\"created\":\"2026-01-02T03:04:05Z\",\"minLauncherVersion\":\"0.4.2\","
-                             "\"required\":false,\"unknown\":{\"x\":[1,2]}"),
-                        out, error));
+  ASSERT_TRUE(ParseGame(
+      Game(Entry("data/a.txt", "5", kHashB, "25") + "," + Entry("cfg/user.cfg", "3", kHashA, "9", ",\"keep\":true") +
+               "," + Entry("x.bin", "8589934592", kHashA, "0", ",\"keep\":1"),
+           ",\"channel\":\"stable\",\"created\":\"2026-01-02T03:04:05Z\",\"minLauncherVersion\":\"0.4.2\","
+           "\"required\":false,\"unknown\":{\"x\":[1,2]}"),
+      out, error));
   EXPECT_EQ(error, L"");
   EXPECT_EQ(out.channel, "stable");
   EXPECT_EQ(out.build, "b7");
@@ -114,8 +114,8 @@ TEST(GameManifest, BuildAndFilesErrorsSayUnreadable) {
 }
 
 TEST(GameManifest, EveryUnsafePathFailsTheManifest) {
-  for (const char* path : {"../x", "a/./b", "a/b.", "a/b ", "nul", "x/aux.dat", "a:b", "a\\\\b", "/abs",
-                           ".TALVOREEN/x", "a//b", "CON", "con.txt", "Lpt1.log", "a/b/", ""}) {
+  for (const char* path : {"../x", "a/./b", "a/b.", "a/b ", "nul", "x/aux.dat", "a:b", "a\\\\b", "/abs", ".TALVOREEN/x",
+                           "a//b", "CON", "con.txt", "Lpt1.log", "a/b/", ""}) {
     ExpectGameFails(Game(Entry("ok.txt") + "," + Entry(path)), kUnreadable);
   }
   for (const char* path : {"data/readme.txt", ".talvoreen2/x", "x/.talvoreen/y", "console", "com10"}) {
@@ -181,8 +181,9 @@ TEST(GameManifest, TheSignedEnvelopeComesFirst) {
   EXPECT_EQ(error, kUnreadable);
 }
 
-std::string Launcher(const std::string& file, const std::string& head =
-                                                  "\"schema\":1,\"product\":\"TalvoreenLauncher\",\"version\":\"0.4.22\"") {
+std::string Launcher(
+    const std::string& file,
+    const std::string& head = "\"schema\":1,\"product\":\"TalvoreenLauncher\",\"version\":\"0.4.22\"") {
   return "{" + head + ",\"file\":" + file + "}";
 }
 

@@ -21,7 +21,9 @@ using testing_support::WriteBytes;
 namespace {
 
 std::wstring PublisherExe() { return NormalizePath(WideFromUtf8(TALVOREEN_PUBLISH_EXE_WINE)); }
-std::wstring DevelopmentKeyFile() { return NormalizePath(WideFromUtf8(TALVOREEN_TEST_SOURCE_DIR) + L"\\keys\\development.key"); }
+std::wstring DevelopmentKeyFile() {
+  return NormalizePath(WideFromUtf8(TALVOREEN_TEST_SOURCE_DIR) + L"\\keys\\development.key");
+}
 
 ProcessResult Publish(const std::vector<std::wstring>& args) { return RunProcess(PublisherExe(), args); }
 
@@ -53,7 +55,9 @@ bool InflateAndHash(const std::string& gz, std::string& hex, uint64_t& size) {
   return result == Z_STREAM_END;
 }
 
-std::string ObjectPathOf(const std::string& hash) { return "game\\objects\\" + hash.substr(0, 2) + "\\" + hash + ".gz"; }
+std::string ObjectPathOf(const std::string& hash) {
+  return "game\\objects\\" + hash.substr(0, 2) + "\\" + hash + ".gz";
+}
 
 void MakeSource(const TempDir& source) {
   CreateDirectoryTree(source.Join(L"data\\sub"));
@@ -84,7 +88,9 @@ void CheckPublishedTree(const TempDir& source, const TempDir& cdn, const Manifes
     ASSERT_TRUE(HashFile(kHashSha256, source.Join(WideFromUtf8(file.path)), onDisk, nullptr, nullptr)) << file.path;
     EXPECT_EQ(onDisk, file.hash) << file.path;
     EXPECT_EQ(file.keep, file.path == "config/user.cfg");
-    sawUtf8 = sawUtf8 || file.path == "veri/\xC5\x9F" "ehir \xC4\x9F.txt";
+    sawUtf8 = sawUtf8 || file.path ==
+                             "veri/\xC5\x9F"
+                             "ehir \xC4\x9F.txt";
   }
   EXPECT_TRUE(sawUtf8);
 }
@@ -122,9 +128,9 @@ TEST(PublishRoundTrip, TheDevelopmentKeyMatchesTheCompiledInKey) {
   if (!testing_support::BuiltWithDevelopmentKey()) GTEST_SKIP() << "built with a key other than keys/development.pub";
   TempDir source, cdn;
   MakeSource(source);
-  const ProcessResult game = Publish({L"game", source.Path(), L"--out", cdn.Path(), L"--key", DevelopmentKeyFile(),
-                                      L"--build", L"dev-1", L"--keep", L"config/*.cfg", L"--min-launcher-version",
-                                      L"0.4.21", L"--optional"});
+  const ProcessResult game =
+      Publish({L"game", source.Path(), L"--out", cdn.Path(), L"--key", DevelopmentKeyFile(), L"--build", L"dev-1",
+               L"--keep", L"config/*.cfg", L"--min-launcher-version", L"0.4.21", L"--optional"});
   ASSERT_EQ(game.exitCode, 0u) << game.output;
   Manifest manifest;
   std::wstring error;
@@ -135,8 +141,8 @@ TEST(PublishRoundTrip, TheDevelopmentKeyMatchesTheCompiledInKey) {
   CheckPublishedTree(source, cdn, manifest);
 
   // The launcher manifest, with the publisher's own executable standing in for the launcher.
-  const ProcessResult launcher = Publish({L"launcher", PublisherExe(), L"--out", cdn.Path(), L"--key",
-                                          DevelopmentKeyFile(), L"--version", L"0.4.22"});
+  const ProcessResult launcher = Publish(
+      {L"launcher", PublisherExe(), L"--out", cdn.Path(), L"--key", DevelopmentKeyFile(), L"--version", L"0.4.22"});
   ASSERT_EQ(launcher.exitCode, 0u) << launcher.output;
   LauncherManifest launcherManifest;
   ASSERT_TRUE(ParseLauncherManifest(ReadBytes(cdn.Join(L"launcher\\stable\\manifest.json")), launcherManifest, error))

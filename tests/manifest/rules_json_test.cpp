@@ -7,18 +7,21 @@
 namespace {
 
 TEST(IsSafeRelativePath, AcceptsOrdinaryPaths) {
-  for (const char* path : {"data/readme.txt", ".talvoreen2/x", "x/.talvoreen/y", "console", "com10", "lpt0.txt",
-                           "a", "models/vehicles/infernus.dff", "a b/c d.txt", ".hidden", "x/..a", "con2.dat"}) {
+  for (const char* path : {"data/readme.txt", ".talvoreen2/x", "x/.talvoreen/y", "console", "com10", "lpt0.txt", "a",
+                           "models/vehicles/infernus.dff", "a b/c d.txt", ".hidden", "x/..a", "con2.dat"}) {
     EXPECT_TRUE(IsSafeRelativePath(path)) << path;
   }
-  EXPECT_TRUE(IsSafeRelativePath("veri/\xC5\x9F" "ehir.txt"));  // UTF-8 bytes are allowed
+  EXPECT_TRUE(
+      IsSafeRelativePath("veri/\xC5\x9F"
+                         "ehir.txt"));  // UTF-8 bytes are allowed
   EXPECT_TRUE(IsSafeRelativePath(std::string("\xFF\x80", 2)));
 }
 
 TEST(IsSafeRelativePath, RefusesTheListedCases) {
-  for (const char* path : {"../x", "a/./b", "a/b.", "a/b ", "nul", "x/aux.dat", "a:b", "a\\b", "/abs", ".TALVOREEN/x",
-                           ".talvoreen", ".Talvoreen/state.json", "a//b", "a/", ".", "..", "x/..", "CON",
-                           "con.txt", "Lpt1.log", "com9", "PRN.x.y", "dir/lpt9/file", "a/COM1"}) {
+  for (const char* path : {"../x",    "a/./b",    "a/b.", "a/b ",         "nul",           "x/aux.dat",
+                           "a:b",     "a\\b",     "/abs", ".TALVOREEN/x", ".talvoreen",    ".Talvoreen/state.json",
+                           "a//b",    "a/",       ".",    "..",           "x/..",          "CON",
+                           "con.txt", "Lpt1.log", "com9", "PRN.x.y",      "dir/lpt9/file", "a/COM1"}) {
     EXPECT_FALSE(IsSafeRelativePath(path)) << path;
   }
   EXPECT_FALSE(IsSafeRelativePath(""));
@@ -61,8 +64,8 @@ TEST(ParseJson, TakesTheWholeText) {
   EXPECT_NE(ParseJson("{\"a\":1}"), nullptr);
   EXPECT_NE(ParseJson("{\"a\":1}\r\n  "), nullptr);
   EXPECT_NE(ParseJson("[1,2]"), nullptr);
-  EXPECT_EQ(ParseJson("{\"a\":1"), nullptr);          // ended inside the value
-  EXPECT_EQ(ParseJson("{\"a\":}"), nullptr);           // syntax error
+  EXPECT_EQ(ParseJson("{\"a\":1"), nullptr);  // ended inside the value
+  EXPECT_EQ(ParseJson("{\"a\":}"), nullptr);  // syntax error
   EXPECT_EQ(ParseJson("{\"a\":1} trailing"), nullptr);
   EXPECT_EQ(ParseJson(""), nullptr);
   EXPECT_EQ(ParseJson("<html><body>502</body></html>"), nullptr);
@@ -70,8 +73,9 @@ TEST(ParseJson, TakesTheWholeText) {
 }
 
 TEST(JsonGet, StringsKeepTheirBytesAndTypesAreChecked) {
-  JsonPtr root = ParseJson("{\"s\":\"a\\u0000b\",\"n\":5,\"neg\":-1,\"d\":5.0,\"e\":5e0,\"t\":\"5\",\"b\":true,"
-                           "\"big\":18446744073709551615,\"max\":9223372036854775807}");
+  JsonPtr root = ParseJson(
+      "{\"s\":\"a\\u0000b\",\"n\":5,\"neg\":-1,\"d\":5.0,\"e\":5e0,\"t\":\"5\",\"b\":true,"
+      "\"big\":18446744073709551615,\"max\":9223372036854775807}");
   ASSERT_NE(root, nullptr);
   std::string text;
   ASSERT_TRUE(JsonGetString(root.get(), "s", text));

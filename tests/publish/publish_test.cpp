@@ -88,7 +88,10 @@ void MakeGameSource(const Folder& source) {
   Write(source / "data/a.txt", "hello");
   Write(source / "empty.bin", "");
   Write(source / "config/user.cfg", "volume=3");
-  Write(source / "veri/\xC5\x9F" "ehir \xC4\x9F.txt", "utf-8 name");
+  Write(source /
+            "veri/\xC5\x9F"
+            "ehir \xC4\x9F.txt",
+        "utf-8 name");
   std::string big(2621440 + 17, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
   Write(source / "models/big.img", big);
@@ -126,7 +129,7 @@ TEST(PublishGame, WritesObjectsAndASignedManifestTheLauncherParses) {
   Folder source, cdn;
   MakeGameSource(source);
   const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build",
-                           "2026.12.1", "--min-launcher-version", "0.4.21", "--keep", "config/*.cfg"});
+                                  "2026.12.1", "--min-launcher-version", "0.4.21", "--keep", "config/*.cfg"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("5 files"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("5 new objects"), std::string::npos) << run.out;
@@ -154,13 +157,14 @@ TEST(PublishGame, WritesObjectsAndASignedManifestTheLauncherParses) {
   EXPECT_EQ(manifest.totalSize, 5u + 0u + 8u + 10u + 2621457u);
 
   // Nothing changed: no new object. One file changed: one new object.
-  const PublishRun again = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build",
-                             "2026.12.2", "--optional"});
+  const PublishRun again = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
+                                    "--build", "2026.12.2", "--optional"});
   ASSERT_EQ(again.code, 0) << again.err;
   EXPECT_NE(again.out.find("0 new objects"), std::string::npos) << again.out;
   EXPECT_FALSE(ReadGameManifest(cdn, DevelopmentPublicKey()).required);
   Write(source / "data/a.txt", "hello, again");
-  const PublishRun third = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "3"});
+  const PublishRun third =
+      Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "3"});
   ASSERT_EQ(third.code, 0) << third.err;
   EXPECT_NE(third.out.find("1 new objects"), std::string::npos) << third.out;
 
@@ -185,7 +189,8 @@ TEST(PublishGame, RefusesWhatTheLauncherWouldRefuseAndWritesNothing) {
     Folder source;
     Write(source / "Data/a.txt", "1");
     Write(source / "data/A.TXT", "2");
-    const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
+    const PublishRun run =
+        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("only in letter case"), std::string::npos) << run.err;
   }
@@ -193,20 +198,23 @@ TEST(PublishGame, RefusesWhatTheLauncherWouldRefuseAndWritesNothing) {
     Folder source;
     Write(source / "ok.txt", "1");
     Write(source / bad, "2");
-    const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
+    const PublishRun run =
+        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
     EXPECT_EQ(run.code, 1) << bad;
     EXPECT_NE(run.err.find("the launcher refuses this path"), std::string::npos) << run.err;
   }
   for (const char* bad : {"a:b", "x\\y", "q?", "trailing "}) {
     Folder source;
     Write(source / bad, "2");
-    const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
+    const PublishRun run =
+        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
     EXPECT_EQ(run.code, 1) << bad;
   }
   {
     Folder source;
     Write(source / std::string("bad\xFF.txt"), "2");
-    const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
+    const PublishRun run =
+        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("not UTF-8"), std::string::npos) << run.err;
   }
@@ -214,8 +222,8 @@ TEST(PublishGame, RefusesWhatTheLauncherWouldRefuseAndWritesNothing) {
   {
     Folder source;
     Write(source / "ok.txt", "1");
-    const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
-                             "--keep", "nothing/*"});
+    const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
+                                    "--build", "b", "--keep", "nothing/*"});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("matches no file"), std::string::npos) << run.err;
   }
@@ -229,15 +237,23 @@ TEST(PublishGame, BadCommandLines) {
   EXPECT_EQ(Publish({"frobnicate"}).code, 2);
   EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile()}).code, 2);
   EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
-                     "--colour", "red"}).code, 2);
+                     "--colour", "red"})
+                .code,
+            2);
   EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build"}).code, 2);
-  EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", source.Text("a.txt"), "--build", "b"}).code, 1);
-  EXPECT_EQ(Publish({"game", source.Text("missing"), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build",
-                     "b"}).code, 1);
-  EXPECT_EQ(Publish({"game", source.Text(), "--out", source.Text("cdn"), "--key", DevelopmentKeyFile(), "--build",
-                     "b"}).code, 1);
+  EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", source.Text("a.txt"), "--build", "b"}).code,
+            1);
+  EXPECT_EQ(
+      Publish({"game", source.Text("missing"), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"})
+          .code,
+      1);
+  EXPECT_EQ(
+      Publish({"game", source.Text(), "--out", source.Text("cdn"), "--key", DevelopmentKeyFile(), "--build", "b"}).code,
+      1);
   EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
-                     "--min-launcher-version", "latest"}).code, 1);
+                     "--min-launcher-version", "latest"})
+                .code,
+            1);
   EXPECT_EQ(Publish({"help"}).code, 0);
   EXPECT_FALSE(fs::exists(cdn / "game"));
 }
@@ -246,11 +262,12 @@ TEST(PublishLauncher, WritesTheLauncherManifestAndObject) {
   Folder dir, cdn;
   Write(dir / "Talvoreen Launcher.exe", std::string(70000, 'M'));
   const PublishRun run = Publish({"launcher", dir.Text("Talvoreen Launcher.exe"), "--out", cdn.Text(), "--key",
-                           DevelopmentKeyFile(), "--version", "0.4.22"});
+                                  DevelopmentKeyFile(), "--version", "0.4.22"});
   ASSERT_EQ(run.code, 0) << run.err;
   std::string payload;
   std::wstring error;
-  ASSERT_TRUE(VerifyEnvelopeWithKey(Read(cdn / "launcher/stable/manifest.json"), DevelopmentPublicKey(), payload, error));
+  ASSERT_TRUE(
+      VerifyEnvelopeWithKey(Read(cdn / "launcher/stable/manifest.json"), DevelopmentPublicKey(), payload, error));
   LauncherManifest manifest;
   ASSERT_TRUE(ParseLauncherManifestDocument(payload, manifest, error));
   EXPECT_EQ(manifest.version, "0.4.22");
@@ -260,17 +277,22 @@ TEST(PublishLauncher, WritesTheLauncherManifestAndObject) {
   EXPECT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()}).code, 0);
 
   Write(dir / "empty.exe", "");
-  EXPECT_EQ(Publish({"launcher", dir.Text("empty.exe"), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
-                     "--version", "0.4.23"}).code, 1);
-  EXPECT_EQ(Publish({"launcher", dir.Text("Talvoreen Launcher.exe"), "--out", cdn.Text(), "--key",
-                     DevelopmentKeyFile(), "--version", "v1"}).code, 1);
+  EXPECT_EQ(Publish({"launcher", dir.Text("empty.exe"), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--version",
+                     "0.4.23"})
+                .code,
+            1);
+  EXPECT_EQ(Publish({"launcher", dir.Text("Talvoreen Launcher.exe"), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
+                     "--version", "v1"})
+                .code,
+            1);
 }
 
 TEST(PublishVerify, RejectsTamperedTrees) {
   Folder source;
   MakeGameSource(source);
   auto publishTree = [&](const Folder& cdn) {
-    ASSERT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"}).code, 0);
+    ASSERT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"}).code,
+              0);
     ASSERT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()}).code, 0);
   };
   auto verify = [](const Folder& cdn, const std::string& key) {
@@ -319,13 +341,14 @@ TEST(PublishVerify, RejectsTamperedTrees) {
     ASSERT_TRUE(JsonGetString(envelope.get(), "signature", signature));
     std::string document;
     std::wstring error;
-    ASSERT_TRUE(VerifyEnvelopeWithKey(Read(cdn / "game/stable/manifest.json"), DevelopmentPublicKey(), document, error));
+    ASSERT_TRUE(
+        VerifyEnvelopeWithKey(Read(cdn / "game/stable/manifest.json"), DevelopmentPublicKey(), document, error));
     const size_t at = document.find("\"size\": 5");
     ASSERT_NE(at, std::string::npos);
     document.replace(at, 9, "\"size\": 6");
-    Write(cdn / "game/stable/manifest.json",
-          "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + publish::EncodeBase64(document) + "\",\"signature\":\"" +
-              signature + "\"}");
+    Write(cdn / "game/stable/manifest.json", "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" +
+                                                 publish::EncodeBase64(document) + "\",\"signature\":\"" + signature +
+                                                 "\"}");
     const PublishRun run = verify(cdn, DevelopmentPublicKey());
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.out.find("imzas"), std::string::npos) << run.out;
@@ -352,8 +375,9 @@ TEST(PublishClientFiles, OneResourcePerTopLevelFolderWithMd5) {
   Write(resources / "race/client/car.lua", "abc");
   Write(resources / "race/meta.xml", "");
   Write(resources / "hud/img/x.png", "png");
-  const PublishRun run = Publish({"client-files", resources.Text(), "--out", out.Text("client-files.json"), "--download-url",
-                           "https://files.example.org/srv/", "--threads", "4", "--dos-threshold", "250"});
+  const PublishRun run =
+      Publish({"client-files", resources.Text(), "--out", out.Text("client-files.json"), "--download-url",
+               "https://files.example.org/srv/", "--threads", "4", "--dos-threshold", "250"});
   ASSERT_EQ(run.code, 0) << run.err;
   JsonPtr root = ParseJson(Read(out / "client-files.json"));
   ASSERT_NE(root, nullptr);
@@ -373,9 +397,11 @@ TEST(PublishClientFiles, OneResourcePerTopLevelFolderWithMd5) {
 
   EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--threads", "1001"}).code, 1);
   EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--dos-threshold", "-1"}).code, 1);
-  EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--download-url",
-                     "https://a/b?c"}).code, 1);
-  EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--download-url", "ftp://a"}).code, 1);
+  EXPECT_EQ(
+      Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--download-url", "https://a/b?c"}).code,
+      1);
+  EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--download-url", "ftp://a"}).code,
+            1);
   Write(resources / "loose.txt", "not in a resource");
   EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json")}).code, 1);
   EXPECT_FALSE(fs::exists(out / "x.json"));

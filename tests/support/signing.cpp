@@ -19,13 +19,12 @@ publish::SigningKey DevelopmentKey() {
   return key;
 }
 
-bool BuiltWithDevelopmentKey() {
-  return publish::EncodeBase64(DevelopmentKey().publicKey) == SigningPublicKey();
-}
+bool BuiltWithDevelopmentKey() { return publish::EncodeBase64(DevelopmentKey().publicKey) == SigningPublicKey(); }
 
 std::string BytesFromHex(const std::string& hex) {
   std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 

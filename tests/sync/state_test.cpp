@@ -15,17 +15,23 @@ TEST(InstalledStateText, ExactKeyOrderWithoutWhiteSpaceAndNoFalseFlags) {
   state.files.push_back({"resources/x/y.lua", "0123456789abcdef0123456789abcdef", 0, 0, false, true});
   EXPECT_EQ(SerializeInstalledState(state),
             "{\"version\":1,\"build\":\"b12\",\"complete\":true,\"files\":["
-            "{\"path\":\"data/a.txt\",\"hash\":\"" + kHash + "\",\"size\":5,\"mtime\":133000000000000000},"
-            "{\"path\":\"cfg/user.cfg\",\"hash\":\"\",\"size\":3,\"mtime\":7,\"keep\":true},"
-            "{\"path\":\"resources/x/y.lua\",\"hash\":\"0123456789abcdef0123456789abcdef\",\"size\":0,\"mtime\":0,"
-            "\"unavailable\":true}]}");
-  EXPECT_EQ(SerializeInstalledState(InstalledState{}), "{\"version\":1,\"build\":\"\",\"complete\":false,\"files\":[]}");
+            "{\"path\":\"data/a.txt\",\"hash\":\"" +
+                kHash +
+                "\",\"size\":5,\"mtime\":133000000000000000},"
+                "{\"path\":\"cfg/user.cfg\",\"hash\":\"\",\"size\":3,\"mtime\":7,\"keep\":true},"
+                "{\"path\":\"resources/x/y.lua\",\"hash\":\"0123456789abcdef0123456789abcdef\",\"size\":0,\"mtime\":0,"
+                "\"unavailable\":true}]}");
+  EXPECT_EQ(SerializeInstalledState(InstalledState{}),
+            "{\"version\":1,\"build\":\"\",\"complete\":false,\"files\":[]}");
 }
 
 TEST(InstalledStateText, RoundTrips) {
   InstalledState state;
   state.build = "build \"quoted\" \xC3\xA7";
-  state.files.push_back({"veri/\xC5\x9F" "ehir.txt", kHash, 18446744073709551615ull, 1, true, true});
+  state.files.push_back(
+      {"veri/\xC5\x9F"
+       "ehir.txt",
+       kHash, 18446744073709551615ull, 1, true, true});
   auto back = ParseInstalledState(SerializeInstalledState(state));
   ASSERT_TRUE(back);
   EXPECT_EQ(back->build, state.build);
@@ -39,9 +45,10 @@ TEST(InstalledStateText, RoundTrips) {
 }
 
 TEST(InstalledStateText, Sha256StandsInForAMissingHash) {
-  auto state = ParseInstalledState("{\"files\":[{\"path\":\"a\",\"sha256\":\"old\"},"
-                                   "{\"path\":\"b\",\"hash\":\"new\",\"sha256\":\"old\"},"
-                                   "{\"path\":\"c\",\"hash\":5,\"sha256\":\"old\"},{\"path\":\"d\"}]}");
+  auto state = ParseInstalledState(
+      "{\"files\":[{\"path\":\"a\",\"sha256\":\"old\"},"
+      "{\"path\":\"b\",\"hash\":\"new\",\"sha256\":\"old\"},"
+      "{\"path\":\"c\",\"hash\":5,\"sha256\":\"old\"},{\"path\":\"d\"}]}");
   ASSERT_TRUE(state);
   ASSERT_EQ(state->files.size(), 4u);
   EXPECT_EQ(state->files[0].hash, "old");
@@ -68,8 +75,9 @@ TEST(InstalledStateText, UnsafeEntriesAreSkippedAndTheRestLoads) {
 }
 
 TEST(InstalledStateText, LenientFieldsAndStrictFilesArray) {
-  auto state = ParseInstalledState("{\"version\":\"whatever\",\"build\":5,\"complete\":\"yes\",\"files\":["
-                                   "{\"path\":\"a\",\"size\":1.5,\"mtime\":-3,\"keep\":1,\"unavailable\":\"true\"}]}");
+  auto state = ParseInstalledState(
+      "{\"version\":\"whatever\",\"build\":5,\"complete\":\"yes\",\"files\":["
+      "{\"path\":\"a\",\"size\":1.5,\"mtime\":-3,\"keep\":1,\"unavailable\":\"true\"}]}");
   ASSERT_TRUE(state);
   EXPECT_EQ(state->build, "");
   EXPECT_FALSE(state->complete);

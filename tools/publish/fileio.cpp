@@ -172,8 +172,9 @@ bool CreateOwnerOnlyFile(const fs::path& path, const std::string& bytes, std::st
   const DWORD createError = GetLastError();
   LocalFree(descriptor);
   if (file == INVALID_HANDLE_VALUE) {
-    error = createError == ERROR_FILE_EXISTS ? Utf8FromPath(path) + " already exists; it is not overwritten"
-                                             : "cannot create " + Utf8FromPath(path) + ": " + SystemErrorText(createError);
+    error = createError == ERROR_FILE_EXISTS
+                ? Utf8FromPath(path) + " already exists; it is not overwritten"
+                : "cannot create " + Utf8FromPath(path) + ": " + SystemErrorText(createError);
     return false;
   }
   const bool written = WriteAllAndFlush(file, bytes);

@@ -65,8 +65,8 @@ std::string ObjectPath(const std::string& sha256) {
   return "game/objects/" + sha256.substr(0, 2) + "/" + sha256 + ".gz";
 }
 
-bool WriteGzipObject(const fs::path& source, const fs::path& target, const std::string& expectedSha256,
-                     uint64_t& zsize, std::string& error) {
+bool WriteGzipObject(const fs::path& source, const fs::path& target, const std::string& expectedSha256, uint64_t& zsize,
+                     std::string& error) {
   std::ifstream in(source, std::ios::binary);
   if (!in) {
     error = "cannot open " + Utf8FromPath(source);

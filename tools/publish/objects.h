@@ -15,8 +15,8 @@ enum class Digest { Sha256, Md5 };
 using ByteProgress = std::function<void(uint64_t done)>;
 
 // Lower-case hex digest and size of a whole file, read in 1 MiB pieces.
-bool DigestFile(const std::filesystem::path& path, Digest kind, std::string& hex, uint64_t& size,
-                std::string& error, const ByteProgress& progress = nullptr);
+bool DigestFile(const std::filesystem::path& path, Digest kind, std::string& hex, uint64_t& size, std::string& error,
+                const ByteProgress& progress = nullptr);
 
 // "game/objects/" + first two hex digits + "/" + sha256 + ".gz".
 std::string ObjectPath(const std::string& sha256);

@@ -150,8 +150,8 @@ json_object* JsonText(const std::string& text) {
 }
 
 std::string JsonDocument(json_object* root) {
-  const char* text =
-      json_object_to_json_string_ext(root, JSON_C_TO_STRING_PRETTY | JSON_C_TO_STRING_SPACED | JSON_C_TO_STRING_NOSLASHESCAPE);
+  const char* text = json_object_to_json_string_ext(
+      root, JSON_C_TO_STRING_PRETTY | JSON_C_TO_STRING_SPACED | JSON_C_TO_STRING_NOSLASHESCAPE);
   return std::string(text) + "\n";
 }
 
@@ -450,16 +450,17 @@ bool AcceptDownloadUrl(std::string url, std::string& accepted) {
 }
 
 int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const CommandLine line = ParseCommandLine(args, 1, {"--out", "--download-url", "--threads", "--dos-threshold"}, {},
-                                            {"--out"});
+  const CommandLine line =
+      ParseCommandLine(args, 1, {"--out", "--download-url", "--threads", "--dos-threshold"}, {}, {"--out"});
   const fs::path resources = PathFromUtf8(line.positional[0]);
   std::error_code ec;
   if (!fs::is_directory(resources, ec)) return Fail(err, "not a folder: " + line.positional[0]);
   std::string downloadUrl;
   uint64_t threads = 0, dosThreshold = 0;
   if (line.Has("--download-url") && !AcceptDownloadUrl(line.Value("--download-url"), downloadUrl)) {
-    return Fail(err, "--download-url must be an http:// or https:// address under 2048 bytes without spaces, "
-                     "quotes, <, >, \\, ? or #");
+    return Fail(err,
+                "--download-url must be an http:// or https:// address under 2048 bytes without spaces, "
+                "quotes, <, >, \\, ? or #");
   }
   if (line.Has("--threads") && !ParseNumber(line.Value("--threads"), 0, 1000, threads)) {
     return Fail(err, "--threads must be a number from 0 to 1000");
@@ -492,7 +493,8 @@ int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, 
     for (const std::string& path : ListFiles(resources / PathFromUtf8(name), problems)) {
       entries.push_back({path, resources / PathFromUtf8(name) / PathFromUtf8(path)});
       localPaths.push_back("resources/" + name + "/" + path);
-      if (!IsSafeRelativePath(name + "/" + path)) problems.push_back(name + "/" + path + ": the launcher refuses this path");
+      if (!IsSafeRelativePath(name + "/" + path))
+        problems.push_back(name + "/" + path + ": the launcher refuses this path");
     }
     total += entries.size();
     listed.emplace_back(name, std::move(entries));
@@ -504,7 +506,8 @@ int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, 
   JsonPtr root(json_object_new_object());
   json_object_object_add(root.get(), "schema", json_object_new_int(1));
   if (!downloadUrl.empty()) json_object_object_add(root.get(), "httpDownloadUrl", JsonText(downloadUrl));
-  if (line.Has("--threads")) json_object_object_add(root.get(), "httpThreads", json_object_new_int64(static_cast<int64_t>(threads)));
+  if (line.Has("--threads"))
+    json_object_object_add(root.get(), "httpThreads", json_object_new_int64(static_cast<int64_t>(threads)));
   if (line.Has("--dos-threshold")) {
     json_object_object_add(root.get(), "httpDosThreshold", json_object_new_int64(static_cast<int64_t>(dosThreshold)));
   }
