@@ -172,61 +172,34 @@ TEST(PublishGame, WritesObjectsAndASignedManifestTheLauncherParses) {
   EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
 }
 
+// Publishes a folder holding the given files into cdn and expects a refusal whose message
+// contains needle.
+void ExpectGameRefused(const Folder& cdn, const std::vector<std::string>& files, const std::string& needle,
+                       const std::vector<std::string>& extra = {}) {
+  Folder source;
+  for (const std::string& file : files) Write(source / file, file);
+  std::vector<std::string> args = {"game",  source.Text(),        "--out",   cdn.Text(),
+                                   "--key", DevelopmentKeyFile(), "--build", "b"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const PublishRun run = Publish(args);
+  EXPECT_EQ(run.code, 1) << files.back();
+  EXPECT_NE(run.err.find(needle), std::string::npos) << run.err;
+}
+
 TEST(PublishGame, RefusesWhatTheLauncherWouldRefuseAndWritesNothing) {
   Folder cdn;
-  for (const char* bad : {".talvoreen/state.json", ".TALVOREEN/x"}) {
-    Folder source;
-    Write(source / "ok.txt", "1");
-    Write(source / bad, "2");
-    const PublishRun run =
-        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
-    EXPECT_EQ(run.code, 1) << bad;
-    EXPECT_NE(run.err.find("the launcher refuses this path"), std::string::npos) << run.err;
-  }
+  const std::string refused = "the launcher refuses this path";
+  ExpectGameRefused(cdn, {"ok.txt", ".talvoreen/state.json"}, refused);
+  ExpectGameRefused(cdn, {"ok.txt", ".TALVOREEN/x"}, refused);
+  ExpectGameRefused(cdn, {"ok.txt"}, "matches no file", {"--keep", "nothing/*"});
 #ifndef _WIN32
   // Names that a Windows file system cannot even hold.
-  {
-    Folder source;
-    Write(source / "Data/a.txt", "1");
-    Write(source / "data/A.TXT", "2");
-    const PublishRun run =
-        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
-    EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("only in letter case"), std::string::npos) << run.err;
+  ExpectGameRefused(cdn, {"Data/a.txt", "data/A.TXT"}, "only in letter case");
+  for (const char* bad : {"aux.txt", "dir/com3", "name.", "trail /x", "a:b", "x\\y", "q?", "trailing "}) {
+    ExpectGameRefused(cdn, {"ok.txt", bad}, refused);
   }
-  for (const char* bad : {"aux.txt", "dir/com3", "name.", "trail /x"}) {
-    Folder source;
-    Write(source / "ok.txt", "1");
-    Write(source / bad, "2");
-    const PublishRun run =
-        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
-    EXPECT_EQ(run.code, 1) << bad;
-    EXPECT_NE(run.err.find("the launcher refuses this path"), std::string::npos) << run.err;
-  }
-  for (const char* bad : {"a:b", "x\\y", "q?", "trailing "}) {
-    Folder source;
-    Write(source / bad, "2");
-    const PublishRun run =
-        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
-    EXPECT_EQ(run.code, 1) << bad;
-  }
-  {
-    Folder source;
-    Write(source / std::string("bad\xFF.txt"), "2");
-    const PublishRun run =
-        Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"});
-    EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("not UTF-8"), std::string::npos) << run.err;
-  }
+  ExpectGameRefused(cdn, {"bad\xFF.txt"}, "not UTF-8");
 #endif
-  {
-    Folder source;
-    Write(source / "ok.txt", "1");
-    const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
-                                    "--build", "b", "--keep", "nothing/*"});
-    EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("matches no file"), std::string::npos) << run.err;
-  }
   EXPECT_FALSE(fs::exists(cdn / "game"));
 }
 
