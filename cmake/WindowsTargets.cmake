@@ -19,16 +19,30 @@ target_link_libraries(tv_windows_libs INTERFACE
   winhttp ws2_32 bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version
   d2d1 dwrite windowscodecs dwmapi)
 
+# Third-party libraries, one INTERFACE target each: json-c and Crypto++ from the prefix,
+# zlib from the system mingw (static archive, not the DLL import library).
+find_package(json-c CONFIG REQUIRED)
+add_library(tv_jsonc INTERFACE)
+target_link_libraries(tv_jsonc INTERFACE json-c::json-c)
+
+find_path(TALVOREEN_CRYPTOPP_INCLUDE cryptopp/xed25519.h REQUIRED)
+find_library(TALVOREEN_CRYPTOPP_LIBRARY NAMES libcryptopp.a REQUIRED)
+add_library(tv_cryptopp INTERFACE)
+target_include_directories(tv_cryptopp SYSTEM INTERFACE "${TALVOREEN_CRYPTOPP_INCLUDE}")
+target_link_libraries(tv_cryptopp INTERFACE "${TALVOREEN_CRYPTOPP_LIBRARY}" bcrypt advapi32)
+
+find_path(TALVOREEN_ZLIB_INCLUDE zlib.h REQUIRED)
+find_library(TALVOREEN_ZLIB_LIBRARY NAMES libz.a REQUIRED)
+add_library(tv_zlib INTERFACE)
+target_include_directories(tv_zlib SYSTEM INTERFACE "${TALVOREEN_ZLIB_INCLUDE}")
+target_link_libraries(tv_zlib INTERFACE "${TALVOREEN_ZLIB_LIBRARY}")
+
 find_package(GTest CONFIG REQUIRED)
 
 # Tests and tools run under Wine with a prefix of their own inside the build folder.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}")
 
 set(TALVOREEN_EXE_DIR "${CMAKE_SOURCE_DIR}/Bin/launcher")
-
-add_library(tv_jsonc INTERFACE)
-target_include_directories(tv_jsonc INTERFACE "${TALVOREEN_DEPS_PREFIX}/include")
-target_link_libraries(tv_jsonc INTERFACE "${TALVOREEN_DEPS_PREFIX}/lib/libjson-c.a")
 
 # UnRAR built as a static library with its Windows-version probe (COM/WMI) and power calls.
 add_library(tv_unrar INTERFACE)

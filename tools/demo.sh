@@ -9,7 +9,7 @@ cd "$root"
 
 bash tools/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target talvoreen_launcher
+cmake --build --preset windows -j "$(nproc)" --target talvoreen_launcher talvoreen_publish
 
 build="$root/build/windows"
 demo="$root/build/demo"
@@ -68,3 +68,12 @@ echo "== requests nginx saw (the second carries a Range)"
 awk '{ print $6, $7, $9, $10 }' "$demo/nginx/access.log"
 echo "== log of the install folder"
 cat "$demo/install/TALVOREEN/logs/launcher.log"
+
+# The publishing side: a tiny game build signed with the development key, then checked.
+publish() { "$root/cmake/wine-run.sh" "$build" "$build/tools/publish/talvoreen-publish.exe" "$@"; }
+mkdir -p "$demo/source/data"
+printf 'Talvoreen demo\n' >"$demo/source/data/readme.txt"
+echo "== talvoreen-publish game"
+publish game "Z:$demo/source" --out "Z:$demo/cdn" --key "Z:$root/keys/development.key" --build demo-1
+echo "== talvoreen-publish verify"
+publish verify "Z:$demo/cdn" --public-key "Z:$root/keys/development.pub"

@@ -1,0 +1,71 @@
+#include "manifest/rules.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr size_t kMaxPathBytes = 240;
+
+bool IsReservedDeviceStem(const std::string& lowerStem) {
+  static const char* const kNames[] = {"con", "prn", "aux", "nul"};
+  for (const char* name : kNames) {
+    if (lowerStem == name) return true;
+  }
+  if (lowerStem.size() == 4 && (lowerStem.compare(0, 3, "com") == 0 || lowerStem.compare(0, 3, "lpt") == 0)) {
+    return lowerStem[3] >= '1' && lowerStem[3] <= '9';
+  }
+  return false;
+}
+
+bool IsForbiddenByte(unsigned char c) { return c <= 0x1F || std::strchr("\"*:<>?\\|", c) != nullptr; }
+
+bool IsSafeSegment(const std::string& segment) {
+  if (segment.empty() || segment == "." || segment == "..") return false;
+  const char last = segment.back();
+  if (last == '.' || last == ' ') return false;
+  for (unsigned char c : segment) {
+    if (IsForbiddenByte(c)) return false;
+  }
+  return !IsReservedDeviceStem(AsciiLower(segment.substr(0, segment.find('.'))));
+}
+
+}  // namespace
+
+bool IsSafeRelativePath(const char* text, size_t length) {
+  if (length == 0 || length > kMaxPathBytes || text[0] == '/') return false;
+  size_t start = 0;
+  for (size_t i = 0; i <= length; ++i) {
+    if (i < length && text[i] != '/') continue;
+    const std::string segment(text + start, i - start);
+    if (!IsSafeSegment(segment)) return false;
+    if (start == 0 && AsciiLower(segment) == ".talvoreen") return false;
+    start = i + 1;
+  }
+  return true;
+}
+
+bool IsLowerHex64(const std::string& text) {
+  if (text.size() != 64) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string LowerHex(const unsigned char* bytes, size_t length) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(length * 2);
+  for (size_t i = 0; i < length; ++i) {
+    hex.push_back(kDigits[bytes[i] >> 4]);
+    hex.push_back(kDigits[bytes[i] & 0x0F]);
+  }
+  return hex;
+}

@@ -1,0 +1,22 @@
+// Path and hash-text rules shared by the manifests, the state files and the server file
+// lists, and by the publishing tool, which refuses what the launcher would refuse.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// A manifest path relative to the install folder: 1 to 240 bytes, "/" separators, no
+// empty, "." or ".." segment, no segment ending in "." or space, no reserved device stem
+// (con, prn, aux, nul, com1-9, lpt1-9), no control byte or any of " * : < > ? \ |, and a
+// first segment other than ".talvoreen" in any case. Bytes 0x80 and above are allowed.
+bool IsSafeRelativePath(const char* text, size_t length);
+inline bool IsSafeRelativePath(const std::string& text) { return IsSafeRelativePath(text.data(), text.size()); }
+
+// Exactly 64 characters, each 0-9 or a-f.
+bool IsLowerHex64(const std::string& text);
+
+// A-Z become a-z; every other byte stays.
+std::string AsciiLower(std::string text);
+
+// Each byte as two lower-case hex digits, high nibble first.
+std::string LowerHex(const unsigned char* bytes, size_t length);

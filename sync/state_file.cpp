@@ -1,0 +1,21 @@
+#include <windows.h>
+
+#include "launcher/files.h"
+#include "sync/state.h"
+
+std::optional<InstalledState> ReadInstalledState(const std::wstring& path) {
+  {
+    // Refuse an oversized file before reading it whole.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size > kMaxStateFileBytes) return std::nullopt;
+  }
+  std::string text;
+  if (!ReadWholeFile(path, text)) return std::nullopt;
+  return ParseInstalledState(text);
+}
+
+bool WriteInstalledState(const std::wstring& path, const InstalledState& state) {
+  return WriteFileAtomic(path, SerializeInstalledState(state));
+}

@@ -1,0 +1,400 @@
+// talvoreen-publish run in-process on real folders (natively and under Wine).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "manifest/envelope.h"
+#include "manifest/manifest.h"
+#include "manifest/json.h"
+#include "tests/support/signing.h"
+#include "tools/publish/fileio.h"
+#include "tools/publish/keys.h"
+#include "tools/publish/objects.h"
+#include "tools/publish/publish.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Folder {
+ public:
+  Folder() {
+    static std::atomic<int> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = fs::temp_directory_path() / ("tvpublish-" + std::to_string(stamp) + "-" + std::to_string(++counter));
+    fs::create_directories(path_);
+  }
+  ~Folder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  fs::path operator/(const std::string& relative) const { return path_ / publish::PathFromUtf8(relative); }
+  std::string Text(const std::string& relative = "") const {
+    return publish::Utf8FromPath(relative.empty() ? path_ : *this / relative);
+  }
+
+ private:
+  fs::path path_;
+};
+
+void Write(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Read(const fs::path& path) {
+  std::string bytes, error;
+  publish::ReadFileBytes(path, bytes, error);
+  return bytes;
+}
+
+struct PublishRun {
+  int code = -1;
+  std::string out, err;
+};
+
+PublishRun Publish(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  PublishRun run;
+  run.code = publish::RunPublisher(args, out, err);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+std::string DevelopmentKeyFile() { return std::string(TALVOREEN_TEST_SOURCE_DIR) + "/keys/development.key"; }
+std::string DevelopmentPublicKey() { return publish::EncodeBase64(testing_support::DevelopmentKey().publicKey); }
+
+std::string LastLine(const std::string& text) {
+  std::string trimmed = text;
+  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
+  return trimmed.substr(trimmed.find_last_of('\n') + 1);
+}
+
+Manifest ReadGameManifest(const Folder& cdn, const std::string& publicKey) {
+  std::string payload;
+  std::wstring error;
+  Manifest manifest;
+  EXPECT_TRUE(VerifyEnvelopeWithKey(Read(cdn / "game/stable/manifest.json"), publicKey, payload, error));
+  EXPECT_TRUE(ParseGameManifestDocument(payload, manifest, error));
+  return manifest;
+}
+
+void MakeGameSource(const Folder& source) {
+  Write(source / "data/a.txt", "hello");
+  Write(source / "empty.bin", "");
+  Write(source / "config/user.cfg", "volume=3");
+  Write(source /
+            "veri/\xC5\x9F"
+            "ehir \xC4\x9F.txt",
+        "utf-8 name");
+  std::string big(2621440 + 17, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  Write(source / "models/big.img", big);
+}
+
+TEST(PublishKeygen, WritesAnOwnerOnlyKeyAndPrintsThePublicKeyLast) {
+  Folder dir;
+  const PublishRun run = Publish({"keygen", dir.Text("release.key")});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const std::string publicKey = LastLine(run.out);
+  EXPECT_EQ(publicKey.size(), 44u);
+  publish::SigningKey key;
+  std::string error;
+  ASSERT_TRUE(publish::DecodePrivateKeyPem(Read(dir / "release.key"), key, error)) << error;
+  EXPECT_EQ(publish::EncodeBase64(key.publicKey), publicKey);
+#ifndef _WIN32
+  const fs::perms perms = fs::status(dir / "release.key").permissions();
+  EXPECT_EQ(perms & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+#endif
+  const std::string before = Read(dir / "release.key");
+  const PublishRun again = Publish({"keygen", dir.Text("release.key")});
+  EXPECT_EQ(again.code, 1);
+  EXPECT_NE(again.err.find("already exists"), std::string::npos) << again.err;
+  EXPECT_EQ(Read(dir / "release.key"), before);
+  // Two keys are never the same.
+  ASSERT_EQ(Publish({"keygen", dir.Text("second.key")}).code, 0);
+  EXPECT_NE(Read(dir / "second.key"), before);
+}
+
+TEST(PublishKeygen, TheDevelopmentPairMatches) {
+  EXPECT_EQ(DevelopmentPublicKey() + "\n", testing_support::ReadSourceFile("keys/development.pub"));
+}
+
+TEST(PublishGame, WritesObjectsAndASignedManifestTheLauncherParses) {
+  Folder source, cdn;
+  MakeGameSource(source);
+  const PublishRun run = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build",
+                                  "2026.12.1", "--min-launcher-version", "0.4.21", "--keep", "config/*.cfg"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("5 files"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("5 new objects"), std::string::npos) << run.out;
+
+  const Manifest manifest = ReadGameManifest(cdn, DevelopmentPublicKey());
+  EXPECT_EQ(manifest.build, "2026.12.1");
+  EXPECT_EQ(manifest.channel, "stable");
+  EXPECT_EQ(manifest.minLauncherVersion, "0.4.21");
+  EXPECT_TRUE(manifest.required);
+  EXPECT_FALSE(manifest.created.empty());
+  ASSERT_EQ(manifest.files.size(), 5u);
+  for (const ManifestFile& file : manifest.files) {
+    const fs::path object = cdn / publish::ObjectPath(file.hash);
+    ASSERT_TRUE(fs::is_regular_file(object)) << file.path;
+    EXPECT_EQ(fs::file_size(object), file.zsize);
+    std::string sha256, error;
+    uint64_t size = 0;
+    ASSERT_TRUE(publish::InflateObject(object, sha256, size, error)) << error;
+    EXPECT_EQ(sha256, file.hash);
+    EXPECT_EQ(size, file.size);
+    EXPECT_EQ(Read(source / file.path).size(), file.size);
+    EXPECT_EQ(file.keep, file.path == "config/user.cfg") << file.path;
+  }
+  EXPECT_EQ(manifest.files[0].path, "config/user.cfg");  // sorted
+  EXPECT_EQ(manifest.totalSize, 5u + 0u + 8u + 10u + 2621457u);
+
+  // Nothing changed: no new object. One file changed: one new object.
+  const PublishRun again = Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
+                                    "--build", "2026.12.2", "--optional"});
+  ASSERT_EQ(again.code, 0) << again.err;
+  EXPECT_NE(again.out.find("0 new objects"), std::string::npos) << again.out;
+  EXPECT_FALSE(ReadGameManifest(cdn, DevelopmentPublicKey()).required);
+  Write(source / "data/a.txt", "hello, again");
+  const PublishRun third =
+      Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "3"});
+  ASSERT_EQ(third.code, 0) << third.err;
+  EXPECT_NE(third.out.find("1 new objects"), std::string::npos) << third.out;
+
+  const PublishRun verify = Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()});
+  EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+}
+
+// Publishes a folder holding the given files into cdn and expects a refusal whose message
+// contains needle.
+void ExpectGameRefused(const Folder& cdn, const std::vector<std::string>& files, const std::string& needle,
+                       const std::vector<std::string>& extra = {}) {
+  Folder source;
+  for (const std::string& file : files) Write(source / file, file);
+  std::vector<std::string> args = {"game",  source.Text(),        "--out",   cdn.Text(),
+                                   "--key", DevelopmentKeyFile(), "--build", "b"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const PublishRun run = Publish(args);
+  EXPECT_EQ(run.code, 1) << files.back();
+  EXPECT_NE(run.err.find(needle), std::string::npos) << run.err;
+}
+
+TEST(PublishGame, RefusesWhatTheLauncherWouldRefuseAndWritesNothing) {
+  Folder cdn;
+  const std::string refused = "the launcher refuses this path";
+  ExpectGameRefused(cdn, {"ok.txt", ".talvoreen/state.json"}, refused);
+  ExpectGameRefused(cdn, {"ok.txt", ".TALVOREEN/x"}, refused);
+  ExpectGameRefused(cdn, {"ok.txt"}, "matches no file", {"--keep", "nothing/*"});
+#ifndef _WIN32
+  // Names that a Windows file system cannot even hold.
+  ExpectGameRefused(cdn, {"Data/a.txt", "data/A.TXT"}, "only in letter case");
+  for (const char* bad : {"aux.txt", "dir/com3", "name.", "trail /x", "a:b", "x\\y", "q?", "trailing "}) {
+    ExpectGameRefused(cdn, {"ok.txt", bad}, refused);
+  }
+  ExpectGameRefused(cdn, {"bad\xFF.txt"}, "not UTF-8");
+#endif
+  EXPECT_FALSE(fs::exists(cdn / "game"));
+}
+
+TEST(PublishGame, BadCommandLines) {
+  Folder source, cdn;
+  Write(source / "a.txt", "1");
+  EXPECT_EQ(Publish({}).code, 2);
+  EXPECT_EQ(Publish({"frobnicate"}).code, 2);
+  EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile()}).code, 2);
+  EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
+                     "--colour", "red"})
+                .code,
+            2);
+  EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build"}).code, 2);
+  EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", source.Text("a.txt"), "--build", "b"}).code,
+            1);
+  EXPECT_EQ(
+      Publish({"game", source.Text("missing"), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"})
+          .code,
+      1);
+  EXPECT_EQ(
+      Publish({"game", source.Text(), "--out", source.Text("cdn"), "--key", DevelopmentKeyFile(), "--build", "b"}).code,
+      1);
+  EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
+                     "--min-launcher-version", "latest"})
+                .code,
+            1);
+  EXPECT_EQ(Publish({"help"}).code, 0);
+  EXPECT_FALSE(fs::exists(cdn / "game"));
+}
+
+TEST(PublishLauncher, WritesTheLauncherManifestAndObject) {
+  Folder dir, cdn;
+  Write(dir / "Talvoreen Launcher.exe", std::string(70000, 'M'));
+  const PublishRun run = Publish({"launcher", dir.Text("Talvoreen Launcher.exe"), "--out", cdn.Text(), "--key",
+                                  DevelopmentKeyFile(), "--version", "0.4.22"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  std::string payload;
+  std::wstring error;
+  ASSERT_TRUE(
+      VerifyEnvelopeWithKey(Read(cdn / "launcher/stable/manifest.json"), DevelopmentPublicKey(), payload, error));
+  LauncherManifest manifest;
+  ASSERT_TRUE(ParseLauncherManifestDocument(payload, manifest, error));
+  EXPECT_EQ(manifest.version, "0.4.22");
+  EXPECT_EQ(manifest.file.path, "Talvoreen Launcher.exe");
+  EXPECT_EQ(manifest.file.size, 70000u);
+  EXPECT_EQ(fs::file_size(cdn / publish::ObjectPath(manifest.file.hash)), manifest.file.zsize);
+  EXPECT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()}).code, 0);
+
+  Write(dir / "empty.exe", "");
+  EXPECT_EQ(Publish({"launcher", dir.Text("empty.exe"), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--version",
+                     "0.4.23"})
+                .code,
+            1);
+  EXPECT_EQ(Publish({"launcher", dir.Text("Talvoreen Launcher.exe"), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
+                     "--version", "v1"})
+                .code,
+            1);
+}
+
+TEST(PublishVerify, RejectsTamperedTrees) {
+  Folder source;
+  MakeGameSource(source);
+  auto publishTree = [&](const Folder& cdn) {
+    ASSERT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"}).code,
+              0);
+    ASSERT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()}).code, 0);
+  };
+  auto verify = [](const Folder& cdn, const std::string& key) {
+    return Publish({"verify", cdn.Text(), "--public-key", key});
+  };
+  const Manifest manifest = [&] {
+    Folder cdn;
+    publishTree(cdn);
+    return ReadGameManifest(cdn, DevelopmentPublicKey());
+  }();
+  ASSERT_EQ(manifest.files.size(), 5u);
+  ASSERT_EQ(manifest.files[3].path, "models/big.img");
+  const std::string bigHash = manifest.files[3].hash;
+
+  {  // One byte of an object's compressed data changed, same size.
+    Folder cdn;
+    publishTree(cdn);
+    const fs::path object = cdn / publish::ObjectPath(bigHash);
+    std::string bytes = Read(object);
+    bytes[bytes.size() / 2] ^= 0x20;
+    Write(object, bytes);
+    const PublishRun run = verify(cdn, DevelopmentPublicKey());
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.out.find("models/big.img"), std::string::npos) << run.out;
+  }
+  {  // An object replaced by another valid gzip object of another content.
+    Folder cdn;
+    publishTree(cdn);
+    Write(cdn / publish::ObjectPath(bigHash), Read(cdn / publish::ObjectPath(manifest.files[1].hash)));
+    EXPECT_EQ(verify(cdn, DevelopmentPublicKey()).code, 1);
+  }
+  {  // A missing object.
+    Folder cdn;
+    publishTree(cdn);
+    fs::remove(cdn / publish::ObjectPath(bigHash));
+    const PublishRun run = verify(cdn, DevelopmentPublicKey());
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.out.find("missing object"), std::string::npos) << run.out;
+  }
+  {  // The manifest's payload changed (a size edited and re-encoded) without a new signature.
+    Folder cdn;
+    publishTree(cdn);
+    JsonPtr envelope = ParseJson(Read(cdn / "game/stable/manifest.json"));
+    std::string payload, signature;
+    ASSERT_TRUE(JsonGetString(envelope.get(), "payload", payload));
+    ASSERT_TRUE(JsonGetString(envelope.get(), "signature", signature));
+    std::string document;
+    std::wstring error;
+    ASSERT_TRUE(
+        VerifyEnvelopeWithKey(Read(cdn / "game/stable/manifest.json"), DevelopmentPublicKey(), document, error));
+    const size_t at = document.find("\"size\": 5");
+    ASSERT_NE(at, std::string::npos);
+    document.replace(at, 9, "\"size\": 6");
+    Write(cdn / "game/stable/manifest.json", "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" +
+                                                 publish::EncodeBase64(document) + "\",\"signature\":\"" + signature +
+                                                 "\"}");
+    const PublishRun run = verify(cdn, DevelopmentPublicKey());
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.out.find("imzas"), std::string::npos) << run.out;
+  }
+  {  // Another key.
+    Folder cdn, keys;
+    publishTree(cdn);
+    const PublishRun keygen = Publish({"keygen", keys.Text("other.key")});
+    ASSERT_EQ(keygen.code, 0);
+    EXPECT_EQ(verify(cdn, LastLine(keygen.out)).code, 1);
+    // The public key may also be given as a file.
+    Write(keys / "dev.pub", DevelopmentPublicKey() + "\n");
+    EXPECT_EQ(verify(cdn, keys.Text("dev.pub")).code, 0);
+    EXPECT_EQ(verify(cdn, keys.Text("missing.pub")).code, 1);
+  }
+  {  // Nothing published at all.
+    Folder empty;
+    EXPECT_EQ(verify(empty, DevelopmentPublicKey()).code, 1);
+  }
+}
+
+TEST(PublishClientFiles, OneResourcePerTopLevelFolderWithMd5) {
+  Folder resources, out;
+  Write(resources / "race/client/car.lua", "abc");
+  Write(resources / "race/meta.xml", "");
+  Write(resources / "hud/img/x.png", "png");
+  const PublishRun run =
+      Publish({"client-files", resources.Text(), "--out", out.Text("client-files.json"), "--download-url",
+               "https://files.example.org/srv/", "--threads", "4", "--dos-threshold", "250"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  JsonPtr root = ParseJson(Read(out / "client-files.json"));
+  ASSERT_NE(root, nullptr);
+  uint64_t number = 0;
+  std::string text;
+  EXPECT_TRUE(JsonGetUInt64(root.get(), "schema", number) && number == 1);
+  EXPECT_TRUE(JsonGetString(root.get(), "httpDownloadUrl", text));
+  EXPECT_EQ(text, "https://files.example.org/srv");
+  EXPECT_TRUE(JsonGetUInt64(root.get(), "httpThreads", number) && number == 4);
+  EXPECT_TRUE(JsonGetUInt64(root.get(), "httpDosThreshold", number) && number == 250);
+  const std::string body = Read(out / "client-files.json");
+  EXPECT_NE(body.find("\"name\": \"hud\""), std::string::npos);
+  EXPECT_NE(body.find("\"path\": \"client/car.lua\""), std::string::npos);
+  EXPECT_NE(body.find("900150983cd24fb0d6963f7d28e17f72"), std::string::npos);  // MD5 of "abc"
+  EXPECT_NE(body.find("d41d8cd98f00b204e9800998ecf8427e"), std::string::npos);  // MD5 of ""
+  EXPECT_LT(body.find("\"hud\""), body.find("\"race\""));
+
+  EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--threads", "1001"}).code, 1);
+  EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--dos-threshold", "-1"}).code, 1);
+  EXPECT_EQ(
+      Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--download-url", "https://a/b?c"}).code,
+      1);
+  EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json"), "--download-url", "ftp://a"}).code,
+            1);
+  Write(resources / "loose.txt", "not in a resource");
+  EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json")}).code, 1);
+  EXPECT_FALSE(fs::exists(out / "x.json"));
+}
+
+TEST(MatchKeepPattern, GlobsWithinAndAcrossFolders) {
+  using publish::MatchKeepPattern;
+  EXPECT_TRUE(MatchKeepPattern("config/*.cfg", "config/user.cfg"));
+  EXPECT_TRUE(MatchKeepPattern("config/*.cfg", "CONFIG/User.CFG"));
+  EXPECT_FALSE(MatchKeepPattern("config/*.cfg", "config/sub/user.cfg"));
+  EXPECT_TRUE(MatchKeepPattern("config/**", "config/sub/user.cfg"));
+  EXPECT_TRUE(MatchKeepPattern("**/settings.xml", "settings.xml"));
+  EXPECT_TRUE(MatchKeepPattern("**/settings.xml", "a/b/settings.xml"));
+  EXPECT_TRUE(MatchKeepPattern("user?.cfg", "user1.cfg"));
+  EXPECT_FALSE(MatchKeepPattern("user?.cfg", "user12.cfg"));
+  EXPECT_FALSE(MatchKeepPattern("a?b", "a/b"));
+  EXPECT_TRUE(MatchKeepPattern("exact.txt", "exact.txt"));
+  EXPECT_FALSE(MatchKeepPattern("exact.txt", "exact.txt2"));
+  EXPECT_TRUE(MatchKeepPattern("*", "top.txt"));
+  EXPECT_FALSE(MatchKeepPattern("*", "dir/top.txt"));
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "launcher/files.h"
+#include "sync/state.h"
+#include "tests/support/test_support.h"
+
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+
+namespace {
+
+InstalledState SampleState() {
+  InstalledState state;
+  state.build = "2026.12.1";
+  state.complete = true;
+  state.files.push_back({"data/a.txt", std::string(64, 'e'), 5, 133456789012345678ull, false, false});
+  state.files.push_back({"cfg/user.cfg", "", 8, 9, true, false});
+  return state;
+}
+
+TEST(InstalledStateFile, WritesAndReadsBack) {
+  TempDir dir;
+  const std::wstring path = dir.Join(L"installed.json");
+  ASSERT_TRUE(WriteInstalledState(path, SampleState()));
+  EXPECT_EQ(ReadBytes(path), SerializeInstalledState(SampleState()));
+  EXPECT_FALSE(FileExists(path + L".tmp"));
+  auto state = ReadInstalledState(path);
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->build, "2026.12.1");
+  EXPECT_TRUE(state->complete);
+  ASSERT_EQ(state->files.size(), 2u);
+  EXPECT_EQ(state->files[0].mtime, 133456789012345678ull);
+  EXPECT_TRUE(state->files[1].keep);
+}
+
+TEST(InstalledStateFile, MissingOrBrokenFilesReadAsNothing) {
+  TempDir dir;
+  EXPECT_FALSE(ReadInstalledState(dir.Join(L"missing.json")));
+  ASSERT_TRUE(WriteBytes(dir.Join(L"broken.json"), "{\"files\":[{\"path\":"));
+  EXPECT_FALSE(ReadInstalledState(dir.Join(L"broken.json")));
+  EXPECT_FALSE(ReadInstalledState(dir.Path()));
+}
+
+TEST(InstalledStateFile, ThirtyTwoMebibytesAreReadOneByteMoreIsNot) {
+  TempDir dir;
+  std::string text = "{\"build\":\"big\",\"files\":[]}";
+  text.resize(kMaxStateFileBytes, ' ');
+  ASSERT_TRUE(WriteBytes(dir.Join(L"exact.json"), text));
+  auto state = ReadInstalledState(dir.Join(L"exact.json"));
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->build, "big");
+  text.push_back(' ');
+  ASSERT_TRUE(WriteBytes(dir.Join(L"over.json"), text));
+  EXPECT_FALSE(ReadInstalledState(dir.Join(L"over.json")));
+}
+
+TEST(InstalledStateFile, AFailedWriteKeepsThePreviousFile) {
+  TempDir dir;
+  const std::wstring path = dir.Join(L"installed.json");
+  ASSERT_TRUE(WriteInstalledState(path, SampleState()));
+  const std::string before = ReadBytes(path);
+  HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  InstalledState other;
+  other.build = "other";
+  EXPECT_FALSE(WriteInstalledState(path, other));
+  CloseHandle(held);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_FALSE(FileExists(path + L".tmp"));
+  EXPECT_FALSE(WriteInstalledState(dir.Join(L"no-such-folder\\installed.json"), other));
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include "sync/state.h"
+
+namespace {
+
+const std::string kHash = std::string(64, 'c');
+
+TEST(InstalledStateText, ExactKeyOrderWithoutWhiteSpaceAndNoFalseFlags) {
+  InstalledState state;
+  state.build = "b12";
+  state.complete = true;
+  state.files.push_back({"data/a.txt", kHash, 5, 133000000000000000ull, false, false});
+  state.files.push_back({"cfg/user.cfg", "", 3, 7, true, false});
+  state.files.push_back({"resources/x/y.lua", "0123456789abcdef0123456789abcdef", 0, 0, false, true});
+  EXPECT_EQ(SerializeInstalledState(state),
+            "{\"version\":1,\"build\":\"b12\",\"complete\":true,\"files\":["
+            "{\"path\":\"data/a.txt\",\"hash\":\"" +
+                kHash +
+                "\",\"size\":5,\"mtime\":133000000000000000},"
+                "{\"path\":\"cfg/user.cfg\",\"hash\":\"\",\"size\":3,\"mtime\":7,\"keep\":true},"
+                "{\"path\":\"resources/x/y.lua\",\"hash\":\"0123456789abcdef0123456789abcdef\",\"size\":0,\"mtime\":0,"
+                "\"unavailable\":true}]}");
+  EXPECT_EQ(SerializeInstalledState(InstalledState{}),
+            "{\"version\":1,\"build\":\"\",\"complete\":false,\"files\":[]}");
+}
+
+TEST(InstalledStateText, RoundTrips) {
+  InstalledState state;
+  state.build = "build \"quoted\" \xC3\xA7";
+  state.files.push_back(
+      {"veri/\xC5\x9F"
+       "ehir.txt",
+       kHash, 18446744073709551615ull, 1, true, true});
+  auto back = ParseInstalledState(SerializeInstalledState(state));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->build, state.build);
+  EXPECT_FALSE(back->complete);
+  ASSERT_EQ(back->files.size(), 1u);
+  EXPECT_EQ(back->files[0].path, state.files[0].path);
+  EXPECT_EQ(back->files[0].size, 18446744073709551615ull);
+  EXPECT_EQ(back->files[0].mtime, 1u);
+  EXPECT_TRUE(back->files[0].keep);
+  EXPECT_TRUE(back->files[0].unavailable);
+}
+
+TEST(InstalledStateText, Sha256StandsInForAMissingHash) {
+  auto state = ParseInstalledState(
+      "{\"files\":[{\"path\":\"a\",\"sha256\":\"old\"},"
+      "{\"path\":\"b\",\"hash\":\"new\",\"sha256\":\"old\"},"
+      "{\"path\":\"c\",\"hash\":5,\"sha256\":\"old\"},{\"path\":\"d\"}]}");
+  ASSERT_TRUE(state);
+  ASSERT_EQ(state->files.size(), 4u);
+  EXPECT_EQ(state->files[0].hash, "old");
+  EXPECT_EQ(state->files[1].hash, "new");
+  EXPECT_EQ(state->files[2].hash, "old");
+  EXPECT_EQ(state->files[3].hash, "");
+}
+
+TEST(InstalledStateText, UnsafeEntriesAreSkippedAndTheRestLoads) {
+  std::string files;
+  for (const char* path : {"a//b", "./x", "../x", "a/./b", "x.", "x ", "con", "NUL.txt", "com1", "Lpt9.log", "aux/x",
+                           "/abs", "a\\\\b", ".talvoreen/installed.json", ".TALVOREEN/x", "a:b", ""}) {
+    files += std::string("{\"path\":\"") + path + "\",\"hash\":\"h\"},";
+  }
+  files += "{\"path\":\"good/one.txt\",\"hash\":\"h\"},5,\"text\",null,{\"hash\":\"nopath\"},{\"path\":7},";
+  files += "{\"path\":\"x/.talvoreen/y\"}";
+  auto state = ParseInstalledState("{\"version\":1,\"build\":\"b\",\"complete\":true,\"files\":[" + files + "]}");
+  ASSERT_TRUE(state);
+  ASSERT_EQ(state->files.size(), 2u);
+  EXPECT_EQ(state->files[0].path, "good/one.txt");
+  EXPECT_EQ(state->files[1].path, "x/.talvoreen/y");
+  EXPECT_EQ(state->build, "b");
+  EXPECT_TRUE(state->complete);
+}
+
+TEST(InstalledStateText, LenientFieldsAndStrictFilesArray) {
+  auto state = ParseInstalledState(
+      "{\"version\":\"whatever\",\"build\":5,\"complete\":\"yes\",\"files\":["
+      "{\"path\":\"a\",\"size\":1.5,\"mtime\":-3,\"keep\":1,\"unavailable\":\"true\"}]}");
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->build, "");
+  EXPECT_FALSE(state->complete);
+  ASSERT_EQ(state->files.size(), 1u);
+  EXPECT_EQ(state->files[0].size, 0u);
+  EXPECT_EQ(state->files[0].mtime, 0u);
+  EXPECT_FALSE(state->files[0].keep);
+  EXPECT_FALSE(state->files[0].unavailable);
+
+  EXPECT_FALSE(ParseInstalledState("{\"build\":\"b\"}"));
+  EXPECT_FALSE(ParseInstalledState("{\"files\":{}}"));
+  EXPECT_FALSE(ParseInstalledState("{\"files\":[]"));
+  EXPECT_FALSE(ParseInstalledState("[]"));
+  EXPECT_FALSE(ParseInstalledState(""));
+  EXPECT_TRUE(ParseInstalledState("{\"files\":[]}"));
+}
+
+TEST(InstalledStateText, ThirtyTwoMebibytesAndNotOneByteMore) {
+  std::string text = "{\"files\":[]}";
+  text.resize(kMaxStateFileBytes, ' ');
+  EXPECT_TRUE(ParseInstalledState(text));
+  text.push_back(' ');
+  EXPECT_FALSE(ParseInstalledState(text));
+}
+
+}  // namespace

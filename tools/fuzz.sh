@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, address and undefined-behaviour sanitizers) and runs
+# each for a bounded time:  tools/fuzz.sh [seconds per target, default 60] [target...]
+# Corpora grow in build/fuzz/corpus/<target>, seeded from tests/fuzz/corpus/<target>; a crash
+# leaves its input in build/fuzz/artifacts/ and makes the script exit non-zero. Copy an
+# input worth keeping into tests/fuzz/corpus/<target> so the host tests replay it.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+seconds="${1:-60}"
+shift || true
+targets=("$@")
+[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_envelope fuzz_game_manifest fuzz_launcher_manifest fuzz_state)
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"
+
+out="$root/build/fuzz"
+mkdir -p "$out/artifacts"
+status=0
+for target in "${targets[@]}"; do
+  corpus="$out/corpus/$target"
+  mkdir -p "$corpus"
+  echo "== $target for ${seconds}s"
+  result=0
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$out/tests/fuzz/$target" "$corpus" "tests/fuzz/corpus/$target" \
+    -dict=tests/fuzz/json.dict -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=4096 \
+    -artifact_prefix="$out/artifacts/$target-" -print_final_stats=1 2>"$out/$target.log" || result=1
+  grep -E "^(stat::number_of_executed_units|stat::new_units_added|SUMMARY|==[0-9]+==ERROR)" "$out/$target.log" || true
+  if [ "$result" != 0 ]; then
+    status=1
+    echo "$target failed; see $out/$target.log"
+    tail -n 40 "$out/$target.log"
+  fi
+done
+exit "$status"

@@ -1,0 +1,32 @@
+// File helpers of the publishing tool, portable between Linux and Windows. Paths are UTF-8
+// text at the interfaces; on Windows they become wide paths only here.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace publish {
+
+std::filesystem::path PathFromUtf8(const std::string& text);
+std::string Utf8FromPath(const std::filesystem::path& path);
+
+bool IsValidUtf8(const std::string& text);
+
+bool ReadFileBytes(const std::filesystem::path& path, std::string& bytes, std::string& error);
+
+// Writes a temporary file beside the target, flushes it to disk and renames it over the
+// target, so that readers see the old file or the whole new one. Creates missing parents.
+bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, std::string& error);
+
+// Creates a new file that only its owner may read (0600 on POSIX, an owner-only ACL on
+// Windows); fails when the file already exists.
+bool CreateOwnerOnlyFile(const std::filesystem::path& path, const std::string& bytes, std::string& error);
+
+// Moves a finished temporary file to its name; false when that fails (the temporary file
+// is removed in every case).
+bool RenameInto(const std::filesystem::path& temp, const std::filesystem::path& target, std::string& error);
+
+// A name for a temporary file beside path, unique to this process.
+std::filesystem::path TemporaryNameFor(const std::filesystem::path& path);
+
+}  // namespace publish
