@@ -10,7 +10,7 @@
 #include "launcher/headless.h"
 #include "launcher/run_modes.h"
 #include "launcher/single_instance.h"
-#include "update/leftovers.h"
+#include "update/launcher_updater.h"
 
 CommandLine ReadCommandLine() {
   std::vector<std::wstring> args;
@@ -57,7 +57,7 @@ int RunMode(CommandLine& cl) {
   WaitForUpdatedLauncher(cl.afterUpdateProcessId);
   if (!cl.headlessJob.empty()) return RunHeadlessJob(options, cl.headlessJob);
   if (!options.shotsDir.empty()) return RunScreenshotMode(options);
-  RemoveUpdateLeftovers(GetModulePath());
+  LauncherUpdater::CleanupAfterUpdate(GetModulePath());
   return RunSingleWindow(options);
 }
 

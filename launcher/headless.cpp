@@ -10,6 +10,7 @@
 #include "launcher/version.h"
 #include "net/player_count_service.h"
 #include "system/install.h"
+#include "update/launcher_updater.h"
 
 void WriteConsoleLine(const std::wstring& text) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -44,6 +45,27 @@ int RunGtaJob(const LaunchOptions& options, const std::wstring& installDir, bool
   WriteConsoleLine(std::wstring(L"result ") + GtaStatusName(result.status) + L" " + result.folder +
                    (result.message.empty() ? std::wstring() : L" error: " + result.message));
   return result.status == kGtaDone ? 0 : 1;
+}
+
+int RunLauncherUpdateJob(const LaunchOptions& options, const std::wstring& installDir) {
+  const std::wstring target = JoinPath(installDir, kLauncherExeName);
+  LauncherUpdater updater;
+  updater.Init(options.contentBaseUrl, target, options.testOldVersion ? "0.0.0" : kLauncherVersion);
+  updater.Start();
+  while (updater.IsRunning()) Sleep(200);
+  updater.Join();
+  const UpdateSnapshot result = updater.GetSnapshot();
+  if (result.state == kUpdateReady) {
+    std::wstring error;
+    if (!LauncherUpdater::ApplyUpdate(result.stagedPath, target, error)) {
+      WriteConsoleLine(L"apply failed: " + error);
+      return 1;
+    }
+  }
+  const wchar_t* verdict = result.state == kUpdateReady ? L"updated" : result.state == kUpdateNoUpdate ? L"up-to-date" : L"failed";
+  WriteConsoleLine(std::wstring(L"result ") + verdict + L" remote " + WideFromUtf8(result.remoteVersion) +
+                   (result.message.empty() ? std::wstring() : L" error: " + result.message));
+  return result.state == kUpdateFailed ? 1 : 0;
 }
 
 }  // namespace
@@ -85,6 +107,7 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
           installDir);
 
   if (job == L"gta" || job == L"gta-repair") return RunGtaJob(options, installDir, job == L"gta-repair");
+  if (job == L"launcher-update") return RunLauncherUpdateJob(options, installDir);
   if (job == L"servers") {
     std::array<std::wstring, 4> urls;
     for (int i = 0; i < ServerCatalogue::kCount; ++i) urls[i] = ServerCatalogue::kPlayerCountUrls[i];

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "launcher/files.h"
 #include "launcher/text.h"
 
 namespace testing_support {
@@ -56,6 +57,20 @@ struct WinsockUser {
 };
 
 }  // namespace
+
+TestResponse FileResponse(const std::wstring& root, const TestRequest& request) {
+  TestResponse response;
+  std::string path = request.target.substr(0, request.target.find('?'));
+  std::string bytes;
+  if (path.find("..") == std::string::npos &&
+      ReadWholeFile(JoinPath(root, WideFromUtf8(path.empty() ? path : path.substr(1))), bytes)) {
+    response.body = std::move(bytes);
+  } else {
+    response.status = 404;
+    response.reason = "Not Found";
+  }
+  return response;
+}
 
 std::string TestRequest::Header(const std::string& name) const {
   for (const auto& [key, value] : headers) {

@@ -41,6 +41,9 @@ struct TestResponse {
   std::function<void(size_t sent)> afterPiece;  // runs on the server thread after each piece
 };
 
+// The file under root named by the request's path (query ignored), or 404.
+TestResponse FileResponse(const std::wstring& root, const TestRequest& request);
+
 class HttpTestServer {
  public:
   using Handler = std::function<TestResponse(const TestRequest&)>;

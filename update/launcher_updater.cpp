@@ -1,0 +1,179 @@
+#include "update/launcher_updater.h"
+
+#include <windows.h>
+
+#include "launcher/files.h"
+#include "launcher/handles.h"
+#include "launcher/log.h"
+#include "launcher/text.h"
+#include "manifest/hashing.h"
+#include "manifest/manifest.h"
+#include "net/http_client.h"
+#include "ui/format/format.h"
+#include "update/gzip_inflater.h"
+
+LauncherUpdater::~LauncherUpdater() {
+  cancel_ = true;
+  Join();
+}
+
+void LauncherUpdater::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void LauncherUpdater::Init(std::wstring contentBaseUrl, std::wstring target, std::string ownVersion) {
+  contentBaseUrl_ = std::move(contentBaseUrl);
+  target_ = std::move(target);
+  ownVersion_ = std::move(ownVersion);
+}
+
+void LauncherUpdater::Start() {
+  if (running_.exchange(true)) return;
+  Join();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_ = UpdateSnapshot();
+    status_.state = kUpdateChecking;
+  }
+  thread_ = std::thread([this] {
+    try {
+      Run();
+    } catch (const std::exception&) {
+      DeleteFileW((target_ + L".new").c_str());
+      SetResult(kUpdateFailed, L"Launcher güncellemesi indirilemedi");
+    }
+    running_ = false;
+  });
+}
+
+UpdateSnapshot LauncherUpdater::GetSnapshot() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return status_;
+}
+
+void LauncherUpdater::SetResult(int state, const std::wstring& text) {
+  if (state == kUpdateFailed) LogLine(L"[launcher-update] failed: " + text);
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_.state = state;
+  status_.message = text;
+}
+
+void LauncherUpdater::Run() {
+  const std::wstring manifestUrl = AppendNoCache(contentBaseUrl_ + L"/launcher/stable/manifest.json");
+  uint32_t status = 0;
+  std::string body;
+  std::wstring error;
+  {
+    HttpClient client;
+    const bool ok = client.Get(
+        manifestUrl, {},
+        [&](const HttpResponseInfo& info) {
+          status = info.status;
+          return info.status == 200;
+        },
+        [&](const uint8_t* data, uint32_t length) {
+          if (body.size() + length > kMaxLauncherManifestBytes) return false;
+          body.append(reinterpret_cast<const char*>(data), length);
+          return true;
+        },
+        error, &cancel_);
+    if (!ok) {
+      if (status == 404) {
+        SetResult(kUpdateNoUpdate, L"");
+      } else {
+        SetResult(kUpdateFailed, L"Launcher güncellemesi denetlenemedi: " + error);
+      }
+      return;
+    }
+  }
+  LauncherManifest manifest;
+  if (!ParseLauncherManifest(body, manifest, error)) {
+    SetResult(kUpdateFailed, error);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.remoteVersion = manifest.version;
+  }
+  if (CompareVersions(manifest.version, ownVersion_) <= 0) {
+    SetResult(kUpdateNoUpdate, L"");
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.state = kUpdateDownloading;
+    status_.bytesTotal = manifest.file.zsize;
+  }
+
+  const std::wstring staged = target_ + L".new";
+  bool good = false;
+  error.clear();
+  {
+    UniqueHandle file(CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file.Valid()) {
+      SetResult(kUpdateFailed, L"Launcher güncellemesi yazılamadı: " + WindowsErrorText(GetLastError()));
+      return;
+    }
+    const std::string& sha = manifest.file.hash;
+    const std::wstring objectUrl = contentBaseUrl_ + L"/game/objects/" + WideFromUtf8(sha.substr(0, 2)) + L"/" +
+                                   WideFromUtf8(sha) + L".gz";
+    GzipInflater inflater;
+    Hasher hasher(kHashSha256);
+    uint64_t inflated = 0;
+    auto sink = [&](const uint8_t* data, size_t length) {
+      inflated += length;
+      if (inflated > manifest.file.size) return false;  // longer than announced: stop at once
+      hasher.Update(data, length);
+      DWORD written = 0;
+      return WriteFile(file.Get(), data, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    };
+    HttpClient client;
+    const bool ok = client.Get(
+        objectUrl, {},
+        [&](const HttpResponseInfo& info) {
+          if (info.status == 200) return true;
+          error = L"HTTP " + DecimalText(static_cast<unsigned long long>(info.status));
+          return false;
+        },
+        [&](const uint8_t* data, uint32_t length) {
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            status_.bytesDone += length;
+          }
+          return inflater.Finished() || inflater.Feed(data, length, sink);
+        },
+        error, &cancel_);
+    good = ok && inflater.Finished() && inflated == manifest.file.size && hasher.Valid() && hasher.FinishHex() == sha;
+  }
+  if (!good) {
+    DeleteFileW(staged.c_str());
+    SetResult(kUpdateFailed, L"Launcher güncellemesi indirilemedi" + (error.empty() ? std::wstring() : L": " + error));
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_.stagedPath = staged;
+  status_.state = kUpdateReady;
+}
+
+bool LauncherUpdater::ApplyUpdate(const std::wstring& stagedPath, const std::wstring& target, std::wstring& error) {
+  const std::wstring old = target + L".old";
+  DeleteFileW(old.c_str());
+  if (FileExists(target) && !MoveFileExW(target.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    error = L"Launcher güncellenemedi: " + WindowsErrorText(GetLastError());
+    return false;
+  }
+  if (MoveFileExW(stagedPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  error = L"Launcher güncellenemedi: " + WindowsErrorText(GetLastError());
+  MoveFileExW(old.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  return false;
+}
+
+void LauncherUpdater::CleanupAfterUpdate(const std::wstring& target) {
+  const std::wstring old = target + L".old";
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (!FileExists(old) || DeleteFileW(old.c_str())) break;
+    Sleep(250);
+  }
+  DeleteFileW((target + L".new").c_str());
+}
