@@ -31,6 +31,16 @@ printf 'weather=clear\n' >"$demo/tree/GTA-SA/data/gta.dat"
 (cd "$demo/tree" && rar a -m0 -idq "$demo/cdn/talvoreen-launcher/talvoreen-gtasa.rar" GTA-SA)
 ls -l "$demo/cdn/talvoreen-launcher/talvoreen-gtasa.rar"
 
+publish() { "$root/cmake/wine-run.sh" "$build" "$build/tools/publish/talvoreen-publish.exe" "$@"; }
+key="Z:$root/keys/development.key"
+echo "== talvoreen-publish: a tiny game build and this launcher as version 0.4.22, signed with the development key"
+mkdir -p "$demo/source/data"
+printf 'Talvoreen demo\n' >"$demo/source/data/readme.txt"
+publish game "Z:$demo/source" --out "Z:$demo/cdn" --key "$key" --build demo-1
+publish launcher "Z:$root/Bin/launcher/Talvoreen Launcher.exe" --out "Z:$demo/cdn" --key "$key" --version 0.4.22
+echo "== talvoreen-publish verify"
+publish verify "Z:$demo/cdn" --public-key "Z:$root/keys/development.pub"
+
 echo "== nginx on 127.0.0.1 (rate-limited so that the download can be interrupted)"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 cat >"$demo/nginx/nginx.conf" <<CONF
@@ -66,14 +76,12 @@ echo "== --headless gta again: the download resumes"
 launcher --headless gta --dir "$install" --gta-url "$gta_url"
 echo "== requests nginx saw (the second carries a Range)"
 awk '{ print $6, $7, $9, $10 }' "$demo/nginx/access.log"
+
+echo "== launcher-update: an installed copy that calls itself 0.0.0 takes the published launcher"
+printf 'an older launcher\n' >"$demo/install/Talvoreen Launcher.exe"
+launcher --headless launcher-update --dir "$install" --cdn "http://127.0.0.1:$port" --test-old-version
+cmp -s "$demo/install/Talvoreen Launcher.exe" "$root/Bin/launcher/Talvoreen Launcher.exe" && echo "installed launcher replaced"
+echo "== the updated copy started with --after-update (it waits for the old process, then runs a job)"
+"$root/cmake/wine-run.sh" "$build" "$demo/install/Talvoreen Launcher.exe" --after-update 4242 --headless where || true
 echo "== log of the install folder"
 cat "$demo/install/TALVOREEN/logs/launcher.log"
-
-# The publishing side: a tiny game build signed with the development key, then checked.
-publish() { "$root/cmake/wine-run.sh" "$build" "$build/tools/publish/talvoreen-publish.exe" "$@"; }
-mkdir -p "$demo/source/data"
-printf 'Talvoreen demo\n' >"$demo/source/data/readme.txt"
-echo "== talvoreen-publish game"
-publish game "Z:$demo/source" --out "Z:$demo/cdn" --key "Z:$root/keys/development.key" --build demo-1
-echo "== talvoreen-publish verify"
-publish verify "Z:$demo/cdn" --public-key "Z:$root/keys/development.pub"
