@@ -11,7 +11,7 @@ cd "$root"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_envelope fuzz_game_manifest fuzz_launcher_manifest fuzz_state)
+[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_envelope fuzz_game_manifest fuzz_launcher_manifest fuzz_state fuzz_client_files)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"

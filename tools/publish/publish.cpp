@@ -16,6 +16,7 @@
 #include "manifest/json.h"
 #include "manifest/manifest.h"
 #include "manifest/rules.h"
+#include "sync/client_files.h"
 #include "tools/publish/fileio.h"
 #include "tools/publish/keys.h"
 #include "tools/publish/objects.h"
@@ -439,16 +440,6 @@ int LauncherCommand(const std::vector<std::string>& args, std::ostream& out, std
 
 // ---- client-files ----------------------------------------------------------------------
 
-// The launcher's rule for "httpDownloadUrl" in a server's file list; trailing "/" removed.
-bool AcceptDownloadUrl(std::string url, std::string& accepted) {
-  if (url.size() >= 2048) return false;
-  if (url.compare(0, 7, "http://") != 0 && url.compare(0, 8, "https://") != 0) return false;
-  if (url.find_first_of(" \t\r\n\"<>\\?#") != std::string::npos) return false;
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  accepted = url;
-  return true;
-}
-
 int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const CommandLine line =
       ParseCommandLine(args, 1, {"--out", "--download-url", "--threads", "--dos-threshold"}, {}, {"--out"});
@@ -457,7 +448,7 @@ int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, 
   if (!fs::is_directory(resources, ec)) return Fail(err, "not a folder: " + line.positional[0]);
   std::string downloadUrl;
   uint64_t threads = 0, dosThreshold = 0;
-  if (line.Has("--download-url") && !AcceptDownloadUrl(line.Value("--download-url"), downloadUrl)) {
+  if (line.Has("--download-url") && !AcceptHttpDownloadUrl(line.Value("--download-url"), downloadUrl)) {
     return Fail(err,
                 "--download-url must be an http:// or https:// address under 2048 bytes without spaces, "
                 "quotes, <, >, \\, ? or #");
