@@ -1,6 +1,5 @@
-// A game server's list of client files ("client-files.json" on its HTTP port),
-// read into the same Manifest record as the game manifest. Pure functions; safe
-// from any thread.
+// A game server's list of client files ("client-files.json" on its HTTP port), read into the
+// same Manifest record as the game manifest. Pure functions; safe from any thread.
 #pragma once
 
 #include <string>
@@ -10,24 +9,18 @@
 inline constexpr size_t kMaxClientFiles = 200000;
 inline constexpr uint32_t kMaxHttpThreads = 1000;
 inline constexpr uint32_t kMaxHttpDosThreshold = 100000;
-inline constexpr size_t kMaxDownloadUrlBytes =
-    2048; // accepted lengths are below this
+inline constexpr size_t kMaxDownloadUrlBytes = 2048;  // accepted lengths are below this
 inline constexpr char kServerBuild[] = "server";
-inline constexpr wchar_t kClientFilesUnreadableText[] =
-    L"Sunucunun dosya listesi okunamadı";
+inline constexpr wchar_t kClientFilesUnreadableText[] = L"Sunucunun dosya listesi okunamadı";
 
-// The rule for "httpDownloadUrl": shorter than 2048 bytes, "http://" or
-// "https://", none of space, tab, CR, LF, " < > \ ? #. On success `accepted` is
-// the URL without trailing "/". The publishing tool applies the same rule, so
-// it never writes a URL that is ignored here.
-bool AcceptHttpDownloadUrl(const std::string &url, std::string &accepted);
+// The rule for "httpDownloadUrl": shorter than 2048 bytes, "http://" or "https://", none of
+// space, tab, CR, LF, " < > \ ? #. On success `accepted` is the URL without trailing "/". The
+// publishing tool applies the same rule, so it never writes a URL that is ignored here.
+bool AcceptHttpDownloadUrl(const std::string& url, std::string& accepted);
 
-// Each listed file becomes a ManifestFile with path "resources/<name>/<path>",
-// urlPath
-// "<name>/<path>", size and zsize from "size" and the MD5 in lower case. Files
-// and resources that break a rule are skipped; the document fails only when it
-// is not an object with "schema" 1 and a "resources" array, or when it lists
-// more than 200,000 accepted files. build is "server" and required false. On
-// failure `out` is untouched.
-bool ParseClientFiles(const std::string &body, Manifest &out,
-                      std::wstring &error);
+// Each listed file becomes a ManifestFile with path "resources/<name>/<path>", urlPath
+// "<name>/<path>", size and zsize from "size" and the MD5 in lower case. Files and resources
+// that break a rule are skipped; the document fails only when it is not an object with "schema"
+// 1 and a "resources" array, or when it lists more than 200,000 accepted files. build is
+// "server" and required false. On failure `out` is untouched.
+bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& error);

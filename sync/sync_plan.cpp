@@ -16,31 +16,25 @@ constexpr uint32_t kDefaultHttpThreads = 8;
 constexpr uint32_t kDefaultDosThreshold = 20;
 constexpr uint32_t kDefaultKeepAliveMax = 100;
 
-bool EndsWithIgnoringCase(const std::string &text, const char *suffix) {
+bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   const size_t length = std::char_traits<char>::length(suffix);
-  return text.size() >= length &&
-         AsciiLower(text.substr(text.size() - length)) == suffix;
+  return text.size() >= length && AsciiLower(text.substr(text.size() - length)) == suffix;
 }
 
 // First entry per lower-cased path.
-std::unordered_map<std::string, const InstalledFile *>
-IndexByPath(const InstalledState &state) {
-  std::unordered_map<std::string, const InstalledFile *> index;
+std::unordered_map<std::string, const InstalledFile*> IndexByPath(const InstalledState& state) {
+  std::unordered_map<std::string, const InstalledFile*> index;
   index.reserve(state.files.size());
-  for (const InstalledFile &file : state.files)
-    index.emplace(AsciiLower(file.path), &file);
+  for (const InstalledFile& file : state.files) index.emplace(AsciiLower(file.path), &file);
   return index;
 }
 
-const InstalledFile *
-Find(const std::unordered_map<std::string, const InstalledFile *> &index,
-     const std::string &path) {
+const InstalledFile* Find(const std::unordered_map<std::string, const InstalledFile*>& index, const std::string& path) {
   auto it = index.find(AsciiLower(path));
   return it == index.end() ? nullptr : it->second;
 }
 
-InstalledFile Entry(const ManifestFile &file, std::string hash, uint64_t size,
-                    uint64_t mtime) {
+InstalledFile Entry(const ManifestFile& file, std::string hash, uint64_t size, uint64_t mtime) {
   InstalledFile entry;
   entry.path = file.path;
   entry.hash = std::move(hash);
@@ -50,21 +44,18 @@ InstalledFile Entry(const ManifestFile &file, std::string hash, uint64_t size,
   return entry;
 }
 
-} // namespace
+}  // namespace
 
-bool IsAlwaysHashed(const std::string &path) {
-  return EndsWithIgnoringCase(path, ".dll") ||
-         EndsWithIgnoringCase(path, ".exe");
+bool IsAlwaysHashed(const std::string& path) {
+  return EndsWithIgnoringCase(path, ".dll") || EndsWithIgnoringCase(path, ".exe");
 }
 
-SyncPlan ClassifyFiles(const Manifest &manifest,
-                       const std::vector<DiskFile> &disk,
-                       const InstalledState &previous, bool gameMode,
-                       bool verify) {
+SyncPlan ClassifyFiles(const Manifest& manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
+                       bool gameMode, bool verify) {
   const auto index = IndexByPath(previous);
   SyncPlan plan;
   for (size_t i = 0; i < manifest.files.size(); ++i) {
-    const ManifestFile &file = manifest.files[i];
+    const ManifestFile& file = manifest.files[i];
     const DiskFile onDisk = i < disk.size() ? disk[i] : DiskFile{};
     if (!onDisk.exists) {
       plan.toDownload.push_back(file);
@@ -72,17 +63,14 @@ SyncPlan ClassifyFiles(const Manifest &manifest,
     }
     if (file.keep) {
       // The player's copy from now on: whatever it holds stays.
-      plan.current.push_back(
-          Entry(file, std::string(), onDisk.size, onDisk.mtime));
+      plan.current.push_back(Entry(file, std::string(), onDisk.size, onDisk.mtime));
       continue;
     }
-    const bool trustAllowed =
-        !verify && !(gameMode && IsAlwaysHashed(file.path));
-    const InstalledFile *recorded =
-        trustAllowed ? Find(index, file.path) : nullptr;
+    const bool trustAllowed = !verify && !(gameMode && IsAlwaysHashed(file.path));
+    const InstalledFile* recorded = trustAllowed ? Find(index, file.path) : nullptr;
     // An unavailable entry describes no file, whatever its numbers say.
-    if (recorded && !recorded->unavailable && recorded->hash == file.hash &&
-        recorded->size == onDisk.size && recorded->mtime == onDisk.mtime) {
+    if (recorded && !recorded->unavailable && recorded->hash == file.hash && recorded->size == onDisk.size &&
+        recorded->mtime == onDisk.mtime) {
       plan.current.push_back(Entry(file, file.hash, onDisk.size, onDisk.mtime));
     } else if (onDisk.size == file.size) {
       plan.toHash.push_back({file, onDisk});
@@ -94,24 +82,20 @@ SyncPlan ClassifyFiles(const Manifest &manifest,
   return plan;
 }
 
-void SettleHashedFile(SyncPlan &plan, const HashTask &task,
-                      const std::string &digest, const DiskFile &after) {
-  if (digest == task.file.hash && after.exists &&
-      after.size == task.file.size && after.mtime == task.disk.mtime) {
-    plan.current.push_back(
-        Entry(task.file, task.file.hash, after.size, after.mtime));
+void SettleHashedFile(SyncPlan& plan, const HashTask& task, const std::string& digest, const DiskFile& after) {
+  if (digest == task.file.hash && after.exists && after.size == task.file.size && after.mtime == task.disk.mtime) {
+    plan.current.push_back(Entry(task.file, task.file.hash, after.size, after.mtime));
   } else {
     plan.toDownload.push_back(task.file);
   }
 }
 
-void PrepareDownloads(SyncPlan &plan, const InstalledState &previous,
-                      SyncMode mode, bool gameMode) {
+void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode mode, bool gameMode) {
   if (!gameMode && mode == SyncMode::Check) {
     const auto index = IndexByPath(previous);
     std::vector<ManifestFile> remaining;
-    for (ManifestFile &file : plan.toDownload) {
-      const InstalledFile *recorded = Find(index, file.path);
+    for (ManifestFile& file : plan.toDownload) {
+      const InstalledFile* recorded = Find(index, file.path);
       if (recorded && recorded->unavailable && recorded->hash == file.hash) {
         plan.stillUnavailable.push_back(*recorded);
       } else {
@@ -121,25 +105,20 @@ void PrepareDownloads(SyncPlan &plan, const InstalledState &previous,
     plan.toDownload = std::move(remaining);
   }
   std::stable_sort(plan.toDownload.begin(), plan.toDownload.end(),
-                   [](const ManifestFile &a, const ManifestFile &b) {
-                     return a.zsize > b.zsize;
-                   });
+                   [](const ManifestFile& a, const ManifestFile& b) { return a.zsize > b.zsize; });
   plan.bytesToDownload = 0;
-  for (const ManifestFile &file : plan.toDownload)
-    plan.bytesToDownload += file.zsize;
+  for (const ManifestFile& file : plan.toDownload) plan.bytesToDownload += file.zsize;
 }
 
-InstalledState MergeCheckedState(const InstalledState &previous,
-                                 const std::vector<InstalledFile> &verified) {
+InstalledState MergeCheckedState(const InstalledState& previous, const std::vector<InstalledFile>& verified) {
   std::unordered_map<std::string, size_t> replacement;
-  for (size_t i = 0; i < verified.size(); ++i)
-    replacement.emplace(AsciiLower(verified[i].path), i);
+  for (size_t i = 0; i < verified.size(); ++i) replacement.emplace(AsciiLower(verified[i].path), i);
   std::vector<bool> used(verified.size(), false);
 
   InstalledState merged;
   merged.build = previous.build;
   merged.complete = previous.complete;
-  for (const InstalledFile &entry : previous.files) {
+  for (const InstalledFile& entry : previous.files) {
     auto it = replacement.find(AsciiLower(entry.path));
     if (it == replacement.end()) {
       merged.files.push_back(entry);
@@ -150,28 +129,26 @@ InstalledState MergeCheckedState(const InstalledState &previous,
     }
   }
   for (size_t i = 0; i < verified.size(); ++i) {
-    if (!used[i] && replacement[AsciiLower(verified[i].path)] == i)
-      merged.files.push_back(verified[i]);
+    if (!used[i] && replacement[AsciiLower(verified[i].path)] == i) merged.files.push_back(verified[i]);
   }
   return merged;
 }
 
-InstalledState NewRunState(const std::string &build, const SyncPlan &plan) {
+InstalledState NewRunState(const std::string& build, const SyncPlan& plan) {
   InstalledState state;
   state.build = build;
   state.complete = false;
   state.files = plan.current;
-  state.files.insert(state.files.end(), plan.stillUnavailable.begin(),
-                     plan.stillUnavailable.end());
+  state.files.insert(state.files.end(), plan.stillUnavailable.begin(), plan.stillUnavailable.end());
   return state;
 }
 
-InstalledFile DownloadedEntry(const ManifestFile &file, const DiskFile &after) {
-  return Entry(file, file.keep ? std::string() : file.hash,
-               after.exists ? after.size : 0, after.exists ? after.mtime : 0);
+InstalledFile DownloadedEntry(const ManifestFile& file, const DiskFile& after) {
+  return Entry(file, file.keep ? std::string() : file.hash, after.exists ? after.size : 0,
+               after.exists ? after.mtime : 0);
 }
 
-InstalledFile UnavailableEntry(const ManifestFile &file) {
+InstalledFile UnavailableEntry(const ManifestFile& file) {
   InstalledFile entry;
   entry.path = file.path;
   entry.hash = file.hash;
@@ -179,85 +156,67 @@ InstalledFile UnavailableEntry(const ManifestFile &file) {
   return entry;
 }
 
-uint64_t SpaceNeeded(const std::vector<ManifestFile> &downloads) {
+uint64_t SpaceNeeded(const std::vector<ManifestFile>& downloads) {
   uint64_t needed = 0;
-  for (const ManifestFile &file : downloads)
-    needed += file.size;
+  for (const ManifestFile& file : downloads) needed += file.size;
   return needed;
 }
 
-bool CheckFreeSpace(const std::vector<ManifestFile> &downloads,
-                    uint64_t freeBytes, std::wstring &error) {
+bool CheckFreeSpace(const std::vector<ManifestFile>& downloads, uint64_t freeBytes, std::wstring& error) {
   const uint64_t needed = SpaceNeeded(downloads);
   // Compared without adding, so that a huge need cannot wrap around.
-  if (freeBytes >= kFreeSpaceReserve && freeBytes - kFreeSpaceReserve >= needed)
-    return true;
-  error = L"Diskte yeterli yer yok: " + FormatSize(needed) + L" gerekli, " +
-          FormatSize(freeBytes) + L" boş";
+  if (freeBytes >= kFreeSpaceReserve && freeBytes - kFreeSpaceReserve >= needed) return true;
+  error = L"Diskte yeterli yer yok: " + FormatSize(needed) + L" gerekli, " + FormatSize(freeBytes) + L" boş";
   return false;
 }
 
-std::vector<std::string> FilesLeftManifest(const InstalledState &previous,
-                                           const Manifest &manifest) {
+std::vector<std::string> FilesLeftManifest(const InstalledState& previous, const Manifest& manifest) {
   std::unordered_set<std::string> listed;
   listed.reserve(manifest.files.size());
-  for (const ManifestFile &file : manifest.files)
-    listed.insert(AsciiLower(file.path));
+  for (const ManifestFile& file : manifest.files) listed.insert(AsciiLower(file.path));
   std::vector<std::string> gone;
   std::unordered_set<std::string> named;
-  for (const InstalledFile &entry : previous.files) {
+  for (const InstalledFile& entry : previous.files) {
     const std::string lower = AsciiLower(entry.path);
-    if (entry.keep || listed.count(lower) || !named.insert(lower).second)
-      continue;
+    if (entry.keep || listed.count(lower) || !named.insert(lower).second) continue;
     gone.push_back(entry.path);
   }
   return gone;
 }
 
-bool NeedsNewerLauncher(const Manifest &manifest) {
-  return !manifest.minLauncherVersion.empty() &&
-         CompareVersions(kLauncherVersion, manifest.minLauncherVersion) < 0;
+bool NeedsNewerLauncher(const Manifest& manifest) {
+  return !manifest.minLauncherVersion.empty() && CompareVersions(kLauncherVersion, manifest.minLauncherVersion) < 0;
 }
 
-std::wstring UrlOrigin(const std::wstring &url) {
+std::wstring UrlOrigin(const std::wstring& url) {
   const size_t scheme = url.find(L"://");
-  if (scheme == std::wstring::npos)
-    return url;
+  if (scheme == std::wstring::npos) return url;
   const size_t slash = url.find(L'/', scheme + 3);
   return slash == std::wstring::npos ? url : url.substr(0, slash);
 }
 
 DownloadLimits GameDownloadLimits() { return DownloadLimits{}; }
 
-DownloadLimits ServerDownloadLimits(const std::wstring &clientFilesUrl,
-                                    const Manifest &list) {
+DownloadLimits ServerDownloadLimits(const std::wstring& clientFilesUrl, const Manifest& list) {
   DownloadLimits limits;
   const std::wstring listOrigin = UrlOrigin(clientFilesUrl);
-  limits.downloadBase = list.httpDownloadUrl.empty()
-                            ? listOrigin
-                            : WideFromUtf8(list.httpDownloadUrl);
-  limits.sameOrigin =
-      EqualsIgnoreCase(UrlOrigin(limits.downloadBase), listOrigin);
-  const uint64_t threads =
-      list.httpThreads ? list.httpThreads : kDefaultHttpThreads;
-  const uint64_t dos =
-      list.httpDosThreshold ? list.httpDosThreshold : kDefaultDosThreshold;
+  limits.downloadBase = list.httpDownloadUrl.empty() ? listOrigin : WideFromUtf8(list.httpDownloadUrl);
+  limits.sameOrigin = EqualsIgnoreCase(UrlOrigin(limits.downloadBase), listOrigin);
+  const uint64_t threads = list.httpThreads ? list.httpThreads : kDefaultHttpThreads;
+  const uint64_t dos = list.httpDosThreshold ? list.httpDosThreshold : kDefaultDosThreshold;
   limits.requestRate = static_cast<double>(dos) * 0.3 / 10.0;
   if (limits.sameOrigin) {
     const uint64_t byThreads = threads <= 2 ? 1 : threads - 2;
     const uint64_t byThreshold = 2 * dos / 5;
-    limits.workerCount = static_cast<uint32_t>(std::clamp<uint64_t>(
-        std::min(byThreads, byThreshold), 1, kMaxDownloadWorkers));
+    limits.workerCount =
+        static_cast<uint32_t>(std::clamp<uint64_t>(std::min(byThreads, byThreshold), 1, kMaxDownloadWorkers));
   }
   return limits;
 }
 
-uint64_t PacingIntervalMicros(const DownloadLimits &limits,
-                              uint32_t keepAliveMax) {
-  const double perConnection =
-      static_cast<double>(keepAliveMax ? keepAliveMax : kDefaultKeepAliveMax);
+uint64_t PacingIntervalMicros(const DownloadLimits& limits, uint32_t keepAliveMax) {
+  const double perConnection = static_cast<double>(keepAliveMax ? keepAliveMax : kDefaultKeepAliveMax);
   const double rate = perConnection * limits.requestRate;
-  if (!limits.sameOrigin || !(rate > 0))
-    return 0;
+  if (!limits.sameOrigin || !(rate > 0)) return 0;
   return static_cast<uint64_t>(1000000.0 / rate);
 }

@@ -1,13 +1,11 @@
-// What a synchronisation run must do, decided as data: which manifest files are
-// current, which must be hashed and which downloaded, what the state file
-// records, what is deleted, and how many download workers run at which pace.
-// The run thread gathers facts from the disk and the network, calls these
-// functions and carries out their answers; nothing here touches a file, a
+// What a synchronisation run must do, decided as data: which manifest files are current, which
+// must be hashed and which downloaded, what the state file records, what is deleted, and how
+// many download workers run at which pace. The run thread gathers facts from the disk and the
+// network, calls these functions and carries out their answers; nothing here touches a file, a
 // thread or the network.
 //
-// Sections: modes and disk facts, classification, after hashing, download list,
-// state records, free space, deletion, launcher version, worker count and
-// pacing.
+// Sections: modes and disk facts, classification, after hashing, download list, state records,
+// free space, deletion, launcher version, worker count and pacing.
 #pragma once
 
 #include <cstdint>
@@ -17,25 +15,22 @@
 #include "manifest/manifest.h"
 #include "sync/state.h"
 
-// ---- Modes and disk facts
-// ---------------------------------------------------------------
+// ---- Modes and disk facts ---------------------------------------------------------------
 
 enum class SyncMode : int { Check = 0, Update = 1 };
 
-// What the disk reports for one manifest file, read by the run thread. A folder
-// at the path counts as missing.
+// What the disk reports for one manifest file, read by the run thread. A folder at the path
+// counts as missing.
 struct DiskFile {
   bool exists = false;
   uint64_t size = 0;
-  uint64_t mtime = 0; // raw Windows file time
+  uint64_t mtime = 0;  // raw Windows file time
 };
 
-inline constexpr uint64_t kFreeSpaceReserve =
-    67108864; // 64 MiB kept free above what is needed
+inline constexpr uint64_t kFreeSpaceReserve = 67108864;  // 64 MiB kept free above what is needed
 inline constexpr uint32_t kMaxDownloadWorkers = 16;
 
-// ---- Classification
-// ---------------------------------------------------------------------
+// ---- Classification ---------------------------------------------------------------------
 
 // A file waiting to be hashed, with what the disk said when it was classified.
 struct HashTask {
@@ -44,132 +39,102 @@ struct HashTask {
 };
 
 struct SyncPlan {
-  std::vector<InstalledFile> current; // need nothing; recorded as they are
-  std::vector<HashTask> toHash;       // in manifest order
-  std::vector<ManifestFile>
-      toDownload; // manifest order until PrepareDownloads sorts it
-  std::vector<InstalledFile>
-      stillUnavailable;       // check runs of server lists only
-  uint64_t bytesToVerify = 0; // sum of the sizes in toHash
-  uint64_t bytesToDownload =
-      0; // sum of zsize in toDownload, set by PrepareDownloads
+  std::vector<InstalledFile> current;           // need nothing; recorded as they are
+  std::vector<HashTask> toHash;                 // in manifest order
+  std::vector<ManifestFile> toDownload;         // manifest order until PrepareDownloads sorts it
+  std::vector<InstalledFile> stillUnavailable;  // check runs of server lists only
+  uint64_t bytesToVerify = 0;                   // sum of the sizes in toHash
+  uint64_t bytesToDownload = 0;                 // sum of zsize in toDownload, set by PrepareDownloads
 };
 
-// Game executables and libraries are hashed on every run, whatever the state
-// file says.
-bool IsAlwaysHashed(const std::string &path);
+// Game executables and libraries are hashed on every run, whatever the state file says.
+bool IsAlwaysHashed(const std::string& path);
 
-// Sorts every manifest file into current, toHash or toDownload. disk[i]
-// describes manifest.files[i] (a missing element counts as a missing file).
-// previous is the state file as read; a lost or unreadable state file is an
-// empty InstalledState, which sends every file of the right size to be hashed.
-// verify hashes every file except keep files. Missing files are downloaded; an
-// existing keep file is current and never hashed; a file whose state entry has
-// the manifest hash and the disk's size and time is current unless it must be
-// hashed anyway; a file of the manifest size is hashed; any other is
-// downloaded.
-SyncPlan ClassifyFiles(const Manifest &manifest,
-                       const std::vector<DiskFile> &disk,
-                       const InstalledState &previous, bool gameMode,
-                       bool verify);
+// Sorts every manifest file into current, toHash or toDownload. disk[i] describes
+// manifest.files[i] (a missing element counts as a missing file). previous is the state file as
+// read; a lost or unreadable state file is an empty InstalledState, which sends every file of
+// the right size to be hashed. verify hashes every file except keep files. Missing files are
+// downloaded; an existing keep file is current and never hashed; a file whose state entry has
+// the manifest hash and the disk's size and time is current unless it must be hashed anyway; a
+// file of the manifest size is hashed; any other is downloaded.
+SyncPlan ClassifyFiles(const Manifest& manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
+                       bool gameMode, bool verify);
 
-// ---- After hashing
-// ----------------------------------------------------------------------
+// ---- After hashing ----------------------------------------------------------------------
 
-// digest is the lower-case hex digest of the file's content; after is what the
-// disk reports once the hash is done. The file is current only when the digest
-// is the manifest's and the file still has the manifest size and the time it
-// had when it was classified (a file written to while it was being hashed is
-// not trusted); otherwise it is downloaded.
-void SettleHashedFile(SyncPlan &plan, const HashTask &task,
-                      const std::string &digest, const DiskFile &after);
+// digest is the lower-case hex digest of the file's content; after is what the disk reports
+// once the hash is done. The file is current only when the digest is the manifest's and the
+// file still has the manifest size and the time it had when it was classified (a file written
+// to while it was being hashed is not trusted); otherwise it is downloaded.
+void SettleHashedFile(SyncPlan& plan, const HashTask& task, const std::string& digest, const DiskFile& after);
 
-// ---- Download list
-// ----------------------------------------------------------------------
+// ---- Download list ----------------------------------------------------------------------
 
-// A check run of a server list sets aside the files the state records as
-// unavailable with the same hash (they are not counted as missing, and stay
-// recorded as unavailable). Then the download list is sorted largest zsize
-// first (ties keep manifest order) and bytesToDownload is its total.
-void PrepareDownloads(SyncPlan &plan, const InstalledState &previous,
-                      SyncMode mode, bool gameMode);
+// A check run of a server list sets aside the files the state records as unavailable with the
+// same hash (they are not counted as missing, and stay recorded as unavailable). Then the
+// download list is sorted largest zsize first (ties keep manifest order) and bytesToDownload is
+// its total.
+void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode mode, bool gameMode);
 
-// ---- State records
-// ----------------------------------------------------------------------
+// ---- State records ----------------------------------------------------------------------
 
-// A check run that found files to download: the previous record, with each
-// verified file replacing the entry of the same path (ASCII case-insensitive)
-// or appended. Build and complete stay as they were.
-InstalledState MergeCheckedState(const InstalledState &previous,
-                                 const std::vector<InstalledFile> &verified);
+// A check run that found files to download: the previous record, with each verified file
+// replacing the entry of the same path (ASCII case-insensitive) or appended. Build and complete
+// stay as they were.
+InstalledState MergeCheckedState(const InstalledState& previous, const std::vector<InstalledFile>& verified);
 
-// The record a run builds: the manifest's build, the current files, then the
-// files still recorded as unavailable. Workers append what they install or find
-// unavailable; the run writes it with complete false when it fails or is
-// cancelled, true when it finishes.
-InstalledState NewRunState(const std::string &build, const SyncPlan &plan);
+// The record a run builds: the manifest's build, the current files, then the files still
+// recorded as unavailable. Workers append what they install or find unavailable; the run writes
+// it with complete false when it fails or is cancelled, true when it finishes.
+InstalledState NewRunState(const std::string& build, const SyncPlan& plan);
 
-// The entry a worker appends for a file it installed (after: the installed file
-// as the disk reports it; size and time 0 when that could not be read) and for
-// one the server did not deliver.
-InstalledFile DownloadedEntry(const ManifestFile &file, const DiskFile &after);
-InstalledFile UnavailableEntry(const ManifestFile &file);
+// The entry a worker appends for a file it installed (after: the installed file as the disk
+// reports it; size and time 0 when that could not be read) and for one the server did not
+// deliver.
+InstalledFile DownloadedEntry(const ManifestFile& file, const DiskFile& after);
+InstalledFile UnavailableEntry(const ManifestFile& file);
 
-// ---- Free space
-// -------------------------------------------------------------------------
+// ---- Free space -------------------------------------------------------------------------
 
 // Sum of the installed sizes of the files to download.
-uint64_t SpaceNeeded(const std::vector<ManifestFile> &downloads);
+uint64_t SpaceNeeded(const std::vector<ManifestFile>& downloads);
 
-// True when freeBytes covers the files to download plus the 64 MiB reserve.
-// Otherwise error is "Diskte yeterli yer yok: <needed> gerekli, <free> boş".
-bool CheckFreeSpace(const std::vector<ManifestFile> &downloads,
-                    uint64_t freeBytes, std::wstring &error);
+// True when freeBytes covers the files to download plus the 64 MiB reserve. Otherwise error is
+// "Diskte yeterli yer yok: <needed> gerekli, <free> boş".
+bool CheckFreeSpace(const std::vector<ManifestFile>& downloads, uint64_t freeBytes, std::wstring& error);
 
-// ---- Deletion
-// ---------------------------------------------------------------------------
+// ---- Deletion ---------------------------------------------------------------------------
 
-// Paths (as recorded) of the previous state's files that are no longer in the
-// manifest, compared ASCII case-insensitively; keep files are never among them.
-// Game mode only.
-std::vector<std::string> FilesLeftManifest(const InstalledState &previous,
-                                           const Manifest &manifest);
+// Paths (as recorded) of the previous state's files that are no longer in the manifest,
+// compared ASCII case-insensitively; keep files are never among them. Game mode only.
+std::vector<std::string> FilesLeftManifest(const InstalledState& previous, const Manifest& manifest);
 
-// ---- Launcher version
-// -------------------------------------------------------------------
+// ---- Launcher version -------------------------------------------------------------------
 
-// True when the manifest names a minimum launcher version above the one this
-// program is.
-bool NeedsNewerLauncher(const Manifest &manifest);
+// True when the manifest names a minimum launcher version above the one this program is.
+bool NeedsNewerLauncher(const Manifest& manifest);
 
-// ---- Worker count and pacing
-// ------------------------------------------------------------
+// ---- Worker count and pacing ------------------------------------------------------------
 
 struct DownloadLimits {
-  std::wstring
-      downloadBase; // server mode: files are fetched from here + "/" + urlPath
-  bool sameOrigin = false; // the files come from the host that gave the list
-  uint32_t workerCount =
-      kMaxDownloadWorkers; // RunWorkers starts no more than there are files
-  double requestRate = 0;  // requests per second from "httpDosThreshold"; paced
-                           // only with sameOrigin
+  std::wstring downloadBase;                   // server mode: files are fetched from here + "/" + urlPath
+  bool sameOrigin = false;                     // the files come from the host that gave the list
+  uint32_t workerCount = kMaxDownloadWorkers;  // RunWorkers starts no more than there are files
+  double requestRate = 0;                      // requests per second from "httpDosThreshold"; paced
+                                               // only with sameOrigin
 };
 
-// Scheme and authority: everything before the first "/" after "://", else the
-// whole URL.
-std::wstring UrlOrigin(const std::wstring &url);
+// Scheme and authority: everything before the first "/" after "://", else the whole URL.
+std::wstring UrlOrigin(const std::wstring& url);
 
 // Game files: 16 workers, no pacing.
 DownloadLimits GameDownloadLimits();
 
-// Server lists: download base from "httpDownloadUrl" or the list's own origin;
-// the worker count follows "httpThreads" and "httpDosThreshold" (8 and 20 when
-// 0) only when the files come from the list's own origin, else 16.
-DownloadLimits ServerDownloadLimits(const std::wstring &clientFilesUrl,
-                                    const Manifest &list);
+// Server lists: download base from "httpDownloadUrl" or the list's own origin; the worker count
+// follows "httpThreads" and "httpDosThreshold" (8 and 20 when 0) only when the files come from
+// the list's own origin, else 16.
+DownloadLimits ServerDownloadLimits(const std::wstring& clientFilesUrl, const Manifest& list);
 
-// Microseconds between two requests of the whole pool; 0 means no pacing.
-// keepAliveMax is the "max=" of the list response's Keep-Alive header (100 when
-// 0).
-uint64_t PacingIntervalMicros(const DownloadLimits &limits,
-                              uint32_t keepAliveMax);
+// Microseconds between two requests of the whole pool; 0 means no pacing. keepAliveMax is the
+// "max=" of the list response's Keep-Alive header (100 when 0).
+uint64_t PacingIntervalMicros(const DownloadLimits& limits, uint32_t keepAliveMax);

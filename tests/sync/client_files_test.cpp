@@ -1,5 +1,6 @@
-// The server file list parser, from inline documents and from what
-// talvoreen-publish writes.
+// The server file list parser, from inline documents and from what talvoreen-publish writes.
+#include "sync/client_files.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "sync/client_files.h"
 #include "tools/publish/fileio.h"
 #include "tools/publish/publish.h"
 
@@ -18,29 +18,25 @@ namespace {
 
 const std::string kMd5 = "900150983cd24fb0d6963f7d28e17f72";
 
-std::string FileJson(const std::string &path, const std::string &size = "3",
-                     const std::string &md5 = kMd5) {
-  return "{\"path\":\"" + path + "\",\"size\":" + size + ",\"md5\":\"" + md5 +
-         "\"}";
+std::string FileJson(const std::string& path, const std::string& size = "3", const std::string& md5 = kMd5) {
+  return "{\"path\":\"" + path + "\",\"size\":" + size + ",\"md5\":\"" + md5 + "\"}";
 }
 
-std::string Document(const std::string &resources,
-                     const std::string &extra = "") {
+std::string Document(const std::string& resources, const std::string& extra = "") {
   return "{\"schema\":1," + extra + "\"resources\":[" + resources + "]}";
 }
 
-std::string Resource(const std::string &name, const std::string &files) {
+std::string Resource(const std::string& name, const std::string& files) {
   return "{\"name\":\"" + name + "\",\"files\":[" + files + "]}";
 }
 
-std::vector<std::string> Paths(const Manifest &list) {
+std::vector<std::string> Paths(const Manifest& list) {
   std::vector<std::string> paths;
-  for (const ManifestFile &file : list.files)
-    paths.push_back(file.path);
+  for (const ManifestFile& file : list.files) paths.push_back(file.path);
   return paths;
 }
 
-Manifest ParseOk(const std::string &body) {
+Manifest ParseOk(const std::string& body) {
   Manifest list;
   std::wstring error = L"unchanged";
   EXPECT_TRUE(ParseClientFiles(body, list, error)) << body;
@@ -49,17 +45,16 @@ Manifest ParseOk(const std::string &body) {
 }
 
 TEST(ParseClientFiles, AcceptedFileBecomesManifestEntryUnderResources) {
-  const Manifest list = ParseOk(
-      Document(Resource("race", FileJson("client/car.lua", "3",
-                                         "900150983CD24FB0D6963F7D28E17F72")) +
-               "," + Resource("hud", FileJson("img/x.png", "8589934592"))));
+  const Manifest list =
+      ParseOk(Document(Resource("race", FileJson("client/car.lua", "3", "900150983CD24FB0D6963F7D28E17F72")) + "," +
+                       Resource("hud", FileJson("img/x.png", "8589934592"))));
   ASSERT_EQ(list.files.size(), 2u);
-  const ManifestFile &car = list.files[0];
+  const ManifestFile& car = list.files[0];
   EXPECT_EQ(car.path, "resources/race/client/car.lua");
   EXPECT_EQ(car.urlPath, "race/client/car.lua");
   EXPECT_EQ(car.size, 3u);
   EXPECT_EQ(car.zsize, 3u);
-  EXPECT_EQ(car.hash, kMd5); // stored lower-cased
+  EXPECT_EQ(car.hash, kMd5);  // stored lower-cased
   EXPECT_FALSE(car.keep);
   EXPECT_EQ(list.files[1].size, 8589934592ull);
   EXPECT_EQ(list.totalSize, 8589934595ull);
@@ -80,10 +75,10 @@ TEST(ParseClientFiles, DocumentLevelFailuresLeaveTheOutputUntouched) {
       "{\"schema\":1.0,\"resources\":[]}",
       "{\"schema\":\"1\",\"resources\":[]}",
       "{\"schema\":1,\"resources\":{}}",
-      "{\"schema\":1,\"resources\":[]", // cut off
+      "{\"schema\":1,\"resources\":[]",  // cut off
       "<html><body>proxy login</body></html>",
   };
-  for (const std::string &body : bad) {
+  for (const std::string& body : bad) {
     Manifest list;
     list.build = "before";
     std::wstring error;
@@ -96,7 +91,7 @@ TEST(ParseClientFiles, DocumentLevelFailuresLeaveTheOutputUntouched) {
 
 TEST(ParseClientFiles, FilesBreakingARuleAreSkippedAlone) {
   struct Case {
-    const char *what;
+    const char* what;
     std::string file;
   };
   const std::vector<Case> skipped = {
@@ -115,42 +110,31 @@ TEST(ParseClientFiles, FilesBreakingARuleAreSkippedAlone) {
       {"absolute", FileJson("/a.lua")},
       {"empty path", FileJson("")},
   };
-  for (const Case &c : skipped) {
+  for (const Case& c : skipped) {
     const Manifest list =
-        ParseOk(Document(Resource("r", FileJson("first.lua") + "," + c.file +
-                                           "," + FileJson("last.lua"))));
-    EXPECT_EQ(Paths(list), (std::vector<std::string>{"resources/r/first.lua",
-                                                     "resources/r/last.lua"}))
-        << c.what;
+        ParseOk(Document(Resource("r", FileJson("first.lua") + "," + c.file + "," + FileJson("last.lua"))));
+    EXPECT_EQ(Paths(list), (std::vector<std::string>{"resources/r/first.lua", "resources/r/last.lua"})) << c.what;
   }
 }
 
 TEST(ParseClientFiles, ResourcesWithoutAUsableNameOrFileArrayAreSkipped) {
-  const Manifest list = ParseOk(Document(
-      Resource("a/b", FileJson("x.lua")) + "," +
-      Resource("", FileJson("x.lua")) + "," + "{\"name\":\"nofiles\"}," +
-      "{\"name\":7,\"files\":[" + FileJson("x.lua") + "]}," + "\"text\"," +
-      Resource("ok", FileJson("x.lua"))));
+  const Manifest list = ParseOk(Document(Resource("a/b", FileJson("x.lua")) + "," + Resource("", FileJson("x.lua")) +
+                                         "," + "{\"name\":\"nofiles\"}," + "{\"name\":7,\"files\":[" +
+                                         FileJson("x.lua") + "]}," + "\"text\"," + Resource("ok", FileJson("x.lua"))));
   EXPECT_EQ(Paths(list), (std::vector<std::string>{"resources/ok/x.lua"}));
 }
 
 TEST(ParseClientFiles, BothPathsMustBeSafeAndLocalPathsUnique) {
-  // ".talvoreen" is refused as the first segment of the server path, allowed
-  // deeper locally.
-  const Manifest list = ParseOk(Document(
-      Resource(".talvoreen", FileJson("x.lua")) + "," +
-      Resource("Race", FileJson("Car.lua")) + "," +
-      Resource("race", FileJson("car.LUA") + "," + FileJson("other.lua"))));
-  EXPECT_EQ(Paths(list),
-            (std::vector<std::string>{"resources/Race/Car.lua",
-                                      "resources/race/other.lua"}));
+  // ".talvoreen" is refused as the first segment of the server path, allowed deeper locally.
+  const Manifest list =
+      ParseOk(Document(Resource(".talvoreen", FileJson("x.lua")) + "," + Resource("Race", FileJson("Car.lua")) + "," +
+                       Resource("race", FileJson("car.LUA") + "," + FileJson("other.lua"))));
+  EXPECT_EQ(Paths(list), (std::vector<std::string>{"resources/Race/Car.lua", "resources/race/other.lua"}));
 
-  // The local path is 10 bytes longer than the server path; 240 is the limit
-  // for both.
+  // The local path is 10 bytes longer than the server path; 240 is the limit for both.
   const std::string name(200, 'n');
   const std::string fits(240 - 10 - name.size() - 1, 'f');
-  const Manifest longest = ParseOk(
-      Document(Resource(name, FileJson(fits) + "," + FileJson(fits + "x"))));
+  const Manifest longest = ParseOk(Document(Resource(name, FileJson(fits) + "," + FileJson(fits + "x"))));
   ASSERT_EQ(longest.files.size(), 1u);
   EXPECT_EQ(longest.files[0].path.size(), 240u);
 }
@@ -162,8 +146,7 @@ TEST(ParseClientFiles, OptionalServerSettings) {
     uint32_t threads, dos;
   };
   const std::vector<Case> cases = {
-      {"\"httpDownloadUrl\":\"https://cdn.example.org/srv//\",",
-       "https://cdn.example.org/srv", 0, 0},
+      {"\"httpDownloadUrl\":\"https://cdn.example.org/srv//\",", "https://cdn.example.org/srv", 0, 0},
       {"\"httpDownloadUrl\":\"http://"
        "h:8080\",\"httpThreads\":1000,\"httpDosThreshold\":100000,",
        "http://h:8080", 1000, 100000},
@@ -173,20 +156,16 @@ TEST(ParseClientFiles, OptionalServerSettings) {
       {"\"httpDownloadUrl\":\"ftp://"
        "h\",\"httpThreads\":-1,\"httpDosThreshold\":20.0,",
        "", 0, 0},
-      {"\"httpDownloadUrl\":\"https://h/a b\",\"httpThreads\":\"4\",", "", 0,
-       0},
+      {"\"httpDownloadUrl\":\"https://h/a b\",\"httpThreads\":\"4\",", "", 0, 0},
       {"\"httpDownloadUrl\":\"https://h/#x\",", "", 0, 0},
       {"\"httpDownloadUrl\":\"https://h/<x>\",", "", 0, 0},
-      {"\"httpDownloadUrl\":5,\"httpThreads\":0,\"httpDosThreshold\":0,", "", 0,
+      {"\"httpDownloadUrl\":5,\"httpThreads\":0,\"httpDosThreshold\":0,", "", 0, 0},
+      {"\"httpDownloadUrl\":\"https://" + std::string(2047 - 8, 'h') + "\",", "https://" + std::string(2039, 'h'), 0,
        0},
-      {"\"httpDownloadUrl\":\"https://" + std::string(2047 - 8, 'h') + "\",",
-       "https://" + std::string(2039, 'h'), 0, 0},
-      {"\"httpDownloadUrl\":\"https://" + std::string(2048 - 8, 'h') + "\",",
-       "", 0, 0},
+      {"\"httpDownloadUrl\":\"https://" + std::string(2048 - 8, 'h') + "\",", "", 0, 0},
   };
-  for (const Case &c : cases) {
-    const Manifest list =
-        ParseOk(Document(Resource("r", FileJson("a.lua")), c.members));
+  for (const Case& c : cases) {
+    const Manifest list = ParseOk(Document(Resource("r", FileJson("a.lua")), c.members));
     EXPECT_EQ(list.httpDownloadUrl, c.url) << c.members.substr(0, 80);
     EXPECT_EQ(list.httpThreads, c.threads) << c.members.substr(0, 80);
     EXPECT_EQ(list.httpDosThreshold, c.dos) << c.members.substr(0, 80);
@@ -195,60 +174,50 @@ TEST(ParseClientFiles, OptionalServerSettings) {
 }
 
 TEST(ParseClientFiles, MoreThan200000AcceptedFilesFailTheDocument) {
-  auto manyFiles = [](size_t count, const std::string &prefix) {
+  auto manyFiles = [](size_t count, const std::string& prefix) {
     std::string files;
     files.reserve(count * 70);
     for (size_t i = 0; i < count; ++i) {
-      if (i)
-        files += ",";
+      if (i) files += ",";
       files += FileJson(prefix + std::to_string(i));
     }
     return files;
   };
   // Skipped files do not count towards the limit.
   const std::string limit =
-      Document(Resource("a", manyFiles(100000, "f")) + "," +
-               Resource("b", manyFiles(100000, "f")) + "," +
+      Document(Resource("a", manyFiles(100000, "f")) + "," + Resource("b", manyFiles(100000, "f")) + "," +
                Resource("c", FileJson("../skipped")));
   EXPECT_EQ(ParseOk(limit).files.size(), 200000u);
 
-  const std::string over =
-      Document(Resource("a", manyFiles(100000, "f")) + "," +
-               Resource("b", manyFiles(100000, "f")) + "," +
-               Resource("c", FileJson("one")));
+  const std::string over = Document(Resource("a", manyFiles(100000, "f")) + "," +
+                                    Resource("b", manyFiles(100000, "f")) + "," + Resource("c", FileJson("one")));
   Manifest list;
   std::wstring error;
   EXPECT_FALSE(ParseClientFiles(over, list, error));
   EXPECT_EQ(error, L"Sunucunun dosya listesi okunamadı");
 }
 
-// ---- What talvoreen-publish writes is what the launcher reads
-// --------------------------
+// ---- What talvoreen-publish writes is what the launcher reads ---------------------------
 
 class Folder {
-public:
+ public:
   Folder() {
     static std::atomic<int> counter{0};
-    const auto stamp =
-        std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ =
-        fs::temp_directory_path() / ("tvclientfiles-" + std::to_string(stamp) +
-                                     "-" + std::to_string(++counter));
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = fs::temp_directory_path() / ("tvclientfiles-" + std::to_string(stamp) + "-" + std::to_string(++counter));
     fs::create_directories(path_);
   }
   ~Folder() {
     std::error_code ec;
     fs::remove_all(path_, ec);
   }
-  fs::path operator/(const std::string &relative) const {
-    return path_ / publish::PathFromUtf8(relative);
-  }
+  fs::path operator/(const std::string& relative) const { return path_ / publish::PathFromUtf8(relative); }
 
-private:
+ private:
   fs::path path_;
 };
 
-void Write(const fs::path &path, const std::string &bytes) {
+void Write(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -257,22 +226,21 @@ TEST(ParseClientFiles, ReadsWhatThePublisherWrites) {
   Folder resources, out;
   Write(resources / "race/client/car.lua", "abc");
   Write(resources / "race/meta.xml", "");
-  Write(resources / "hud/img/\xC5\x9F"
-                    "ehir.png",
+  Write(resources /
+            "hud/img/\xC5\x9F"
+            "ehir.png",
         std::string(70000, 'p'));
   Write(resources / "empty/.keep", "k");
   const std::string listPath = publish::Utf8FromPath(out / "client-files.json");
   std::ostringstream stdoutText, stderrText;
-  ASSERT_EQ(publish::RunPublisher(
-                {"client-files", publish::Utf8FromPath(resources / ""), "--out",
-                 listPath, "--download-url", "https://files.example.org/srv/",
-                 "--threads", "4", "--dos-threshold", "250"},
-                stdoutText, stderrText),
-            0)
+  ASSERT_EQ(
+      publish::RunPublisher({"client-files", publish::Utf8FromPath(resources / ""), "--out", listPath, "--download-url",
+                             "https://files.example.org/srv/", "--threads", "4", "--dos-threshold", "250"},
+                            stdoutText, stderrText),
+      0)
       << stderrText.str();
   std::string body, error;
-  ASSERT_TRUE(publish::ReadFileBytes(out / "client-files.json", body, error))
-      << error;
+  ASSERT_TRUE(publish::ReadFileBytes(out / "client-files.json", body, error)) << error;
 
   const Manifest list = ParseOk(body);
   EXPECT_EQ(list.httpDownloadUrl, "https://files.example.org/srv");
@@ -283,9 +251,8 @@ TEST(ParseClientFiles, ReadsWhatThePublisherWrites) {
   EXPECT_EQ(paths, (std::vector<std::string>{"resources/empty/.keep",
                                              "resources/hud/img/\xC5\x9F"
                                              "ehir.png",
-                                             "resources/race/client/car.lua",
-                                             "resources/race/meta.xml"}));
-  for (const ManifestFile &file : list.files) {
+                                             "resources/race/client/car.lua", "resources/race/meta.xml"}));
+  for (const ManifestFile& file : list.files) {
     if (file.urlPath == "race/client/car.lua") {
       EXPECT_EQ(file.hash, kMd5);
       EXPECT_EQ(file.size, 3u);
@@ -303,19 +270,16 @@ TEST(ParseClientFiles, ReadsWhatThePublisherWrites) {
 TEST(AcceptHttpDownloadUrl, PublisherRefusesWhatTheLauncherWouldIgnore) {
   Folder resources, out;
   Write(resources / "r/a.lua", "a");
-  for (const std::string url : {"https://h/x?y", "ftp://h", "https://h/a b",
-                                "http://h/\"", "https://h/#"}) {
+  for (const std::string url : {"https://h/x?y", "ftp://h", "https://h/a b", "http://h/\"", "https://h/#"}) {
     std::string accepted;
     EXPECT_FALSE(AcceptHttpDownloadUrl(url, accepted)) << url;
     std::ostringstream stdoutText, stderrText;
-    EXPECT_EQ(
-        publish::RunPublisher(
-            {"client-files", publish::Utf8FromPath(resources / ""), "--out",
-             publish::Utf8FromPath(out / "x.json"), "--download-url", url},
-            stdoutText, stderrText),
-        1)
+    EXPECT_EQ(publish::RunPublisher({"client-files", publish::Utf8FromPath(resources / ""), "--out",
+                                     publish::Utf8FromPath(out / "x.json"), "--download-url", url},
+                                    stdoutText, stderrText),
+              1)
         << url;
   }
 }
 
-} // namespace
+}  // namespace

@@ -1,5 +1,6 @@
-// The decisions of a synchronisation run, from inline manifests, state records
-// and disk facts.
+// The decisions of a synchronisation run, from inline manifests, state records and disk facts.
+#include "sync/sync_plan.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,7 +8,6 @@
 #include "manifest/manifest.h"
 #include "sync/client_files.h"
 #include "sync/state.h"
-#include "sync/sync_plan.h"
 
 namespace {
 
@@ -15,104 +15,80 @@ const std::string kOld(64, 'a');
 const std::string kNew(64, 'b');
 constexpr uint64_t kTime = 133000000000000000ull;
 
-// The game manifest every classification case uses; sizes are 10 unless a name
-// says more.
-const std::vector<std::tuple<std::string, std::string, uint64_t, bool>>
-    kGameFiles = {
-        // path, hash, zsize, keep
-        {"data/trusted.txt", kOld, 5, false},
-        {"data/touched.txt", kOld, 5, false},
-        {"data/resized.txt", kOld, 6, false},
-        {"data/missing.txt", kOld, 7, false},
-        {"data/changed.txt", kNew, 5, false},
-        {"bin/game.dll", kOld, 5, false},
-        {"Bin/Talvoreen.EXE", kOld, 5, false},
-        {"config/user.cfg", kOld, 5, true},
-        {"config/new.cfg", kOld, 5, true},
-        {"Data/CaseState.txt", kOld, 5, false},
-        {"data/folder", kOld, 5, false},
-        {"data/was-unavailable.txt", kOld, 5, false},
+// The game manifest every classification case uses; sizes are 10 unless a name says more.
+const std::vector<std::tuple<std::string, std::string, uint64_t, bool>> kGameFiles = {
+    // path, hash, zsize, keep
+    {"data/trusted.txt", kOld, 5, false},  {"data/touched.txt", kOld, 5, false},
+    {"data/resized.txt", kOld, 6, false},  {"data/missing.txt", kOld, 7, false},
+    {"data/changed.txt", kNew, 5, false},  {"bin/game.dll", kOld, 5, false},
+    {"Bin/Talvoreen.EXE", kOld, 5, false}, {"config/user.cfg", kOld, 5, true},
+    {"config/new.cfg", kOld, 5, true},     {"Data/CaseState.txt", kOld, 5, false},
+    {"data/folder", kOld, 5, false},       {"data/was-unavailable.txt", kOld, 5, false},
 };
 
 Manifest GameManifest() {
   std::string files;
-  for (const auto &[path, hash, zsize, keep] : kGameFiles) {
-    if (!files.empty())
-      files += ",";
-    files += "{\"path\":\"" + path + "\",\"size\":10,\"sha256\":\"" + hash +
-             "\",\"zsize\":" + std::to_string(zsize) +
+  for (const auto& [path, hash, zsize, keep] : kGameFiles) {
+    if (!files.empty()) files += ",";
+    files += "{\"path\":\"" + path + "\",\"size\":10,\"sha256\":\"" + hash + "\",\"zsize\":" + std::to_string(zsize) +
              (keep ? ",\"keep\":true" : "") + "}";
   }
   Manifest manifest;
   std::wstring error;
   EXPECT_TRUE(ParseGameManifestDocument(
-      "{\"schema\":1,\"product\":\"Talvoreen\",\"build\":\"b2\",\"files\":[" +
-          files + "]}",
-      manifest, error));
+      "{\"schema\":1,\"product\":\"Talvoreen\",\"build\":\"b2\",\"files\":[" + files + "]}", manifest, error));
   return manifest;
 }
 
-// What the last run recorded: everything at size 10 and kTime with the old
-// hash.
+// What the last run recorded: everything at size 10 and kTime with the old hash.
 InstalledState GoodState() {
   std::string entries;
-  for (const char *path :
-       {"data/trusted.txt", "data/touched.txt", "data/resized.txt",
-        "data/changed.txt", "bin/game.dll", "Bin/Talvoreen.EXE",
-        "data/casestate.txt", "data/missing.txt"}) {
+  for (const char* path : {"data/trusted.txt", "data/touched.txt", "data/resized.txt", "data/changed.txt",
+                           "bin/game.dll", "Bin/Talvoreen.EXE", "data/casestate.txt", "data/missing.txt"}) {
     entries += "{\"path\":\"" + std::string(path) + "\",\"hash\":\"" + kOld +
                "\",\"size\":10,\"mtime\":" + std::to_string(kTime) + "},";
   }
-  entries += "{\"path\":\"config/"
-             "user.cfg\",\"hash\":\"\",\"size\":4,\"mtime\":1,\"keep\":true},";
-  entries += "{\"path\":\"data/was-unavailable.txt\",\"hash\":\"" + kOld +
-             "\",\"size\":0,\"mtime\":0,\"unavailable\":true}";
-  auto state = ParseInstalledState(
-      "{\"version\":1,\"build\":\"b1\",\"complete\":true,\"files\":[" +
-      entries + "]}");
+  entries +=
+      "{\"path\":\"config/"
+      "user.cfg\",\"hash\":\"\",\"size\":4,\"mtime\":1,\"keep\":true},";
+  entries +=
+      "{\"path\":\"data/was-unavailable.txt\",\"hash\":\"" + kOld + "\",\"size\":0,\"mtime\":0,\"unavailable\":true}";
+  auto state = ParseInstalledState("{\"version\":1,\"build\":\"b1\",\"complete\":true,\"files\":[" + entries + "]}");
   EXPECT_TRUE(state);
   return state.value_or(InstalledState{});
 }
 
-// The disk: touched has a new time, resized a new size, the user changed their
-// config, missing and new.cfg are absent, "data/folder" is a folder,
-// was-unavailable is an empty file that happens to match its unavailable
-// record's numbers.
-std::vector<DiskFile> GameDisk(const Manifest &manifest) {
+// The disk: touched has a new time, resized a new size, the user changed their config, missing
+// and new.cfg are absent, "data/folder" is a folder, was-unavailable is an empty file that
+// happens to match its unavailable record's numbers.
+std::vector<DiskFile> GameDisk(const Manifest& manifest) {
   const std::map<std::string, DiskFile> special = {
-      {"data/touched.txt", {true, 10, kTime + 1}},
-      {"data/resized.txt", {true, 11, kTime}},
-      {"config/user.cfg", {true, 4, 2}},
-      {"data/missing.txt", {false, 0, 0}},
-      {"config/new.cfg", {false, 0, 0}},
-      {"data/folder", {false, 0, 0}},
+      {"data/touched.txt", {true, 10, kTime + 1}}, {"data/resized.txt", {true, 11, kTime}},
+      {"config/user.cfg", {true, 4, 2}},           {"data/missing.txt", {false, 0, 0}},
+      {"config/new.cfg", {false, 0, 0}},           {"data/folder", {false, 0, 0}},
       {"data/was-unavailable.txt", {true, 0, 0}},
   };
   std::vector<DiskFile> disk;
-  for (const ManifestFile &file : manifest.files) {
+  for (const ManifestFile& file : manifest.files) {
     auto it = special.find(file.path);
-    disk.push_back(it == special.end() ? DiskFile{true, 10, kTime}
-                                       : it->second);
+    disk.push_back(it == special.end() ? DiskFile{true, 10, kTime} : it->second);
   }
   return disk;
 }
 
-std::vector<std::string> Paths(const std::vector<InstalledFile> &files) {
+std::vector<std::string> Paths(const std::vector<InstalledFile>& files) {
   std::vector<std::string> paths;
-  for (const InstalledFile &file : files)
-    paths.push_back(file.path);
+  for (const InstalledFile& file : files) paths.push_back(file.path);
   return paths;
 }
-std::vector<std::string> Paths(const std::vector<ManifestFile> &files) {
+std::vector<std::string> Paths(const std::vector<ManifestFile>& files) {
   std::vector<std::string> paths;
-  for (const ManifestFile &file : files)
-    paths.push_back(file.path);
+  for (const ManifestFile& file : files) paths.push_back(file.path);
   return paths;
 }
-std::vector<std::string> Paths(const std::vector<HashTask> &tasks) {
+std::vector<std::string> Paths(const std::vector<HashTask>& tasks) {
   std::vector<std::string> paths;
-  for (const HashTask &task : tasks)
-    paths.push_back(task.file.path);
+  for (const HashTask& task : tasks) paths.push_back(task.file.path);
   return paths;
 }
 
@@ -120,14 +96,12 @@ using Names = std::vector<std::string>;
 
 TEST(ClassifyFiles, TrustRuleByStateAndMode) {
   struct Case {
-    const char *what;
+    const char* what;
     bool lostState, gameMode, verify;
     Names current, hashed, downloaded;
   };
-  // The empty file matches the numbers of its unavailable record, which
-  // describes no file.
-  const Names alwaysDownloaded = {"data/resized.txt", "data/missing.txt",
-                                  "config/new.cfg", "data/folder",
+  // The empty file matches the numbers of its unavailable record, which describes no file.
+  const Names alwaysDownloaded = {"data/resized.txt", "data/missing.txt", "config/new.cfg", "data/folder",
                                   "data/was-unavailable.txt"};
   const std::vector<Case> cases = {
       {"state trusted; libraries and programs hashed anyway",
@@ -135,39 +109,36 @@ TEST(ClassifyFiles, TrustRuleByStateAndMode) {
        true,
        false,
        {"data/trusted.txt", "config/user.cfg", "Data/CaseState.txt"},
-       {"data/touched.txt", "data/changed.txt", "bin/game.dll",
-        "Bin/Talvoreen.EXE"},
+       {"data/touched.txt", "data/changed.txt", "bin/game.dll", "Bin/Talvoreen.EXE"},
        alwaysDownloaded},
       {"state lost: everything of the right size hashed",
        true,
        true,
        false,
        {"config/user.cfg"},
-       {"data/trusted.txt", "data/touched.txt", "data/changed.txt",
-        "bin/game.dll", "Bin/Talvoreen.EXE", "Data/CaseState.txt"},
+       {"data/trusted.txt", "data/touched.txt", "data/changed.txt", "bin/game.dll", "Bin/Talvoreen.EXE",
+        "Data/CaseState.txt"},
        alwaysDownloaded},
       {"verify: everything but keep files hashed",
        false,
        true,
        true,
        {"config/user.cfg"},
-       {"data/trusted.txt", "data/touched.txt", "data/changed.txt",
-        "bin/game.dll", "Bin/Talvoreen.EXE", "Data/CaseState.txt"},
+       {"data/trusted.txt", "data/touched.txt", "data/changed.txt", "bin/game.dll", "Bin/Talvoreen.EXE",
+        "Data/CaseState.txt"},
        alwaysDownloaded},
       {"server lists trust libraries and programs too",
        false,
        false,
        false,
-       {"data/trusted.txt", "bin/game.dll", "Bin/Talvoreen.EXE",
-        "config/user.cfg", "Data/CaseState.txt"},
+       {"data/trusted.txt", "bin/game.dll", "Bin/Talvoreen.EXE", "config/user.cfg", "Data/CaseState.txt"},
        {"data/touched.txt", "data/changed.txt"},
        alwaysDownloaded},
   };
   const Manifest manifest = GameManifest();
-  for (const Case &c : cases) {
-    const SyncPlan plan = ClassifyFiles(
-        manifest, GameDisk(manifest),
-        c.lostState ? InstalledState{} : GoodState(), c.gameMode, c.verify);
+  for (const Case& c : cases) {
+    const SyncPlan plan =
+        ClassifyFiles(manifest, GameDisk(manifest), c.lostState ? InstalledState{} : GoodState(), c.gameMode, c.verify);
     EXPECT_EQ(Paths(plan.current), c.current) << c.what;
     EXPECT_EQ(Paths(plan.toHash), c.hashed) << c.what;
     EXPECT_EQ(Paths(plan.toDownload), c.downloaded) << c.what;
@@ -177,17 +148,15 @@ TEST(ClassifyFiles, TrustRuleByStateAndMode) {
 
 TEST(ClassifyFiles, RecordsWhatTheDiskSaysAndKeepsTheUsersFile) {
   const Manifest manifest = GameManifest();
-  const SyncPlan plan =
-      ClassifyFiles(manifest, GameDisk(manifest), GoodState(), true, false);
+  const SyncPlan plan = ClassifyFiles(manifest, GameDisk(manifest), GoodState(), true, false);
   ASSERT_EQ(plan.current.size(), 3u);
-  const InstalledFile &trusted = plan.current[0];
+  const InstalledFile& trusted = plan.current[0];
   EXPECT_EQ(trusted.hash, kOld);
   EXPECT_EQ(trusted.size, 10u);
   EXPECT_EQ(trusted.mtime, kTime);
   EXPECT_FALSE(trusted.keep);
-  // The player's config differs in size, time and content: kept as it is, never
-  // hashed.
-  const InstalledFile &config = plan.current[1];
+  // The player's config differs in size, time and content: kept as it is, never hashed.
+  const InstalledFile& config = plan.current[1];
   EXPECT_EQ(config.path, "config/user.cfg");
   EXPECT_EQ(config.hash, "");
   EXPECT_EQ(config.size, 4u);
@@ -196,16 +165,14 @@ TEST(ClassifyFiles, RecordsWhatTheDiskSaysAndKeepsTheUsersFile) {
   // The path is recorded as the manifest spells it, not as the old record did.
   EXPECT_EQ(plan.current[2].path, "Data/CaseState.txt");
   // Disk facts shorter than the manifest: the rest counts as missing.
-  const SyncPlan partial =
-      ClassifyFiles(manifest, {}, GoodState(), true, false);
+  const SyncPlan partial = ClassifyFiles(manifest, {}, GoodState(), true, false);
   EXPECT_EQ(partial.toDownload.size(), manifest.files.size());
 }
 
 TEST(SettleHashedFile, OnlyAnUnchangedMatchingFileBecomesCurrent) {
-  const HashTask task{ManifestFile{"data/a.txt", 10, kNew, 4, false, ""},
-                      DiskFile{true, 10, kTime}};
+  const HashTask task{ManifestFile{"data/a.txt", 10, kNew, 4, false, ""}, DiskFile{true, 10, kTime}};
   struct Case {
-    const char *what;
+    const char* what;
     std::string digest;
     DiskFile after;
     bool current;
@@ -213,15 +180,12 @@ TEST(SettleHashedFile, OnlyAnUnchangedMatchingFileBecomesCurrent) {
   const std::vector<Case> cases = {
       {"match", kNew, {true, 10, kTime}, true},
       {"other content", kOld, {true, 10, kTime}, false},
-      {"upper-case digest is not the manifest's text",
-       std::string(64, 'B'),
-       {true, 10, kTime},
-       false},
+      {"upper-case digest is not the manifest's text", std::string(64, 'B'), {true, 10, kTime}, false},
       {"gone afterwards", kNew, {false, 0, 0}, false},
       {"grew while hashed", kNew, {true, 11, kTime}, false},
       {"written while hashed", kNew, {true, 10, kTime + 5}, false},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     SyncPlan plan;
     SettleHashedFile(plan, task, c.digest, c.after);
     EXPECT_EQ(plan.current.size(), c.current ? 1u : 0u) << c.what;
@@ -235,29 +199,24 @@ TEST(SettleHashedFile, OnlyAnUnchangedMatchingFileBecomesCurrent) {
 
 TEST(SyncPlan, LostStateDownloadsNothingThatIsAlreadyCorrect) {
   const Manifest manifest = GameManifest();
-  SyncPlan plan = ClassifyFiles(manifest, GameDisk(manifest), InstalledState{},
-                                true, false);
+  SyncPlan plan = ClassifyFiles(manifest, GameDisk(manifest), InstalledState{}, true, false);
   const std::vector<HashTask> tasks = plan.toHash;
-  for (const HashTask &task : tasks) {
+  for (const HashTask& task : tasks) {
     // Every file on disk holds the old content.
     SettleHashedFile(plan, task, kOld, task.disk);
   }
   PrepareDownloads(plan, InstalledState{}, SyncMode::Update, true);
   Names downloaded = Paths(plan.toDownload);
   std::sort(downloaded.begin(), downloaded.end());
-  EXPECT_EQ(downloaded,
-            (Names{"config/new.cfg", "data/changed.txt", "data/folder",
-                   "data/missing.txt", "data/resized.txt",
-                   "data/was-unavailable.txt"}));
-  EXPECT_EQ(plan.current.size() + plan.toDownload.size(),
-            manifest.files.size());
+  EXPECT_EQ(downloaded, (Names{"config/new.cfg", "data/changed.txt", "data/folder", "data/missing.txt",
+                               "data/resized.txt", "data/was-unavailable.txt"}));
+  EXPECT_EQ(plan.current.size() + plan.toDownload.size(), manifest.files.size());
 }
 
 TEST(PrepareDownloads, LargestFirstWithTotals) {
   SyncPlan plan;
-  for (const auto &[path, zsize] :
-       std::vector<std::pair<std::string, uint64_t>>{
-           {"a", 5}, {"b", 9}, {"c", 5}, {"d", 0}, {"e", 9000000000ull}}) {
+  for (const auto& [path, zsize] :
+       std::vector<std::pair<std::string, uint64_t>>{{"a", 5}, {"b", 9}, {"c", 5}, {"d", 0}, {"e", 9000000000ull}}) {
     plan.toDownload.push_back(ManifestFile{path, 1, kOld, zsize, false, ""});
   }
   PrepareDownloads(plan, InstalledState{}, SyncMode::Check, true);
@@ -267,21 +226,20 @@ TEST(PrepareDownloads, LargestFirstWithTotals) {
 }
 
 TEST(PrepareDownloads, CheckRunOfAServerListSetsAsideFilesStillUnavailable) {
-  const std::string md5a = "0123456789abcdef0123456789abcdef",
-                    md5b = "fedcba9876543210fedcba9876543210";
+  const std::string md5a = "0123456789abcdef0123456789abcdef", md5b = "fedcba9876543210fedcba9876543210";
   Manifest list;
   std::wstring error;
-  ASSERT_TRUE(ParseClientFiles(
-      "{\"schema\":1,\"resources\":[{\"name\":\"race\",\"files\":["
-      "{\"path\":\"gone.dff\",\"size\":100,\"md5\":\"" +
-          md5a +
-          "\"},"
-          "{\"path\":\"changed.dff\",\"size\":50,\"md5\":\"" +
-          md5b +
-          "\"},"
-          "{\"path\":\"new.lua\",\"size\":7,\"md5\":\"" +
-          md5a + "\"}]}]}",
-      list, error));
+  ASSERT_TRUE(
+      ParseClientFiles("{\"schema\":1,\"resources\":[{\"name\":\"race\",\"files\":["
+                       "{\"path\":\"gone.dff\",\"size\":100,\"md5\":\"" +
+                           md5a +
+                           "\"},"
+                           "{\"path\":\"changed.dff\",\"size\":50,\"md5\":\"" +
+                           md5b +
+                           "\"},"
+                           "{\"path\":\"new.lua\",\"size\":7,\"md5\":\"" +
+                           md5a + "\"}]}]}",
+                       list, error));
   const auto previous = ParseInstalledState(
       "{\"build\":\"server\",\"complete\":true,\"files\":["
       "{\"path\":\"RESOURCES/race/gone.dff\",\"hash\":\"" +
@@ -292,7 +250,7 @@ TEST(PrepareDownloads, CheckRunOfAServerListSetsAsideFilesStillUnavailable) {
   ASSERT_TRUE(previous);
 
   struct Case {
-    const char *what;
+    const char* what;
     SyncMode mode;
     bool gameMode;
     Names downloaded, setAside;
@@ -308,28 +266,23 @@ TEST(PrepareDownloads, CheckRunOfAServerListSetsAsideFilesStillUnavailable) {
       {"server update retries it",
        SyncMode::Update,
        false,
-       {"resources/race/gone.dff", "resources/race/changed.dff",
-        "resources/race/new.lua"},
+       {"resources/race/gone.dff", "resources/race/changed.dff", "resources/race/new.lua"},
        {},
        157},
       {"game check has no such record",
        SyncMode::Check,
        true,
-       {"resources/race/gone.dff", "resources/race/changed.dff",
-        "resources/race/new.lua"},
+       {"resources/race/gone.dff", "resources/race/changed.dff", "resources/race/new.lua"},
        {},
        157},
   };
-  for (const Case &c : cases) {
-    SyncPlan plan =
-        ClassifyFiles(list, std::vector<DiskFile>(list.files.size()), *previous,
-                      c.gameMode, false);
+  for (const Case& c : cases) {
+    SyncPlan plan = ClassifyFiles(list, std::vector<DiskFile>(list.files.size()), *previous, c.gameMode, false);
     PrepareDownloads(plan, *previous, c.mode, c.gameMode);
     EXPECT_EQ(Paths(plan.toDownload), c.downloaded) << c.what;
     EXPECT_EQ(Paths(plan.stillUnavailable), c.setAside) << c.what;
     EXPECT_EQ(plan.bytesToDownload, c.bytes) << c.what;
-    for (const InstalledFile &entry : plan.stillUnavailable)
-      EXPECT_TRUE(entry.unavailable);
+    for (const InstalledFile& entry : plan.stillUnavailable) EXPECT_TRUE(entry.unavailable);
     // Nothing else to fetch: the new record keeps the file marked unavailable.
     const InstalledState next = NewRunState("server", plan);
     EXPECT_EQ(Paths(next.files), c.setAside) << c.what;
@@ -344,14 +297,12 @@ TEST(MergeCheckedState, VerifiedEntriesReplaceOrAppendAndTheRestStays) {
                     {"DATA/B.txt", kOld, 2, 2, false, false},
                     {"data/c.txt", kOld, 3, 3, false, false},
                     {"data/b.txt", kOld, 9, 9, false, false}};
-  const std::vector<InstalledFile> verified = {
-      {"data/b.txt", kNew, 20, 20, false, false},
-      {"config/user.cfg", "", 4, 4, true, false}};
+  const std::vector<InstalledFile> verified = {{"data/b.txt", kNew, 20, 20, false, false},
+                                               {"config/user.cfg", "", 4, 4, true, false}};
   const InstalledState merged = MergeCheckedState(previous, verified);
   EXPECT_EQ(merged.build, "b1");
   EXPECT_TRUE(merged.complete);
-  EXPECT_EQ(Paths(merged.files), (Names{"data/a.txt", "data/b.txt",
-                                        "data/c.txt", "config/user.cfg"}));
+  EXPECT_EQ(Paths(merged.files), (Names{"data/a.txt", "data/b.txt", "data/c.txt", "config/user.cfg"}));
   EXPECT_EQ(merged.files[1].hash, kNew);
   EXPECT_EQ(merged.files[1].size, 20u);
   EXPECT_TRUE(merged.files[3].keep);
@@ -381,8 +332,7 @@ TEST(RunStateEntries, NewRecordAndWhatWorkersAppend) {
   const InstalledFile unreadable = DownloadedEntry(file, {false, 10, kTime});
   EXPECT_EQ(unreadable.size, 0u);
   EXPECT_EQ(unreadable.mtime, 0u);
-  const InstalledFile keep =
-      DownloadedEntry(ManifestFile{"cfg", 3, kNew, 3, true, ""}, {true, 3, 1});
+  const InstalledFile keep = DownloadedEntry(ManifestFile{"cfg", 3, kNew, 3, true, ""}, {true, 3, 1});
   EXPECT_EQ(keep.hash, "");
   EXPECT_TRUE(keep.keep);
   const InstalledFile missing = UnavailableEntry(file);
@@ -394,9 +344,8 @@ TEST(RunStateEntries, NewRecordAndWhatWorkersAppend) {
 }
 
 TEST(CheckFreeSpace, ReserveOf64MiBAboveTheInstalledSizes) {
-  const std::vector<ManifestFile> downloads = {
-      {"a", 1000000, kOld, 10, false, ""},
-      {"b", 48576, kOld, 999999999, false, ""}};
+  const std::vector<ManifestFile> downloads = {{"a", 1000000, kOld, 10, false, ""},
+                                               {"b", 48576, kOld, 999999999, false, ""}};
   EXPECT_EQ(SpaceNeeded(downloads), 1048576u);
   std::wstring error;
   EXPECT_TRUE(CheckFreeSpace(downloads, 1048576 + 67108864, error));
@@ -407,8 +356,7 @@ TEST(CheckFreeSpace, ReserveOf64MiBAboveTheInstalledSizes) {
   EXPECT_TRUE(CheckFreeSpace({}, 67108864, error));
   EXPECT_FALSE(CheckFreeSpace({}, 67108863, error));
   // A need near the top of the range does not wrap around the reserve.
-  const std::vector<ManifestFile> huge = {
-      {"h", UINT64_MAX - 10, kOld, 1, false, ""}};
+  const std::vector<ManifestFile> huge = {{"h", UINT64_MAX - 10, kOld, 1, false, ""}};
   EXPECT_FALSE(CheckFreeSpace(huge, UINT64_MAX, error));
 }
 
@@ -417,19 +365,17 @@ TEST(FilesLeftManifest, DeletesRecordedFilesThatLeftButNeverKeepFiles) {
   InstalledState previous = GoodState();
   previous.files.push_back({"old/removed.txt", kOld, 1, 1, false, false});
   previous.files.push_back({"old/user-notes.txt", "", 1, 1, true, false});
-  previous.files.push_back(
-      {"DATA/TRUSTED.TXT", kOld, 10, kTime, false, false}); // still listed
-  previous.files.push_back(
-      {"Old/Removed.txt", kOld, 1, 1, false, false}); // same file twice
+  previous.files.push_back({"DATA/TRUSTED.TXT", kOld, 10, kTime, false, false});  // still listed
+  previous.files.push_back({"Old/Removed.txt", kOld, 1, 1, false, false});        // same file twice
   EXPECT_EQ(FilesLeftManifest(previous, manifest), (Names{"old/removed.txt"}));
   EXPECT_TRUE(FilesLeftManifest(InstalledState{}, manifest).empty());
 }
 
 TEST(NeedsNewerLauncher, ComparesWithThisVersion) {
-  const std::vector<std::pair<std::string, bool>> cases = {
-      {"", false},      {"0.4.21", false}, {"0.4.3", false}, {"0.3.99", false},
-      {"0.4.22", true}, {"0.5", true},     {"1", true}};
-  for (const auto &[version, newer] : cases) {
+  const std::vector<std::pair<std::string, bool>> cases = {{"", false},       {"0.4.21", false}, {"0.4.3", false},
+                                                           {"0.3.99", false}, {"0.4.22", true},  {"0.5", true},
+                                                           {"1", true}};
+  for (const auto& [version, newer] : cases) {
     Manifest manifest;
     manifest.minLauncherVersion = version;
     EXPECT_EQ(NeedsNewerLauncher(manifest), newer) << version;
@@ -441,13 +387,11 @@ TEST(ServerDownloadLimits, WorkerCountFromThreadsAndThreshold) {
     uint32_t threads, dos, workers;
   };
   const std::vector<Case> cases = {
-      {8, 20, 6},  {0, 0, 6},          {1, 0, 1},      {2, 0, 1},
-      {3, 0, 1},   {0, 2, 1},          {4, 250, 2},    {0, 5, 2},
-      {100, 0, 8}, {1000, 100000, 16}, {18, 1000, 16}, {17, 1000, 15},
+      {8, 20, 6},  {0, 0, 6}, {1, 0, 1},   {2, 0, 1},          {3, 0, 1},      {0, 2, 1},
+      {4, 250, 2}, {0, 5, 2}, {100, 0, 8}, {1000, 100000, 16}, {18, 1000, 16}, {17, 1000, 15},
   };
-  const std::wstring url =
-      L"http://game.example:22005/.talvoreen/client-files.json";
-  for (const Case &c : cases) {
+  const std::wstring url = L"http://game.example:22005/.talvoreen/client-files.json";
+  for (const Case& c : cases) {
     Manifest list;
     list.httpThreads = c.threads;
     list.httpDosThreshold = c.dos;
@@ -459,8 +403,7 @@ TEST(ServerDownloadLimits, WorkerCountFromThreadsAndThreshold) {
 }
 
 TEST(ServerDownloadLimits, DownloadBaseOriginAndPacing) {
-  const std::wstring url =
-      L"http://game.example:22005/.talvoreen/client-files.json";
+  const std::wstring url = L"http://game.example:22005/.talvoreen/client-files.json";
   struct Case {
     std::string httpDownloadUrl;
     uint32_t threads;
@@ -470,12 +413,11 @@ TEST(ServerDownloadLimits, DownloadBaseOriginAndPacing) {
   };
   const std::vector<Case> cases = {
       {"", 4, L"http://game.example:22005", true, 2},
-      {"HTTP://Game.Example:22005/files", 4, L"HTTP://Game.Example:22005/files",
-       true, 2},
+      {"HTTP://Game.Example:22005/files", 4, L"HTTP://Game.Example:22005/files", true, 2},
       {"https://cdn.example/srv", 4, L"https://cdn.example/srv", false, 16},
       {"http://game.example:22006", 4, L"http://game.example:22006", false, 16},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     Manifest list;
     list.httpDownloadUrl = c.httpDownloadUrl;
     list.httpThreads = c.threads;
@@ -483,12 +425,11 @@ TEST(ServerDownloadLimits, DownloadBaseOriginAndPacing) {
     EXPECT_EQ(limits.downloadBase, c.base) << c.httpDownloadUrl;
     EXPECT_EQ(limits.sameOrigin, c.sameOrigin) << c.httpDownloadUrl;
     EXPECT_EQ(limits.workerCount, c.workers) << c.httpDownloadUrl;
-    EXPECT_EQ(PacingIntervalMicros(limits, 0), c.sameOrigin ? 16666u : 0u)
-        << c.httpDownloadUrl;
+    EXPECT_EQ(PacingIntervalMicros(limits, 0), c.sameOrigin ? 16666u : 0u) << c.httpDownloadUrl;
   }
 
   Manifest list;
-  list.httpDosThreshold = 100; // 3 requests a second per kept-alive request
+  list.httpDosThreshold = 100;  // 3 requests a second per kept-alive request
   const DownloadLimits limits = ServerDownloadLimits(url, list);
   EXPECT_DOUBLE_EQ(limits.requestRate, 3.0);
   EXPECT_EQ(PacingIntervalMicros(limits, 0), 3333u);
@@ -501,11 +442,10 @@ TEST(ServerDownloadLimits, DownloadBaseOriginAndPacing) {
 }
 
 TEST(UrlOrigin, SchemeAndAuthority) {
-  EXPECT_EQ(UrlOrigin(L"http://h:22005/.talvoreen/client-files.json"),
-            L"http://h:22005");
+  EXPECT_EQ(UrlOrigin(L"http://h:22005/.talvoreen/client-files.json"), L"http://h:22005");
   EXPECT_EQ(UrlOrigin(L"https://h"), L"https://h");
   EXPECT_EQ(UrlOrigin(L"https://h/"), L"https://h");
   EXPECT_EQ(UrlOrigin(L"h/x"), L"h/x");
 }
 
-} // namespace
+}  // namespace
