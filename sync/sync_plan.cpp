@@ -44,7 +44,62 @@ InstalledFile Entry(const ManifestFile& file, std::string hash, uint64_t size, u
   return entry;
 }
 
+std::wstring AddressOrUnknown(const std::wstring& address) { return address.empty() ? L"?" : address; }
+
+std::wstring Number(uint64_t value) { return DecimalText(static_cast<unsigned long long>(value)); }
+
+std::wstring Kib(uint64_t bytes) { return Number(bytes >> 10); }
+
 }  // namespace
+
+std::wstring RequestFailedLogLine(const std::wstring& tag, const std::wstring& url, const FetchFacts& facts) {
+  return L"[" + tag + L"] " + url + L": HTTP " + Number(facts.status) + L" from " +
+         AddressOrUnknown(facts.remoteAddress) + L": " + facts.error;
+}
+
+std::wstring RequestFailedText(bool gameMode, const FetchFacts& facts) {
+  if (gameMode) return L"Güncellemeler denetlenemedi: " + facts.error;
+  if (facts.status == 404) return L"Sunucu dosya listesini vermiyor (sunucu sürümü eski)";
+  if (facts.status == 503) return L"Sunucu henüz hazır değil, biraz sonra tekrar dene";
+  return L"Sunucuya ulaşılamadı: " + facts.error;
+}
+
+std::wstring TryDiagnosticLine(const std::wstring& tag, const std::wstring& url, int attempt, const FetchFacts& facts,
+                               const std::string& body) {
+  std::wstring start;
+  const size_t shown = std::min<size_t>(body.size(), 300);
+  start.reserve(shown);
+  for (size_t i = 0; i < shown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(body[i]);
+    start.push_back(c >= 0x20 && c <= 0x7E ? static_cast<wchar_t>(c) : L'.');
+  }
+  return L"[" + tag + L"] " + url + L" try " + Number(static_cast<uint64_t>(attempt)) + L": " + facts.error +
+         L" | HTTP " + Number(facts.status) + L" from " + AddressOrUnknown(facts.remoteAddress) + L", type '" +
+         facts.contentType + L"', length " + (facts.hasContentLength ? Number(facts.contentLength) : L"none") +
+         L", received " + Number(body.size()) + (facts.incomplete ? L" (cut off)" : L"") + L", starts: " + start;
+}
+
+std::wstring LastTryFailedText(bool gameMode, const FetchFacts& facts, const std::string& body) {
+  if (gameMode) return facts.incomplete ? L"Güncellemeler denetlenemedi: " + facts.error : facts.error;
+  if (facts.incomplete) {
+    return L"Sunucunun dosya listesi yarım geldi, bağlantı kesiliyor (" + Kib(body.size()) + L" / " +
+           Kib(facts.hasContentLength ? facts.contentLength : 0) + L" KB)";
+  }
+  if (LooksLikeWebPage(body, facts.contentType)) {
+    return L"Sunucunun dosya listesi yerine bir web sayfası geldi (DNS, proxy ya da ağ filtresi olabilir)";
+  }
+  return facts.error + L" (" + Kib(body.size()) + L" KB geldi; ayrıntı: TALVOREEN\\logs\\launcher.log)";
+}
+
+bool LooksLikeWebPage(const std::string& body, const std::wstring& contentType) {
+  const size_t first = body.find_first_not_of(" \t\r\n");
+  if (first != std::string::npos && body[first] == '<') return true;
+  std::wstring lower = contentType;
+  for (wchar_t& c : lower) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  return lower.find(L"html") != std::wstring::npos;
+}
 
 bool IsAlwaysHashed(const std::string& path) {
   return EndsWithIgnoringCase(path, ".dll") || EndsWithIgnoringCase(path, ".exe");

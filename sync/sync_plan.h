@@ -4,8 +4,8 @@
 // network, calls these functions and carries out their answers; nothing here touches a file, a
 // thread or the network.
 //
-// Sections: modes and disk facts, classification, after hashing, download list, state records,
-// free space, deletion, launcher version, worker count and pacing.
+// Sections: modes and disk facts, manifest fetch, classification, after hashing, download list,
+// state records, free space, deletion, launcher version, worker count and pacing.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +29,47 @@ struct DiskFile {
 
 inline constexpr uint64_t kFreeSpaceReserve = 67108864;  // 64 MiB kept free above what is needed
 inline constexpr uint32_t kMaxDownloadWorkers = 16;
+
+// ---- Manifest fetch ---------------------------------------------------------------------
+
+inline constexpr int kManifestTries = 3;
+inline constexpr uint32_t kGameManifestLimit = 33554432;  // 32 MiB
+inline constexpr uint32_t kServerListLimit = 67108864;    // 64 MiB
+
+// One try at the manifest or file list, as the run thread saw it.
+struct FetchFacts {
+  bool requestOk = false;  // the whole body arrived with status 200
+  std::wstring error;      // the request's text when it failed, else the parser's
+  uint32_t status = 0;
+  std::wstring remoteAddress;  // empty when unknown
+  std::wstring contentType;
+  bool hasContentLength = false;
+  uint64_t contentLength = 0;
+  bool incomplete = false;  // the body was shorter or longer than announced
+};
+
+// A failed request whose body was not merely cut off is answered at once, without a retry.
+inline bool FailsWithoutRetry(const FetchFacts& facts) { return !facts.requestOk && !facts.incomplete; }
+
+// "[tag] url: HTTP 404 from 1.2.3.4:22005: text", logged for a request that fails without retry.
+std::wstring RequestFailedLogLine(const std::wstring& tag, const std::wstring& url, const FetchFacts& facts);
+
+// The run's failure text for a request that fails without retry: the game's generic text, or
+// the server texts for 404, 503 and anything else.
+std::wstring RequestFailedText(bool gameMode, const FetchFacts& facts);
+
+// The log line of a try whose body was cut off or refused by the parser: status, address,
+// type, announced and received length, and the first 300 bytes with anything outside
+// printable ASCII shown as ".".
+std::wstring TryDiagnosticLine(const std::wstring& tag, const std::wstring& url, int attempt, const FetchFacts& facts,
+                               const std::string& body);
+
+// The failure text after the last try. For server lists it tells a cut-off list, a web page
+// (a captive portal or a proxy) and anything else apart.
+std::wstring LastTryFailedText(bool gameMode, const FetchFacts& facts, const std::string& body);
+
+// The first byte that is not blank is "<", or the content type names html.
+bool LooksLikeWebPage(const std::string& body, const std::wstring& contentType);
 
 // ---- Classification ---------------------------------------------------------------------
 

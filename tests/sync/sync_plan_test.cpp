@@ -448,4 +448,102 @@ TEST(UrlOrigin, SchemeAndAuthority) {
   EXPECT_EQ(UrlOrigin(L"h/x"), L"h/x");
 }
 
+TEST(ManifestFetch, TextsOfARequestThatFailsAtOnce) {
+  FetchFacts facts;
+  facts.error = L"Sunucu beklenmeyen yanıt verdi (HTTP 404)";
+  facts.status = 404;
+  facts.remoteAddress = L"127.0.0.1:22005";
+  EXPECT_TRUE(FailsWithoutRetry(facts));
+  EXPECT_EQ(RequestFailedLogLine(L"server sf", L"http://h:22005/.talvoreen/client-files.json", facts),
+            L"[server sf] http://h:22005/.talvoreen/client-files.json: HTTP 404 from 127.0.0.1:22005: "
+            L"Sunucu beklenmeyen yanıt verdi (HTTP 404)");
+  struct Case {
+    bool gameMode;
+    uint32_t status;
+    std::wstring text;
+  };
+  const std::vector<Case> cases = {
+      {false, 404, L"Sunucu dosya listesini vermiyor (sunucu sürümü eski)"},
+      {false, 503, L"Sunucu henüz hazır değil, biraz sonra tekrar dene"},
+      {false, 0, L"Sunucuya ulaşılamadı: E"},
+      {false, 500, L"Sunucuya ulaşılamadı: E"},
+      {true, 404, L"Güncellemeler denetlenemedi: E"},
+      {true, 503, L"Güncellemeler denetlenemedi: E"},
+  };
+  for (const Case& c : cases) {
+    FetchFacts failed;
+    failed.error = L"E";
+    failed.status = c.status;
+    EXPECT_EQ(RequestFailedText(c.gameMode, failed), c.text) << c.status;
+  }
+  // Only a cut-off body is tried again; a body the parser refused is tried again too.
+  FetchFacts cutOff;
+  cutOff.incomplete = true;
+  EXPECT_FALSE(FailsWithoutRetry(cutOff));
+  FetchFacts refused;
+  refused.requestOk = true;
+  EXPECT_FALSE(FailsWithoutRetry(refused));
+}
+
+TEST(ManifestFetch, DiagnosticLineOfAFailedTry) {
+  FetchFacts facts;
+  facts.error = L"Yanıt yarım geldi (1 / 2 KB)";
+  facts.status = 200;
+  facts.contentType = L"application/json";
+  facts.hasContentLength = true;
+  facts.contentLength = 2048;
+  facts.incomplete = true;
+  const std::string body = "{\"schema\":1,\r\n\t\"x\":\"\xC5\x9F\"" + std::string(400, 'z');
+  const std::wstring line =
+      TryDiagnosticLine(L"game", L"https://cdn/game/stable/manifest.json?nocache=1", 2, facts, body);
+  const std::wstring start = L"{\"schema\":1,...\"x\":\"..\"" + std::wstring(300 - 23, L'z');
+  EXPECT_EQ(line,
+            L"[game] https://cdn/game/stable/manifest.json?nocache=1 try 2: Yanıt yarım geldi (1 / 2 KB) | HTTP 200 "
+            L"from ?, type 'application/json', length 2048, received " +
+                std::to_wstring(body.size()) + L" (cut off), starts: " + start);
+
+  FetchFacts refused;
+  refused.requestOk = true;
+  refused.error = L"Sunucunun dosya listesi okunamadı";
+  refused.status = 200;
+  refused.remoteAddress = L"[0:0:0:0:0:0:0:1]:22005";
+  EXPECT_EQ(TryDiagnosticLine(L"server sf", L"u", 3, refused, ""),
+            L"[server sf] u try 3: Sunucunun dosya listesi okunamadı | HTTP 200 from [0:0:0:0:0:0:0:1]:22005, "
+            L"type '', length none, received 0, starts: ");
+}
+
+TEST(ManifestFetch, TextAfterTheLastTry) {
+  struct Case {
+    const char* what;
+    bool gameMode, incomplete;
+    std::string body;
+    std::wstring contentType;
+    std::wstring text;
+  };
+  const std::string kib3(3 * 1024 + 1023, 'x');
+  const std::vector<Case> cases = {
+      {"game, cut off", true, true, kib3, L"", L"Güncellemeler denetlenemedi: E"},
+      {"game, refused", true, false, "<html>", L"text/html", L"E"},
+      {"server, cut off", false, true, kib3, L"text/html",
+       L"Sunucunun dosya listesi yarım geldi, bağlantı kesiliyor (3 / 10 KB)"},
+      {"server, page by its first byte", false, false, " \r\n\t<!DOCTYPE html>", L"application/json",
+       L"Sunucunun dosya listesi yerine bir web sayfası geldi (DNS, proxy ya da ağ filtresi olabilir)"},
+      {"server, page by its type", false, false, "Sign in", L"Text/HTML; charset=utf-8",
+       L"Sunucunun dosya listesi yerine bir web sayfası geldi (DNS, proxy ya da ağ filtresi olabilir)"},
+      {"server, other", false, false, kib3.substr(2) + " <", L"application/json",
+       L"E (3 KB geldi; ayrıntı: TALVOREEN\\logs\\launcher.log)"},
+      {"server, empty", false, false, "", L"", L"E (0 KB geldi; ayrıntı: TALVOREEN\\logs\\launcher.log)"},
+  };
+  for (const Case& c : cases) {
+    FetchFacts facts;
+    facts.requestOk = !c.incomplete;
+    facts.incomplete = c.incomplete;
+    facts.error = L"E";
+    facts.contentType = c.contentType;
+    facts.hasContentLength = true;
+    facts.contentLength = 10 * 1024 + 1000;
+    EXPECT_EQ(LastTryFailedText(c.gameMode, facts, c.body), c.text) << c.what;
+  }
+}
+
 }  // namespace
