@@ -4,6 +4,12 @@
 // network, calls these functions and carries out their answers; nothing here touches a file, a
 // thread or the network.
 //
+// A run uses them in this order: the fetch texts while it gets the list; NeedsNewerLauncher and
+// the download limits once it is accepted; ClassifyFiles; SettleHashedFile for every HashTask
+// it hashed; PrepareDownloads; then MergeCheckedState for a check run with files left to
+// download, or else NewRunState, CheckFreeSpace, DownloadedEntry and UnavailableEntry for what
+// the workers finish, and FilesLeftManifest in game mode.
+//
 // Sections: modes and disk facts, manifest fetch, classification, after hashing, download list,
 // state records, free space, deletion, launcher version, worker count and pacing.
 #pragma once
