@@ -44,7 +44,16 @@ bool ReadFile(json_object* element, const std::string& resource, ManifestFile& f
 
 bool AcceptHttpDownloadUrl(const std::string& url, std::string& accepted) {
   if (url.size() >= kMaxDownloadUrlBytes) return false;
-  if (url.compare(0, 7, "http://") != 0 && url.compare(0, 8, "https://") != 0) return false;
+  size_t host = 0;
+  if (url.compare(0, 7, "http://") == 0) {
+    host = 7;
+  } else if (url.compare(0, 8, "https://") == 0) {
+    host = 8;
+  } else {
+    return false;
+  }
+  // "http:///x" has no host, and trimming "http:////" would leave "http:".
+  if (url.size() == host || url[host] == '/') return false;
   if (url.find_first_of(std::string(" \t\r\n\"<>\\?#")) != std::string::npos) return false;
   std::string trimmed = url;
   while (!trimmed.empty() && trimmed.back() == '/') trimmed.pop_back();

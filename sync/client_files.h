@@ -13,9 +13,10 @@ inline constexpr size_t kMaxDownloadUrlBytes = 2048;  // accepted lengths are be
 inline constexpr char kServerBuild[] = "server";
 inline constexpr wchar_t kClientFilesUnreadableText[] = L"Sunucunun dosya listesi okunamadı";
 
-// The rule for "httpDownloadUrl": shorter than 2048 bytes, "http://" or "https://", none of
-// space, tab, CR, LF, " < > \ ? #. On success `accepted` is the URL without trailing "/". The
-// publishing tool applies the same rule, so it never writes a URL that is ignored here.
+// The rule for "httpDownloadUrl": shorter than 2048 bytes, "http://" or "https://" followed by
+// a host (not by "/"), none of space, tab, CR, LF, " < > \ ? #. On success `accepted` is the
+// URL without trailing "/". The publishing tool applies the same rule, so it never writes a
+// URL that is ignored here.
 bool AcceptHttpDownloadUrl(const std::string& url, std::string& accepted);
 
 // Each listed file becomes a ManifestFile with path "resources/<name>/<path>", urlPath

@@ -159,6 +159,10 @@ TEST(ParseClientFiles, OptionalServerSettings) {
       {"\"httpDownloadUrl\":\"https://h/a b\",\"httpThreads\":\"4\",", "", 0, 0},
       {"\"httpDownloadUrl\":\"https://h/#x\",", "", 0, 0},
       {"\"httpDownloadUrl\":\"https://h/<x>\",", "", 0, 0},
+      {"\"httpDownloadUrl\":\"http:////\",", "", 0, 0},
+      {"\"httpDownloadUrl\":\"https:///h\",", "", 0, 0},
+      {"\"httpDownloadUrl\":\"https://\",", "", 0, 0},
+      {"\"httpDownloadUrl\":\"https://h/\",", "https://h", 0, 0},
       {"\"httpDownloadUrl\":5,\"httpThreads\":0,\"httpDosThreshold\":0,", "", 0, 0},
       {"\"httpDownloadUrl\":\"https://" + std::string(2047 - 8, 'h') + "\",", "https://" + std::string(2039, 'h'), 0,
        0},
@@ -270,7 +274,7 @@ TEST(ParseClientFiles, ReadsWhatThePublisherWrites) {
 TEST(AcceptHttpDownloadUrl, PublisherRefusesWhatTheLauncherWouldIgnore) {
   Folder resources, out;
   Write(resources / "r/a.lua", "a");
-  for (const std::string url : {"https://h/x?y", "ftp://h", "https://h/a b", "http://h/\"", "https://h/#"}) {
+  for (const std::string url : {"https://h/x?y", "ftp://h", "https://h/a b", "http://h/\"", "https://h/#", "http:////"}) {
     std::string accepted;
     EXPECT_FALSE(AcceptHttpDownloadUrl(url, accepted)) << url;
     std::ostringstream stdoutText, stderrText;

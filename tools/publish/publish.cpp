@@ -450,8 +450,8 @@ int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, 
   uint64_t threads = 0, dosThreshold = 0;
   if (line.Has("--download-url") && !AcceptHttpDownloadUrl(line.Value("--download-url"), downloadUrl)) {
     return Fail(err,
-                "--download-url must be an http:// or https:// address under 2048 bytes without spaces, "
-                "quotes, <, >, \\, ? or #");
+                "--download-url must be an http:// or https:// address with a host, under 2048 bytes, "
+                "without spaces, quotes, <, >, \\, ? or #");
   }
   if (line.Has("--threads") && !ParseNumber(line.Value("--threads"), 0, 1000, threads)) {
     return Fail(err, "--threads must be a number from 0 to 1000");
