@@ -274,7 +274,8 @@ TEST(ParseClientFiles, ReadsWhatThePublisherWrites) {
 TEST(AcceptHttpDownloadUrl, PublisherRefusesWhatTheLauncherWouldIgnore) {
   Folder resources, out;
   Write(resources / "r/a.lua", "a");
-  for (const std::string url : {"https://h/x?y", "ftp://h", "https://h/a b", "http://h/\"", "https://h/#", "http:////"}) {
+  for (const std::string url :
+       {"https://h/x?y", "ftp://h", "https://h/a b", "http://h/\"", "https://h/#", "http:////"}) {
     std::string accepted;
     EXPECT_FALSE(AcceptHttpDownloadUrl(url, accepted)) << url;
     std::ostringstream stdoutText, stderrText;
