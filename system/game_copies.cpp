@@ -9,8 +9,7 @@ std::wstring GameInstanceMutexName(int copy) {
 }
 
 std::wstring LaunchPermissionEventName(int copy, const std::string& tokenDigestHex) {
-  return kLaunchPermissionEventBase + DecimalText(static_cast<long long>(copy)) + L"-" +
-         WideFromUtf8(tokenDigestHex);
+  return kLaunchPermissionEventBase + DecimalText(static_cast<long long>(copy)) + L"-" + WideFromUtf8(tokenDigestHex);
 }
 
 bool IsWellFormedLaunchToken(const std::wstring& token) {

@@ -1,6 +1,7 @@
 #include "system/game_launch.h"
 
 #include <windows.h>
+
 #include <bcrypt.h>
 #include <shellapi.h>
 
@@ -79,14 +80,22 @@ DWORD StartFailureCode(const SHELLEXECUTEINFOW& info) {
   const DWORD code = GetLastError();
   if (code != ERROR_SUCCESS) return code;
   switch (reinterpret_cast<INT_PTR>(info.hInstApp)) {
-    case SE_ERR_FNF: return ERROR_FILE_NOT_FOUND;
-    case SE_ERR_PNF: return ERROR_PATH_NOT_FOUND;
-    case SE_ERR_ACCESSDENIED: return ERROR_ACCESS_DENIED;
-    case SE_ERR_OOM: return ERROR_NOT_ENOUGH_MEMORY;
-    case SE_ERR_SHARE: return ERROR_SHARING_VIOLATION;
-    case SE_ERR_NOASSOC: return ERROR_NO_ASSOCIATION;
-    case SE_ERR_DLLNOTFOUND: return ERROR_DLL_NOT_FOUND;
-    default: return ERROR_GEN_FAILURE;
+    case SE_ERR_FNF:
+      return ERROR_FILE_NOT_FOUND;
+    case SE_ERR_PNF:
+      return ERROR_PATH_NOT_FOUND;
+    case SE_ERR_ACCESSDENIED:
+      return ERROR_ACCESS_DENIED;
+    case SE_ERR_OOM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case SE_ERR_SHARE:
+      return ERROR_SHARING_VIOLATION;
+    case SE_ERR_NOASSOC:
+      return ERROR_NO_ASSOCIATION;
+    case SE_ERR_DLLNOTFOUND:
+      return ERROR_DLL_NOT_FOUND;
+    default:
+      return ERROR_GEN_FAILURE;
   }
 }
 

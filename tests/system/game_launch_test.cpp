@@ -1,8 +1,8 @@
 // Game copies through their real mutexes, started as real processes: the stand-in client
 // (game_stand_in.cpp) records what it was given and holds its copy's mutex until told to end.
 #include <gtest/gtest.h>
-
 #include <windows.h>
+
 #include <sddl.h>
 
 #include <map>
@@ -47,9 +47,7 @@ using Record = std::map<std::string, std::string>;
 // An install folder whose Talvoreen.exe is the stand-in.
 class GameFolder {
  public:
-  GameFolder() {
-    EXPECT_TRUE(CopyFileW(WideFromUtf8(TALVOREEN_GAME_STAND_IN).c_str(), Exe().c_str(), FALSE));
-  }
+  GameFolder() { EXPECT_TRUE(CopyFileW(WideFromUtf8(TALVOREEN_GAME_STAND_IN).c_str(), Exe().c_str(), FALSE)); }
   const std::wstring& Path() const { return dir_.Path(); }
   std::wstring Exe() const { return dir_.Join(L"Talvoreen.exe"); }
   std::wstring RecordPath(int copy) const { return dir_.Join(StandInRecordName(copy)); }
@@ -149,8 +147,8 @@ TEST(RunningCopies, SeenThroughTheirMutexes) {
 TEST(RunningCopies, AMutexThatCannotBeOpenedStillCounts) {
   // Owned by and open only to SYSTEM: what a normal process meets at an elevated copy's mutex.
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:SYD:(A;;GA;;;SY)", SDDL_REVISION_1,
-                                                                   &descriptor, nullptr));
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:SYD:(A;;GA;;;SY)", SDDL_REVISION_1, &descriptor,
+                                                                   nullptr));
   SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
   HeldCopies lower({1, 2}), denied({3}, &security);
   LocalFree(descriptor);
@@ -254,8 +252,7 @@ TEST(LaunchPermission, AcceptedOnceForItsCopyOnly) {
 
 TEST(LaunchPermission, ANameTakenBeforehandIsNotTrusted) {
   const std::string token = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
-  UniqueHandle planted(
-      CreateEventW(nullptr, FALSE, TRUE, LaunchPermissionEventName(4, Sha256Hex(token)).c_str()));
+  UniqueHandle planted(CreateEventW(nullptr, FALSE, TRUE, LaunchPermissionEventName(4, Sha256Hex(token)).c_str()));
   ASSERT_TRUE(planted.Valid());
   std::wstring error;
   EXPECT_FALSE(IssueLaunchPermission(4, token, error));
@@ -288,7 +285,8 @@ class LauncherRun {
   // Waits for the end; the exit code, or 999 when it did not end.
   DWORD Finish() const {
     DWORD code = 999;
-    if (WaitForSingleObject(process_.Get(), kWaitLimit + 30000) == WAIT_OBJECT_0) GetExitCodeProcess(process_.Get(), &code);
+    if (WaitForSingleObject(process_.Get(), kWaitLimit + 30000) == WAIT_OBJECT_0)
+      GetExitCodeProcess(process_.Get(), &code);
     return code;
   }
   std::string Output() const { return ReadBytes(output_.Join(L"out.txt")); }

@@ -1,7 +1,10 @@
 // Stands in for the game client: checks the launch permission the way the client does, holds
 // its copy's instance mutex, records what it was started with beside itself, and ends when
 // its copy's exit event is set.
+#include "tests/system/game_stand_in.h"
+
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <string>
@@ -9,7 +12,6 @@
 #include "launcher/files.h"
 #include "system/game_copies.h"
 #include "system/game_launch.h"
-#include "tests/system/game_stand_in.h"
 
 namespace {
 
@@ -44,8 +46,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Line(record, L"permission", permitted ? L"accepted" : L"refused");
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  Line(record, L"commandLine", GetCommandLineW());
   Line(record, L"argc", DecimalText(static_cast<long long>(argc)));
-  for (int i = 1; argv != nullptr && i < argc; ++i) Line(record, (L"arg" + DecimalText(static_cast<long long>(i))).c_str(), argv[i]);
+  for (int i = 1; argv != nullptr && i < argc; ++i)
+    Line(record, (L"arg" + DecimalText(static_cast<long long>(i))).c_str(), argv[i]);
   LocalFree(argv);
   wchar_t folder[MAX_PATH + 1] = {};
   GetCurrentDirectoryW(MAX_PATH, folder);

@@ -20,5 +20,5 @@ inline constexpr const wchar_t* kStandInRefusedEvent = L"Local\\TalvoreenGameSta
 
 // Exit codes of the stand-in.
 inline constexpr unsigned long kStandInClosed = 0;
-inline constexpr unsigned long kStandInRefused = 3;       // no valid launch permission or copy number
+inline constexpr unsigned long kStandInRefused = 3;         // no valid launch permission or copy number
 inline constexpr unsigned long kStandInAlreadyRunning = 4;  // its copy's mutex was taken
