@@ -9,6 +9,7 @@
 #include "launcher/text.h"
 #include "launcher/version.h"
 #include "net/player_count_service.h"
+#include "system/game_launch.h"
 #include "system/install.h"
 #include "update/launcher_updater.h"
 
@@ -68,6 +69,30 @@ int RunLauncherUpdateJob(const LaunchOptions& options, const std::wstring& insta
   return result.state == kUpdateFailed ? 1 : 0;
 }
 
+int RunPlayJob(const LaunchOptions& options, const std::wstring& installDir) {
+  const int copy = FindFreeGameInstance();
+  if (copy == 0) {
+    WriteConsoleLine(L"play failed: too many game copies are running");
+    return 1;
+  }
+  const std::wstring link = options.connectAddress.empty() ? std::wstring() : L"mtasa://" + options.connectAddress;
+  std::wstring error;
+  if (!LaunchGame(installDir, copy, link, error)) {
+    WriteConsoleLine(L"play failed: " + error);
+    return 1;
+  }
+  WriteConsoleLine(L"started " + JoinPath(installDir, kGameExeName) + L" as game copy " +
+                   DecimalText(static_cast<long long>(copy)));
+  // The copy shows up once it has taken its mutex; one that never does counts as closed.
+  for (int test = 0; test < 60; ++test) {
+    if (IsGameInstanceRunning(copy)) break;
+    Sleep(1000);
+  }
+  while (IsGameInstanceRunning(copy)) Sleep(2000);
+  WriteConsoleLine(L"game closed");
+  return 0;
+}
+
 }  // namespace
 
 int RunPlayerCountJob(const std::array<std::wstring, 4>& urls) {
@@ -113,6 +138,7 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
     for (int i = 0; i < ServerCatalogue::kCount; ++i) urls[i] = ServerCatalogue::kPlayerCountUrls[i];
     return RunPlayerCountJob(urls);
   }
+  if (job == L"play") return RunPlayJob(options, installDir);
   WriteConsoleLine(L"unknown --headless job: " + job);
   return 2;
 }

@@ -21,6 +21,7 @@ class GzipInflater {
   // False on a decoder error or when the sink refused. Input after the end of the stream
   // is ignored.
   bool Feed(const uint8_t* data, size_t length, const Sink& sink);
+  bool Ready() const { return ready_; }
   bool Finished() const { return finished_; }
 
  private:

@@ -1,0 +1,101 @@
+#include "sync/download_workers.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "launcher/files.h"
+#include "launcher/text.h"
+#include "net/http_client.h"
+
+namespace {
+
+uint64_t NowUs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<uint64_t>(now.QuadPart / frequency.QuadPart) * 1000000ull +
+         static_cast<uint64_t>(now.QuadPart % frequency.QuadPart) * 1000000ull / static_cast<uint64_t>(frequency.QuadPart);
+}
+
+bool Cancelled(const DownloadJob& job) { return job.run.cancel && job.run.cancel->load(); }
+
+void WaitForPacingSlot(DownloadJob& job) {
+  if (job.pacingIntervalUs == 0) return;
+  uint64_t slot;
+  {
+    std::lock_guard<std::mutex> lock(job.pacingLock);
+    slot = std::max(job.nextFreeSlotUs, NowUs());
+    job.nextFreeSlotUs = slot + job.pacingIntervalUs;
+  }
+  const uint64_t now = NowUs();
+  if (slot > now) Sleep(static_cast<DWORD>((slot - now + 999) / 1000));
+}
+
+void RecordInstalled(DownloadJob& job, const ManifestFile& entry) {
+  const std::wstring destination = JoinPath(job.run.rootFolder, WideFromUtf8(entry.path));
+  InstalledFile file;
+  file.path = entry.path;
+  file.hash = entry.keep ? std::string() : entry.hash;
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (GetFileAttributesExW(destination.c_str(), GetFileExInfoStandard, &info)) {
+    file.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    file.mtime = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+  }
+  file.keep = entry.keep;
+  job.newState.files.push_back(std::move(file));
+}
+
+void WorkerLoop(DownloadJob& job) {
+  HttpClient client;
+  for (;;) {
+    const uint32_t i = job.next.fetch_add(1);
+    if (i >= job.files.size() || job.stop || Cancelled(job)) return;
+    const ManifestFile& entry = job.files[i];
+    bool ok = false;
+    bool unavailable = false;
+    std::wstring message;
+    for (int attempt = 0; attempt < 3 && !ok && !unavailable && !job.stop && !Cancelled(job); ++attempt) {
+      if (attempt > 0) Sleep(static_cast<DWORD>(attempt * 1500));
+      WaitForPacingSlot(job);
+      ok = DownloadObject(job.run, entry, i, client, message, unavailable);
+    }
+    std::lock_guard<std::mutex> lock(job.resultLock);
+    if (ok) {
+      RecordInstalled(job, entry);
+      if (job.run.progress) job.run.progress->FileDownloaded();
+    } else if (unavailable && !Cancelled(job)) {
+      InstalledFile file;
+      file.path = entry.path;
+      file.hash = entry.hash;
+      file.unavailable = true;
+      job.newState.files.push_back(std::move(file));
+      if (job.run.progress) job.run.progress->FileUnavailable(entry.zsize);
+    } else if (!job.stop.exchange(true)) {
+      job.firstError = message;
+    }
+  }
+}
+
+}  // namespace
+
+void RunWorkers(DownloadJob& job, uint32_t count) {
+  const uint32_t threads = std::min<uint32_t>(count, static_cast<uint32_t>(job.files.size()));
+  std::vector<std::thread> pool;
+  for (uint32_t t = 0; t < threads; ++t) {
+    pool.emplace_back([&job] {
+      try {
+        WorkerLoop(job);
+      } catch (const std::exception&) {
+        std::lock_guard<std::mutex> lock(job.resultLock);
+        if (!job.stop.exchange(true)) job.firstError = L"Yetersiz bellek";
+      }
+    });
+  }
+  for (auto& thread : pool) thread.join();
+}

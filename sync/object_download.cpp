@@ -1,0 +1,131 @@
+#include "sync/object_download.h"
+
+#include <windows.h>
+
+#include "launcher/files.h"
+#include "launcher/handles.h"
+#include "launcher/text.h"
+#include "net/http_client.h"
+#include "sync/download_urls.h"
+#include "ui/format/format.h"
+#include "update/gzip_inflater.h"
+
+void DownloadProgress::AddDownloaded(uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.bytesDownloaded += bytes;
+}
+
+void DownloadProgress::TakeBackDownloaded(uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.bytesDownloaded = counts_.bytesDownloaded > bytes ? counts_.bytesDownloaded - bytes : 0;
+}
+
+void DownloadProgress::FileDownloaded() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.filesDownloaded;
+}
+
+void DownloadProgress::FileUnavailable(uint64_t downloadSize) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.filesUnavailable;
+  counts_.bytesToDownload = counts_.bytesToDownload > downloadSize ? counts_.bytesToDownload - downloadSize : 0;
+}
+
+void DownloadProgress::SetBytesToDownload(uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.bytesToDownload = bytes;
+}
+
+DownloadProgress::Counts DownloadProgress::Snapshot() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counts_;
+}
+
+bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t index, HttpClient& client,
+                    std::wstring& message, bool& unavailable) {
+  unavailable = false;
+  message.clear();
+  const bool raw = !entry.urlPath.empty();
+  const std::wstring path = WideFromUtf8(entry.path);
+  const std::wstring scratch = JoinPath(run.scratchFolder, DecimalText(static_cast<long long>(index)) + L".part");
+
+  UniqueHandle file(CreateFileW(scratch.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+  if (!file.Valid()) {
+    message = L"Geçici dosya oluşturulamadı: " + WindowsErrorText(GetLastError());
+    return false;
+  }
+  GzipInflater inflater;
+  if (!raw && !inflater.Ready()) {
+    file.Reset();
+    DeleteFileW(scratch.c_str());
+    message = L"Açma bileşeni başlatılamadı";
+    return false;
+  }
+  Hasher hasher(raw ? kHashMd5 : kHashSha256);
+
+  uint64_t received = 0;
+  uint64_t written = 0;
+  auto writeOut = [&](const uint8_t* data, size_t length) {
+    written += length;
+    if (written > entry.size) {
+      message = L"İndirilen dosya beklenenden büyük: " + path;
+      if (raw) unavailable = true;
+      return false;
+    }
+    hasher.Update(data, length);
+    DWORD done = 0;
+    if (!WriteFile(file.Get(), data, static_cast<DWORD>(length), &done, nullptr) || done != length) {
+      message = L"Diske yazılamadı: " + WindowsErrorText(GetLastError());
+      return false;
+    }
+    return true;
+  };
+  const std::wstring url = raw ? ServerFileUrl(run.serverDownloadBaseUrl, entry.urlPath, entry.hash)
+                               : GameObjectUrl(run.contentBaseUrl, entry.hash);
+  const bool ok = client.Get(
+      url, {},
+      [&](const HttpResponseInfo& info) {
+        if (info.status == 200) return true;
+        message = L"Dosya indirilemedi (HTTP " + DecimalText(static_cast<unsigned long long>(info.status)) + L"): " + path;
+        if (raw && (info.status == 403 || info.status == 404 || info.status == 410)) unavailable = true;
+        return false;
+      },
+      [&](const uint8_t* data, uint32_t length) {
+        received += length;
+        if (run.progress) run.progress->AddDownloaded(length);
+        if (raw) return writeOut(data, length);
+        if (inflater.Finished()) return true;
+        if (inflater.Feed(data, length, writeOut)) return true;
+        if (message.empty()) message = L"İndirilen dosya bozuk: " + path;  // the sink sets its own texts
+        return false;
+      },
+      message, run.cancel);
+  file.Reset();
+
+  bool verified = false;
+  if (ok) {
+    verified = (raw || inflater.Finished()) && written == entry.size && hasher.Valid() && hasher.FinishHex() == entry.hash;
+    if (!verified) {
+      message = L"İndirilen dosya doğrulanamadı: " + path;
+      if (raw) unavailable = true;
+    }
+  }
+  if (verified) {
+    const std::wstring destination = JoinPath(run.rootFolder, path);
+    CreateDirectoryTree(ParentPath(destination));
+    SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (MoveFileExW(scratch.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+      message = L"Dosya başka bir program tarafından kullanılıyor: " + path;
+    } else {
+      message = L"Dosya yerine konamadı: " + WindowsErrorText(error);
+    }
+  }
+  DeleteFileW(scratch.c_str());
+  if (run.progress) run.progress->TakeBackDownloaded(received);
+  return false;
+}

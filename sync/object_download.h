@@ -1,0 +1,52 @@
+// One file of a synchronisation run: fetched, inflated (game objects) or taken raw (server
+// files), hashed and written to a scratch file as it streams, verified, and only then moved
+// over the file in the install tree.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "manifest/hashing.h"
+#include "manifest/manifest.h"
+
+class HttpClient;
+
+// Counters of a run that the owner shows; one lock guards them.
+class DownloadProgress {
+ public:
+  void AddDownloaded(uint64_t bytes);
+  void TakeBackDownloaded(uint64_t bytes);  // never below zero
+  void FileDownloaded();
+  void FileUnavailable(uint64_t downloadSize);
+  void SetBytesToDownload(uint64_t bytes);
+
+  struct Counts {
+    uint64_t bytesDownloaded = 0;
+    uint64_t bytesToDownload = 0;
+    uint32_t filesDownloaded = 0;
+    uint32_t filesUnavailable = 0;
+  };
+  Counts Snapshot();
+
+ private:
+  std::mutex mutex_;
+  Counts counts_;
+};
+
+// What every download of one run shares.
+struct DownloadRun {
+  std::wstring contentBaseUrl;         // game objects
+  std::wstring serverDownloadBaseUrl;  // server files
+  std::wstring rootFolder;             // destination tree
+  std::wstring scratchFolder;
+  HashKind hashKind = kHashSha256;
+  const std::atomic<bool>* cancel = nullptr;
+  DownloadProgress* progress = nullptr;
+};
+
+// One attempt. True when the destination now holds the verified content; otherwise message
+// says why, and unavailable is set for server files the server does not deliver.
+bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t index, HttpClient& client,
+                    std::wstring& message, bool& unavailable);

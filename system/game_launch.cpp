@@ -1,0 +1,185 @@
+#include "system/game_launch.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <shellapi.h>
+
+#include <array>
+#include <mutex>
+
+#include "launcher/files.h"
+#include "launcher/handles.h"
+#include "launcher/text.h"
+#include "launcher/version.h"
+#include "manifest/hashing.h"
+#include "manifest/rules.h"
+#include "system/game_copies.h"
+#include "ui/format/format.h"
+
+bool IsGameInstanceRunning(int copy) {
+  if (copy < 1 || copy > kGameCopyLimit) return false;
+  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, GameInstanceMutexName(copy).c_str());
+  if (mutex != nullptr) {
+    CloseHandle(mutex);
+    return true;
+  }
+  // A copy started elevated holds a mutex that a normal process may not open.
+  return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+int FindFreeGameInstance() {
+  for (int copy = 1; copy <= kGameCopyLimit; ++copy) {
+    if (!IsGameInstanceRunning(copy)) return copy;
+  }
+  return 0;
+}
+
+int CountRunningGameInstances() {
+  int running = 0;
+  for (int copy = 1; copy <= kGameCopyLimit; ++copy) {
+    if (IsGameInstanceRunning(copy)) ++running;
+  }
+  return running;
+}
+
+namespace {
+
+constexpr const wchar_t* kPermissionFailureText = L"Oyun başlatma izni oluşturulamadı";
+
+std::wstring PermissionFailureText(DWORD code) {
+  return code == 0 ? std::wstring(kPermissionFailureText)
+                   : std::wstring(kPermissionFailureText) + L": " + WindowsErrorText(code);
+}
+
+// The permission events this process issued, one per copy; closing one withdraws it.
+std::mutex g_permissionsMutex;
+std::array<UniqueHandle, kGameCopyLimit + 1> g_permissions;
+
+std::string TokenDigest(const std::string& token) {
+  Hasher hasher(kHashSha256);
+  hasher.Update(token.data(), token.size());
+  return hasher.FinishHex();
+}
+
+bool NewLaunchToken(std::string& token, DWORD& code) {
+  unsigned char bytes[32] = {};
+  const NTSTATUS status = BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+  if (!BCRYPT_SUCCESS(status)) {
+    code = static_cast<DWORD>(status);
+    return false;
+  }
+  token = LowerHex(bytes, sizeof(bytes));
+  SecureZeroMemory(bytes, sizeof(bytes));
+  return true;
+}
+
+// ShellExecuteEx leaves the reason in GetLastError; hInstApp's older codes stand in when it
+// did not.
+DWORD StartFailureCode(const SHELLEXECUTEINFOW& info) {
+  const DWORD code = GetLastError();
+  if (code != ERROR_SUCCESS) return code;
+  switch (reinterpret_cast<INT_PTR>(info.hInstApp)) {
+    case SE_ERR_FNF:
+      return ERROR_FILE_NOT_FOUND;
+    case SE_ERR_PNF:
+      return ERROR_PATH_NOT_FOUND;
+    case SE_ERR_ACCESSDENIED:
+      return ERROR_ACCESS_DENIED;
+    case SE_ERR_OOM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case SE_ERR_SHARE:
+      return ERROR_SHARING_VIOLATION;
+    case SE_ERR_NOASSOC:
+      return ERROR_NO_ASSOCIATION;
+    case SE_ERR_DLLNOTFOUND:
+      return ERROR_DLL_NOT_FOUND;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+}  // namespace
+
+bool IssueLaunchPermission(int copy, const std::string& token, std::wstring& error) {
+  if (copy < 1 || copy > kGameCopyLimit || !IsWellFormedLaunchToken(WideFromUtf8(token))) {
+    error = PermissionFailureText(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  const std::string digest = TokenDigest(token);
+  if (digest.empty()) {
+    error = PermissionFailureText(0);
+    return false;
+  }
+  // Auto-reset and signalled: the first client that waits on it takes the permission.
+  UniqueHandle event(CreateEventW(nullptr, FALSE, TRUE, LaunchPermissionEventName(copy, digest).c_str()));
+  const DWORD code = GetLastError();
+  if (!event.Valid()) {
+    error = PermissionFailureText(code);
+    return false;
+  }
+  // An event someone else made first could be signalled by them at will.
+  if (code == ERROR_ALREADY_EXISTS) {
+    error = PermissionFailureText(ERROR_ALREADY_EXISTS);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(g_permissionsMutex);
+  g_permissions[copy] = std::move(event);
+  return true;
+}
+
+bool ClaimLaunchPermission(int copy, const std::wstring& token) {
+  if (copy < 1 || copy > kGameCopyLimit || !IsWellFormedLaunchToken(token)) return false;
+  const std::string digest = TokenDigest(Utf8FromWide(token));
+  if (digest.empty()) return false;
+  UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, LaunchPermissionEventName(copy, digest).c_str()));
+  return event.Valid() && WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0;
+}
+
+std::wstring LaunchFailureText(unsigned long code) {
+  if (code == ERROR_CANCELLED) return L"Başlatma iptal edildi";
+  return L"Başlatılamadı: " + WindowsErrorText(code);
+}
+
+bool LaunchGame(const std::wstring& installDir, int copy, const std::wstring& link, std::wstring& error) {
+  std::string token;
+  DWORD code = 0;
+  if (!NewLaunchToken(token, code)) {
+    error = PermissionFailureText(code);
+    return false;
+  }
+  if (!IssueLaunchPermission(copy, token, error)) return false;
+
+  if (copy >= 2) {
+    SetEnvironmentVariableW(kGameInstanceVariable, DecimalText(static_cast<long long>(copy)).c_str());
+  } else {
+    SetEnvironmentVariableW(kGameInstanceVariable, nullptr);
+  }
+  SetEnvironmentVariableW(kLaunchPermissionVariable, WideFromUtf8(token).c_str());
+
+  const std::wstring exe = JoinPath(installDir, kGameExeName);
+  // The link comes from the command line or a join link; quoting keeps it one argument.
+  const std::wstring parameters = link.empty() ? std::wstring() : QuoteCommandArgument(link);
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"open";
+  info.lpFile = exe.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  info.lpDirectory = installDir.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  SetLastError(ERROR_SUCCESS);
+  const bool started = ShellExecuteExW(&info) != FALSE;
+  const DWORD startCode = started ? ERROR_SUCCESS : StartFailureCode(info);
+
+  // The started copy has its environment by now; later children of the launcher must not
+  // carry the token.
+  SetEnvironmentVariableW(kLaunchPermissionVariable, nullptr);
+  if (!started) {
+    std::lock_guard<std::mutex> lock(g_permissionsMutex);
+    g_permissions[copy].Reset();
+    error = LaunchFailureText(startCode);
+    return false;
+  }
+  return true;
+}
