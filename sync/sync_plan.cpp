@@ -198,19 +198,6 @@ InstalledState NewRunState(const std::string& build, const SyncPlan& plan) {
   return state;
 }
 
-InstalledFile DownloadedEntry(const ManifestFile& file, const DiskFile& after) {
-  return Entry(file, file.keep ? std::string() : file.hash, after.exists ? after.size : 0,
-               after.exists ? after.mtime : 0);
-}
-
-InstalledFile UnavailableEntry(const ManifestFile& file) {
-  InstalledFile entry;
-  entry.path = file.path;
-  entry.hash = file.hash;
-  entry.unavailable = true;
-  return entry;
-}
-
 uint64_t SpaceNeeded(const std::vector<ManifestFile>& downloads) {
   uint64_t needed = 0;
   for (const ManifestFile& file : downloads) needed += file.size;

@@ -7,8 +7,8 @@
 // A run uses them in this order: the fetch texts while it gets the list; NeedsNewerLauncher and
 // the download limits once it is accepted; ClassifyFiles; SettleHashedFile for every HashTask
 // it hashed; PrepareDownloads; then MergeCheckedState for a check run with files left to
-// download, or else NewRunState, CheckFreeSpace, DownloadedEntry and UnavailableEntry for what
-// the workers finish, and FilesLeftManifest in game mode.
+// download, or else NewRunState (handed to the download workers), CheckFreeSpace and, in game
+// mode, FilesLeftManifest.
 //
 // Sections: modes and disk facts, manifest fetch, classification, after hashing, download list,
 // state records, free space, deletion, launcher version, worker count and pacing.
@@ -131,15 +131,9 @@ void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode m
 InstalledState MergeCheckedState(const InstalledState& previous, const std::vector<InstalledFile>& verified);
 
 // The record a run builds: the manifest's build, the current files, then the files still
-// recorded as unavailable. Workers append what they install or find unavailable; the run writes
-// it with complete false when it fails or is cancelled, true when it finishes.
+// recorded as unavailable. The workers append what they install or find unavailable; the run
+// writes it with complete false when it fails or is cancelled, true when it finishes.
 InstalledState NewRunState(const std::string& build, const SyncPlan& plan);
-
-// The entry a worker appends for a file it installed (after: the installed file as the disk
-// reports it; size and time 0 when that could not be read) and for one the server did not
-// deliver.
-InstalledFile DownloadedEntry(const ManifestFile& file, const DiskFile& after);
-InstalledFile UnavailableEntry(const ManifestFile& file);
 
 // ---- Free space -------------------------------------------------------------------------
 

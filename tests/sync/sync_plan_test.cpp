@@ -314,7 +314,7 @@ TEST(MergeCheckedState, VerifiedEntriesReplaceOrAppendAndTheRestStays) {
   EXPECT_EQ(Paths(fresh.files), (Names{"data/b.txt", "config/user.cfg"}));
 }
 
-TEST(RunStateEntries, NewRecordAndWhatWorkersAppend) {
+TEST(NewRunState, CurrentFilesThenTheStillUnavailable) {
   SyncPlan plan;
   plan.current = {{"a", kOld, 1, 2, false, false}};
   plan.stillUnavailable = {{"b", kOld, 0, 0, false, true}};
@@ -322,25 +322,6 @@ TEST(RunStateEntries, NewRecordAndWhatWorkersAppend) {
   EXPECT_EQ(state.build, "b7");
   EXPECT_FALSE(state.complete);
   EXPECT_EQ(Paths(state.files), (Names{"a", "b"}));
-
-  const ManifestFile file{"data/x", 10, kNew, 4, false, ""};
-  const InstalledFile installed = DownloadedEntry(file, {true, 10, kTime});
-  EXPECT_EQ(installed.hash, kNew);
-  EXPECT_EQ(installed.size, 10u);
-  EXPECT_EQ(installed.mtime, kTime);
-  EXPECT_FALSE(installed.unavailable);
-  const InstalledFile unreadable = DownloadedEntry(file, {false, 10, kTime});
-  EXPECT_EQ(unreadable.size, 0u);
-  EXPECT_EQ(unreadable.mtime, 0u);
-  const InstalledFile keep = DownloadedEntry(ManifestFile{"cfg", 3, kNew, 3, true, ""}, {true, 3, 1});
-  EXPECT_EQ(keep.hash, "");
-  EXPECT_TRUE(keep.keep);
-  const InstalledFile missing = UnavailableEntry(file);
-  EXPECT_EQ(missing.hash, kNew);
-  EXPECT_EQ(missing.size, 0u);
-  EXPECT_EQ(missing.mtime, 0u);
-  EXPECT_TRUE(missing.unavailable);
-  EXPECT_FALSE(missing.keep);
 }
 
 TEST(CheckFreeSpace, ReserveOf64MiBAboveTheInstalledSizes) {
