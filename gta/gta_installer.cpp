@@ -16,28 +16,6 @@ namespace {
 
 constexpr uint64_t kUnpackSpaceReserve = 67108864;  // 64 MiB
 
-void DeleteTree(const std::wstring& path) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(JoinPath(path, L"*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = JoinPath(path, name);
-      // A link to a folder is removed as a link; what it points to is not ours.
-      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        DeleteTree(child);
-      } else {
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(child.c_str())) RemoveDirectoryW(child.c_str());
-      }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryW(path.c_str());
-}
-
 }  // namespace
 
 const wchar_t* GtaStatusName(int status) {

@@ -21,5 +21,9 @@ bool CreateDirectoryTree(const std::wstring& path);
 // write-through. On any failure the ".tmp" file is removed and false is returned.
 bool WriteFileAtomic(const std::wstring& path, const std::string& bytes);
 
+// Removes a folder and everything in it, best effort. Links inside are removed as links;
+// what they point to is never entered.
+void DeleteTree(const std::wstring& path);
+
 // The whole file, or false when it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);

@@ -9,6 +9,7 @@
 #include "launcher/text.h"
 #include "launcher/version.h"
 #include "net/player_count_service.h"
+#include "sync/game_sync.h"
 #include "system/game_launch.h"
 #include "system/install.h"
 #include "update/launcher_updater.h"
@@ -93,6 +94,39 @@ int RunPlayJob(const LaunchOptions& options, const std::wstring& installDir) {
   return 0;
 }
 
+// "sync", "check", "verify" and the server jobs: one run, a progress line a second.
+int RunSyncJob(const LaunchOptions& options, const std::wstring& installDir, const std::wstring& job, int server,
+               bool checkOnly) {
+  GameSync sync;
+  sync.SetContentBaseUrl(options.contentBaseUrl);
+  if (server < 0) {
+    sync.SetInstallFolder(installDir);
+  } else {
+    const std::wstring cache =
+        !options.cacheDir.empty() ? options.cacheDir : JoinPath(JoinPath(installDir, L"mods"), L"deathmatch");
+    const std::wstring list = !options.serverListUrl.empty() ? options.serverListUrl : ServerCatalogue::kClientFilesUrls[server];
+    sync.ConfigureServer(installDir, cache, list, ServerCatalogue::kKeys[server]);
+    WriteConsoleLine(std::wstring(L"server files of ") + ServerCatalogue::kTitles[server] + L" -> " + cache);
+  }
+  const bool download = !(job == L"check" || checkOnly);
+  sync.Start(download ? SyncMode::Update : SyncMode::Check, job == L"verify");
+  for (;;) {
+    const bool busy = sync.IsRunning();
+    const SyncSnapshot s = sync.GetSnapshot();
+    WriteConsoleLine(std::wstring(SyncStatusName(s.status)) + L" verify " + Figure(s.bytesVerified) + L"/" +
+                     Figure(s.bytesToVerify) + L" download " + Figure(s.bytesDownloaded) + L"/" +
+                     Figure(s.bytesToDownload) + L" files " + Figure(s.filesDownloaded) + L"/" + Figure(s.filesToDownload));
+    if (!busy) break;
+    Sleep(1000);
+  }
+  sync.Join();
+  const SyncSnapshot result = sync.GetSnapshot();
+  WriteConsoleLine(std::wstring(L"result ") + SyncStatusName(result.status) + L" build " +
+                   WideFromUtf8(result.remoteBuild) + L" unavailable " + Figure(result.filesUnavailable) +
+                   (result.message.empty() ? std::wstring() : L" error: " + result.message));
+  return result.status == kSyncUpdateAvailable || result.status == kSyncUpToDate ? 0 : 1;
+}
+
 }  // namespace
 
 int RunPlayerCountJob(const std::array<std::wstring, 4>& urls) {
@@ -131,6 +165,14 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | headless " + job + L" | install " +
           installDir);
 
+  int server = -1;
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) {
+    const std::wstring key = ServerCatalogue::kKeys[i];
+    if (job == L"server-" + key || job == L"server-check-" + key) server = i;
+  }
+  if (job == L"sync" || job == L"check" || job == L"verify" || server >= 0) {
+    return RunSyncJob(options, installDir, job, server, job.rfind(L"server-check-", 0) == 0);
+  }
   if (job == L"gta" || job == L"gta-repair") return RunGtaJob(options, installDir, job == L"gta-repair");
   if (job == L"launcher-update") return RunLauncherUpdateJob(options, installDir);
   if (job == L"servers") {

@@ -37,20 +37,6 @@ void WaitForPacingSlot(DownloadJob& job) {
   if (slot > now) Sleep(static_cast<DWORD>((slot - now + 999) / 1000));
 }
 
-void RecordInstalled(DownloadJob& job, const ManifestFile& entry) {
-  const std::wstring destination = JoinPath(job.run.rootFolder, WideFromUtf8(entry.path));
-  InstalledFile file;
-  file.path = entry.path;
-  file.hash = entry.keep ? std::string() : entry.hash;
-  WIN32_FILE_ATTRIBUTE_DATA info{};
-  if (GetFileAttributesExW(destination.c_str(), GetFileExInfoStandard, &info)) {
-    file.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    file.mtime = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
-  }
-  file.keep = entry.keep;
-  job.newState.files.push_back(std::move(file));
-}
-
 void WorkerLoop(DownloadJob& job) {
   HttpClient client;
   for (;;) {
@@ -67,7 +53,15 @@ void WorkerLoop(DownloadJob& job) {
     }
     std::lock_guard<std::mutex> lock(job.resultLock);
     if (ok) {
-      RecordInstalled(job, entry);
+      // What the disk holds now; size and time 0 when it cannot be read.
+      const DiskFile installed = ReadDiskFile(JoinPath(job.run.rootFolder, WideFromUtf8(entry.path)));
+      InstalledFile file;
+      file.path = entry.path;
+      file.hash = entry.keep ? std::string() : entry.hash;
+      file.size = installed.size;
+      file.mtime = installed.mtime;
+      file.keep = entry.keep;
+      job.newState.files.push_back(std::move(file));
       if (job.run.progress) job.run.progress->FileDownloaded();
     } else if (unavailable && !Cancelled(job)) {
       InstalledFile file;
@@ -83,6 +77,17 @@ void WorkerLoop(DownloadJob& job) {
 }
 
 }  // namespace
+
+DiskFile ReadDiskFile(const std::wstring& path) {
+  DiskFile disk;
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return disk;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return disk;
+  disk.exists = true;
+  disk.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  disk.mtime = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+  return disk;
+}
 
 void RunWorkers(DownloadJob& job, uint32_t count) {
   const uint32_t threads = std::min<uint32_t>(count, static_cast<uint32_t>(job.files.size()));

@@ -11,6 +11,7 @@
 #include "manifest/manifest.h"
 #include "sync/object_download.h"
 #include "sync/state.h"
+#include "sync/sync_plan.h"
 
 struct DownloadJob {
   DownloadJob(const DownloadRun& run, const std::vector<ManifestFile>& files) : run(run), files(files) {}
@@ -28,6 +29,9 @@ struct DownloadJob {
   std::mutex pacingLock;          // taken alone
   uint64_t nextFreeSlotUs = 0;
 };
+
+// Size and last-write time of a file; a folder or a missing file is reported as missing.
+DiskFile ReadDiskFile(const std::wstring& path);
 
 // Runs min(count, files) workers and waits for them.
 void RunWorkers(DownloadJob& job, uint32_t count);

@@ -36,6 +36,11 @@ void DownloadProgress::SetBytesToDownload(uint64_t bytes) {
   counts_.bytesToDownload = bytes;
 }
 
+void DownloadProgress::Reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_ = Counts();
+}
+
 DownloadProgress::Counts DownloadProgress::Snapshot() {
   std::lock_guard<std::mutex> lock(mutex_);
   return counts_;

@@ -21,6 +21,7 @@ class DownloadProgress {
   void FileDownloaded();
   void FileUnavailable(uint64_t downloadSize);
   void SetBytesToDownload(uint64_t bytes);
+  void Reset();
 
   struct Counts {
     uint64_t bytesDownloaded = 0;

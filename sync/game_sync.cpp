@@ -1,0 +1,298 @@
+#include "sync/game_sync.h"
+
+#include <windows.h>
+
+#include "launcher/files.h"
+#include "launcher/log.h"
+#include "launcher/text.h"
+#include "manifest/hashing.h"
+#include "net/http_client.h"
+#include "net/resumable_download.h"
+#include "sync/client_files.h"
+#include "sync/download_workers.h"
+#include "sync/state.h"
+#include "system/game_copies.h"
+#include "system/game_launch.h"
+#include "system/install.h"
+
+
+const wchar_t* SyncStatusName(int status) {
+  static const wchar_t* const names[] = {L"idle",         L"checking",          L"verifying",
+                                         L"downloading",  L"update-available",  L"up-to-date",
+                                         L"game-running", L"launcher-outdated", L"failed"};
+  return status >= 0 && status <= 8 ? names[status] : L"idle";
+}
+
+GameSync::~GameSync() {
+  cancel_ = true;
+  Join();
+}
+
+void GameSync::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void GameSync::SetInstallFolder(const std::wstring& folder) {
+  installFolder_ = folder;
+  const auto state = ReadInstalledState(JoinPath(JoinPath(folder, kStateFolder), stateFileName_));
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_.installedBuild = state ? state->build : std::string();
+  status_.installedComplete = state && state->complete;
+}
+
+void GameSync::ConfigureServer(const std::wstring& installFolder, const std::wstring& serverRoot,
+                               const std::wstring& clientFilesUrl, const std::wstring& key) {
+  gameMode_ = false;
+  serverRoot_ = serverRoot;
+  clientFilesUrl_ = clientFilesUrl;
+  stateFileName_ = L"server-" + key + L".json";
+  scratchFolderName_ = L"download-" + key;
+  logTag_ = L"server " + key;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.required = false;
+  }
+  SetInstallFolder(installFolder);
+}
+
+void GameSync::Start(SyncMode mode, bool verify) {
+  if (running_.exchange(true)) return;
+  Join();
+  progress_.Reset();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.status = kSyncChecking;
+    status_.mode = mode;
+    status_.message.clear();
+    status_.bytesToVerify = status_.bytesVerified = status_.bytesToDownload = status_.bytesDownloaded = 0;
+    status_.filesToDownload = status_.filesDownloaded = status_.filesUnavailable = 0;
+  }
+  thread_ = std::thread([this, mode, verify] {
+    try {
+      Run(mode, verify);
+    } catch (const std::exception&) {
+      Fail(L"Yetersiz bellek");
+    }
+    running_ = false;
+  });
+}
+
+SyncSnapshot GameSync::GetSnapshot() {
+  const DownloadProgress::Counts counts = progress_.Snapshot();
+  std::lock_guard<std::mutex> lock(mutex_);
+  SyncSnapshot s = status_;
+  // The workers keep their counters under their own lock; unavailable files found while
+  // downloading also come off the total to download.
+  s.bytesToDownload = counts.bytesToDownload;
+  s.bytesDownloaded = counts.bytesDownloaded;
+  s.filesDownloaded = counts.filesDownloaded;
+  s.filesUnavailable = status_.filesUnavailable + counts.filesUnavailable;
+  return s;
+}
+
+void GameSync::LogLineTagged(const std::wstring& text) { LogLine(L"[" + logTag_ + L"] " + text); }
+
+void GameSync::Fail(const std::wstring& text) {
+  LogLineTagged(L"failed: " + text);
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_.status = kSyncFailed;
+  status_.message = text;
+}
+
+void GameSync::SetStatus(int status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_.status = status;
+}
+
+bool GameSync::FetchList(const std::wstring& url, Manifest& manifest, std::string& body, uint32_t& keepAliveMax) {
+  for (int attempt = 1; attempt <= kManifestTries; ++attempt) {
+    HttpClient client;
+    HttpResponseInfo info;
+    FetchFacts facts;
+    facts.requestOk =
+        client.GetString(url, body, facts.error, gameMode_ ? kGameManifestLimit : kServerListLimit, &cancel_, &info);
+    facts.status = info.status;
+    facts.remoteAddress = info.remoteAddress;
+    facts.contentType = info.contentType;
+    facts.hasContentLength = info.hasContentLength;
+    facts.contentLength = info.contentLength;
+    facts.incomplete = info.incomplete;
+    if (FailsWithoutRetry(facts)) {
+      LogLine(RequestFailedLogLine(logTag_, url, facts));
+      Fail(RequestFailedText(gameMode_, facts));
+      return false;
+    }
+    if (facts.requestOk) {
+      facts.error.clear();
+      const bool parsed =
+          gameMode_ ? ParseGameManifest(body, manifest, facts.error) : ParseClientFiles(body, manifest, facts.error);
+      if (parsed) {
+        keepAliveMax = info.keepAliveMax;
+        return true;
+      }
+    }
+    LogLine(TryDiagnosticLine(logTag_, url, attempt, facts, body));
+    if (cancel_) {
+      Fail(facts.error);
+      return false;
+    }
+    if (attempt < kManifestTries) {
+      for (int i = 0; i < 20 && !cancel_; ++i) Sleep(100);
+      continue;
+    }
+    Fail(LastTryFailedText(gameMode_, facts, body));
+    return false;
+  }
+  return false;
+}
+
+void GameSync::Run(SyncMode mode, bool verify) {
+  const std::wstring stateFolder = JoinPath(installFolder_, kStateFolder);
+  const std::wstring statePath = JoinPath(stateFolder, stateFileName_);
+  const std::wstring scratchFolder = JoinPath(stateFolder, scratchFolderName_);
+  const std::wstring root = gameMode_ ? installFolder_ : serverRoot_;
+
+  if (!CreateDirectoryTree(stateFolder)) {
+    Fail(L"Kurulum klasörüne yazılamıyor: " + installFolder_);
+    return;
+  }
+  SetFileAttributesW(stateFolder.c_str(), GetFileAttributesW(stateFolder.c_str()) | FILE_ATTRIBUTE_HIDDEN);
+
+  const std::wstring url =
+      gameMode_ ? AppendNoCache(contentBaseUrl_ + L"/game/stable/manifest.json") : clientFilesUrl_;
+  Manifest manifest;
+  std::string body;
+  uint32_t keepAliveMax = 0;
+  if (!FetchList(url, manifest, body, keepAliveMax)) return;
+
+  const DownloadLimits limits = gameMode_ ? GameDownloadLimits() : ServerDownloadLimits(clientFilesUrl_, manifest);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.remoteBuild = manifest.build;
+    status_.required = gameMode_ ? manifest.required : false;
+  }
+
+  if (gameMode_) {
+    if (NeedsNewerLauncher(manifest)) {
+      SetStatus(kSyncLauncherOutdated);
+      return;
+    }
+    for (int copy = 1; copy <= kGameCopyLimit; ++copy) {
+      if (IsGameInstanceRunning(copy)) {
+        SetStatus(kSyncGameRunning);
+        return;
+      }
+    }
+    const std::wstring oldFolder = JoinPath(installFolder_, L"MTA");
+    const std::wstring newFolder = JoinPath(installFolder_, L"TALVOREEN");
+    if (DirectoryExists(oldFolder)) {
+      if (!DirectoryExists(newFolder)) {
+        MoveFileExW(oldFolder.c_str(), newFolder.c_str(), 0);
+      } else if (DirectoryExists(JoinPath(oldFolder, L"config")) && !DirectoryExists(JoinPath(newFolder, L"config"))) {
+        MoveFileExW(JoinPath(oldFolder, L"config").c_str(), JoinPath(newFolder, L"config").c_str(), 0);
+      }
+    }
+  }
+
+  SetStatus(kSyncVerifying);
+  const InstalledState previous = ReadInstalledState(statePath).value_or(InstalledState());
+  std::vector<DiskFile> disk;
+  disk.reserve(manifest.files.size());
+  for (const ManifestFile& file : manifest.files) disk.push_back(ReadDiskFile(JoinPath(root, WideFromUtf8(file.path))));
+  SyncPlan plan = ClassifyFiles(manifest, disk, previous, gameMode_, verify);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.bytesToVerify = plan.bytesToVerify;
+  }
+
+  const HashKind kind = gameMode_ ? kHashSha256 : kHashMd5;
+  const std::vector<HashTask> toHash = plan.toHash;
+  for (const HashTask& task : toHash) {
+    if (cancel_) return;
+    const std::wstring path = JoinPath(root, WideFromUtf8(task.file.path));
+    std::string digest;
+    const bool hashed = HashFile(kind, path, digest,
+                                 [this](uint64_t bytes) {
+                                   std::lock_guard<std::mutex> lock(mutex_);
+                                   status_.bytesVerified += bytes;
+                                 },
+                                 &cancel_);
+    if (cancel_) return;
+    SettleHashedFile(plan, task, hashed ? digest : std::string(), ReadDiskFile(path));
+  }
+
+  PrepareDownloads(plan, previous, mode, gameMode_);
+  progress_.SetBytesToDownload(plan.bytesToDownload);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.filesUnavailable = static_cast<uint32_t>(plan.stillUnavailable.size());
+    status_.filesToDownload = static_cast<uint32_t>(plan.toDownload.size());
+  }
+
+  if (mode == SyncMode::Check && !plan.toDownload.empty()) {
+    WriteInstalledState(statePath, MergeCheckedState(previous, plan.current));
+    SetStatus(kSyncUpdateAvailable);
+    return;
+  }
+
+  DownloadRun run;
+  run.contentBaseUrl = contentBaseUrl_;
+  run.serverDownloadBaseUrl = limits.downloadBase;
+  run.rootFolder = root;
+  run.scratchFolder = scratchFolder;
+  run.hashKind = kind;
+  run.cancel = &cancel_;
+  run.progress = &progress_;
+  DownloadJob job(run, plan.toDownload);
+  job.newState = NewRunState(manifest.build, plan);
+
+  if (!plan.toDownload.empty()) {
+    uint64_t available = 0;
+    const bool known = freeSpace_ ? freeSpace_(root, available) : FreeSpaceForFolder(root, available);
+    std::wstring spaceError;
+    if (known && !CheckFreeSpace(plan.toDownload, available, spaceError)) {
+      Fail(spaceError);
+      return;
+    }
+    SetStatus(kSyncDownloading);
+    DeleteTree(scratchFolder);
+    if (!CreateDirectoryTree(scratchFolder)) {
+      Fail(L"Geçici klasör oluşturulamadı: " + scratchFolder);
+      return;
+    }
+    job.pacingIntervalUs = gameMode_ ? 0 : PacingIntervalMicros(limits, keepAliveMax);
+    RunWorkers(job, limits.workerCount);
+    if (job.stop || cancel_) {
+      job.newState.complete = false;
+      WriteInstalledState(statePath, job.newState);
+      DeleteTree(scratchFolder);
+      if (!cancel_) Fail(job.firstError.empty() ? std::wstring(L"Güncelleme tamamlanamadı") : job.firstError);
+      return;
+    }
+  }
+
+  if (gameMode_) {
+    for (const std::string& stale : FilesLeftManifest(previous, manifest)) {
+      const std::wstring path = JoinPath(root, WideFromUtf8(stale));
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    }
+    const std::wstring copyPath = JoinPath(stateFolder, kManifestCopyName);
+    std::string existing;
+    const bool same = ReadWholeFile(copyPath, existing) && existing.size() <= kGameManifestLimit && existing == body;
+    if (!same && !WriteFileAtomic(copyPath, body)) {
+      Fail(L"Kurulum bilgisi kaydedilemedi: " + copyPath);
+      return;
+    }
+  }
+  job.newState.complete = true;
+  if (!WriteInstalledState(statePath, job.newState)) {
+    Fail(L"Kurulum bilgisi kaydedilemedi: " + statePath);
+    return;
+  }
+  DeleteTree(scratchFolder);
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_.status = kSyncUpToDate;
+  status_.installedBuild = manifest.build;
+  status_.installedComplete = true;
+}

@@ -1,0 +1,95 @@
+// Makes a folder identical to a signed manifest (game mode) or to a game server's list of
+// client files (server mode). A run fetches and verifies the list, decides for every file
+// whether it is current, must be hashed or must be downloaded, downloads with a pool of
+// workers, deletes game files that left the manifest and records the result in the state
+// file. Runs execute on a thread of their own; owners poll a snapshot.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sync/object_download.h"
+#include "sync/sync_plan.h"
+
+enum SyncStatus : int {
+  kSyncIdle = 0,
+  kSyncChecking = 1,
+  kSyncVerifying = 2,
+  kSyncDownloading = 3,
+  kSyncUpdateAvailable = 4,
+  kSyncUpToDate = 5,
+  kSyncGameRunning = 6,
+  kSyncLauncherOutdated = 7,
+  kSyncFailed = 8,
+};
+
+const wchar_t* SyncStatusName(int status);
+
+struct SyncSnapshot {
+  int status = kSyncIdle;
+  SyncMode mode = SyncMode::Check;
+  bool required = true;
+  std::wstring message;
+  std::string remoteBuild;
+  std::string installedBuild;
+  bool installedComplete = false;
+  uint64_t bytesToVerify = 0;
+  uint64_t bytesVerified = 0;
+  uint64_t bytesToDownload = 0;
+  uint64_t bytesDownloaded = 0;
+  uint32_t filesToDownload = 0;
+  uint32_t filesDownloaded = 0;
+  uint32_t filesUnavailable = 0;
+};
+
+// The copy of the accepted manifest body kept in the state folder.
+inline constexpr const wchar_t* kManifestCopyName = L"manifest-stable.json";
+
+class GameSync {
+ public:
+  GameSync() = default;
+  ~GameSync();  // cancels a running run and joins it
+  GameSync(const GameSync&) = delete;
+  GameSync& operator=(const GameSync&) = delete;
+
+  void SetContentBaseUrl(std::wstring url) { contentBaseUrl_ = std::move(url); }
+  void SetInstallFolder(const std::wstring& folder);
+  // Server mode: the server's client files under serverRoot, its list at clientFilesUrl.
+  void ConfigureServer(const std::wstring& installFolder, const std::wstring& serverRoot,
+                       const std::wstring& clientFilesUrl, const std::wstring& key);
+
+  void Start(SyncMode mode, bool verify);
+  SyncSnapshot GetSnapshot();
+  bool IsRunning() const { return running_.load(); }
+  void Join();
+
+  // For tests: the free-space figure of the destination's volume.
+  void SetFreeSpaceProbe(std::function<bool(const std::wstring&, uint64_t&)> probe) { freeSpace_ = std::move(probe); }
+
+ private:
+  void Run(SyncMode mode, bool verify);
+  void Fail(const std::wstring& text);
+  void SetStatus(int status);
+  bool FetchList(const std::wstring& url, Manifest& manifest, std::string& body, uint32_t& keepAliveMax);
+  void LogLineTagged(const std::wstring& text);
+
+  std::wstring installFolder_;
+  std::wstring contentBaseUrl_;
+  bool gameMode_ = true;
+  std::wstring serverRoot_;
+  std::wstring clientFilesUrl_;
+  std::wstring stateFileName_ = L"installed.json";
+  std::wstring scratchFolderName_ = L"download";
+  std::wstring logTag_ = L"game";
+  std::function<bool(const std::wstring&, uint64_t&)> freeSpace_;
+
+  std::atomic<bool> running_{false};
+  std::atomic<bool> cancel_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  SyncSnapshot status_;
+  DownloadProgress progress_;  // the workers' counters, merged into snapshots
+};

@@ -1,0 +1,290 @@
+// Whole synchronisation runs against a CDN tree written by talvoreen-publish, and against a
+// scripted game server, on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "launcher/files.h"
+#include "launcher/log.h"
+#include "launcher/text.h"
+#include "manifest/hashing.h"
+#include "sync/game_sync.h"
+#include "sync/state.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
+#include "tools/publish/publish.h"
+
+using testing_support::HttpTestServer;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using testing_support::TestRequest;
+using testing_support::TestResponse;
+using testing_support::WriteBytes;
+
+namespace {
+
+std::string Content(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>('a' + ((seed = seed * 1103515245u + 12345u) >> 16) % 26);
+  return bytes;
+}
+
+class GameSyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLogDirectory(dir.Join(L"logs"));
+    files = {{"Talvoreen.exe", Content(40000, 1)},
+             {"data/maps/city.ipl", Content(120000, 2)},
+             {"data/gta.dat", Content(500, 3)},
+             {"lib/core.dll", Content(70000, 4)},
+             {"config/settings.cfg", "volume=5\n"},
+             {"docs/bo\xC5\x9F.txt", ""}};
+  }
+
+  void Publish(const std::string& build, std::vector<std::string> extra = {}) {
+    const std::wstring source = dir.Join(L"source-" + WideFromUtf8(build));
+    for (const auto& [path, content] : files) {
+      const std::wstring full = JoinPath(source, WideFromUtf8(path));
+      CreateDirectoryTree(ParentPath(full));
+      ASSERT_TRUE(WriteBytes(full, content));
+    }
+    std::vector<std::string> args = {"game", Utf8FromWide(source), "--out", Utf8FromWide(cdn), "--key",
+                                     std::string(TALVOREEN_TEST_SOURCE_DIR) + "/keys/development.key", "--build", build};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::ostringstream out, err;
+    ASSERT_EQ(publish::RunPublisher(args, out, err), 0) << err.str();
+  }
+
+  SyncSnapshot RunSync(SyncMode mode, bool verify = false) {
+    GameSync sync;
+    sync.SetContentBaseUrl(server.Url(""));
+    sync.SetInstallFolder(install);
+    if (freeSpace) sync.SetFreeSpaceProbe(freeSpace);
+    sync.Start(mode, verify);
+    sync.Join();
+    return sync.GetSnapshot();
+  }
+
+  std::wstring Installed(const std::string& path) { return JoinPath(install, WideFromUtf8(path)); }
+  size_t ObjectRequests() {
+    size_t n = 0;
+    for (const auto& r : server.Requests()) n += r.target.find("/game/objects/") == 0;
+    return n;
+  }
+  std::string Log() { return ReadBytes(dir.Join(L"logs\\launcher.log")); }
+
+  TempDir dir;
+  std::wstring cdn = dir.Join(L"cdn");
+  std::wstring install = dir.Join(L"install");
+  std::vector<std::pair<std::string, std::string>> files;
+  std::function<bool(const std::wstring&, uint64_t&)> freeSpace;
+  std::function<bool(const TestRequest&, TestResponse&)> intercept;
+  HttpTestServer server{[this](const TestRequest& request) {
+    TestResponse response;
+    if (intercept && intercept(request, response)) return response;
+    return testing_support::FileResponse(cdn, request);
+  }};
+};
+
+TEST_F(GameSyncTest, FreshInstallThenANoOpCheck) {
+  Publish("build-1");
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(s.remoteBuild, "build-1");
+  EXPECT_EQ(s.installedBuild, "build-1");
+  EXPECT_TRUE(s.installedComplete);
+  EXPECT_EQ(s.filesToDownload, files.size());
+  EXPECT_EQ(s.filesDownloaded, files.size());
+  for (const auto& [path, content] : files) EXPECT_EQ(ReadBytes(Installed(path)), content) << path;
+  const auto state = ReadInstalledState(JoinPath(install, L".talvoreen\\installed.json"));
+  ASSERT_TRUE(state.has_value());
+  EXPECT_TRUE(state->complete);
+  EXPECT_EQ(state->files.size(), files.size());
+  EXPECT_EQ(ReadBytes(JoinPath(install, L".talvoreen\\manifest-stable.json")),
+            ReadBytes(JoinPath(cdn, L"game\\stable\\manifest.json")));
+  EXPECT_FALSE(DirectoryExists(JoinPath(install, L".talvoreen\\download")));
+  EXPECT_TRUE(GetFileAttributesW(JoinPath(install, L".talvoreen").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+
+  const size_t objects = ObjectRequests();
+  s = RunSync(SyncMode::Check);
+  EXPECT_EQ(s.status, kSyncUpToDate);
+  EXPECT_EQ(s.bytesToVerify, 40000u + 70000u);  // only the .exe and the .dll are hashed again
+  EXPECT_EQ(ObjectRequests(), objects);
+  EXPECT_EQ(server.Requests().back().target.rfind("/game/stable/manifest.json?nocache=", 0), 0u);
+}
+
+TEST_F(GameSyncTest, TrustRuleHashesWhatChangedAndDownloadsOnlyWhatDiffers) {
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  // Same content, new time: hashed, not downloaded.
+  HANDLE h = CreateFileW(Installed("data/maps/city.ipl").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  FILETIME later{0x12345678, 0x01DA0000};
+  SetFileTime(h, nullptr, nullptr, &later);
+  CloseHandle(h);
+  // Wrong size: downloaded without hashing.
+  ASSERT_TRUE(WriteBytes(Installed("data/gta.dat"), "short"));
+  const size_t objects = ObjectRequests();
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(s.bytesToVerify, 120000u + 40000u + 70000u);
+  EXPECT_EQ(s.filesToDownload, 1u);
+  EXPECT_EQ(ObjectRequests(), objects + 1);
+  EXPECT_EQ(ReadBytes(Installed("data/gta.dat")), files[2].second);
+
+  // A lost state file: everything of the right size is hashed, nothing correct is fetched.
+  ASSERT_TRUE(WriteBytes(JoinPath(install, L".talvoreen\\installed.json"), "{broken"));
+  s = RunSync(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncUpToDate);
+  EXPECT_EQ(s.filesToDownload, 0u);
+  EXPECT_EQ(ObjectRequests(), objects + 1);
+
+  // Verify hashes every file.
+  s = RunSync(SyncMode::Update, true);
+  EXPECT_EQ(s.bytesToVerify, 40000u + 120000u + 500u + 70000u + 9u);
+}
+
+TEST_F(GameSyncTest, KeepFilesAreCreatedButNeverOverwrittenAndStaleFilesGo) {
+  Publish("build-1", {"--keep", "config/*.cfg"});
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  ASSERT_TRUE(WriteBytes(Installed("config/settings.cfg"), "volume=9 (the player's own)\n"));
+  files.erase(files.begin() + 2);  // data/gta.dat leaves the manifest
+  Publish("build-2", {"--keep", "config/*.cfg"});
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(ReadBytes(Installed("config/settings.cfg")), "volume=9 (the player's own)\n");
+  EXPECT_FALSE(FileExists(Installed("data/gta.dat")));
+  files.erase(files.begin() + 3);  // the keep file leaves the manifest: still not deleted
+  Publish("build-3");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  EXPECT_TRUE(FileExists(Installed("config/settings.cfg")));
+  DeleteFileW(Installed("config/settings.cfg").c_str());
+}
+
+TEST_F(GameSyncTest, CheckRunReportsWhatIsMissingAndDownloadsNothing) {
+  Publish("build-1");
+  SyncSnapshot s = RunSync(SyncMode::Check);
+  EXPECT_EQ(s.status, kSyncUpdateAvailable);
+  EXPECT_EQ(s.filesToDownload, files.size());
+  EXPECT_GT(s.bytesToDownload, 0u);
+  EXPECT_EQ(ObjectRequests(), 0u);
+  EXPECT_FALSE(DirectoryExists(JoinPath(install, L".talvoreen\\download")));
+}
+
+TEST_F(GameSyncTest, TruncatedManifestIsTriedThreeTimes) {
+  Publish("build-1");
+  int manifestRequests = 0;
+  intercept = [&](const TestRequest& request, TestResponse& response) {
+    if (request.target.find("/game/stable/manifest.json") != 0 || ++manifestRequests > 2) return false;
+    response = testing_support::FileResponse(cdn, request);
+    response.headers = {{"Content-Length", std::to_string(response.body.size())}};
+    response.closeAfterBodyBytes = response.body.size() / 2;
+    return true;
+  };
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(manifestRequests, 3);
+  const std::string log = Log();
+  EXPECT_NE(log.find(" try 1: "), std::string::npos);
+  EXPECT_NE(log.find(" try 2: "), std::string::npos);
+  EXPECT_EQ(log.find(" try 3: "), std::string::npos);
+}
+
+TEST_F(GameSyncTest, FreeSpaceMustCoverTheDownloadsAndTheReserve) {
+  Publish("build-1");
+  uint64_t needed = 0;
+  for (const auto& f : files) needed += f.second.size();
+  freeSpace = [&](const std::wstring&, uint64_t& available) {
+    available = needed + 67108864 - 1;
+    return true;
+  };
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncFailed);
+  EXPECT_EQ(s.message.rfind(L"Diskte yeterli yer yok: ", 0), 0u);
+  freeSpace = [&](const std::wstring&, uint64_t& available) {
+    available = needed + 67108864;
+    return true;
+  };
+  EXPECT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+}
+
+TEST_F(GameSyncTest, NewerLauncherNeededAndFailuresHaveTheirTexts) {
+  Publish("build-1", {"--min-launcher-version", "0.5.0"});
+  EXPECT_EQ(RunSync(SyncMode::Update).status, kSyncLauncherOutdated);
+  EXPECT_FALSE(FileExists(Installed("Talvoreen.exe")));
+
+  intercept = [](const TestRequest&, TestResponse& response) {
+    response.status = 500;
+    return true;
+  };
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncFailed);
+  EXPECT_EQ(s.message, L"Güncellemeler denetlenemedi: Sunucu hata döndürdü (HTTP 500)");
+  EXPECT_NE(Log().find("[game] failed: G\xC3\xBC" "ncellemeler denetlenemedi"), std::string::npos);
+}
+
+// A game server: its list and its files, scripted per test.
+class ServerSyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetLogDirectory(dir.Join(L"logs")); }
+  SyncSnapshot RunServer(SyncMode mode) {
+    GameSync sync;
+    sync.ConfigureServer(dir.Join(L"install"), dir.Join(L"cache"), server.Url("/.talvoreen/client-files.json"), L"corvel");
+    sync.Start(mode, false);
+    sync.Join();
+    return sync.GetSnapshot();
+  }
+  TempDir dir;
+  std::function<TestResponse(const TestRequest&)> handler;
+  HttpTestServer server{[this](const TestRequest& r) { return handler(r); }};
+};
+
+TEST_F(ServerSyncTest, ListFailuresHaveTheirTexts) {
+  for (int status : {404, 503}) {
+    handler = [status](const TestRequest&) { return TestResponse{status, "X"}; };
+    const SyncSnapshot s = RunServer(SyncMode::Update);
+    EXPECT_EQ(s.status, kSyncFailed);
+    EXPECT_EQ(s.message, status == 404 ? L"Sunucu dosya listesini vermiyor (sunucu sürümü eski)"
+                                       : L"Sunucu henüz hazır değil, biraz sonra tekrar dene");
+  }
+  handler = [](const TestRequest&) {
+    TestResponse r;
+    r.body = "<!DOCTYPE html><html>captive portal</html>";
+    r.headers = {{"Content-Type", "text/html"}};
+    return r;
+  };
+  const SyncSnapshot s = RunServer(SyncMode::Update);
+  EXPECT_EQ(s.message, L"Sunucunun dosya listesi yerine bir web sayfası geldi (DNS, proxy ya da ağ filtresi olabilir)");
+}
+
+TEST_F(ServerSyncTest, UnavailableFileDoesNotFailTheRun) {
+  const std::string content = "outputChatBox('hi')\n";
+  // The listed MD5 must be the content's; compute it the way the launcher does (BCrypt).
+  TempDir scratch;
+  ASSERT_TRUE(WriteBytes(scratch.Join(L"c.lua"), content));
+  std::string md5;
+  ASSERT_TRUE(HashFile(kHashMd5, scratch.Join(L"c.lua"), md5, nullptr, nullptr));
+  const std::string list = std::string(R"({"schema":1,"resources":[{"name":"chat","files":[{"path":"client.lua","size":20,"md5":")") +
+                           md5 + R"("},{"path":"gone.lua","size":3,"md5":"0123456789abcdef0123456789abcdef"}]}]})";
+  handler = [&, list](const TestRequest& request) {
+    TestResponse r;
+    if (request.target == "/.talvoreen/client-files.json") {
+      r.body = list;
+    } else if (request.target.rfind("/chat/client.lua?v=" + md5.substr(0, 16), 0) == 0) {
+      r.body = content;
+    } else {
+      r.status = 404;
+    }
+    return r;
+  };
+  SyncSnapshot s = RunServer(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(s.filesUnavailable, 1u);
+  EXPECT_EQ(ReadBytes(dir.Join(L"cache\\resources\\chat\\client.lua")), content);
+  EXPECT_TRUE(FileExists(dir.Join(L"install\\.talvoreen\\server-corvel.json")));
+  // A check run does not count the still-unavailable file as missing.
+  s = RunServer(SyncMode::Check);
+  EXPECT_EQ(s.status, kSyncUpToDate);
+  EXPECT_EQ(s.filesUnavailable, 1u);
+}
+
+}  // namespace
