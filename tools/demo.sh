@@ -33,10 +33,22 @@ ls -l "$demo/cdn/talvoreen-launcher/talvoreen-gtasa.rar"
 
 publish() { "$root/cmake/wine-run.sh" "$build" "$build/tools/publish/talvoreen-publish.exe" "$@"; }
 key="Z:$root/keys/development.key"
-echo "== talvoreen-publish: a tiny game build and this launcher as version 0.4.22, signed with the development key"
-mkdir -p "$demo/source/data"
-printf 'Talvoreen demo\n' >"$demo/source/data/readme.txt"
-publish game "Z:$demo/source" --out "Z:$demo/cdn" --key "$key" --build demo-1
+echo "== talvoreen-publish: a generated sample game (build demo-1) and this launcher as version 0.4.22"
+# A few hundred files of varied sizes; random content, nothing copied from anywhere.
+python3 - "$demo/source" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rng = random.Random(2026)
+for i in range(320):
+    folder = os.path.join(root, ["models", "audio", "data/maps", "scripts", "textures"][i % 5])
+    os.makedirs(folder, exist_ok=True)
+    size = rng.choice([0, 100, 2_000, 40_000, 300_000, 1_500_000]) if i % 40 else 6_000_000
+    with open(os.path.join(folder, "file%03d.bin" % i), "wb") as f:
+        f.write(rng.randbytes(size // 2) + bytes(size - size // 2))
+with open(os.path.join(root, "Talvoreen.exe"), "wb") as f:
+    f.write(b"MZ stand-in game client, not a real program\n")
+PY
+publish game "Z:$demo/source" --out "Z:$demo/cdn" --key "$key" --build demo-1 2>/dev/null
 publish launcher "Z:$root/Bin/launcher/Talvoreen Launcher.exe" --out "Z:$demo/cdn" --key "$key" --version 0.4.22
 echo "== talvoreen-publish verify"
 publish verify "Z:$demo/cdn" --public-key "Z:$root/keys/development.pub"
@@ -66,6 +78,15 @@ nginx -c "$demo/nginx/nginx.conf"
 gta_url="http://127.0.0.1:$port/talvoreen-launcher/talvoreen-gtasa.rar"
 
 install="Z:$demo/install"
+echo "== --headless sync: a fresh install of build demo-1 from the local CDN"
+launcher --headless sync --dir "$install" --cdn "http://127.0.0.1:$port"
+echo "== --headless sync again: nothing to do"
+launcher --headless sync --dir "$install" --cdn "http://127.0.0.1:$port" | tail -n 1
+echo "== build demo-2 changes three files; the next sync fetches only those"
+for f in $(find "$demo/source/scripts" -name '*.bin' | sort | head -n 3); do printf 'changed in demo-2\n' >>"$f"; done
+publish game "Z:$demo/source" --out "Z:$demo/cdn" --key "$key" --build demo-2 2>/dev/null
+launcher --headless sync --dir "$install" --cdn "http://127.0.0.1:$port" | tail -n 2
+
 echo "== --headless where"
 launcher --headless where || echo "(exit $?)"
 echo "== --headless gta, interrupted after a few seconds"
@@ -74,8 +95,8 @@ timeout 4 "$root/cmake/wine-run.sh" "$build" "$root/Bin/launcher/Talvoreen Launc
 ls -l "$demo/install/.talvoreen/gta/" || true
 echo "== --headless gta again: the download resumes"
 launcher --headless gta --dir "$install" --gta-url "$gta_url"
-echo "== requests nginx saw (the second carries a Range)"
-awk '{ print $6, $7, $9, $10 }' "$demo/nginx/access.log"
+echo "== archive requests nginx saw (the second carries a Range)"
+grep talvoreen-gtasa "$demo/nginx/access.log" | awk '{ print $6, $7, $9, $10 }'
 
 echo "== launcher-update: an installed copy that calls itself 0.0.0 takes the published launcher"
 printf 'an older launcher\n' >"$demo/install/Talvoreen Launcher.exe"

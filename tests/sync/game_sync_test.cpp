@@ -222,6 +222,39 @@ TEST_F(GameSyncTest, NewerLauncherNeededAndFailuresHaveTheirTexts) {
   EXPECT_NE(Log().find("[game] failed: G\xC3\xBC" "ncellemeler denetlenemedi"), std::string::npos);
 }
 
+TEST_F(GameSyncTest, HeadlessJobsPrintProgressAndResult) {
+  Publish("build-1");
+  auto run = [&](std::vector<std::wstring> args) {
+    std::vector<std::wstring> all = {L"--headless"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.insert(all.end(), {L"--dir", install, L"--cdn", server.Url("")});
+    return testing_support::RunProcess(testing_support::LauncherExePath(), all);
+  };
+  auto lastLine = [](const std::string& output) {
+    const size_t end = output.find_last_not_of('\n');
+    const size_t start = output.rfind('\n', end);
+    return output.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+  };
+  auto check = run({L"check"});
+  EXPECT_EQ(check.exitCode, 0u) << check.output;
+  EXPECT_EQ(lastLine(check.output), "result update-available build build-1 unavailable 0");
+  auto sync = run({L"sync"});
+  EXPECT_EQ(sync.exitCode, 0u) << sync.output;
+  EXPECT_EQ(lastLine(sync.output), "result up-to-date build build-1 unavailable 0");
+  EXPECT_NE(sync.output.find(" files 6/6\n"), std::string::npos) << sync.output;
+  auto verify = run({L"verify"});
+  EXPECT_EQ(lastLine(verify.output), "result up-to-date build build-1 unavailable 0");
+
+  intercept = [](const TestRequest&, TestResponse& response) {
+    response.status = 500;
+    return true;
+  };
+  auto failed = run({L"sync"});
+  EXPECT_EQ(failed.exitCode, 1u);
+  EXPECT_EQ(lastLine(failed.output),
+            "result failed build  unavailable 0 error: G\xC3\xBC" "ncellemeler denetlenemedi: Sunucu hata d\xC3\xB6nd\xC3\xBC" "rd\xC3\xBC (HTTP 500)");
+}
+
 // A game server: its list and its files, scripted per test.
 class ServerSyncTest : public ::testing::Test {
  protected:
