@@ -10,6 +10,7 @@
 #include "manifest/hashing.h"
 #include "sync/game_sync.h"
 #include "sync/state.h"
+#include "system/game_copies.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tools/publish/publish.h"
@@ -220,6 +221,33 @@ TEST_F(GameSyncTest, NewerLauncherNeededAndFailuresHaveTheirTexts) {
   EXPECT_EQ(s.status, kSyncFailed);
   EXPECT_EQ(s.message, L"Güncellemeler denetlenemedi: Sunucu hata döndürdü (HTTP 500)");
   EXPECT_NE(Log().find("[game] failed: G\xC3\xBC" "ncellemeler denetlenemedi"), std::string::npos);
+}
+
+TEST_F(GameSyncTest, RunningGameCopyLeavesEverythingAlone) {
+  Publish("build-1");
+  HANDLE copy3 = CreateMutexW(nullptr, FALSE, GameInstanceMutexName(3).c_str());
+  ASSERT_NE(copy3, nullptr);
+  const SyncSnapshot s = RunSync(SyncMode::Update);
+  CloseHandle(copy3);
+  EXPECT_EQ(s.status, kSyncGameRunning);
+  EXPECT_FALSE(FileExists(Installed("Talvoreen.exe")));
+  EXPECT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);  // once the game has closed
+}
+
+TEST_F(GameSyncTest, OldClientFolderIsMigrated) {
+  Publish("build-1");
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(install, L"MTA\\config")));
+  ASSERT_TRUE(WriteBytes(JoinPath(install, L"MTA\\config\\core.xml"), "<core/>"));
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  EXPECT_FALSE(DirectoryExists(JoinPath(install, L"MTA")));
+  EXPECT_EQ(ReadBytes(JoinPath(install, L"TALVOREEN\\config\\core.xml")), "<core/>");
+
+  // With both folders present only a missing "config" moves over.
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(install, L"MTA\\config")));
+  ASSERT_TRUE(WriteBytes(JoinPath(install, L"MTA\\config\\other.xml"), "<other/>"));
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  EXPECT_TRUE(FileExists(JoinPath(install, L"MTA\\config\\other.xml")));
+  EXPECT_FALSE(FileExists(JoinPath(install, L"TALVOREEN\\config\\other.xml")));
 }
 
 TEST_F(GameSyncTest, HeadlessJobsPrintProgressAndResult) {
