@@ -58,6 +58,13 @@ struct WinsockUser {
 
 }  // namespace
 
+TestResponse StatusResponse(int status, const std::string& reason) {
+  TestResponse response;
+  response.status = status;
+  response.reason = reason;
+  return response;
+}
+
 TestResponse FileResponse(const std::wstring& root, const TestRequest& request) {
   TestResponse response;
   std::string path = request.target.substr(0, request.target.find('?'));

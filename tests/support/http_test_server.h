@@ -41,6 +41,9 @@ struct TestResponse {
   std::function<void(size_t sent)> afterPiece;  // runs on the server thread after each piece
 };
 
+// A response with only a status line and no body.
+TestResponse StatusResponse(int status, const std::string& reason = "X");
+
 // The file under root named by the request's path (query ignored), or 404.
 TestResponse FileResponse(const std::wstring& root, const TestRequest& request);
 

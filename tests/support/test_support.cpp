@@ -6,6 +6,7 @@
 #include "launcher/handles.h"
 #include "launcher/registry.h"
 #include "launcher/text.h"
+#include "system/game_copies.h"
 
 namespace testing_support {
 
@@ -61,22 +62,7 @@ std::string ReadBytes(const std::wstring& path) {
   return bytes;
 }
 
-std::wstring QuoteArgument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');
-  return quoted + L"\"";
-}
+std::wstring QuoteArgument(const std::wstring& arg) { return QuoteCommandArgument(arg); }
 
 namespace {
 

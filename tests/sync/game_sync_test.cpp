@@ -301,7 +301,7 @@ class ServerSyncTest : public ::testing::Test {
 
 TEST_F(ServerSyncTest, ListFailuresHaveTheirTexts) {
   for (int status : {404, 503}) {
-    handler = [status](const TestRequest&) { return TestResponse{status, "X"}; };
+    handler = [status](const TestRequest&) { return testing_support::StatusResponse(status, "X"); };
     const SyncSnapshot s = RunServer(SyncMode::Update);
     EXPECT_EQ(s.status, kSyncFailed);
     EXPECT_EQ(s.message, status == 404 ? L"Sunucu dosya listesini vermiyor (sunucu sürümü eski)"

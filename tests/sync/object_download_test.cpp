@@ -5,7 +5,6 @@
 #include <cryptopp/hex.h>
 #include <cryptopp/md5.h>
 #include <cryptopp/sha.h>
-#include <zlib.h>
 
 #include <map>
 
@@ -15,6 +14,7 @@
 #include "sync/download_workers.h"
 #include "sync/object_download.h"
 #include "net/http_client.h"
+#include "tests/support/gzip.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 
@@ -25,6 +25,8 @@ using testing_support::TestRequest;
 using testing_support::TestResponse;
 using testing_support::WriteBytes;
 
+using testing_support::Gzip;
+
 namespace {
 
 template <typename Hash>
@@ -34,19 +36,6 @@ std::string HexDigest(const std::string& data) {
   return hex;
 }
 
-std::string Gzip(const std::string& data) {
-  z_stream s{};
-  deflateInit2(&s, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-  std::string out(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  s.avail_in = static_cast<uInt>(data.size());
-  s.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  s.avail_out = static_cast<uInt>(out.size());
-  deflate(&s, Z_FINISH);
-  out.resize(s.total_out);
-  deflateEnd(&s);
-  return out;
-}
 
 std::string Content(size_t size, unsigned seed) {
   std::string bytes(size, '\0');
@@ -80,7 +69,7 @@ struct Origin {
   HttpTestServer server{[this](const TestRequest& request) {
     if (onRequest) onRequest(request);
     auto it = files.find(request.target.substr(0, request.target.find('?')));
-    if (it == files.end()) return TestResponse{404, "Not Found"};
+    if (it == files.end()) return testing_support::StatusResponse(404, "Not Found");
     return it->second;
   }};
 

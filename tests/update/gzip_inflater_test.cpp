@@ -1,24 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 
+#include "tests/support/gzip.h"
 #include "update/gzip_inflater.h"
+
+using testing_support::Gzip;
 
 namespace {
 
-std::string Gzip(const std::string& data) {
-  z_stream s{};
-  deflateInit2(&s, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-  std::string out(compressBound(data.size()) + 64, '\0');
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  s.avail_in = static_cast<uInt>(data.size());
-  s.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  s.avail_out = static_cast<uInt>(out.size());
-  deflate(&s, Z_FINISH);
-  out.resize(s.total_out);
-  deflateEnd(&s);
-  return out;
-}
 
 std::string Inflate(const std::string& gz, size_t piece, bool& ok, bool& finished) {
   GzipInflater inflater;

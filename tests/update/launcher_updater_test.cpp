@@ -88,7 +88,7 @@ class UpdaterTest : public ::testing::Test {
   uint64_t zsize = 0;
   HttpTestServer server{[this](const TestRequest& request) {
     std::string path = request.target;
-    if (path.rfind("/base/", 0) != 0) return TestResponse{404, "Not Found"};
+    if (path.rfind("/base/", 0) != 0) return testing_support::StatusResponse(404, "Not Found");
     TestRequest inner = request;
     inner.target = path.substr(5);
     return testing_support::FileResponse(cdn, inner);
