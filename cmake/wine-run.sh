@@ -37,9 +37,9 @@ start_xvfb() {
     done
     touch "$WINEPREFIX/.sandboxed"
   fi
-  # One persistent server per prefix keeps each test process's start short. When it is
+  # One server per prefix that outlives each test by 30 s keeps process starts short. When it is
   # new, the prefix's services are started here rather than by the first test.
-  if wineserver -p >/dev/null 2>&1 9>&-; then
+  if wineserver -p30 >/dev/null 2>&1 9>&-; then
     wine cmd /c exit >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$build/wine-run.lock"
