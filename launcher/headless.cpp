@@ -12,6 +12,8 @@
 #include "sync/game_sync.h"
 #include "system/game_launch.h"
 #include "system/install.h"
+#include "system/uninstall.h"
+#include "launcher/registry.h"
 #include "update/launcher_updater.h"
 
 void WriteConsoleLine(const std::wstring& text) {
@@ -127,6 +129,16 @@ int RunSyncJob(const LaunchOptions& options, const std::wstring& installDir, con
   return result.status == kSyncUpdateAvailable || result.status == kSyncUpToDate ? 0 : 1;
 }
 
+// Only the core file removal: no confirmation, no running-game or running-launcher test.
+int RunUninstallJob(const std::wstring& installDir) {
+  const std::wstring gtaFolder = ReadRegistryString(kCommonRegistryKey, kGtaFolderValue);
+  std::atomic<unsigned> removed{0};
+  std::wstring error;
+  const bool ok = UninstallCore(installDir, gtaFolder, removed, error);
+  WriteConsoleLine(L"removed " + Figure(removed.load()) + L" files" + (ok ? std::wstring() : L" error: " + error));
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int RunPlayerCountJob(const std::array<std::wstring, 4>& urls) {
@@ -174,6 +186,7 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
     return RunSyncJob(options, installDir, job, server, job.rfind(L"server-check-", 0) == 0);
   }
   if (job == L"gta" || job == L"gta-repair") return RunGtaJob(options, installDir, job == L"gta-repair");
+  if (job == L"uninstall") return RunUninstallJob(installDir);
   if (job == L"launcher-update") return RunLauncherUpdateJob(options, installDir);
   if (job == L"servers") {
     std::array<std::wstring, 4> urls;

@@ -1,0 +1,226 @@
+#include "system/uninstall.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "launcher/files.h"
+#include "launcher/text.h"
+#include "launcher/version.h"
+#include "manifest/rules.h"
+#include "sync/state.h"
+#include "system/install.h"
+#include "ui/format/format.h"
+
+namespace {
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
+  return text;
+}
+
+bool IsReparsePoint(DWORD attributes) { return attributes & FILE_ATTRIBUTE_REPARSE_POINT; }
+
+// Paths under the install folder that the core never touches, relative and lower-cased.
+class Protection {
+ public:
+  Protection(const std::wstring& root, const std::wstring& gtaFolder) : root_(root) {
+    paths_ = {Lower(kLauncherExeName), L"gta-sa", L".talvoreen\\gta", L"talvoreen\\screenshots"};
+    AddIfInside(gtaFolder);
+    AddIfInside(GetModulePath());
+  }
+
+  // relative: lower-case path relative to the root.
+  bool Covers(const std::wstring& relative) const {
+    for (const std::wstring& p : paths_) {
+      if (relative == p || relative.rfind(p + L"\\", 0) == 0) return true;
+    }
+    return false;
+  }
+
+  std::wstring Relative(const std::wstring& full) const {
+    return Lower(full.size() > root_.size() ? full.substr(root_.size() + 1) : std::wstring());
+  }
+
+ private:
+  void AddIfInside(const std::wstring& path) {
+    if (path.empty()) return;
+    const std::wstring full = NormalizePath(path);
+    if (full.size() > root_.size() + 1 && EqualsIgnoreCase(full.substr(0, root_.size() + 1), root_ + L"\\")) {
+      paths_.push_back(Lower(full.substr(root_.size() + 1)));
+    }
+  }
+
+  std::wstring root_;
+  std::vector<std::wstring> paths_;
+};
+
+struct FirstFailure {
+  std::wstring path;
+  DWORD code = 0;
+  void Note(const std::wstring& p, DWORD c) {
+    if (path.empty()) {
+      path = p;
+      code = c;
+    }
+  }
+};
+
+void DeleteFileCounted(const std::wstring& path, std::atomic<unsigned>& count, FirstFailure& failure) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(path.c_str())) {
+    ++count;
+  } else {
+    failure.Note(path, GetLastError());
+  }
+}
+
+// Removes a folder except what the protection covers; folders still holding protected
+// entries stay. Links are removed as links, never entered.
+void RemoveProtectedTree(const std::wstring& folder, const Protection& protection, std::atomic<unsigned>& count,
+                         FirstFailure& failure) {
+  std::vector<std::wstring> folders;
+  std::vector<std::wstring> pending = {folder};
+  while (!pending.empty()) {
+    const std::wstring current = pending.back();
+    pending.pop_back();
+    folders.push_back(current);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(JoinPath(current, L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = JoinPath(current, name);
+      if (protection.Covers(protection.Relative(child))) continue;
+      const bool isFolder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      if (isFolder && !IsReparsePoint(data.dwFileAttributes)) {
+        pending.push_back(child);
+      } else if (isFolder) {
+        folders.push_back(child);  // a junction: removed as a link, what it points to stays
+      } else {
+        DeleteFileCounted(child, count, failure);
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  // Deepest first, the folder itself last.
+  std::sort(folders.begin(), folders.end(),
+            [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+  for (const std::wstring& f : folders) {
+    SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(f.c_str());
+  }
+}
+
+}  // namespace
+
+void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  const bool ok = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+  if (ok) {
+    ++count;
+  } else if (failures.empty()) {
+    failures = path + L": " + WindowsErrorText(GetLastError());
+  }
+}
+
+void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || IsReparsePoint(attributes)) {
+    DeleteEntry(path, count, failures);
+    return;
+  }
+  std::vector<std::wstring> folders;
+  std::vector<std::wstring> pending = {path};
+  while (!pending.empty()) {
+    const std::wstring current = pending.back();
+    pending.pop_back();
+    folders.push_back(current);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(JoinPath(current, L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = JoinPath(current, name);
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsReparsePoint(data.dwFileAttributes)) {
+        pending.push_back(child);
+      } else {
+        DeleteEntry(child, count, failures);
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  std::sort(folders.begin(), folders.end(),
+            [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+  for (const std::wstring& f : folders) {
+    SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryW(f.c_str())) {
+      const DWORD code = GetLastError();
+      if (failures.empty() && code != ERROR_FILE_NOT_FOUND) failures = f + L": " + WindowsErrorText(code);
+    }
+  }
+}
+
+bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder, std::atomic<unsigned>& count,
+                   std::wstring& error) {
+  if (!IsInstallFolder(installDir) && !DirectoryExists(JoinPath(installDir, L"TALVOREEN"))) {
+    error = L"Bu klasörde oyun dosyası yok";
+    return false;
+  }
+  const std::wstring root = NormalizePath(installDir);
+  const std::wstring stateFolder = JoinPath(root, kStateFolder);
+
+  std::vector<std::wstring> names = {L"talvoreen.exe", L"talvoreen", L"mods", L"skins"};
+  if (const auto state = ReadInstalledState(JoinPath(stateFolder, kInstalledStateFile))) {
+    for (const InstalledFile& file : state->files) {
+      if (!IsSafeRelativePath(file.path)) continue;
+      const std::string first = file.path.substr(0, file.path.find_first_of("/\\"));
+      const std::wstring name = Lower(WideFromUtf8(first));
+      if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+  }
+
+  const Protection protection(root, gtaFolder);
+  FirstFailure failure;
+  for (const std::wstring& name : names) {
+    if (name == L".talvoreen" || protection.Covers(name)) continue;
+    const std::wstring path = JoinPath(root, name);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsReparsePoint(attributes)) continue;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveProtectedTree(path, protection, count, failure);
+    } else {
+      DeleteFileCounted(path, count, failure);
+    }
+  }
+
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(JoinPath(stateFolder, L"*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      const std::wstring lower = Lower(name);
+      if (name == L"." || name == L".." || lower == L"gta") continue;
+      const std::wstring path = JoinPath(stateFolder, name);
+      const bool isFolder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      const bool serverState = lower.rfind(L"server-", 0) == 0 && lower.size() > 12 &&
+                               lower.compare(lower.size() - 5, 5, L".json") == 0;
+      if (!isFolder && (lower == L"installed.json" || serverState)) {
+        DeleteFileCounted(path, count, failure);
+      } else if (isFolder && !IsReparsePoint(data.dwFileAttributes) && lower.rfind(L"download", 0) == 0) {
+        RemoveProtectedTree(path, protection, count, failure);
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+
+  if (failure.path.empty()) return true;
+  error = L"Bazı dosyalar silinemedi (" + failure.path + L"): " + WindowsErrorText(failure.code);
+  return false;
+}

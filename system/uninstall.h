@@ -1,0 +1,20 @@
+// Removing an installation's files. The dialogs and the two stages of an uninstall started
+// from Windows build on these.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+// Deletes one file or empty folder; counts it, or records the first failure as
+// "<path>: <system text>".
+void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
+
+// Deletes a file, a link (never followed) or a whole folder, deepest entries first.
+void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
+
+// Removes the game files of an install folder: the client, its folders, the top-level
+// entries of every file "installed.json" lists and the launcher's state files. The
+// launcher, the GTA copy, its download and the screenshots stay; links are never followed.
+// On failure error names the first file that could not be removed.
+bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder, std::atomic<unsigned>& count,
+                   std::wstring& error);

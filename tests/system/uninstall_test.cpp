@@ -1,0 +1,170 @@
+// Removing an installation's files from real folders.
+#include <gtest/gtest.h>
+
+#include "launcher/files.h"
+#include "launcher/text.h"
+#include "sync/state.h"
+#include "system/uninstall.h"
+#include "tests/support/test_support.h"
+
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+
+namespace {
+
+class UninstallTest : public ::testing::Test {
+ protected:
+  void Put(const std::wstring& relative, const std::string& content = "x") {
+    const std::wstring path = dir.Join(relative);
+    CreateDirectoryTree(ParentPath(path));
+    ASSERT_TRUE(WriteBytes(path, content));
+  }
+  bool Has(const std::wstring& relative) { return GetFileAttributesW(dir.Join(relative).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+  // An installation as the launcher leaves it.
+  void MakeInstallation() {
+    Put(L"Talvoreen.exe");
+    Put(L"Talvoreen Launcher.exe");
+    Put(L"models\\a.img");
+    Put(L"models\\sub\\b.img");
+    Put(L"data\\gta.dat");
+    Put(L"TALVOREEN\\logs\\launcher.log");
+    Put(L"TALVOREEN\\screenshots\\shot1.png");
+    Put(L"mods\\deathmatch\\resources\\chat\\client.lua");
+    Put(L"skins\\s.txd");
+    Put(L"GTA-SA\\gta_sa.exe");
+    Put(L".talvoreen\\gta\\talvoreen-gtasa.rar.part");
+    Put(L".talvoreen\\server-corvel.json");
+    Put(L".talvoreen\\download\\3.part");
+    Put(L".talvoreen\\manifest-stable.json");
+    Put(L"player-notes.txt");
+    InstalledState state;
+    state.build = "b1";
+    state.complete = true;
+    for (const char* path : {"Talvoreen.exe", "models/a.img", "models/sub/b.img", "data/gta.dat", "../outside.txt"}) {
+      InstalledFile f;
+      f.path = path;
+      state.files.push_back(f);
+    }
+    ASSERT_TRUE(WriteInstalledState(dir.Join(L".talvoreen\\installed.json"), state));
+  }
+
+  TempDir dir;
+  std::atomic<unsigned> removed{0};
+  std::wstring error;
+};
+
+TEST_F(UninstallTest, CoreRemovesGameFilesAndKeepsWhatIsNotItsOwn) {
+  MakeInstallation();
+  ASSERT_TRUE(UninstallCore(dir.Path() + L"\\", L"", removed, error)) << Utf8FromWide(error);
+  for (const wchar_t* gone : {L"Talvoreen.exe", L"models", L"data", L"TALVOREEN\\logs", L"mods", L"skins",
+                              L".talvoreen\\installed.json", L".talvoreen\\server-corvel.json", L".talvoreen\\download"}) {
+    EXPECT_FALSE(Has(gone)) << Utf8FromWide(gone);
+  }
+  for (const wchar_t* kept : {L"Talvoreen Launcher.exe", L"GTA-SA\\gta_sa.exe", L"TALVOREEN\\screenshots\\shot1.png",
+                              L".talvoreen\\gta\\talvoreen-gtasa.rar.part", L".talvoreen\\manifest-stable.json",
+                              L"player-notes.txt"}) {
+    EXPECT_TRUE(Has(kept)) << Utf8FromWide(kept);
+  }
+  // Talvoreen.exe, two models, gta.dat, the log, client.lua, s.txd, installed.json, the
+  // server state and the scratch file.
+  EXPECT_EQ(removed.load(), 10u);
+}
+
+TEST_F(UninstallTest, NothingToRemoveWithoutAnInstallation) {
+  Put(L"unrelated.txt");
+  EXPECT_FALSE(UninstallCore(dir.Path(), L"", removed, error));
+  EXPECT_EQ(error, L"Bu klasörde oyun dosyası yok");
+  EXPECT_TRUE(Has(L"unrelated.txt"));
+}
+
+TEST_F(UninstallTest, RecordedGtaFolderInsideTheInstallationStays) {
+  MakeInstallation();
+  Put(L"mods\\gta\\gta_sa.exe");
+  ASSERT_TRUE(UninstallCore(dir.Path(), dir.Join(L"mods\\gta"), removed, error)) << Utf8FromWide(error);
+  EXPECT_TRUE(Has(L"mods\\gta\\gta_sa.exe"));
+  EXPECT_FALSE(Has(L"mods\\deathmatch"));
+}
+
+TV_CHILD_ROLE(hold_open) {
+  HANDLE file = CreateFileW(args.at(0).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (args.at(1) + L".ready").c_str());
+  HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, args.at(1).c_str());
+  if (file == INVALID_HANDLE_VALUE || !ready || !release) return 1;
+  SetEvent(ready);
+  WaitForSingleObject(release, INFINITE);
+  CloseHandle(file);
+  return 0;
+}
+
+TEST_F(UninstallTest, LockedFileIsNamedAndTheRestStillGoes) {
+  MakeInstallation();
+  const std::wstring locked = dir.Join(L"models\\sub\\b.img");
+  const std::wstring name = L"Local\\tvtest-uninstall-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, (name + L".ready").c_str());
+  HANDLE holder = testing_support::StartChild("hold_open", {locked, name});
+  ASSERT_NE(holder, nullptr);
+  HANDLE waitFor[] = {ready, holder};
+  ASSERT_EQ(WaitForMultipleObjects(2, waitFor, FALSE, INFINITE), WAIT_OBJECT_0);
+  const bool ok = UninstallCore(dir.Path(), L"", removed, error);
+  SetEvent(release);
+  WaitForSingleObject(holder, INFINITE);
+  CloseHandle(holder);
+  CloseHandle(release);
+  CloseHandle(ready);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(error.rfind(L"Bazı dosyalar silinemedi (" + locked + L"): ", 0), 0u) << Utf8FromWide(error);
+  EXPECT_TRUE(Has(L"models\\sub\\b.img"));
+  EXPECT_FALSE(Has(L"models\\a.img"));
+  EXPECT_FALSE(Has(L"Talvoreen.exe"));
+  EXPECT_FALSE(Has(L"skins"));
+}
+
+TEST_F(UninstallTest, LinksInsideTheInstallationAreNotFollowed) {
+  MakeInstallation();
+  TempDir outside;
+  ASSERT_TRUE(WriteBytes(outside.Join(L"precious.txt"), "keep"));
+  const DWORD flags = SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2;  // allow without elevation where supported
+  if (!CreateSymbolicLinkW(dir.Join(L"models\\linked").c_str(), outside.Path().c_str(), flags)) {
+    GTEST_SKIP() << "no directory links here: " << GetLastError();
+  }
+  ASSERT_TRUE(UninstallCore(dir.Path(), L"", removed, error)) << Utf8FromWide(error);
+  EXPECT_EQ(ReadBytes(outside.Join(L"precious.txt")), "keep");
+  std::wstring failures;
+  std::atomic<unsigned> count{0};
+  ASSERT_TRUE(CreateSymbolicLinkW(dir.Join(L"linked2").c_str(), outside.Path().c_str(), flags));
+  RemoveTree(dir.Join(L"linked2"), count, failures);
+  EXPECT_EQ(ReadBytes(outside.Join(L"precious.txt")), "keep");
+  EXPECT_FALSE(Has(L"linked2"));
+}
+
+TEST_F(UninstallTest, RemoveTreeCountsFilesAndReportsTheFirstFailure) {
+  Put(L"tree\\a\\b\\c.txt");
+  Put(L"tree\\d.txt");
+  std::wstring failures;
+  RemoveTree(dir.Join(L"tree"), removed, failures);
+  EXPECT_EQ(failures, L"");
+  EXPECT_FALSE(Has(L"tree"));
+  EXPECT_EQ(removed.load(), 2u);
+  RemoveTree(dir.Join(L"missing"), removed, failures);
+  EXPECT_EQ(failures, L"");
+}
+
+TEST_F(UninstallTest, HeadlessJobReportsTheCount) {
+  MakeInstallation();
+  auto result = testing_support::RunProcess(testing_support::LauncherExePath(),
+                                            {L"--headless", L"uninstall", L"--dir", dir.Path()});
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_EQ(result.output, "removed 10 files\n");
+  // A folder that never held an installation; the job's own log line would make it look like
+  // one, so it is given a path whose log folder cannot be created.
+  Put(L"empty\\TALVOREEN");  // a file where the log folder would go
+  auto again = testing_support::RunProcess(testing_support::LauncherExePath(),
+                                           {L"--headless", L"uninstall", L"--dir", dir.Join(L"empty")});
+  EXPECT_EQ(again.exitCode, 1u);
+  EXPECT_EQ(again.output, "removed 0 files error: Bu klas\xC3\xB6rde oyun dosyas\xC4\xB1 yok\n");
+}
+
+}  // namespace
