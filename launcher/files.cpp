@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launcher/handles.h"
+#include "ui/format/format.h"
 
 std::wstring NormalizePath(const std::wstring& path) {
   std::wstring full;
@@ -97,23 +98,59 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   return true;
 }
 
-void DeleteTree(const std::wstring& path) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(JoinPath(path, L"*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
+void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  const bool ok = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+  if (ok) {
+    ++count;
+  } else if (failures.empty()) {
+    failures = path + L": " + WindowsErrorText(GetLastError());
+  }
+}
+
+void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    DeleteEntry(path, count, failures);
+    return;
+  }
+  std::vector<std::wstring> folders;
+  std::vector<std::wstring> pending = {path};
+  while (!pending.empty()) {
+    const std::wstring current = pending.back();
+    pending.pop_back();
+    folders.push_back(current);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(JoinPath(current, L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
-      const std::wstring child = JoinPath(path, name);
+      const std::wstring child = JoinPath(current, name);
       if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        DeleteTree(child);
+        pending.push_back(child);
       } else {
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(child.c_str())) RemoveDirectoryW(child.c_str());
+        DeleteEntry(child, count, failures);
       }
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryW(path.c_str());
+  std::sort(folders.begin(), folders.end(),
+            [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+  for (const std::wstring& f : folders) {
+    SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryW(f.c_str())) {
+      const DWORD code = GetLastError();
+      if (failures.empty() && code != ERROR_FILE_NOT_FOUND) failures = f + L": " + WindowsErrorText(code);
+    }
+  }
+}
+
+void DeleteTree(const std::wstring& path) {
+  std::atomic<unsigned> ignoredCount{0};
+  std::wstring ignoredFailure;
+  RemoveTree(path, ignoredCount, ignoredFailure);
 }

@@ -1,6 +1,7 @@
 // File-system helpers over the Win32 API.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "launcher/paths.h"
@@ -21,8 +22,15 @@ bool CreateDirectoryTree(const std::wstring& path);
 // write-through. On any failure the ".tmp" file is removed and false is returned.
 bool WriteFileAtomic(const std::wstring& path, const std::string& bytes);
 
-// Removes a folder and everything in it, best effort. Links inside are removed as links;
-// what they point to is never entered.
+// Deletes one file or empty folder; counts it, or records the first failure as
+// "<path>: <system text>".
+void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
+
+// Deletes a file, a link (never followed) or a whole folder, deepest entries first,
+// counting deleted entries and recording the first failure.
+void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
+
+// RemoveTree without the bookkeeping, for scratch folders.
 void DeleteTree(const std::wstring& path);
 
 // The whole file, or false when it cannot be opened or read.

@@ -5,12 +5,7 @@
 #include <atomic>
 #include <string>
 
-// Deletes one file or empty folder; counts it, or records the first failure as
-// "<path>: <system text>".
-void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
-
-// Deletes a file, a link (never followed) or a whole folder, deepest entries first.
-void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
+#include "launcher/files.h"  // DeleteEntry, RemoveTree
 
 // Removes the game files of an install folder: the client, its folders, the top-level
 // entries of every file "installed.json" lists and the launcher's state files. The

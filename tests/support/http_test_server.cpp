@@ -18,10 +18,13 @@ std::string Lower(std::string text) {
 }
 
 // Blocking socket calls are not reliably interrupted by closing the socket from another
-// thread, so every wait here is on the socket's event and on the server's stop event.
+// thread, so every wait here is on the socket's event and on the server's stop event. The
+// wait also gives up after a moment and lets the caller try again: Wine does not always
+// signal an event for data that arrived around the time the socket was selected.
 bool WaitFor(SOCKET socket, WSAEVENT event, HANDLE stop) {
   HANDLE handles[] = {event, stop};
-  if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0) return false;
+  const DWORD result = WaitForMultipleObjects(2, handles, FALSE, 50);
+  if (result == WAIT_OBJECT_0 + 1) return false;
   WSANETWORKEVENTS events;
   WSAEnumNetworkEvents(socket, event, &events);  // resets the event
   return true;
