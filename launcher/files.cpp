@@ -110,19 +110,13 @@ void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::ws
   }
 }
 
-void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    DeleteEntry(path, count, failures);
-    return;
-  }
-  std::vector<std::wstring> folders;
-  std::vector<std::wstring> pending = {path};
+TreeListing ListTree(const std::wstring& folder, const std::function<bool(const std::wstring&)>& skip) {
+  TreeListing listing;
+  std::vector<std::wstring> pending = {folder};
   while (!pending.empty()) {
     const std::wstring current = pending.back();
     pending.pop_back();
-    folders.push_back(current);
+    listing.folders.push_back(current);
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(JoinPath(current, L"*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) continue;
@@ -130,17 +124,34 @@ void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wst
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring child = JoinPath(current, name);
-      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        pending.push_back(child);
+      if (skip && skip(child)) continue;
+      const bool isFolder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      if (!isFolder) {
+        listing.files.push_back(child);
+      } else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        listing.folderLinks.push_back(child);
       } else {
-        DeleteEntry(child, count, failures);
+        pending.push_back(child);
       }
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
-  std::sort(folders.begin(), folders.end(),
+  std::sort(listing.folders.begin(), listing.folders.end(),
             [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
-  for (const std::wstring& f : folders) {
+  return listing;
+}
+
+void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    DeleteEntry(path, count, failures);
+    return;
+  }
+  const TreeListing listing = ListTree(path);
+  for (const std::wstring& file : listing.files) DeleteEntry(file, count, failures);
+  for (const std::wstring& link : listing.folderLinks) DeleteEntry(link, count, failures);
+  for (const std::wstring& f : listing.folders) {
     SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!RemoveDirectoryW(f.c_str())) {
       const DWORD code = GetLastError();

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "launcher/paths.h"
 
@@ -21,6 +23,16 @@ bool CreateDirectoryTree(const std::wstring& path);
 // Writes path + ".tmp" fresh and unshared, flushes it and moves it over path with
 // write-through. On any failure the ".tmp" file is removed and false is returned.
 bool WriteFileAtomic(const std::wstring& path, const std::string& bytes);
+
+// What a real folder holds, links never entered: files (and links to files), links to
+// folders, and the folder itself with its real subfolders, deepest first. Entries for which
+// skip returns true are left out and not entered.
+struct TreeListing {
+  std::vector<std::wstring> files;
+  std::vector<std::wstring> folderLinks;
+  std::vector<std::wstring> folders;
+};
+TreeListing ListTree(const std::wstring& folder, const std::function<bool(const std::wstring&)>& skip = nullptr);
 
 // Deletes one file or empty folder; counts it, or records the first failure as
 // "<path>: <system text>".

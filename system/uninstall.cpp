@@ -80,35 +80,13 @@ void DeleteFileCounted(const std::wstring& path, std::atomic<unsigned>& count, F
 // entries stay. Links are removed as links, never entered.
 void RemoveProtectedTree(const std::wstring& folder, const Protection& protection, std::atomic<unsigned>& count,
                          FirstFailure& failure) {
-  std::vector<std::wstring> folders;
-  std::vector<std::wstring> pending = {folder};
-  while (!pending.empty()) {
-    const std::wstring current = pending.back();
-    pending.pop_back();
-    folders.push_back(current);
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(JoinPath(current, L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) continue;
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = JoinPath(current, name);
-      if (protection.Covers(protection.Relative(child))) continue;
-      const bool isFolder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-      if (isFolder && !IsReparsePoint(data.dwFileAttributes)) {
-        pending.push_back(child);
-      } else if (isFolder) {
-        folders.push_back(child);  // a junction: removed as a link, what it points to stays
-      } else {
-        DeleteFileCounted(child, count, failure);
-      }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  // Deepest first, the folder itself last.
-  std::sort(folders.begin(), folders.end(),
-            [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
-  for (const std::wstring& f : folders) {
+  const TreeListing listing =
+      ListTree(folder, [&protection](const std::wstring& child) { return protection.Covers(protection.Relative(child)); });
+  for (const std::wstring& file : listing.files) DeleteFileCounted(file, count, failure);
+  // A junction goes as a link; what it points to stays. Folders that still hold protected
+  // entries cannot be removed and stay too.
+  for (const std::wstring& link : listing.folderLinks) RemoveDirectoryW(link.c_str());
+  for (const std::wstring& f : listing.folders) {
     SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(f.c_str());
   }

@@ -139,6 +139,40 @@ std::map<std::string, ChildRole>& ChildRoles() {
   return roles;
 }
 
+// args: the file, the name of the release event (its ready event has ".ready" appended).
+TV_CHILD_ROLE(hold_file_open) {
+  HANDLE file = CreateFileW(args.at(0).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (args.at(1) + L".ready").c_str());
+  HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, args.at(1).c_str());
+  if (file == INVALID_HANDLE_VALUE || !ready || !release) return 1;
+  SetEvent(ready);
+  WaitForSingleObject(release, INFINITE);
+  CloseHandle(file);
+  return 0;
+}
+
+FileHeldElsewhere::FileHeldElsewhere(const std::wstring& path) {
+  static LONG counter = 0;
+  const std::wstring name = L"Local\\tvtest-hold-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(InterlockedIncrement(&counter));
+  release_ = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  ready_ = CreateEventW(nullptr, TRUE, FALSE, (name + L".ready").c_str());
+  process_ = StartChild("hold_file_open", {path, name});
+  if (!process_) return;
+  HANDLE waitFor[] = {ready_, process_};
+  holding_ = WaitForMultipleObjects(2, waitFor, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+FileHeldElsewhere::~FileHeldElsewhere() {
+  SetEvent(release_);
+  if (process_) {
+    WaitForSingleObject(process_, INFINITE);
+    CloseHandle(process_);
+  }
+  CloseHandle(release_);
+  CloseHandle(ready_);
+}
+
 RegistryValueGuard::RegistryValueGuard(std::wstring key, std::wstring name) : key_(std::move(key)), name_(std::move(name)) {
   HKEY handle = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_QUERY_VALUE, &handle) == ERROR_SUCCESS) {

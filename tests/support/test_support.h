@@ -58,6 +58,22 @@ struct ChildRoleRegistrar {
   ChildRoleRegistrar(const char* name, ChildRole role) { ChildRoles()[name] = std::move(role); }
 };
 
+// Another process holds the file open without any sharing for the life of this object.
+class FileHeldElsewhere {
+ public:
+  explicit FileHeldElsewhere(const std::wstring& path);
+  ~FileHeldElsewhere();  // releases the file and waits for the process to end
+  FileHeldElsewhere(const FileHeldElsewhere&) = delete;
+  FileHeldElsewhere& operator=(const FileHeldElsewhere&) = delete;
+  bool Holding() const { return holding_; }
+
+ private:
+  HANDLE release_ = nullptr;
+  HANDLE ready_ = nullptr;
+  HANDLE process_ = nullptr;
+  bool holding_ = false;
+};
+
 // Saves a registry value of HKEY_CURRENT_USER and puts it back at the end of the scope.
 class RegistryValueGuard {
  public:

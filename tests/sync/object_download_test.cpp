@@ -250,18 +250,6 @@ TEST(DownloadObject, CancelTakesTheBytesBackAndLeavesNoScratchFile) {
   EXPECT_FALSE(FileExists(r.Installed("big.bin")));
 }
 
-TV_CHILD_ROLE(hold_file) {
-  // Holds the file open without sharing until the event named by args[1] is set.
-  HANDLE file = CreateFileW(args.at(0).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (args.at(1) + L".ready").c_str());
-  HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, args.at(1).c_str());
-  if (file == INVALID_HANDLE_VALUE || !ready || !release) return 1;
-  SetEvent(ready);
-  WaitForSingleObject(release, INFINITE);
-  CloseHandle(file);
-  return 0;
-}
-
 TEST(DownloadWorkers, DestinationHeldByAnotherProgramFailsAfterThreeAttempts) {
   Origin origin;
   int requests = 0;
@@ -271,22 +259,13 @@ TEST(DownloadWorkers, DestinationHeldByAnotherProgramFailsAfterThreeAttempts) {
   origin.AddObject(entry, Gzip("new executable"));
   ASSERT_TRUE(WriteBytes(r.Installed(entry.path), "running executable"));
 
-  const std::wstring name = L"Local\\tvtest-hold-" + std::to_wstring(GetCurrentProcessId());
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, (name + L".ready").c_str());
-  HANDLE holder = testing_support::StartChild("hold_file", {r.Installed(entry.path), name});
-  ASSERT_NE(holder, nullptr);
-  HANDLE waitFor[] = {ready, holder};
-  ASSERT_EQ(WaitForMultipleObjects(2, waitFor, FALSE, INFINITE), WAIT_OBJECT_0);
-
   std::vector<ManifestFile> files = {entry};
   DownloadJob job(r.run, files);
-  RunWorkers(job, 16);
-  SetEvent(release);
-  WaitForSingleObject(holder, INFINITE);
-  CloseHandle(holder);
-  CloseHandle(release);
-  CloseHandle(ready);
+  {
+    testing_support::FileHeldElsewhere holder(r.Installed(entry.path));
+    ASSERT_TRUE(holder.Holding());
+    RunWorkers(job, 16);
+  }
 
   EXPECT_TRUE(job.stop);
   EXPECT_EQ(job.firstError, L"Dosya başka bir program tarafından kullanılıyor: Talvoreen.exe");

@@ -87,33 +87,15 @@ TEST_F(UninstallTest, RecordedGtaFolderInsideTheInstallationStays) {
   EXPECT_FALSE(Has(L"mods\\deathmatch"));
 }
 
-TV_CHILD_ROLE(hold_open) {
-  HANDLE file = CreateFileW(args.at(0).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (args.at(1) + L".ready").c_str());
-  HANDLE release = OpenEventW(SYNCHRONIZE, FALSE, args.at(1).c_str());
-  if (file == INVALID_HANDLE_VALUE || !ready || !release) return 1;
-  SetEvent(ready);
-  WaitForSingleObject(release, INFINITE);
-  CloseHandle(file);
-  return 0;
-}
-
 TEST_F(UninstallTest, LockedFileIsNamedAndTheRestStillGoes) {
   MakeInstallation();
   const std::wstring locked = dir.Join(L"models\\sub\\b.img");
-  const std::wstring name = L"Local\\tvtest-uninstall-" + std::to_wstring(GetCurrentProcessId());
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, (name + L".ready").c_str());
-  HANDLE holder = testing_support::StartChild("hold_open", {locked, name});
-  ASSERT_NE(holder, nullptr);
-  HANDLE waitFor[] = {ready, holder};
-  ASSERT_EQ(WaitForMultipleObjects(2, waitFor, FALSE, INFINITE), WAIT_OBJECT_0);
-  const bool ok = UninstallCore(dir.Path(), L"", removed, error);
-  SetEvent(release);
-  WaitForSingleObject(holder, INFINITE);
-  CloseHandle(holder);
-  CloseHandle(release);
-  CloseHandle(ready);
+  bool ok = true;
+  {
+    testing_support::FileHeldElsewhere holder(locked);
+    ASSERT_TRUE(holder.Holding());
+    ok = UninstallCore(dir.Path(), L"", removed, error);
+  }
   EXPECT_FALSE(ok);
   EXPECT_EQ(error.rfind(L"Bazı dosyalar silinemedi (" + locked + L"): ", 0), 0u) << Utf8FromWide(error);
   EXPECT_TRUE(Has(L"models\\sub\\b.img"));
