@@ -54,6 +54,10 @@ class GtaInstaller {
   bool IsRunning() const { return running_.load(); }
   bool IsInstalled() const;
 
+  // Records the game folder for the game client; also run before every launch. On failure
+  // message holds the text to show.
+  bool Register(std::wstring& message);
+
   std::wstring GameFolder() const;
   std::wstring WorkFolder() const;
   std::wstring ArchivePath() const;
@@ -69,7 +73,6 @@ class GtaInstaller {
   void Fail(const std::wstring& text);
   bool Download(const std::wstring& partPath, const std::wstring& finalPath);
   bool Unpack();
-  bool Register(std::wstring& message);
 
   const std::wstring installDir_;
   const std::wstring archiveUrl_;

@@ -1,0 +1,931 @@
+#include "ui/app.h"
+
+#include <shellapi.h>
+
+#include <utility>
+
+#include "launcher/catalogue.h"
+#include "launcher/config.h"
+#include "launcher/files.h"
+#include "launcher/log.h"
+#include "launcher/paths.h"
+#include "launcher/registry.h"
+#include "launcher/run_modes.h"
+#include "launcher/text.h"
+#include "launcher/version.h"
+#include "net/resumable_download.h"
+#include "system/game_launch.h"
+#include "system/install.h"
+#include "system/uninstall.h"
+#include "ui/format/format.h"
+#include "ui/offscreen.h"
+#include "ui/screens.h"
+
+namespace {
+
+constexpr const wchar_t* kCaption = L"Talvoreen Multiplayer";
+constexpr uint64_t kGtaArchiveSize = 610325061;
+
+enum Sampler { kGameSampler = 0, kServerSampler = 1, kGtaSampler = 2 };
+
+SyncMode ModeOf(int mode) { return mode == 1 ? SyncMode::Update : SyncMode::Check; }
+
+std::wstring ServerFilesFolder(const LaunchOptions& options, const std::wstring& installDir) {
+  return !options.cacheDir.empty() ? options.cacheDir : JoinPath(JoinPath(installDir, L"mods"), L"deathmatch");
+}
+
+// Starts a program the way game copies are started; false with the Windows error code.
+bool StartProgram(const std::wstring& path, const std::wstring& parameters, DWORD& code) {
+  const std::wstring folder = ParentPath(path);
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"open";
+  info.lpFile = path.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = folder.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  SetLastError(ERROR_SUCCESS);
+  if (ShellExecuteExW(&info)) return true;
+  code = GetLastError();
+  if (code == ERROR_SUCCESS) code = ERROR_FILE_NOT_FOUND;
+  return false;
+}
+
+}  // namespace
+
+App::App(LaunchOptions options) : options_(std::move(options)) {
+  QueryPerformanceFrequency(&clockFrequency_);
+  QueryPerformanceCounter(&clockStart_);
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) playerCountUrls_[i] = ServerCatalogue::kPlayerCountUrls[i];
+  state_.devServer = options_.devServer;
+}
+
+App::~App() {
+  if (uninstallThread_.joinable()) uninstallThread_.join();
+}
+
+double App::Now() const {
+  if (clock_) return clock_();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart - clockStart_.QuadPart) / static_cast<double>(clockFrequency_.QuadPart);
+}
+
+bool App::IsRunningFromDevelopmentTree() const { return IsDevelopmentTree(GetModulePath(), &FileExists); }
+
+std::wstring App::LauncherExecutablePath() const {
+  if (options_.installDir.empty()) {
+    const std::wstring registered = RegisteredInstallDir();
+    if (!registered.empty()) {
+      const std::wstring installed = JoinPath(NormalizePath(registered), kLauncherExeName);
+      if (FileExists(installed)) return installed;
+    }
+  }
+  return GetModulePath();
+}
+
+std::wstring App::GtaFolder() const { return gta_ ? gta_->GameFolder() : std::wstring(); }
+
+int App::AskPlayer(const std::wstring& text, unsigned flags) {
+  if (messageBox_) return messageBox_(text, flags);
+  return MessageBoxW(Window(), text.c_str(), kCaption, flags);
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up and the window
+
+int App::Run(HINSTANCE instance, int showCommand) {
+  if (!graphics_.Init()) {
+    MessageBoxW(nullptr, L"Grafik bileşenleri (Direct2D) başlatılamadı.", L"Talvoreen", MB_OK | MB_ICONERROR);
+    return 1;
+  }
+  Prepare();
+
+  WindowCallbacks callbacks;
+  callbacks.drawFrame = [this](Ui& ui, Canvas& canvas) { DrawFrame(ui, canvas); };
+  callbacks.refreshSnapshot = [this] { RefreshSnapshot(); };
+  callbacks.onTick = [this] { OnTick(); };
+  callbacks.openLink = [this](std::wstring link) { OpenJoinLink(link); };
+  callbacks.onEscape = [this] {
+    if (state_.overlay == Overlay::None || uninstallRunning_.load() != 0) return false;
+    QueueAction(kActionCloseOverlay);
+    return true;
+  };
+  callbacks.processActions = [this] { ProcessActions(); };
+  callbacks.hasQueuedActions = [this] { return !actions_.empty(); };
+  callbacks.isBusy = [this] { return IsBusy(); };
+  callbacks.now = [this] { return Now(); };
+  window_ = std::make_unique<LauncherWindow>(graphics_, std::move(callbacks));
+  if (!window_->Create(instance, showCommand)) {
+    LogLine(L"the launcher window could not be created");
+    return 1;
+  }
+  window_->StartTickTimer();
+  if (options_.link) OpenJoinLink(*options_.link);
+  const int code = LauncherWindow::RunMessageLoop();
+  (void)code;
+  return 0;
+}
+
+void App::Prepare() {
+  launcherPath_ = LauncherExecutablePath();
+  const bool oldVersion = options_.testOldVersion || IsRunningFromDevelopmentTree();
+  updater_.Init(options_.contentBaseUrl, launcherPath_, oldVersion ? "0.0.0" : kLauncherVersion);
+  updater_.Start();
+  AdoptStartupFolder();
+}
+
+void App::AdoptStartupFolder() {
+  if (!options_.installDir.empty()) {
+    SetInstallDir(NormalizePath(options_.installDir));
+    return;
+  }
+  std::wstring folder;
+  if (!options_.testOldVersion && !IsRunningFromDevelopmentTree()) {
+    folder = FindExistingInstall();
+    if (!folder.empty()) RepairRegistration(folder);
+  }
+  if (!options_.testOldVersion) MigrateDesktopLaunchers();
+  if (folder.empty()) {
+    const std::wstring registered = RegisteredInstallDir();
+    if (!registered.empty()) folder = NormalizePath(registered);
+  }
+  if (!folder.empty()) {
+    SetInstallDir(folder);
+    return;
+  }
+  state_.setupCandidate = kDefaultInstallDir;
+  state_.setupFreeSpaceKnown = FreeSpaceForFolder(state_.setupCandidate, state_.setupFreeSpace);
+}
+
+void App::SetInstallDir(const std::wstring& folder) {
+  SetLogDirectory(JoinPath(folder, kLogFolder));
+  LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | install " + folder + L" | exe " +
+          GetModulePath());
+
+  state_.installed = true;
+  state_.installFolder = folder;
+  game_.SetContentBaseUrl(options_.contentBaseUrl);
+  game_.SetInstallFolder(folder);
+  if (!gta_ || !gta_->IsRunning()) gta_ = std::make_unique<GtaInstaller>(folder, options_.gtaArchiveUrl);
+  state_.gtaValid = gta_->IsInstalled();
+  state_.initialCheckPending = true;
+
+  if (!playersStarted_) {
+    std::array<std::wstring, ServerCatalogue::kCount> urls = playerCountUrls_;
+    urls[ServerCatalogue::kDevIndex].clear();
+    players_.SetUrls(urls);
+    players_.Start();
+    playersStarted_ = true;
+  }
+
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) {
+    const std::wstring list = !options_.serverListUrl.empty() ? options_.serverListUrl : ServerCatalogue::kClientFilesUrls[i];
+    servers_[i].ConfigureServer(folder, ServerFilesFolder(options_, folder), list, ServerCatalogue::kKeys[i]);
+  }
+
+  const int restored = ReadSelectedServer();
+  if (restored >= 0 && (restored != ServerCatalogue::kDevIndex || state_.devServer)) {
+    state_.selected = restored;
+    state_.selectionDeferred = true;
+  }
+}
+
+void App::DrawFrame(Ui& ui, Canvas& canvas) {
+  ui.shotsMode = shotsMode_;
+  const StatusView status = BuildStatusView();
+  FrameModel model{state_, snap_, status, actions_};
+  DrawLauncherFrame(ui, canvas, model);
+}
+
+bool App::IsBusy() const {
+  if (state_.uninstallRunning) return true;
+  const bool server = state_.selected >= 0 && servers_[state_.selected].IsRunning();
+  return game_.IsRunning() || (gta_ && gta_->IsRunning()) || server;
+}
+
+// ---------------------------------------------------------------------------------------
+// The tick
+
+void App::OnTick() {
+  RefreshSnapshot();
+
+  // Uninstall completion.
+  if (uninstallAwaitsJoin_ && uninstallRunning_.load() == 0) FinishUninstall();
+
+  // Updater: restart when it staged a launcher and nothing is busy.
+  const int updateState = snap_.updater.state;
+  if (updateState == kUpdateReady && !state_.restarting && !restartRefused_) {
+    if (IsAppBusy(state_, snap_)) {
+      state_.newLauncherStaged = true;
+    } else {
+      RestartIntoNewLauncher();
+      return;
+    }
+  }
+  if (state_.updateCheckRequestedByUser && !snap_.updaterBusy) {
+    state_.updateCheckRequestedByUser = false;
+    if (updateState == kUpdateNoUpdate) {
+      state_.updaterMessage = L"Yeni launcher sürümü henüz yayınlanmamış; biraz sonra tekrar dene.";
+    } else if (updateState == kUpdateFailed) {
+      state_.updaterMessage = snap_.updater.message;
+    }
+  }
+
+  // Games: the launched copy showing up ends the launch window early.
+  state_.runningCount = CountRunningGameInstances();
+  if (lastLaunched_ > 0 && IsGameInstanceRunning(lastLaunched_)) state_.launchDeadline = 0;
+  if (state_.playRequested && state_.selected >= 0 && !servers_[state_.selected].IsRunning()) {
+    state_.playRequested = false;
+    if (servers_[state_.selected].GetSnapshot().status == kSyncUpToDate) Play(false);
+  }
+
+  // Game-file checks.
+  if (state_.installed) {
+    if (state_.initialCheckPending) {
+      if (InitialCheckMayStart(state_, snap_)) {
+        state_.initialCheckPending = false;
+        StartGameSync(0, false);
+        if (state_.selectionDeferred) {
+          state_.selectionDeferred = false;
+          if (state_.selected >= 0) StartServerSync(state_.selected, SyncMode::Check);
+        }
+      }
+    } else if (state_.runningCount == 0 && !game_.IsRunning() && !(gta_ && gta_->IsRunning())) {
+      const std::wstring marker = JoinPath(JoinPath(state_.installFolder, kStateFolder), kVerifyRequestFile);
+      if (options_.installDir.empty() && FileExists(marker)) {
+        DeleteFileW(marker.c_str());
+        LogLine(L"verification requested by the game");
+        StartGameSync(1, true);
+      } else {
+        snap_.game = game_.GetSnapshot();
+        snap_.gameRunning = game_.IsRunning();
+        if (PeriodicCheckDue(state_, snap_)) StartGameSync(0, false);
+      }
+    }
+  }
+
+  // Periodic launcher update check.
+  state_.now = Now();
+  if (lastUpdaterCheck_ == 0) lastUpdaterCheck_ = state_.now;
+  snap_.updaterBusy = updater_.IsRunning();
+  snap_.gameRunning = game_.IsRunning();
+  if (UpdateCheckDue(state_, snap_, lastUpdaterCheck_)) {
+    lastUpdaterCheck_ = state_.now;
+    updater_.Start();
+  }
+
+  state_.gamesWereRunning = state_.runningCount > 0;
+  EnsureGta();
+  RefreshSnapshot();
+  TryJoinPendingLink();
+  UpdateTaskbar();
+  LogStatusChange();
+}
+
+// What the player saw is the first question of every support request; the status bar's
+// title changes rarely, so each change is one line.
+void App::LogStatusChange() {
+  if (!state_.installed) return;
+  const StatusView view = BuildStatusView();
+  if (view.title == lastStatusTitle_) return;
+  lastStatusTitle_ = view.title;
+  LogLine(L"status: " + view.title + (view.detailIsError ? L" (" + view.detail + L")" : std::wstring()));
+}
+
+void App::UpdateTaskbar() {
+  if (!window_) return;
+  const TaskbarState t = ComputeTaskbarState(snap_);
+  window_->SetTaskbarProgress(static_cast<TaskbarProgress>(t.state), t.completed, t.total);
+}
+
+void App::RefreshSnapshot() {
+  if (shotsMode_) return;
+  state_.now = Now();
+  snap_.game = game_.GetSnapshot();
+  snap_.gameRunning = game_.IsRunning();
+  if (gta_) {
+    snap_.gta = gta_->GetSnapshot();
+    snap_.gtaRunning = gta_->IsRunning();
+  }
+  snap_.players = players_.Snapshot();
+  snap_.updater = updater_.GetSnapshot();
+  snap_.updaterBusy = updater_.IsRunning();
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) {
+    snap_.servers[i] = servers_[i].GetSnapshot();
+    snap_.serverRunning[i] = servers_[i].IsRunning();
+  }
+
+  if (snap_.game.status == kSyncDownloading) samplers_[kGameSampler].Sample(state_.now, snap_.game.bytesDownloaded);
+  const int sel = state_.selected;
+  if (sel >= 0 && snap_.servers[sel].status == kSyncDownloading) {
+    samplers_[kServerSampler].Sample(state_.now, snap_.servers[sel].bytesDownloaded);
+  }
+  if (snap_.gta.status == kGtaDownloading) samplers_[kGtaSampler].Sample(state_.now, snap_.gta.downloadDone);
+  state_.gtaValid = state_.installed && gta_ && gta_->IsInstalled();
+  if (snap_.gta.status != lastGtaPhase_) {
+    if (snap_.gta.status == kGtaDone) state_.gtaReinstall = false;
+    if (snap_.gta.status != kGtaDownloading) samplers_[kGtaSampler].Reset();
+    lastGtaPhase_ = snap_.gta.status;
+  }
+  state_.gameSpeed = samplers_[kGameSampler].speed;
+  state_.serverSpeed = samplers_[kServerSampler].speed;
+  state_.gtaSpeed = samplers_[kGtaSampler].speed;
+
+  state_.uninstallRunning = uninstallRunning_.load() != 0;
+  state_.uninstallDeleted = uninstallDeleted_.load();
+  std::lock_guard<std::mutex> lock(uninstallMutex_);
+  state_.uninstallError = uninstallError_;
+}
+
+void App::StartGameSync(int mode, bool verifyAll) {
+  lastMode_ = mode;
+  samplers_[kGameSampler].Reset();
+  game_.Start(ModeOf(mode), verifyAll);
+  state_.lastCheckTime = state_.checkStartTime = Now();
+  ++gameRunsStarted_;
+}
+
+void App::StartServerSync(int server, SyncMode mode) {
+  if (server < 0 || server >= ServerCatalogue::kCount || servers_[server].IsRunning()) return;
+  servers_[server].Start(mode, false);
+}
+
+void App::StartGta(bool reinstall) {
+  if (!gta_) return;
+  samplers_[kGtaSampler].Reset();
+  gta_->Start(reinstall);
+}
+
+void App::EnsureGta() {
+  RefreshSnapshot();
+  if (!GtaDownloadDue(state_, snap_)) return;
+  LogLine(L"[gta] not installed in " + GtaFolder() + L", downloading it");
+  state_.gtaReinstall = false;
+  StartGta(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Actions
+
+void App::ProcessActions() {
+  std::vector<int32_t> queue;
+  queue.swap(actions_);
+  for (int32_t action : queue) Execute(action);
+  RefreshSnapshot();
+  if (Window()) InvalidateRect(Window(), nullptr, FALSE);
+}
+
+void App::CloseOverlay() {
+  state_.overlay = Overlay::None;
+  if (window_) window_->GetUi().input.focused = 0;
+}
+
+void App::Execute(int32_t action) {
+  state_.now = Now();
+  const int sel = state_.selected;
+  switch (action) {
+    case kActionPlay:
+      if (sel < 0) {
+        Play(false);
+      } else {
+        state_.playRequested = true;
+        if (!servers_[sel].IsRunning()) servers_[sel].Start(SyncMode::Update, false);
+      }
+      break;
+    case kActionOpenAnother:
+      if (sel >= 0 && servers_[sel].GetSnapshot().status == kSyncUpToDate) Play(true);
+      break;
+    case kActionSelectServer0:
+    case kActionSelectServer0 + 1:
+    case kActionSelectServer0 + 2:
+    case kActionSelectServer0 + 3:
+      SelectServer(action - kActionSelectServer0);
+      break;
+    case kActionRetryServerFiles:
+      state_.playRequested = false;
+      if (sel >= 0) StartServerSync(sel, SyncMode::Check);
+      break;
+    case kActionDownloadServerFiles:
+      samplers_[kServerSampler].Reset();
+      state_.playRequested = false;
+      if (sel >= 0) StartServerSync(sel, SyncMode::Update);
+      break;
+    case kActionOpenSettings:
+      state_.overlay = Overlay::Settings;
+      state_.overlayStart = state_.now;
+      break;
+    case kActionCloseOverlay:
+      if (uninstallRunning_.load() == 0) CloseOverlay();
+      break;
+    case kActionRetryGta:
+      StartGta(state_.gtaReinstall);
+      break;
+    case kActionReinstallGta:
+      ReinstallGta();
+      break;
+    case kActionChooseFolder:
+      ChooseFolder();
+      break;
+    case kActionInstall:
+      InstallHere();
+      break;
+    case kActionOpenFolder:
+      if (!state_.installFolder.empty()) {
+        ShellExecuteW(Window(), L"open", state_.installFolder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+      }
+      break;
+    case kActionVerifyFiles:
+      CloseOverlay();
+      StartGameSync(1, true);
+      break;
+    case kActionOpenUninstall: {
+      std::lock_guard<std::mutex> lock(uninstallMutex_);
+      uninstallError_.clear();
+      state_.overlay = Overlay::Uninstall;
+      state_.overlayStart = state_.now;
+      break;
+    }
+    case kActionConfirmUninstall:
+      ConfirmUninstall();
+      break;
+    case kActionRetrySync:
+      state_.launchError.clear();
+      StartGameSync(lastMode_, false);
+      break;
+    case kActionDownloadGameFiles:
+      state_.launchError.clear();
+      StartGameSync(1, false);
+      break;
+    case kActionUpdateLauncher:
+      state_.updaterMessage.clear();
+      state_.updateCheckRequestedByUser = true;
+      restartRefused_ = false;
+      updater_.Start();
+      break;
+    case kActionMinimize:
+      if (Window()) ShowWindow(Window(), SW_MINIMIZE);
+      break;
+    case kActionClose:
+      if (Window()) PostMessageW(Window(), WM_CLOSE, 0, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Flows
+
+void App::Play(bool another) {
+  state_.launchError.clear();
+  const int sel = state_.selected;
+  if (sel < 0 || servers_[sel].GetSnapshot().status != kSyncUpToDate) return;
+  if ((CountRunningGameInstances() > 0) != another) return;
+  const double now = Now();
+  if (now < state_.launchDeadline) return;
+
+  const int copy = FindFreeGameInstance();
+  if (copy == 0) {
+    state_.launchError = L"Aynı anda en fazla " + DecimalText(static_cast<long long>(kGameCopyLimit)) +
+                         L" oyun açılabilir.";
+    return;
+  }
+  if (!FileExists(JoinPath(state_.installFolder, kGameExeName))) {
+    state_.launchError = L"Oyun dosyaları eksik; dosyalar yeniden doğrulanıyor";
+    StartGameSync(1, true);
+    return;
+  }
+  if (!gta_ || gta_->IsRunning() || !gta_->IsInstalled()) return;
+  std::wstring error;
+  if (!gta_->Register(error)) {
+    state_.launchError = error;
+    return;
+  }
+  const std::wstring address = ServerCatalogue::kGameAddresses[sel];
+  const std::wstring link = address.empty() ? std::wstring() : L"mtasa://" + address;
+  if (!LaunchGame(state_.installFolder, copy, link, error)) {
+    state_.launchError = error;
+    return;
+  }
+  LogLine(L"started game copy " + DecimalText(static_cast<long long>(copy)) + L" for " + ServerCatalogue::kKeys[sel]);
+  lastLaunched_ = copy;
+  state_.launchDeadline = now + kLaunchWindowSeconds;
+  if (Window()) ShowWindow(Window(), SW_MINIMIZE);
+}
+
+void App::ReinstallGta() {
+  RefreshSnapshot();
+  if (!CanReinstallGta(state_, snap_)) return;
+  const std::wstring text = L"GTA: San Andreas dosyaları yeniden indirilip temiz olarak kurulacak (yaklaşık " +
+                            FormatSize(kGtaArchiveSize) +
+                            L"). Klasöre eklenen modlar silinir ve bitene kadar oyun açılamaz.\n\nDevam edilsin mi?";
+  if (AskPlayer(text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
+  // The box is modal: a game may have started or a download begun while it was open.
+  RefreshSnapshot();
+  state_.runningCount = CountRunningGameInstances();
+  if (!CanReinstallGta(state_, snap_)) return;
+  LogLine(L"[gta] reinstall requested in Ayarlar");
+  state_.gtaReinstall = true;
+  CloseOverlay();
+  StartGta(true);
+}
+
+void App::ChooseFolder() {
+  std::wstring chosen;
+  const bool picked = folderPicker_ ? folderPicker_(state_.setupCandidate, chosen)
+                                    : ChooseInstallFolder(Window(), state_.setupCandidate, chosen);
+  if (!picked || chosen.empty()) return;
+  state_.setupCandidate = InstallCandidateFor(NormalizePath(chosen));
+  state_.setupError.clear();
+  state_.setupFreeSpaceKnown = FreeSpaceForFolder(state_.setupCandidate, state_.setupFreeSpace);
+}
+
+void App::InstallHere() {
+  std::wstring launcherPath, error;
+  if (!InstallIntoFolder(state_.setupCandidate, launcherPath, error)) {
+    state_.setupError = error;
+    return;
+  }
+  state_.setupError.clear();
+  SetInstallDir(NormalizePath(state_.setupCandidate));
+}
+
+void App::ConfirmUninstall() {
+  RefreshSnapshot();
+  std::lock_guard<std::mutex> lock(uninstallMutex_);
+  if (!CanUninstall()) {
+    uninstallError_ = state_.gamesWereRunning ? L"Oyun açıkken dosyaları kaldırılamaz; önce oyunu kapat."
+                                              : L"İndirme sürerken kaldırılamaz; bitmesini bekle.";
+    return;
+  }
+  if (uninstallThread_.joinable()) uninstallThread_.join();
+  uninstallDeleted_ = 0;
+  uninstallError_.clear();
+  uninstallRunning_.exchange(1);
+  const std::wstring folder = state_.installFolder;
+  const std::wstring gtaFolder = GtaFolder();
+  LogLine(L"removing the game files of " + folder);
+  uninstallThread_ = std::thread([this, folder, gtaFolder] {
+    std::wstring error;
+    const bool ok = UninstallCore(folder, gtaFolder, uninstallDeleted_, error);
+    {
+      std::lock_guard<std::mutex> guard(uninstallMutex_);
+      uninstallResult_ = ok;
+      uninstallError_ = error;
+    }
+    uninstallRunning_.exchange(0);
+  });
+  uninstallAwaitsJoin_ = true;
+  state_.uninstallRunning = true;
+}
+
+void App::FinishUninstall() {
+  if (uninstallThread_.joinable()) uninstallThread_.join();
+  uninstallAwaitsJoin_ = false;
+  bool ok;
+  {
+    std::lock_guard<std::mutex> lock(uninstallMutex_);
+    ok = uninstallResult_;
+    LogLine(ok ? L"game files removed" : L"game files removed with errors: " + uninstallError_);
+  }
+  // The state files are gone: every sync object must forget what it had read.
+  game_.SetInstallFolder(state_.installFolder);
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) {
+    const std::wstring list = !options_.serverListUrl.empty() ? options_.serverListUrl : ServerCatalogue::kClientFilesUrls[i];
+    servers_[i].ConfigureServer(state_.installFolder, ServerFilesFolder(options_, state_.installFolder), list,
+                                ServerCatalogue::kKeys[i]);
+  }
+  state_.launchError.clear();
+  StartGameSync(0, false);
+  if (state_.selected >= 0) StartServerSync(state_.selected, SyncMode::Check);
+  if (ok) CloseOverlay();
+}
+
+void App::RestartIntoNewLauncher() {
+  state_.restarting = true;
+  std::wstring error;
+  if (!LauncherUpdater::ApplyUpdate(snap_.updater.stagedPath, launcherPath_, error)) {
+    state_.updaterMessage = error;
+    state_.restarting = false;
+    // The staged file stays refused until the player asks for the update again; otherwise
+    // every tick would try the same failing swap.
+    restartRefused_ = true;
+    return;
+  }
+  if (options_.instanceLock && *options_.instanceLock) {
+    CloseHandle(static_cast<HANDLE>(*options_.instanceLock));
+    *options_.instanceLock = nullptr;
+  }
+  const std::wstring joinKey =
+      joinPending_ && state_.selected >= 0 ? std::wstring(ServerCatalogue::kKeys[state_.selected]) : std::wstring();
+  const std::wstring arguments = RestartArguments(GetCurrentProcessId(), options_.installDir, options_.contentBaseUrl,
+                                                  TALVOREEN_DEFAULT_CONTENT_BASE_URL, joinKey);
+  LogLine(L"restarting into the updated launcher: " + arguments);
+  DWORD code = 0;
+  if (StartProgram(launcherPath_, arguments, code)) {
+    if (Window()) {
+      ShowWindow(Window(), SW_HIDE);
+      PostMessageW(Window(), WM_CLOSE, 0, 0);
+    }
+    return;
+  }
+  state_.updaterMessage = L"Güncellenen launcher açılamadı: " + WindowsErrorText(code);
+  state_.restarting = false;
+  restartRefused_ = true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Join links
+
+void App::OpenJoinLink(const std::wstring& link) {
+  const int index = ResolveJoinLink(link, state_.devServer);
+  LogLine(L"link " + link.substr(0, 200) + L" -> " +
+          (index >= 0 ? std::wstring(ServerCatalogue::kKeys[index]) : std::wstring(L"not a launcher server")));
+  if (index < 0) {
+    AskPlayer(L"Bu bağlantı launcher'daki sunuculardan birine ait değil.", MB_OK | MB_ICONWARNING);
+    return;
+  }
+  if (uninstallRunning_.load() != 0) return;
+  if (!state_.installed) {
+    WriteSelectedServer(index);
+    return;
+  }
+  CloseOverlay();
+  const bool startupCheckRunning = state_.initialCheckPending || (gameRunsStarted_ == 1 && game_.IsRunning());
+  if (startupCheckRunning) {
+    state_.selected = index;
+    state_.selectionDeferred = true;
+    WriteSelectedServer(index);
+  } else {
+    SelectServer(index);
+  }
+  joinPending_ = CountRunningGameInstances() == 0;
+  linkTime_ = Now();
+  RefreshSnapshot();
+  if (Window()) InvalidateRect(Window(), nullptr, FALSE);
+}
+
+void App::SelectServer(int index) {
+  if (index < 0 || index >= ServerCatalogue::kCount) return;
+  if (index == ServerCatalogue::kDevIndex && !state_.devServer) return;
+  if (index != state_.selected) {
+    state_.playRequested = false;
+    samplers_[kServerSampler].Reset();
+    state_.serverSpeed = 0;
+  }
+  state_.selected = index;
+  state_.selectionDeferred = false;
+  WriteSelectedServer(index);
+  state_.playRequested = false;
+  if (state_.installed) StartServerSync(index, SyncMode::Check);
+}
+
+void App::TryJoinPendingLink() {
+  if (!joinPending_) return;
+  const JoinDecision decision = DecideJoin(state_, snap_, linkTime_);
+  switch (decision.step) {
+    case JoinStep::Wait:
+      return;
+    case JoinStep::Cancel:
+      joinPending_ = false;
+      return;
+    case JoinStep::Join:
+      LogLine(std::wstring(L"link: joining ") + ServerCatalogue::kKeys[state_.selected]);
+      joinPending_ = false;
+      QueueAction(kActionPlay);
+      if (Window()) PostMessageW(Window(), kRunActionsMessage, 0, 0);
+      return;
+    case JoinStep::NotJoining:
+      LogLine(L"link: not joining, the launcher waits for the player (" + decision.statusTitle + L")");
+      joinPending_ = false;
+      return;
+  }
+}
+
+void App::JoinWorkersForTests() {
+  game_.Join();
+  for (GameSync& s : servers_) s.Join();
+  if (gta_) gta_->Join();
+  updater_.Join();
+  if (uninstallThread_.joinable()) uninstallThread_.join();
+}
+
+// ---------------------------------------------------------------------------------------
+// Screenshot mode
+
+namespace {
+
+struct Shot {
+  const wchar_t* name;
+  void (*scenario)(AppState&, UiSnapshot&);
+};
+
+constexpr const char* kShotBuild = "20261004-1852-6c5533321";
+
+void Blank(AppState& a, UiSnapshot& s) {
+  const std::wstring folder = kDefaultInstallDir;
+  const bool dev = a.devServer;
+  const bool freeKnown = a.setupFreeSpaceKnown;
+  const uint64_t free = a.setupFreeSpace;
+  a = AppState{};
+  a.devServer = dev;
+  a.setupFreeSpaceKnown = freeKnown;
+  a.setupFreeSpace = free;
+  a.now = 2.4;
+  a.installed = true;
+  a.installFolder = folder;
+  a.setupCandidate = folder;
+  a.gtaValid = true;
+  a.selected = 0;
+  s = UiSnapshot{};
+  s.game.required = false;
+  s.updater.state = kUpdateNoUpdate;
+  for (SyncSnapshot& server : s.servers) server.required = false;
+  s.servers[0].status = kSyncUpToDate;
+  s.players[0] = PlayerCountEntry{kPlayerCountOnline, 196};
+  s.players[1] = PlayerCountEntry{kPlayerCountOnline, 48};
+  s.players[2] = PlayerCountEntry{kPlayerCountOnline, 15};
+  s.players[3] = PlayerCountEntry{};
+}
+
+void Ready(AppState& a, UiSnapshot& s) {
+  Blank(a, s);
+  s.game.status = kSyncUpToDate;
+  s.game.remoteBuild = s.game.installedBuild = kShotBuild;
+  s.game.installedComplete = true;
+}
+
+void NoGta(AppState& a, UiSnapshot& s) {
+  Ready(a, s);
+  a.gtaValid = false;
+}
+
+const Shot kShots[] = {
+    {L"01-setup", [](AppState& a, UiSnapshot& s) { Blank(a, s), a.installed = false; }},
+    {L"02-checking",
+     [](AppState& a, UiSnapshot& s) {
+       Blank(a, s);
+       s.game.status = kSyncChecking;
+       s.players = {};
+     }},
+    {L"03-downloading",
+     [](AppState& a, UiSnapshot& s) {
+       Blank(a, s);
+       s.game.status = kSyncDownloading;
+       s.game.bytesToDownload = 196506471;
+       s.game.bytesDownloaded = 88200000;
+       a.gameSpeed = 13200000;
+     }},
+    {L"04-gta-starting", NoGta},
+    {L"05-gta-failed",
+     [](AppState& a, UiSnapshot& s) {
+       NoGta(a, s);
+       s.gta.status = kGtaFailed;
+       s.gta.message = L"Diskte yeterli yer yok: 4,4 GB gerekli, 1,2 GB boş";
+     }},
+    {L"06-gta-downloading",
+     [](AppState& a, UiSnapshot& s) {
+       NoGta(a, s);
+       s.gta.status = kGtaDownloading;
+       s.gta.downloadTotal = 610325061;
+       s.gta.downloadDone = 327000000;
+       a.gtaSpeed = 18400000;
+     }},
+    {L"07-gta-extracting",
+     [](AppState& a, UiSnapshot& s) {
+       NoGta(a, s);
+       s.gta.status = kGtaExtracting;
+       s.gta.extractTotal = 4087977925ull;
+       s.gta.extractDone = 1900000000;
+       s.gta.filesTotal = 441;
+       s.gta.filesDone = 213;
+     }},
+    {L"08-ready", Ready},
+    {L"09-running",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       a.runningCount = 1;
+       a.gamesWereRunning = true;
+       s.players[2] = PlayerCountEntry{kPlayerCountOffline, 0};
+     }},
+    {L"17-running-two",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       a.runningCount = 2;
+       a.gamesWereRunning = true;
+     }},
+    {L"18-pick-server", [](AppState& a, UiSnapshot& s) { Ready(a, s), a.selected = -1; }},
+    {L"19-server-files",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       a.selected = 2;
+       s.servers[2].status = kSyncDownloading;
+       s.servers[2].bytesToDownload = 734003200;
+       s.servers[2].bytesDownloaded = 251658240;
+       s.servers[2].filesToDownload = 1840;
+       a.serverSpeed = 21500000;
+     }},
+    {L"20-server-files-failed",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       s.servers[0].status = kSyncFailed;
+       s.servers[0].message = L"Sunucu dosya listesini vermiyor (sunucu sürümü eski)";
+     }},
+    {L"22-dev-server",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       a.selected = 3;
+       s.servers[3].status = kSyncUpToDate;
+     }},
+    {L"21-server-files-missing",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       s.servers[0].status = kSyncUpdateAvailable;
+       s.servers[0].bytesToDownload = 2946000000ull;
+       s.servers[0].filesToDownload = 8126;
+     }},
+    {L"10-failed",
+     [](AppState& a, UiSnapshot& s) {
+       Blank(a, s);
+       s.game.status = kSyncFailed;
+       s.game.message = L"Güncellemeler denetlenemedi: Sunucuya bağlanılamadı";
+     }},
+    {L"11-settings", [](AppState& a, UiSnapshot& s) { Ready(a, s), a.overlay = Overlay::Settings; }},
+    {L"25-settings-no-gta", [](AppState& a, UiSnapshot& s) { NoGta(a, s), a.overlay = Overlay::Settings; }},
+    {L"23-uninstall", [](AppState& a, UiSnapshot& s) { Ready(a, s), a.overlay = Overlay::Uninstall; }},
+    {L"24-uninstalling",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       a.overlay = Overlay::Uninstall;
+       a.uninstallRunning = true;
+       a.uninstallDeleted = 412;
+     }},
+    {L"13-update-available",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       s.game.status = kSyncUpdateAvailable;
+       s.game.bytesToDownload = 7926781;
+       s.game.filesToDownload = 13;
+     }},
+    {L"14-first-download",
+     [](AppState& a, UiSnapshot& s) {
+       Blank(a, s);
+       s.game.status = kSyncUpdateAvailable;
+       s.game.bytesToDownload = 196506471;
+       s.game.filesToDownload = 880;
+     }},
+    {L"15-launcher-updating",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       s.updater.state = kUpdateDownloading;
+       s.updater.remoteVersion = "0.3.0";
+       s.updater.bytesTotal = 520000;
+       s.updater.bytesDone = 310000;
+     }},
+    {L"16-launcher-outdated", [](AppState& a, UiSnapshot& s) { Ready(a, s), s.game.status = kSyncLauncherOutdated; }},
+};
+
+}  // namespace
+
+int App::RenderShots() {
+  shotsMode_ = true;
+  if (!graphics_.Init()) return 1;
+  const std::wstring folder = NormalizePath(options_.shotsDir);
+  CreateDirectoryTree(folder);
+  if (!DirectoryExists(folder)) return 1;
+
+  state_.setupFreeSpaceKnown = FreeSpaceForFolder(kDefaultInstallDir, state_.setupFreeSpace);
+  for (const Shot& shot : kShots) {
+    if (std::wstring(shot.name) == L"22-dev-server" && !state_.devServer) continue;
+    shot.scenario(state_, snap_);
+    const std::wstring path = JoinPath(folder, std::wstring(shot.name) + L".png");
+    const bool written = RenderFrameToPng(graphics_, 1.0f, path, [this](Canvas& canvas) {
+      Ui ui;
+      ui.shotsMode = true;
+      ui.BeginFixedFrame(2.4, 1.0);
+      DrawFrame(ui, canvas);
+      ui.EndFrame();
+    });
+    if (!written) return 2;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Run modes
+
+int RunScreenshotMode(const LaunchOptions& options) {
+  App app(options);
+  return app.RenderShots();
+}
+
+int RunWindowMode(const LaunchOptions& options) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  GetStartupInfoW(&startup);
+  const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWNORMAL;
+  App app(options);
+  return app.Run(GetModuleHandleW(nullptr), show);
+}

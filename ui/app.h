@@ -1,0 +1,139 @@
+// The one object behind the launcher window. It owns every worker (game files, the four
+// servers' client files, GTA, the launcher update, player counts), copies their statuses on
+// the UI thread, turns clicks into work and runs the 500 ms tick. The decisions themselves
+// are the pure rules of ui/app_rules.h; this class does what they say.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gta/gta_installer.h"
+#include "launcher/options.h"
+#include "net/player_count_service.h"
+#include "sync/game_sync.h"
+#include "ui/app_model.h"
+#include "ui/app_rules.h"
+#include "ui/graphics.h"
+#include "ui/window.h"
+#include "update/launcher_updater.h"
+
+// The file that asks the launcher for a full verification at its next idle tick, inside
+// "<install folder>\.talvoreen" (the game client writes it when it finds a broken file).
+inline constexpr const wchar_t* kVerifyRequestFile = L"verify-request";
+
+class App {
+ public:
+  explicit App(LaunchOptions options);
+  ~App();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  int Run(HINSTANCE instance, int showCommand);
+  // Start-up without the window: the update check starts and the install folder is adopted.
+  void Prepare();
+  int RenderShots();
+
+  void SetInstallDir(const std::wstring& folder);
+  void OnTick();
+  void RefreshSnapshot();
+  void ProcessActions();
+  StatusView BuildStatusView() const { return ::BuildStatusView(state_, snap_); }
+
+  void Play(bool another);
+  void StartGameSync(int mode, bool verifyAll);
+  void EnsureGta();
+  void TryJoinPendingLink();
+  void ConfirmUninstall();
+  bool CanUninstall() const { return ::CanUninstall(state_, snap_); }
+  void OpenJoinLink(const std::wstring& link);
+  void SelectServer(int index);
+  void ReinstallGta();
+  void ChooseFolder();
+  void InstallHere();
+
+  void QueueAction(int32_t action) { actions_.push_back(action); }
+  const AppState& State() const { return state_; }
+  const UiSnapshot& Snapshot() const { return snap_; }
+  HWND Window() const { return window_ ? window_->Handle() : nullptr; }
+  bool JoinPending() const { return joinPending_; }
+
+  // Seams for tests: the App clock, the player-count URLs (before SetInstallDir), the
+  // player's answers to the two questions the window asks, and waiting for every worker.
+  void SetClock(std::function<double()> clock) { clock_ = std::move(clock); }
+  void SetPlayerCountUrls(const std::array<std::wstring, ServerCatalogue::kCount>& urls) { playerCountUrls_ = urls; }
+  void SetMessageBox(std::function<int(const std::wstring& text, unsigned flags)> box) { messageBox_ = std::move(box); }
+  void SetFolderPicker(std::function<bool(const std::wstring& proposed, std::wstring& chosen)> picker) {
+    folderPicker_ = std::move(picker);
+  }
+  void JoinWorkersForTests();
+
+ private:
+  double Now() const;
+  bool IsRunningFromDevelopmentTree() const;
+  std::wstring LauncherExecutablePath() const;
+  void AdoptStartupFolder();
+  void DrawFrame(Ui& ui, Canvas& canvas);
+  void Execute(int32_t action);
+  void StartServerSync(int server, SyncMode mode);
+  void StartGta(bool reinstall);
+  void CloseOverlay();
+  void FinishUninstall();
+  void RestartIntoNewLauncher();
+  void UpdateTaskbar();
+  void LogStatusChange();
+  bool IsBusy() const;
+  int AskPlayer(const std::wstring& text, unsigned flags);
+  std::wstring GtaFolder() const;
+
+  LaunchOptions options_;
+  AppState state_;
+  UiSnapshot snap_;
+  bool shotsMode_ = false;
+  std::function<double()> clock_;
+  LARGE_INTEGER clockStart_{}, clockFrequency_{};
+
+  Graphics graphics_;
+  std::unique_ptr<LauncherWindow> window_;
+
+  GameSync game_;
+  std::array<GameSync, ServerCatalogue::kCount> servers_;
+  std::unique_ptr<GtaInstaller> gta_;
+  LauncherUpdater updater_;
+  PlayerCountService players_;
+  bool playersStarted_ = false;
+  std::array<std::wstring, ServerCatalogue::kCount> playerCountUrls_;
+  std::wstring launcherPath_;
+
+  std::array<SpeedSampler, 3> samplers_;  // game files, selected server, GTA
+  int lastGtaPhase_ = kGtaIdle;
+  int lastLaunched_ = 0;
+  int lastMode_ = 0;
+  int gameRunsStarted_ = 0;
+  double lastUpdaterCheck_ = 0;
+  bool restartRefused_ = false;
+  std::wstring lastStatusTitle_;
+
+  std::wstring pendingLink_;
+  bool joinPending_ = false;
+  double linkTime_ = 0;
+
+  std::mutex uninstallMutex_;
+  std::atomic<int32_t> uninstallRunning_{0};
+  std::atomic<uint32_t> uninstallDeleted_{0};
+  bool uninstallResult_ = false;
+  std::wstring uninstallError_;
+  std::thread uninstallThread_;
+  bool uninstallAwaitsJoin_ = false;
+
+  std::vector<int32_t> actions_;
+  std::function<int(const std::wstring&, unsigned)> messageBox_;
+  std::function<bool(const std::wstring&, std::wstring&)> folderPicker_;
+};
