@@ -855,7 +855,7 @@ TEST(DecideJoin, CancelWaitJoinOrLeaveToThePlayer) {
 
 // ---- Taskbar ----------------------------------------------------------------------------------
 
-TEST(Taskbar, FirstMatchingWorkerState) {
+TEST(TaskbarProgress, FirstMatchingWorkerState) {
   struct TaskbarCase {
     const char* name;
     int game;
