@@ -36,6 +36,10 @@ struct ServerCardLines {
 };
 ServerCardLines CardLines(int server, const PlayerCountEntry& entry);
 
+// The "Oynamaya hazır" detail line for a server; a server without a game address is joined
+// from the game's own menu.
+std::wstring ReadyDetail(const std::wstring& name, const std::wstring& gameAddress, uint32_t filesUnavailable);
+
 // The first game-file check after start-up: once the updater is not busy, or still checking
 // 15 s after start-up; never while a restart is under way.
 bool InitialCheckMayStart(const AppState& app, const UiSnapshot& snap);
