@@ -16,7 +16,5 @@ int Unavailable(const wchar_t* mode, bool tellPlayer) {
 
 }  // namespace
 
-int RunUninstallSecondStage(const std::wstring&, int) { return Unavailable(L"uninstall-run", false); }
-int RunInteractiveUninstall() { return Unavailable(L"uninstall", true); }
 int RunScreenshotMode(const LaunchOptions&) { return Unavailable(L"screenshots", false); }
 int RunWindowMode(const LaunchOptions&) { return Unavailable(L"window", true); }
