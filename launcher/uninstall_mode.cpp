@@ -205,7 +205,9 @@ int RunUninstallStage2(const std::wstring& folder, int waitProcessId) {
 
   if (context.failures.empty()) {
     std::wstring text = L"Talvoreen Multiplayer bilgisayarından kaldırıldı.";
-    if (!context.screenshotsDir.empty()) text += L"\n\nEkran görüntülerin burada duruyor:\n" + context.screenshotsDir;
+    if (!context.screenshotsDir.empty()) {
+      text += L"\n\nEkran görüntülerin burada duruyor:\n" + context.screenshotsDir;
+    }
     ShowBox(text, MB_ICONINFORMATION);
     return 0;
   }

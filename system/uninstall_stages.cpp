@@ -140,7 +140,8 @@ void RemoveGuardService(const std::wstring& installDir) {
 
   std::wstring executable;
   std::wstring tempCopy;
-  const std::wstring ownCopy = installDir.empty() ? std::wstring() : JoinPath(JoinPath(installDir, kDataFolder), kGuardExeName);
+  const std::wstring ownCopy =
+      installDir.empty() ? std::wstring() : JoinPath(JoinPath(installDir, kDataFolder), kGuardExeName);
   if (!ownCopy.empty() && FileExists(ownCopy)) {
     executable = ownCopy;
   } else {

@@ -167,7 +167,9 @@ class Launched {
   explicit Launched(DWORD processId)
       : process_(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, processId)) {}
   ~Launched() {
-    if (process_.Valid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) TerminateProcess(process_.Get(), 99);
+    if (process_.Valid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_.Get(), 99);
+    }
   }
   bool Valid() const { return process_.Valid(); }
   DWORD Id() const { return GetProcessId(process_.Get()); }
@@ -279,7 +281,8 @@ class UninstallStagesTest : public ::testing::Test {
 
   // The real launcher as the installed one, so that it runs from the install folder.
   void UseRealLauncher() {
-    ASSERT_TRUE(CopyFileW(testing_support::LauncherExePath().c_str(), dir.Join(L"Talvoreen Launcher.exe").c_str(), FALSE));
+    const std::wstring target = dir.Join(L"Talvoreen Launcher.exe");
+    ASSERT_TRUE(CopyFileW(testing_support::LauncherExePath().c_str(), target.c_str(), FALSE));
   }
 
   void ExpectRegistrationGone() {
@@ -372,9 +375,11 @@ TEST_F(UninstallStagesTest, FullUninstallLeavesNoRegistrationBehind) {
   ASSERT_TRUE(FileExists(JoinPath(programs, kShortcutName)));
   // Desktop copies of earlier versions go; a player's program of the same name stays, as does
   // a shortcut of the legacy name that points elsewhere.
-  ASSERT_TRUE(CopyFileW(FakeLauncher(L"v0419").c_str(), JoinPath(desktop, L"Talvoreen Multiplayer.exe").c_str(), FALSE));
+  const std::wstring oldCopy = JoinPath(desktop, L"Talvoreen Multiplayer.exe");
+  ASSERT_TRUE(CopyFileW(FakeLauncher(L"v0419").c_str(), oldCopy.c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(FakeLauncher(L"other").c_str(), JoinPath(desktop, L"Talvoreen Client.exe").c_str(), FALSE));
-  ASSERT_TRUE(CreateShortcut(JoinPath(desktop, kLegacyShortcutName), work.Join(L"Talvoreen Launcher.exe"), work.Path()));
+  const std::wstring legacyLink = JoinPath(desktop, kLegacyShortcutName);
+  ASSERT_TRUE(CreateShortcut(legacyLink, work.Join(L"Talvoreen Launcher.exe"), work.Path()));
   ASSERT_TRUE(CreateShortcut(JoinPath(programs, kLegacyShortcutName), FakeLauncher(L"other"), work.Path()));
   PWSTR programData = nullptr;
   ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData)));
@@ -484,8 +489,8 @@ TEST_F(UninstallStagesTest, CancelledConfirmationRemovesNothing) {
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(TextOf(dialog), L"Talvoreen Multiplayer");
   EXPECT_TRUE(HasText(dialog, L"Talvoreen Multiplayer kaldırılsın mı?"));
-  EXPECT_TRUE(HasText(dialog, L"Oyun dosyaları, GTA: San Andreas, launcher, kısayollar ve oyunun ayarları silinecek. "
-                              L"Ekran görüntülerin silinmez."));
+  EXPECT_TRUE(HasText(dialog, L"Oyun dosyaları, GTA: San Andreas, launcher, kısayollar ve oyunun ayarları "
+                              L"silinecek. Ekran görüntülerin silinmez."));
   EXPECT_EQ(TextOf(GetDlgItem(dialog, kRemoveButtonId)), L"Kaldır");
   ASSERT_NE(GetDlgItem(dialog, IDCANCEL), nullptr);
   PressButton(dialog, IDCANCEL);
@@ -603,8 +608,8 @@ TEST_F(UninstallStagesTest, FileHeldByAnotherProgramIsNamedAndTheRestGoes) {
   HWND box = stage.Dialog(IsMessageBox);
   ASSERT_NE(box, nullptr);
   const std::wstring text = TextOf(GetDlgItem(box, kMessageBoxTextId));
-  const std::wstring head = L"Talvoreen Multiplayer kaldırıldı, ancak bazı dosyalar silinemedi:\nBazı dosyalar silinemedi (" +
-                            held + L"): ";
+  const std::wstring head = L"Talvoreen Multiplayer kaldırıldı, ancak bazı dosyalar silinemedi:\n"
+                            L"Bazı dosyalar silinemedi (" + held + L"): ";
   const std::wstring tail =
       L"\n\nAçık bir program bu dosyaları kullanıyor olabilir; kapatıp klasörü elle silebilirsin.";
   EXPECT_EQ(text.rfind(head, 0), 0u) << Utf8FromWide(text);
