@@ -52,8 +52,8 @@ int RunSingleWindow(LaunchOptions& options) {
 
 int RunMode(CommandLine& cl) {
   LaunchOptions& options = cl.options;
-  if (!cl.uninstallRunDir.empty()) return RunUninstallSecondStage(cl.uninstallRunDir, cl.waitProcessId);
-  if (cl.uninstall) return RunInteractiveUninstall();
+  if (!cl.uninstallRunDir.empty()) return RunUninstallStage2(cl.uninstallRunDir, cl.waitProcessId);
+  if (cl.uninstall) return RunUninstall();
   WaitForUpdatedLauncher(cl.afterUpdateProcessId);
   if (!cl.headlessJob.empty()) return RunHeadlessJob(options, cl.headlessJob);
   if (!options.shotsDir.empty()) return RunScreenshotMode(options);

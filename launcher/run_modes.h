@@ -5,7 +5,9 @@
 
 #include "launcher/options.h"
 
-int RunUninstallSecondStage(const std::wstring& installDir, int waitProcessId);
-int RunInteractiveUninstall();
+// `--uninstall`: refusals, confirmation, then the second stage from a temporary copy.
+int RunUninstall();
+// `--uninstall-run`: waits for the first stage, removes everything and reports the outcome.
+int RunUninstallStage2(const std::wstring& folder, int waitProcessId);
 int RunScreenshotMode(const LaunchOptions& options);
 int RunWindowMode(const LaunchOptions& options);
