@@ -65,8 +65,12 @@ bool Graphics::Init(HMODULE resourceModule) {
     const std::wstring& family = s.family == theme::FontFamilyKind::Display     ? families_.display
                                  : s.family == theme::FontFamilyKind::Condensed ? families_.condensed
                                                                                 : families_.body;
+    // The hero title is sized for a condensed face; asking for the stretch also finds the
+    // narrow member of a fallback family instead of cutting the word off.
+    const DWRITE_FONT_STRETCH stretch = s.family == theme::FontFamilyKind::Condensed ? DWRITE_FONT_STRETCH_CONDENSED
+                                                                                    : DWRITE_FONT_STRETCH_NORMAL;
     if (FAILED(dwrite_->CreateTextFormat(family.c_str(), nullptr, static_cast<DWRITE_FONT_WEIGHT>(s.weight),
-                                         DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, s.size, L"tr-TR",
+                                         DWRITE_FONT_STYLE_NORMAL, stretch, s.size, L"tr-TR",
                                          &formats_[i]))) {
       return false;
     }

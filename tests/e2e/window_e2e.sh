@@ -63,13 +63,16 @@ click() {  # x y in DIPs of the 1100 x 660 window (96 DPI under Xvfb)
   xdotool mousemove $((X + $1)) $((Y + $2)); xdotool click 1
 }
 in_log() { grep -qF -- "$1" "$log"; }
+# A screenshot of the whole display, once the window has painted something on it.
+painted() { import -window root "$1" && [ "$(convert "$1" -format '%[fx:mean>0.02]' info:)" = 1 ]; }
+snap() { wait_for "a painted window for $1" 30 painted "$out/$1.png"; }
 selected_server() { wine_run reg query 'HKCU\Software\Talvoreen\Launcher' /v SelectedServer 2>/dev/null | grep -q "$1"; }
 
 echo "== first start: nothing installed, the setup screen"
 wine_run "$exe" >/dev/null 2>&1 &
 first=$!
 wait_for "the launcher window" 60 window
-import -window root "$out/setup.png"
+snap setup
 echo "== a link forwarded to the setup screen only remembers its server"
 wine_run "$exe" --link "talvoreen://meridian" >/dev/null 2>&1
 wait_for "SelectedServer = meridian" 20 selected_server meridian
@@ -83,12 +86,12 @@ wine_run "$exe" --dir 'C:\e2e\Talvoreen' --cdn "$base/talvoreen-launcher" \
   >/dev/null 2>&1 &
 wait_for "the launcher window" 60 window
 wait_for "the first download offered" 90 in_log "status: Oyun dosyaları indirilmedi"
-import -window root "$out/first-download.png"
+snap first-download
 click 926 604
 wait_for "the player ready to play" 180 in_log "status: Oynamaya hazır"
 in_log "[gta] not installed in C:\\e2e\\Talvoreen\\GTA-SA, downloading it" || fail "GTA was not downloaded by itself"
 [ -f "$install_unix/GTA-SA/models/gta3.img" ] || fail "GTA was not unpacked"
-import -window root "$out/ready.png"
+snap ready
 
 echo "== a forwarded link selects its server and joins it"
 wine_run "$exe" --link "talvoreen://corvel" >/dev/null 2>&1
