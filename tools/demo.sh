@@ -9,7 +9,7 @@ cd "$root"
 
 bash tools/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target talvoreen_launcher talvoreen_publish
+cmake --build --preset windows -j "$(nproc)" --target talvoreen_launcher talvoreen_publish talvoreen_launcher_loopback
 
 build="$root/build/windows"
 demo="$root/build/demo"
@@ -106,3 +106,29 @@ echo "== the updated copy started with --after-update (it waits for the old proc
 "$root/cmake/wine-run.sh" "$build" "$demo/install/Talvoreen Launcher.exe" --after-update 4242 --headless where || true
 echo "== log of the install folder"
 cat "$demo/install/TALVOREEN/logs/launcher.log"
+
+echo "== --shots: every screen of the window, rendered off screen into build/demo/shots"
+launcher --shots "Z:$demo/shots"
+ls "$demo/shots"
+
+echo "== the real window under Xvfb against the local CDN"
+# A build of the launcher whose catalogue hosts are all 127.0.0.1, so that its player-count
+# polling stays on this machine. The CDN now offers this version, so no self-update starts.
+publish launcher "Z:$root/Bin/launcher/Talvoreen Launcher.exe" --out "Z:$demo/cdn" --key "$key" --version 0.4.21
+"$root/cmake/wine-run.sh" "$build" "$build/tests/loopback/Talvoreen Launcher.exe" --dir "$install" \
+  --cdn "http://127.0.0.1:$port" --gta-url "$gta_url" >/dev/null 2>&1 &
+window_pid=$!
+[ -n "${DISPLAY:-}" ] || export DISPLAY=":$(head -n 1 "$build/xvfb.display")"
+log="$demo/install/TALVOREEN/logs/launcher.log"
+for _ in $(seq 240); do grep -qE "status: (Sunucunu seç|Oynamaya hazır|.* dosyaları denetlenemedi)" "$log" && break; sleep 0.25; done
+for _ in $(seq 120); do
+  import -window root "$demo/window.png"
+  [ "$(convert "$demo/window.png" -format '%[fx:mean>0.02]' info:)" = 1 ] && break
+  sleep 0.25
+done
+grep "status: " "$log" | tail -n 3
+echo "screenshot of the window: $demo/window.png"
+window=$(xdotool search --onlyvisible --name '^Talvoreen Launcher$' | head -n 1)
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 1076)) $((Y + 22)) click 1   # the window's close button
+wait "$window_pid" || true

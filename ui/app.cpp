@@ -122,7 +122,8 @@ int App::Run(HINSTANCE instance, int showCommand) {
     return 1;
   }
   window_->StartTickTimer();
-  if (options_.link) OpenJoinLink(*options_.link);
+  // An empty link (a bare "--link") only brings the window up, as a forwarded one does.
+  if (options_.link && !options_.link->empty()) OpenJoinLink(*options_.link);
   const int code = LauncherWindow::RunMessageLoop();
   (void)code;
   return 0;
