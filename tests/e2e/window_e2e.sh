@@ -102,4 +102,22 @@ wait_for "the stand-in recording its start" 30 test -f "$install_unix/game-copy-
 grep -q "arg1=mtasa://127.0.0.1:22003" "$install_unix/game-copy-1.txt" || fail "the game copy was not given the server"
 selected_server corvel || fail "SelectedServer is not corvel"
 cp "$log" "$out/launcher.log"
+
+echo "== a newer launcher on the CDN: downloaded, swapped in and restarted with the same options"
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true   # the window and the game copy end
+updater_unix="$prefix/drive_c/e2e/updater"
+mkdir -p "$updater_unix"
+cp "$exe" "$updater_unix/Talvoreen Launcher.exe"
+# The "new launcher" is the stand-in program: it records its command line beside itself.
+wine_run "$publisher" launcher "$standin" --out "Z:$work/cdn/talvoreen-launcher" \
+  --key "Z:$root/keys/development.key" --version 0.4.22 >/dev/null
+wine_run 'C:\e2e\updater\Talvoreen Launcher.exe' --dir 'C:\e2e\Talvoreen' --cdn "$base/talvoreen-launcher/" \
+  --gta-url "$base/talvoreen-launcher/talvoreen-gtasa.rar" --server-list "$base/.talvoreen/client-files.json" \
+  >/dev/null 2>&1 &
+wait_for "the updated launcher starting" 120 test -f "$updater_unix/game-copy-1.txt"
+record="$updater_unix/game-copy-1.txt"
+grep -q "^commandLine=.*--after-update [0-9][0-9]* --dir \"C:\\\\e2e\\\\Talvoreen\" --cdn \"$base/talvoreen-launcher\"\$" "$record" \
+  || { cat "$record" >&2; fail "the new launcher did not get the restart arguments"; }
+cmp -s "$updater_unix/Talvoreen Launcher.exe" "$standin" || fail "the launcher file was not replaced"
+in_log "restarting into the updated launcher" || fail "no restart line in the log"
 echo "window end to end: passed"
