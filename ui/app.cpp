@@ -253,7 +253,8 @@ void App::OnTick() {
           if (state_.selected >= 0) StartServerSync(state_.selected, SyncMode::Check);
         }
       }
-    } else if (state_.runningCount == 0 && !game_.IsRunning() && !(gta_ && gta_->IsRunning())) {
+    } else if (state_.runningCount == 0 && !game_.IsRunning() && !(gta_ && gta_->IsRunning()) &&
+               uninstallRunning_.load() == 0) {
       const std::wstring marker = JoinPath(JoinPath(state_.installFolder, kStateFolder), kVerifyRequestFile);
       if (options_.installDir.empty() && FileExists(marker)) {
         DeleteFileW(marker.c_str());

@@ -353,7 +353,9 @@ bool InitialCheckMayStart(const AppState& app, const UiSnapshot& snap) {
 }
 
 bool PeriodicCheckDue(const AppState& app, const UiSnapshot& snap) {
-  if (app.runningCount > 0 || snap.gameRunning || snap.gtaRunning) return false;
+  // A check while the uninstall worker deletes the same files would report nonsense and
+  // race the worker; the check after the uninstall follows anyway.
+  if (app.runningCount > 0 || snap.gameRunning || snap.gtaRunning || app.uninstallRunning) return false;
   return app.gamesWereRunning || snap.game.status == kSyncGameRunning || app.now - app.lastCheckTime > 300;
 }
 

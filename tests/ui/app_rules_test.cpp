@@ -673,6 +673,7 @@ TEST(TickRules, PeriodicGameFileCheck) {
       {"a game runs", [](World& w) { w.app.runningCount = 1; }},
       {"game-file sync busy", [](World& w) { w.snap.gameRunning = true; }},
       {"GTA installer busy", [](World& w) { w.snap.gtaRunning = true; }},
+      {"game files being removed", [](World& w) { w.app.uninstallRunning = true; }},
   };
   for (const auto& [name, setup] : blockers) {
     SCOPED_TRACE(name);
