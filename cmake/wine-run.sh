@@ -37,6 +37,11 @@ start_xvfb() {
     done
     touch "$WINEPREFIX/.sandboxed"
   fi
+  # Drive T: is a folder of its own, for tests that need an installation at a drive root.
+  if [ ! -e "$WINEPREFIX/dosdevices/t:" ]; then
+    mkdir -p "$WINEPREFIX/drive_c/test-drive-t"
+    ln -s ../drive_c/test-drive-t "$WINEPREFIX/dosdevices/t:"
+  fi
   # One server per prefix that outlives each test by 30 s keeps process starts short. When it is
   # new, the prefix's services are started here rather than by the first test.
   if wineserver -p30 >/dev/null 2>&1 9>&-; then

@@ -25,7 +25,9 @@ bool IsReparsePoint(DWORD attributes) { return attributes & FILE_ATTRIBUTE_REPAR
 // Paths under the install folder that the core never touches, relative and lower-cased.
 class Protection {
  public:
-  Protection(const std::wstring& root, const std::wstring& gtaFolder) : root_(root) {
+  // A drive root such as D:\ already ends in its separator; any other root gets one.
+  Protection(const std::wstring& root, const std::wstring& gtaFolder)
+      : prefix_(!root.empty() && root.back() == L'\\' ? root : root + L"\\") {
     paths_ = {Lower(kLauncherExeName), L"gta-sa", L".talvoreen\\gta", L"talvoreen\\screenshots"};
     AddIfInside(gtaFolder);
     AddIfInside(GetModulePath());
@@ -40,19 +42,21 @@ class Protection {
   }
 
   std::wstring Relative(const std::wstring& full) const {
-    return Lower(full.size() > root_.size() ? full.substr(root_.size() + 1) : std::wstring());
+    return Inside(full) ? Lower(full.substr(prefix_.size())) : std::wstring();
   }
 
  private:
+  bool Inside(const std::wstring& full) const {
+    return full.size() > prefix_.size() && EqualsIgnoreCase(full.substr(0, prefix_.size()), prefix_);
+  }
+
   void AddIfInside(const std::wstring& path) {
     if (path.empty()) return;
     const std::wstring full = NormalizePath(path);
-    if (full.size() > root_.size() + 1 && EqualsIgnoreCase(full.substr(0, root_.size() + 1), root_ + L"\\")) {
-      paths_.push_back(Lower(full.substr(root_.size() + 1)));
-    }
+    if (Inside(full)) paths_.push_back(Lower(full.substr(prefix_.size())));
   }
 
-  std::wstring root_;
+  std::wstring prefix_;
   std::vector<std::wstring> paths_;
 };
 
@@ -136,7 +140,7 @@ bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder
       if (name == L"." || name == L".." || lower == L"gta") continue;
       const std::wstring path = JoinPath(stateFolder, name);
       const bool isFolder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-      const bool serverState = lower.rfind(L"server-", 0) == 0 && lower.size() > 12 &&
+      const bool serverState = lower.rfind(L"server-", 0) == 0 && lower.size() >= 12 &&
                                lower.compare(lower.size() - 5, 5, L".json") == 0;
       if (!isFolder && (lower == L"installed.json" || serverState)) {
         DeleteFileCounted(path, count, failure);

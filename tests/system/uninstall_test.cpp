@@ -72,6 +72,41 @@ TEST_F(UninstallTest, CoreRemovesGameFilesAndKeepsWhatIsNotItsOwn) {
   EXPECT_EQ(removed.load(), 10u);
 }
 
+// An installation at the root of a drive. The Wine runner gives the test prefix a drive T:
+// of its own for this.
+TEST(UninstallAtDriveRoot, ProtectedFoldersStay) {
+  const std::wstring root = L"T:\\";
+  if (GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) GTEST_SKIP() << "no test drive T:";
+  testing_support::RemoveTree(L"T:\\TALVOREEN");
+  auto put = [&root](const std::wstring& relative) {
+    CreateDirectoryTree(ParentPath(root + relative));
+    EXPECT_TRUE(WriteBytes(root + relative, "x")) << Utf8FromWide(relative);
+  };
+  for (const wchar_t* file : {L"Talvoreen.exe", L"Talvoreen Launcher.exe", L"TALVOREEN\\logs\\launcher.log",
+                              L"TALVOREEN\\screenshots\\shot1.png", L"GTA-SA\\gta_sa.exe", L"mods\\gta\\gta_sa.exe",
+                              L"mods\\deathmatch\\client.lua", L".talvoreen\\gta\\talvoreen-gtasa.rar.part",
+                              L".talvoreen\\server-.json"}) {
+    put(file);
+  }
+  std::atomic<unsigned> removed{0};
+  std::wstring error;
+  const bool ok = UninstallCore(root, root + L"mods\\gta", removed, error);
+  auto has = [&root](const wchar_t* relative) {
+    return GetFileAttributesW((root + relative).c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
+  EXPECT_TRUE(ok) << Utf8FromWide(error);
+  for (const wchar_t* kept : {L"Talvoreen Launcher.exe", L"GTA-SA\\gta_sa.exe", L"TALVOREEN\\screenshots\\shot1.png",
+                              L".talvoreen\\gta\\talvoreen-gtasa.rar.part", L"mods\\gta\\gta_sa.exe"}) {
+    EXPECT_TRUE(has(kept)) << Utf8FromWide(kept);
+  }
+  for (const wchar_t* gone : {L"Talvoreen.exe", L"TALVOREEN\\logs", L"mods\\deathmatch", L".talvoreen\\server-.json"}) {
+    EXPECT_FALSE(has(gone)) << Utf8FromWide(gone);
+  }
+  for (const wchar_t* top : {L"Talvoreen Launcher.exe", L"GTA-SA", L"TALVOREEN", L"mods", L".talvoreen"}) {
+    testing_support::RemoveTree(root + top);
+  }
+}
+
 TEST_F(UninstallTest, NothingToRemoveWithoutAnInstallation) {
   Put(L"unrelated.txt");
   EXPECT_FALSE(UninstallCore(dir.Path(), L"", removed, error));
