@@ -11,6 +11,7 @@
 #include "launcher/paths.h"
 #include "launcher/registry.h"
 #include "launcher/run_modes.h"
+#include "launcher/single_instance.h"
 #include "launcher/text.h"
 #include "launcher/version.h"
 #include "net/resumable_download.h"
@@ -215,9 +216,12 @@ void App::OnTick() {
   // Uninstall completion.
   if (uninstallAwaitsJoin_ && uninstallRunning_.load() == 0) FinishUninstall();
 
-  // Updater: restart when it staged a launcher and nothing is busy.
+  // Updater: restart when it staged a launcher and nothing is busy. The busy test must see
+  // a game started a moment ago and a check the uninstall completion just started.
+  state_.runningCount = CountRunningGameInstances();
+  CopyRunningFlags();
   const int updateState = snap_.updater.state;
-  if (updateState == kUpdateReady && !state_.restarting && !restartRefused_) {
+  if (updateState == kUpdateReady && !state_.restarting && !state_.restartFailed) {
     if (IsAppBusy(state_, snap_)) {
       state_.newLauncherStaged = true;
     } else {
@@ -235,15 +239,14 @@ void App::OnTick() {
   }
 
   // Games: the launched copy showing up ends the launch window early.
-  state_.runningCount = CountRunningGameInstances();
   if (lastLaunched_ > 0 && IsGameInstanceRunning(lastLaunched_)) state_.launchDeadline = 0;
   if (state_.playRequested && state_.selected >= 0 && !servers_[state_.selected].IsRunning()) {
     state_.playRequested = false;
     if (servers_[state_.selected].GetSnapshot().status == kSyncUpToDate) Play(false);
   }
 
-  // Game-file checks.
-  if (state_.installed) {
+  // Game-file checks; none while the uninstall worker deletes the same files.
+  if (state_.installed && uninstallRunning_.load() == 0) {
     if (state_.initialCheckPending) {
       if (InitialCheckMayStart(state_, snap_)) {
         state_.initialCheckPending = false;
@@ -253,16 +256,19 @@ void App::OnTick() {
           if (state_.selected >= 0) StartServerSync(state_.selected, SyncMode::Check);
         }
       }
-    } else if (state_.runningCount == 0 && !game_.IsRunning() && !(gta_ && gta_->IsRunning()) &&
-               uninstallRunning_.load() == 0) {
+    } else if (state_.selectionDeferred && !game_.IsRunning()) {
+      // A link selected its server while the first check ran; its files are checked now.
+      state_.selectionDeferred = false;
+      if (state_.selected >= 0) StartServerSync(state_.selected, SyncMode::Check);
+    } else if (state_.runningCount == 0 && !game_.IsRunning() && !(gta_ && gta_->IsRunning())) {
       const std::wstring marker = JoinPath(JoinPath(state_.installFolder, kStateFolder), kVerifyRequestFile);
       if (options_.installDir.empty() && FileExists(marker)) {
         DeleteFileW(marker.c_str());
         LogLine(L"verification requested by the game");
         StartGameSync(1, true);
       } else {
+        CopyRunningFlags();
         snap_.game = game_.GetSnapshot();
-        snap_.gameRunning = game_.IsRunning();
         if (PeriodicCheckDue(state_, snap_)) StartGameSync(0, false);
       }
     }
@@ -271,8 +277,7 @@ void App::OnTick() {
   // Periodic launcher update check.
   state_.now = Now();
   if (lastUpdaterCheck_ == 0) lastUpdaterCheck_ = state_.now;
-  snap_.updaterBusy = updater_.IsRunning();
-  snap_.gameRunning = game_.IsRunning();
+  CopyRunningFlags();
   if (UpdateCheckDue(state_, snap_, lastUpdaterCheck_)) {
     lastUpdaterCheck_ = state_.now;
     updater_.Start();
@@ -302,22 +307,24 @@ void App::UpdateTaskbar() {
   window_->SetTaskbarProgress(static_cast<TaskbarProgress>(t.state), t.completed, t.total);
 }
 
+// Workers publish their result before they clear their running flag, so the flags are read
+// first: a worker seen idle has its final status in the record read after.
+void App::CopyRunningFlags() {
+  snap_.gameRunning = game_.IsRunning();
+  snap_.gtaRunning = gta_ && gta_->IsRunning();
+  snap_.updaterBusy = updater_.IsRunning();
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) snap_.serverRunning[i] = servers_[i].IsRunning();
+}
+
 void App::RefreshSnapshot() {
   if (shotsMode_) return;
   state_.now = Now();
+  CopyRunningFlags();
   snap_.game = game_.GetSnapshot();
-  snap_.gameRunning = game_.IsRunning();
-  if (gta_) {
-    snap_.gta = gta_->GetSnapshot();
-    snap_.gtaRunning = gta_->IsRunning();
-  }
+  if (gta_) snap_.gta = gta_->GetSnapshot();
   snap_.players = players_.Snapshot();
   snap_.updater = updater_.GetSnapshot();
-  snap_.updaterBusy = updater_.IsRunning();
-  for (int i = 0; i < ServerCatalogue::kCount; ++i) {
-    snap_.servers[i] = servers_[i].GetSnapshot();
-    snap_.serverRunning[i] = servers_[i].IsRunning();
-  }
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) snap_.servers[i] = servers_[i].GetSnapshot();
 
   if (snap_.game.status == kSyncDownloading) samplers_[kGameSampler].Sample(state_.now, snap_.game.bytesDownloaded);
   const int sel = state_.selected;
@@ -463,7 +470,7 @@ void App::Execute(int32_t action) {
     case kActionUpdateLauncher:
       state_.updaterMessage.clear();
       state_.updateCheckRequestedByUser = true;
-      restartRefused_ = false;
+      state_.restartFailed = false;
       updater_.Start();
       break;
     case kActionMinimize:
@@ -592,9 +599,11 @@ void App::FinishUninstall() {
     ok = uninstallResult_;
     LogLine(ok ? L"game files removed" : L"game files removed with errors: " + uninstallError_);
   }
-  // The state files are gone: every sync object must forget what it had read.
-  game_.SetInstallFolder(state_.installFolder);
+  // The state files are gone: every sync object must forget what it had read. One that
+  // runs (it should not) keeps its configuration rather than have it changed under it.
+  if (!game_.IsRunning()) game_.SetInstallFolder(state_.installFolder);
   for (int i = 0; i < ServerCatalogue::kCount; ++i) {
+    if (servers_[i].IsRunning()) continue;
     const std::wstring list = !options_.serverListUrl.empty() ? options_.serverListUrl : ServerCatalogue::kClientFilesUrls[i];
     servers_[i].ConfigureServer(state_.installFolder, ServerFilesFolder(options_, state_.installFolder), list,
                                 ServerCatalogue::kKeys[i]);
@@ -609,11 +618,12 @@ void App::RestartIntoNewLauncher() {
   state_.restarting = true;
   std::wstring error;
   if (!LauncherUpdater::ApplyUpdate(snap_.updater.stagedPath, launcherPath_, error)) {
+    // The staged file stays unused until the player asks for the update again; otherwise
+    // every tick would try the same failing swap.
     state_.updaterMessage = error;
     state_.restarting = false;
-    // The staged file stays refused until the player asks for the update again; otherwise
-    // every tick would try the same failing swap.
-    restartRefused_ = true;
+    state_.restartFailed = true;
+    LogLine(L"the updated launcher could not be put in place: " + error);
     return;
   }
   if (options_.instanceLock && *options_.instanceLock) {
@@ -635,7 +645,13 @@ void App::RestartIntoNewLauncher() {
   }
   state_.updaterMessage = L"Güncellenen launcher açılamadı: " + WindowsErrorText(code);
   state_.restarting = false;
-  restartRefused_ = true;
+  state_.restartFailed = true;
+  LogLine(L"the updated launcher could not be started: " + WindowsErrorText(code));
+  // This window goes on, so it takes the single-instance lock back: a later start must
+  // hand its link over instead of opening a second window.
+  if (options_.instanceLock && !*options_.instanceLock) {
+    *options_.instanceLock = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  }
 }
 
 // ---------------------------------------------------------------------------------------

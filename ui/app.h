@@ -88,6 +88,7 @@ class App {
   void FinishUninstall();
   void RestartIntoNewLauncher();
   void UpdateTaskbar();
+  void CopyRunningFlags();
   void LogStatusChange();
   bool IsBusy() const;
   int AskPlayer(const std::wstring& text, unsigned flags);
@@ -118,7 +119,6 @@ class App {
   int lastMode_ = 0;
   int gameRunsStarted_ = 0;
   double lastUpdaterCheck_ = 0;
-  bool restartRefused_ = false;
   std::wstring lastStatusTitle_;
 
   std::wstring pendingLink_;

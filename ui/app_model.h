@@ -90,6 +90,9 @@ struct AppState {
   bool updateCheckRequestedByUser = false;
   bool restarting = false;
   bool newLauncherStaged = false;
+  // The staged launcher could not be swapped in or started; it stays unused until the
+  // player asks for the update again, and the window goes on with this version.
+  bool restartFailed = false;
   std::wstring updaterMessage;
 
   // Speeds of the game-file, selected-server and GTA downloads, bytes per second.

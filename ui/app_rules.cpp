@@ -199,7 +199,8 @@ StatusView BuildStatusView(const AppState& app, const UiSnapshot& snap) {
   const UpdateSnapshot& updater = snap.updater;
 
   // Launcher update in progress.
-  if (updater.state == kUpdateDownloading || (updater.state == kUpdateReady && !app.newLauncherStaged) ||
+  if (updater.state == kUpdateDownloading ||
+      (updater.state == kUpdateReady && !app.newLauncherStaged && !app.restartFailed) ||
       app.restarting) {
     SetHead(view, kStatusTransfer, kAccentBlue, L"Launcher güncelleniyor");
     if (updater.state == kUpdateDownloading) {
@@ -340,8 +341,9 @@ StatusView BuildStatusView(const AppState& app, const UiSnapshot& snap) {
 // ---- Tick rules --------------------------------------------------------------------------
 
 bool IsAppBusy(const AppState& app, const UiSnapshot& snap) {
+  // Removing the game files counts too: a restart would leave the worker half-way.
   if (app.runningCount > 0 || snap.gameRunning || snap.gtaRunning || app.playRequested ||
-      app.now < app.launchDeadline) {
+      app.now < app.launchDeadline || app.uninstallRunning) {
     return true;
   }
   return std::any_of(snap.serverRunning.begin(), snap.serverRunning.end(), [](bool running) { return running; });

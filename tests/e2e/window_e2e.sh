@@ -103,17 +103,37 @@ grep -q "arg1=mtasa://127.0.0.1:22003" "$install_unix/game-copy-1.txt" || fail "
 selected_server corvel || fail "SelectedServer is not corvel"
 cp "$log" "$out/launcher.log"
 
-echo "== a newer launcher on the CDN: downloaded, swapped in and restarted with the same options"
-WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true   # the window and the game copy end
 updater_unix="$prefix/drive_c/e2e/updater"
 mkdir -p "$updater_unix"
-cp "$exe" "$updater_unix/Talvoreen Launcher.exe"
+publish_launcher() {
+  wine_run "$publisher" launcher "$1" --out "Z:$work/cdn/talvoreen-launcher" \
+    --key "Z:$root/keys/development.key" --version "$2" >/dev/null
+}
+start_installed_copy() {
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true   # whatever ran before ends
+  cp "$exe" "$updater_unix/Talvoreen Launcher.exe"
+  rm -f "$updater_unix/Talvoreen Launcher.exe.old"
+  wine_run 'C:\e2e\updater\Talvoreen Launcher.exe' --dir 'C:\e2e\Talvoreen' --cdn "$base/talvoreen-launcher/" \
+    --gta-url "$base/talvoreen-launcher/talvoreen-gtasa.rar" --server-list "$base/.talvoreen/client-files.json" \
+    >/dev/null 2>&1 &
+}
+last_status_is() { [ "$(grep -F 'status: ' "$log" | tail -n 1)" != "" ] && grep -F 'status: ' "$log" | tail -n 1 | grep -qF "$1"; }
+
+echo "== a newer launcher that cannot start: the window goes on with this version"
+printf 'not a program at all\n' >"$work/broken.exe"
+publish_launcher "$work/broken.exe" 0.4.22
+start_installed_copy
+wait_for "the failed restart in the log" 120 in_log "the updated launcher could not be started"
+wait_for "the window going on" 60 last_status_is "status: Oynamaya hazır"
+echo "== ... and still holds the single-instance lock: a second start hands its link over"
+wine_run "$exe" --link "talvoreen://meridian" >/dev/null 2>&1
+wait_for "the link reaching the window" 30 in_log "link talvoreen://meridian -> meridian"
+[ "$(xdotool search --onlyvisible --name '^Talvoreen Launcher$' | wc -l)" = 1 ] || fail "a second window opened"
+
+echo "== a newer launcher on the CDN: downloaded, swapped in and restarted with the same options"
 # The "new launcher" is the stand-in program: it records its command line beside itself.
-wine_run "$publisher" launcher "$standin" --out "Z:$work/cdn/talvoreen-launcher" \
-  --key "Z:$root/keys/development.key" --version 0.4.22 >/dev/null
-wine_run 'C:\e2e\updater\Talvoreen Launcher.exe' --dir 'C:\e2e\Talvoreen' --cdn "$base/talvoreen-launcher/" \
-  --gta-url "$base/talvoreen-launcher/talvoreen-gtasa.rar" --server-list "$base/.talvoreen/client-files.json" \
-  >/dev/null 2>&1 &
+publish_launcher "$standin" 0.4.23
+start_installed_copy
 wait_for "the updated launcher starting" 120 test -f "$updater_unix/game-copy-1.txt"
 record="$updater_unix/game-copy-1.txt"
 grep -q "^commandLine=.*--after-update [0-9][0-9]* --dir \"C:\\\\e2e\\\\Talvoreen\" --cdn \"$base/talvoreen-launcher\"\$" "$record" \

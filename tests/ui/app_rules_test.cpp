@@ -140,6 +140,13 @@ TEST(StatusBar, LauncherUpdateSetupAndLauncherOutdated) {
        [](World& w) { w.snap.updater.state = kUpdateReady; },
        Bar(kStatusTransfer, kAccentBlue, L"Launcher güncelleniyor", L"Yeni sürüm açılıyor", 2, L"GÜNCELLENİYOR",
            false, kActionPlay)},
+      {"a failed restart leaves the window with this version",
+       [](World& w) {
+         w.snap.updater.state = kUpdateReady;
+         w.app.restartFailed = true;
+       },
+       Bar(kStatusReady, kAccentGreen, L"Oynamaya hazır",
+           L"Talvoreen Roleplay · OYNA'ya basınca sunucuya bağlanırsın", -1, L"OYNA", true, kActionPlay)},
       {"restart under way",
        [](World& w) { w.app.restarting = true; },
        Bar(kStatusTransfer, kAccentBlue, L"Launcher güncelleniyor", L"Yeni sürüm açılıyor", 2, L"GÜNCELLENİYOR",
@@ -626,6 +633,7 @@ TEST(TickRules, AppBusyForEveryWorkerAndLaunch) {
       {"play pressed", [](World& w) { w.app.playRequested = true; }},
       {"inside the launch window", [](World& w) { w.app.launchDeadline = w.app.now + 0.1; }},
       {"last server sync running", [](World& w) { w.snap.serverRunning[ServerCatalogue::kCount - 1] = true; }},
+      {"game files being removed", [](World& w) { w.app.uninstallRunning = true; }},
   };
   World idle;
   idle.app.launchDeadline = idle.app.now;
