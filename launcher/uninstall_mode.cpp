@@ -5,7 +5,6 @@
 
 #include <commctrl.h>
 #include <objbase.h>
-#include <shellapi.h>
 
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "launcher/run_modes.h"
 #include "launcher/single_instance.h"
 #include "launcher/version.h"
+#include "system/game_copies.h"
 #include "system/game_launch.h"
 #include "system/install.h"
 #include "system/uninstall_stages.h"
@@ -144,19 +144,9 @@ bool HandOverToTemporaryCopy(const std::wstring& installDir) {
   const std::wstring pid = std::to_wstring(GetCurrentProcessId());
   const std::wstring copy = JoinPath(temp, L"Talvoreen-Uninstall-" + pid + L".exe");
   if (!CopyFileW(GetModulePath().c_str(), copy.c_str(), FALSE)) return false;
-  // A folder ending in "\" (a drive root) would otherwise escape the closing quote.
-  std::wstring quoted = installDir;
-  if (!quoted.empty() && quoted.back() == L'\\') quoted += L'\\';
-  const std::wstring parameters = L"--uninstall-run \"" + quoted + L"\" --wait " + pid;
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-  info.lpVerb = L"open";
-  info.lpFile = copy.c_str();
-  info.lpParameters = parameters.c_str();
-  info.lpDirectory = temp.c_str();
-  info.nShow = SW_SHOWNORMAL;
-  return ShellExecuteExW(&info) != FALSE;
+  const std::wstring parameters = L"--uninstall-run " + QuotedCommandArgument(installDir) + L" --wait " + pid;
+  unsigned long code = 0;
+  return StartProgram(copy, parameters, temp, code);
 }
 
 }  // namespace

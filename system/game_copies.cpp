@@ -34,6 +34,10 @@ int GameCopyFromVariable(const wchar_t* value) {
 
 std::wstring QuoteCommandArgument(const std::wstring& argument) {
   if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+  return QuotedCommandArgument(argument);
+}
+
+std::wstring QuotedCommandArgument(const std::wstring& argument) {
   // Backslashes are literal except in front of a quote, where each one must be doubled.
   std::wstring quoted = L"\"";
   size_t backslashes = 0;

@@ -33,3 +33,6 @@ int GameCopyFromVariable(const wchar_t* value);
 // One argument in the form CommandLineToArgvW splits back into exactly that argument:
 // unchanged unless it is empty or holds a blank or a quote.
 std::wstring QuoteCommandArgument(const std::wstring& argument);
+// The same, always in quotation marks: backslashes in front of the closing quote are
+// doubled, so a folder such as "D:\" does not swallow the arguments after it.
+std::wstring QuotedCommandArgument(const std::wstring& argument);

@@ -101,6 +101,22 @@ DWORD StartFailureCode(const SHELLEXECUTEINFOW& info) {
 
 }  // namespace
 
+bool StartProgram(const std::wstring& exe, const std::wstring& parameters, const std::wstring& folder,
+                  unsigned long& errorCode) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"open";
+  info.lpFile = exe.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  info.lpDirectory = folder.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  SetLastError(ERROR_SUCCESS);
+  if (ShellExecuteExW(&info)) return true;
+  errorCode = StartFailureCode(info);
+  return false;
+}
+
 bool IssueLaunchPermission(int copy, const std::string& token, std::wstring& error) {
   if (copy < 1 || copy > kGameCopyLimit || !IsWellFormedLaunchToken(WideFromUtf8(token))) {
     error = PermissionFailureText(ERROR_INVALID_PARAMETER);
@@ -160,17 +176,8 @@ bool LaunchGame(const std::wstring& installDir, int copy, const std::wstring& li
   const std::wstring exe = JoinPath(installDir, kGameExeName);
   // The link comes from the command line or a join link; quoting keeps it one argument.
   const std::wstring parameters = link.empty() ? std::wstring() : QuoteCommandArgument(link);
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-  info.lpVerb = L"open";
-  info.lpFile = exe.c_str();
-  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
-  info.lpDirectory = installDir.c_str();
-  info.nShow = SW_SHOWNORMAL;
-  SetLastError(ERROR_SUCCESS);
-  const bool started = ShellExecuteExW(&info) != FALSE;
-  const DWORD startCode = started ? ERROR_SUCCESS : StartFailureCode(info);
+  unsigned long startCode = ERROR_SUCCESS;
+  const bool started = StartProgram(exe, parameters, installDir, startCode);
 
   // The started copy has its environment by now; later children of the launcher must not
   // carry the token.

@@ -17,6 +17,11 @@ int CountRunningGameInstances();
 // Not for two threads at once: the copy number travels in the process environment.
 bool LaunchGame(const std::wstring& installDir, int copy, const std::wstring& link, std::wstring& error);
 
+// Starts a program the way game copies are started ("open", shown normally, in folder);
+// false with the Windows error code when it does not start.
+bool StartProgram(const std::wstring& exe, const std::wstring& parameters, const std::wstring& folder,
+                  unsigned long& errorCode);
+
 // The launcher side of the launch permission (docs/game-launch.md). Creates the permission
 // event of the copy for the token and keeps it until the next permission for that copy or
 // the end of the process. Fails when an object of that name already exists.

@@ -35,24 +35,6 @@ std::wstring ServerFilesFolder(const LaunchOptions& options, const std::wstring&
   return !options.cacheDir.empty() ? options.cacheDir : JoinPath(JoinPath(installDir, L"mods"), L"deathmatch");
 }
 
-// Starts a program the way game copies are started; false with the Windows error code.
-bool StartProgram(const std::wstring& path, const std::wstring& parameters, DWORD& code) {
-  const std::wstring folder = ParentPath(path);
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-  info.lpVerb = L"open";
-  info.lpFile = path.c_str();
-  info.lpParameters = parameters.c_str();
-  info.lpDirectory = folder.c_str();
-  info.nShow = SW_SHOWNORMAL;
-  SetLastError(ERROR_SUCCESS);
-  if (ShellExecuteExW(&info)) return true;
-  code = GetLastError();
-  if (code == ERROR_SUCCESS) code = ERROR_FILE_NOT_FOUND;
-  return false;
-}
-
 }  // namespace
 
 App::App(LaunchOptions options) : options_(std::move(options)) {
@@ -635,8 +617,8 @@ void App::RestartIntoNewLauncher() {
   const std::wstring arguments = RestartArguments(GetCurrentProcessId(), options_.installDir, options_.contentBaseUrl,
                                                   TALVOREEN_DEFAULT_CONTENT_BASE_URL, joinKey);
   LogLine(L"restarting into the updated launcher: " + arguments);
-  DWORD code = 0;
-  if (StartProgram(launcherPath_, arguments, code)) {
+  unsigned long code = 0;
+  if (StartProgram(launcherPath_, arguments, ParentPath(launcherPath_), code)) {
     if (Window()) {
       ShowWindow(Window(), SW_HIDE);
       PostMessageW(Window(), WM_CLOSE, 0, 0);

@@ -443,34 +443,11 @@ std::wstring InstallCandidateFor(const std::wstring& chosenNormalised) {
   return folder + L"\\Talvoreen";
 }
 
-namespace {
-
-// Always in quotation marks, split back by CommandLineToArgvW into exactly the argument:
-// backslashes in front of a quote (including the closing one) are doubled, so a folder
-// such as "D:\" does not swallow the arguments after it.
-std::wstring AlwaysQuoted(const std::wstring& argument) {
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');
-  return quoted + L"\"";
-}
-
-}  // namespace
-
 std::wstring RestartArguments(uint32_t processId, const std::wstring& dirOption, const std::wstring& contentBaseUrl,
                               const std::wstring& defaultContentBaseUrl, const std::wstring& joinKey) {
   std::wstring arguments = L"--after-update " + DecimalText(static_cast<unsigned long long>(processId));
-  if (!dirOption.empty()) arguments += L" --dir " + AlwaysQuoted(dirOption);
-  if (contentBaseUrl != defaultContentBaseUrl) arguments += L" --cdn " + AlwaysQuoted(contentBaseUrl);
+  if (!dirOption.empty()) arguments += L" --dir " + QuotedCommandArgument(dirOption);
+  if (contentBaseUrl != defaultContentBaseUrl) arguments += L" --cdn " + QuotedCommandArgument(contentBaseUrl);
   if (!joinKey.empty()) arguments += L" --join " + joinKey;
   return arguments;
 }
