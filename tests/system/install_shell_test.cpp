@@ -14,6 +14,7 @@
 #include "system/install.h"
 #include "system/shell.h"
 #include "tests/support/test_support.h"
+#include "tests/system/shell_cleanup.h"
 
 using testing_support::ReadBytes;
 using testing_support::RegistryValueGuard;
@@ -44,14 +45,7 @@ class ShellTest : public ::testing::Test {
     CoUninitialize();
   }
   void Clean() {
-    for (const auto& folder : {desktop, programs}) {
-      for (const wchar_t* name : {kShortcutName, kLegacyShortcutName, L"Talvoreen Multiplayer.exe",
-                                  L"Talvoreen Client.exe"}) {
-        DeleteFileW(JoinPath(folder, name).c_str());
-      }
-    }
-    RegDeleteTreeW(HKEY_CURRENT_USER, kProtocolKey);
-    RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+    RemoveShellRegistration(desktop, programs);
   }
   std::wstring Value(const wchar_t* key, const wchar_t* name) { return ReadRegistryString(key, name); }
 

@@ -26,6 +26,7 @@
 #include "system/shell.h"
 #include "system/uninstall_stages.h"
 #include "tests/support/test_support.h"
+#include "tests/system/shell_cleanup.h"
 #include "ui/format/format.h"
 
 using testing_support::ReadBytes;
@@ -227,14 +228,7 @@ class UninstallStagesTest : public ::testing::Test {
     CoUninitialize();
   }
   void Clean() {
-    for (const auto& folder : {desktop, programs}) {
-      for (const wchar_t* name : {kShortcutName, kLegacyShortcutName, L"Talvoreen Multiplayer.exe",
-                                  L"Talvoreen Client.exe"}) {
-        DeleteFileW(JoinPath(folder, name).c_str());
-      }
-    }
-    RegDeleteTreeW(HKEY_CURRENT_USER, kProtocolKey);
-    RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+    RemoveShellRegistration(desktop, programs);
     DeleteFileW(installedGuard.c_str());
     RemoveDirectoryW(ParentPath(installedGuard).c_str());
   }
