@@ -107,8 +107,8 @@ int App::Run(HINSTANCE instance, int showCommand) {
   window_->StartTickTimer();
   // An empty link (a bare "--link") only brings the window up, as a forwarded one does.
   if (options_.link && !options_.link->empty()) OpenJoinLink(*options_.link);
-  const int code = LauncherWindow::RunMessageLoop();
-  (void)code;
+  // The window's end is the launcher's normal end, whatever the quit message carried.
+  LauncherWindow::RunMessageLoop();
   return 0;
 }
 
@@ -164,15 +164,24 @@ void App::SetInstallDir(const std::wstring& folder) {
     playersStarted_ = true;
   }
 
-  for (int i = 0; i < ServerCatalogue::kCount; ++i) {
-    const std::wstring list = !options_.serverListUrl.empty() ? options_.serverListUrl : ServerCatalogue::kClientFilesUrls[i];
-    servers_[i].ConfigureServer(folder, ServerFilesFolder(options_, folder), list, ServerCatalogue::kKeys[i]);
-  }
+  ConfigureServerSyncs();
 
   const int restored = ReadSelectedServer();
   if (restored >= 0 && (restored != ServerCatalogue::kDevIndex || state_.devServer)) {
     state_.selected = restored;
     state_.selectionDeferred = true;
+  }
+}
+
+// Also after an uninstall, when the state files are gone. A sync that runs (it should not)
+// keeps its configuration rather than have it changed under it.
+void App::ConfigureServerSyncs() {
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) {
+    if (servers_[i].IsRunning()) continue;
+    const std::wstring list =
+        !options_.serverListUrl.empty() ? options_.serverListUrl : ServerCatalogue::kClientFilesUrls[i];
+    servers_[i].ConfigureServer(state_.installFolder, ServerFilesFolder(options_, state_.installFolder), list,
+                                ServerCatalogue::kKeys[i]);
   }
 }
 
@@ -479,8 +488,8 @@ void App::Play(bool another) {
 
   const int copy = FindFreeGameInstance();
   if (copy == 0) {
-    state_.launchError = L"Aynı anda en fazla " + DecimalText(static_cast<long long>(kGameCopyLimit)) +
-                         L" oyun açılabilir.";
+    state_.launchError =
+        L"Aynı anda en fazla " + DecimalText(static_cast<long long>(kGameCopyLimit)) + L" oyun açılabilir.";
     return;
   }
   if (!FileExists(JoinPath(state_.installFolder, kGameExeName))) {
@@ -584,12 +593,7 @@ void App::FinishUninstall() {
   // The state files are gone: every sync object must forget what it had read. One that
   // runs (it should not) keeps its configuration rather than have it changed under it.
   if (!game_.IsRunning()) game_.SetInstallFolder(state_.installFolder);
-  for (int i = 0; i < ServerCatalogue::kCount; ++i) {
-    if (servers_[i].IsRunning()) continue;
-    const std::wstring list = !options_.serverListUrl.empty() ? options_.serverListUrl : ServerCatalogue::kClientFilesUrls[i];
-    servers_[i].ConfigureServer(state_.installFolder, ServerFilesFolder(options_, state_.installFolder), list,
-                                ServerCatalogue::kKeys[i]);
-  }
+  ConfigureServerSyncs();
   state_.launchError.clear();
   StartGameSync(0, false);
   if (state_.selected >= 0) StartServerSync(state_.selected, SyncMode::Check);
@@ -763,7 +767,11 @@ void NoGta(AppState& a, UiSnapshot& s) {
 }
 
 const Shot kShots[] = {
-    {L"01-setup", [](AppState& a, UiSnapshot& s) { Blank(a, s), a.installed = false; }},
+    {L"01-setup",
+     [](AppState& a, UiSnapshot& s) {
+       Blank(a, s);
+       a.installed = false;
+     }},
     {L"02-checking",
      [](AppState& a, UiSnapshot& s) {
        Blank(a, s);
@@ -816,7 +824,11 @@ const Shot kShots[] = {
        a.runningCount = 2;
        a.gamesWereRunning = true;
      }},
-    {L"18-pick-server", [](AppState& a, UiSnapshot& s) { Ready(a, s), a.selected = -1; }},
+    {L"18-pick-server",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       a.selected = -1;
+     }},
     {L"19-server-files",
      [](AppState& a, UiSnapshot& s) {
        Ready(a, s);
@@ -852,9 +864,21 @@ const Shot kShots[] = {
        s.game.status = kSyncFailed;
        s.game.message = L"Güncellemeler denetlenemedi: Sunucuya bağlanılamadı";
      }},
-    {L"11-settings", [](AppState& a, UiSnapshot& s) { Ready(a, s), a.overlay = Overlay::Settings; }},
-    {L"25-settings-no-gta", [](AppState& a, UiSnapshot& s) { NoGta(a, s), a.overlay = Overlay::Settings; }},
-    {L"23-uninstall", [](AppState& a, UiSnapshot& s) { Ready(a, s), a.overlay = Overlay::Uninstall; }},
+    {L"11-settings",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       a.overlay = Overlay::Settings;
+     }},
+    {L"25-settings-no-gta",
+     [](AppState& a, UiSnapshot& s) {
+       NoGta(a, s);
+       a.overlay = Overlay::Settings;
+     }},
+    {L"23-uninstall",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       a.overlay = Overlay::Uninstall;
+     }},
     {L"24-uninstalling",
      [](AppState& a, UiSnapshot& s) {
        Ready(a, s);
@@ -884,7 +908,11 @@ const Shot kShots[] = {
        s.updater.bytesTotal = 520000;
        s.updater.bytesDone = 310000;
      }},
-    {L"16-launcher-outdated", [](AppState& a, UiSnapshot& s) { Ready(a, s), s.game.status = kSyncLauncherOutdated; }},
+    {L"16-launcher-outdated",
+     [](AppState& a, UiSnapshot& s) {
+       Ready(a, s);
+       s.game.status = kSyncLauncherOutdated;
+     }},
 };
 
 }  // namespace

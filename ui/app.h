@@ -83,6 +83,7 @@ class App {
   void DrawFrame(Ui& ui, Canvas& canvas);
   void Execute(int32_t action);
   void StartServerSync(int server, SyncMode mode);
+  void ConfigureServerSyncs();
   void StartGta(bool reinstall);
   void CloseOverlay();
   void FinishUninstall();

@@ -63,10 +63,12 @@ class AppTest : public ::testing::Test {
   void PublishAndInstall() {
     const std::wstring source = dir.Join(L"source");
     CreateDirectoryTree(JoinPath(source, L"data"));
-    ASSERT_TRUE(CopyFileW(WideFromUtf8(TALVOREEN_GAME_STAND_IN).c_str(), JoinPath(source, kGameExeName).c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(WideFromUtf8(TALVOREEN_GAME_STAND_IN).c_str(), JoinPath(source, kGameExeName).c_str(), FALSE));
     ASSERT_TRUE(WriteBytes(JoinPath(source, L"data\\gta.dat"), "gta.dat for tests\n"));
-    const std::vector<std::string> args = {"game", Utf8FromWide(source), "--out", Utf8FromWide(cdn), "--key",
-                                           std::string(TALVOREEN_TEST_SOURCE_DIR) + "/keys/development.key",
+    const std::vector<std::string> args = {"game",    Utf8FromWide(source),
+                                           "--out",   Utf8FromWide(cdn),
+                                           "--key",   std::string(TALVOREEN_TEST_SOURCE_DIR) + "/keys/development.key",
                                            "--build", "build-1"};
     std::ostringstream out, err;
     ASSERT_EQ(publish::RunPublisher(args, out, err), 0) << err.str();
@@ -129,7 +131,8 @@ class AppTest : public ::testing::Test {
     Act(app, kActionSelectServer0 + server);
     app.JoinWorkersForTests();
     app.RefreshSnapshot();
-    ASSERT_EQ(app.Snapshot().servers[server].status, kSyncUpToDate) << Utf8FromWide(app.Snapshot().servers[server].message);
+    ASSERT_EQ(app.Snapshot().servers[server].status, kSyncUpToDate)
+        << Utf8FromWide(app.Snapshot().servers[server].message);
   }
 
   size_t Requests(const std::string& prefix) {
@@ -403,7 +406,8 @@ TEST_F(AppTest, JoinLinksSelectAndJoinOnlyWhenTheLauncherIsReady) {
   Tick(*app, 3);
   ASSERT_TRUE(events.WaitReady());
   CloseStandIn(events, 1);
-  EXPECT_NE(ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log")).find("link: joining corvel"), std::string::npos);
+  EXPECT_NE(ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log")).find("link: joining corvel"),
+            std::string::npos);
 }
 
 TEST_F(AppTest, ALinkDuringTheFirstCheckIsCheckedAndJoinedAfterIt) {
@@ -519,7 +523,8 @@ TEST_F(AppTest, GtaReinstallAsksAndTestsItsConditionsAgain) {
   EXPECT_EQ(app->State().overlay, Overlay::None);
   app->JoinWorkersForTests();
   EXPECT_GE(Requests("/gta/"), 1u);
-  EXPECT_NE(ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log")).find("[gta] reinstall requested in Ayarlar"), std::string::npos);
+  EXPECT_NE(ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log")).find("[gta] reinstall requested in Ayarlar"),
+            std::string::npos);
 }
 
 // --shots through the real executable: every shot a 1100 x 660 PNG.
@@ -551,13 +556,29 @@ TEST(Screenshots, EveryShotIsWrittenIntoAReusedFolder) {
   auto plain = testing_support::RunProcess(testing_support::LauncherExePath(), {L"--shots", out});
   ASSERT_TRUE(plain.started);
   EXPECT_EQ(plain.exitCode, 0u);
-  std::vector<std::wstring> expected = {
-      L"01-setup.png", L"02-checking.png", L"03-downloading.png", L"04-gta-starting.png", L"05-gta-failed.png",
-      L"06-gta-downloading.png", L"07-gta-extracting.png", L"08-ready.png", L"09-running.png", L"10-failed.png",
-      L"11-settings.png", L"13-update-available.png", L"14-first-download.png", L"15-launcher-updating.png",
-      L"16-launcher-outdated.png", L"17-running-two.png", L"18-pick-server.png", L"19-server-files.png",
-      L"20-server-files-failed.png", L"21-server-files-missing.png", L"23-uninstall.png", L"24-uninstalling.png",
-      L"25-settings-no-gta.png"};
+  std::vector<std::wstring> expected = {L"01-setup.png",
+                                        L"02-checking.png",
+                                        L"03-downloading.png",
+                                        L"04-gta-starting.png",
+                                        L"05-gta-failed.png",
+                                        L"06-gta-downloading.png",
+                                        L"07-gta-extracting.png",
+                                        L"08-ready.png",
+                                        L"09-running.png",
+                                        L"10-failed.png",
+                                        L"11-settings.png",
+                                        L"13-update-available.png",
+                                        L"14-first-download.png",
+                                        L"15-launcher-updating.png",
+                                        L"16-launcher-outdated.png",
+                                        L"17-running-two.png",
+                                        L"18-pick-server.png",
+                                        L"19-server-files.png",
+                                        L"20-server-files-failed.png",
+                                        L"21-server-files-missing.png",
+                                        L"23-uninstall.png",
+                                        L"24-uninstalling.png",
+                                        L"25-settings-no-gta.png"};
   std::vector<std::wstring> names = pngs();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, expected);
@@ -578,7 +599,8 @@ TEST(Screenshots, EveryShotIsWrittenIntoAReusedFolder) {
   EXPECT_EQ(ReadBytes(JoinPath(out, L"notes.txt")), "kept");
 
   // An output path that is a file cannot hold the shots.
-  auto blocked = testing_support::RunProcess(testing_support::LauncherExePath(), {L"--shots", JoinPath(out, L"notes.txt")});
+  auto blocked =
+      testing_support::RunProcess(testing_support::LauncherExePath(), {L"--shots", JoinPath(out, L"notes.txt")});
   EXPECT_EQ(blocked.exitCode, 1u);
 }
 
