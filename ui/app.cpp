@@ -359,7 +359,8 @@ void App::StartGta(bool reinstall) {
 }
 
 void App::EnsureGta() {
-  RefreshSnapshot();
+  // The tick refreshed the statuses at its start; only a worker it started since matters.
+  CopyRunningFlags();
   if (!GtaDownloadDue(state_, snap_)) return;
   LogLine(L"[gta] not installed in " + GtaFolder() + L", downloading it");
   state_.gtaReinstall = false;

@@ -14,7 +14,7 @@
 #include "system/install.h"
 #include "system/shell.h"
 #include "tests/support/test_support.h"
-#include "tests/system/shell_cleanup.h"
+#include "tests/system/shell_fixture.h"
 
 using testing_support::ReadBytes;
 using testing_support::RegistryValueGuard;
@@ -28,29 +28,11 @@ std::wstring FakeLauncher(const wchar_t* name) {
 }
 
 // Leaves the shell state of the prefix as it found it: shortcuts, protocol, uninstall entry.
-class ShellTest : public ::testing::Test {
+class ShellTest : public ShellStateTest {
  protected:
-  void SetUp() override {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    desktop = DesktopFolder();
-    programs = ProgramsFolder();
-    ASSERT_FALSE(desktop.empty());
-    ASSERT_FALSE(programs.empty());
-    CreateDirectoryTree(desktop);
-    CreateDirectoryTree(programs);
-    Clean();
-  }
-  void TearDown() override {
-    Clean();
-    CoUninitialize();
-  }
-  void Clean() {
-    RemoveShellRegistration(desktop, programs);
-  }
   std::wstring Value(const wchar_t* key, const wchar_t* name) { return ReadRegistryString(key, name); }
 
   RegistryValueGuard installDirGuard{kLauncherRegistryKey, kInstallDirValue};
-  std::wstring desktop, programs;
   TempDir dir;
 };
 
@@ -221,7 +203,7 @@ TEST_F(ShellTest, DesktopCopyReplacesAnOlderInstalledLauncherOnly) {
     bool replaced;
   } cases[] = {{L"v0419", true}, {L"v0421", false}, {L"v0422", false}};
   for (const Case& c : cases) {
-    Clean();
+    RemoveShellRegistration();
     TempDir install;
     const std::wstring launcher = install.Join(L"Talvoreen Launcher.exe");
     ASSERT_TRUE(CopyFileW(FakeLauncher(c.installed).c_str(), launcher.c_str(), FALSE));
@@ -249,7 +231,7 @@ TEST_F(ShellTest, MigrationDeletesOnlyOurOwnDesktopCopiesAndLegacyShortcuts) {
   EXPECT_FALSE(FileExists(JoinPath(programs, kLegacyShortcutName)));
   EXPECT_TRUE(EqualsIgnoreCase(ReadShortcutTarget(JoinPath(programs, kShortcutName)), launcher));
 
-  Clean();
+  RemoveShellRegistration();
   ASSERT_TRUE(CopyFileW(FakeLauncher(L"other").c_str(), ours.c_str(), FALSE));
   RunDesktopCopy(desktop, L"Talvoreen Client.exe");
   EXPECT_TRUE(FileExists(ours));  // another program that happens to have that name

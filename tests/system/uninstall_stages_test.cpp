@@ -26,7 +26,7 @@
 #include "system/shell.h"
 #include "system/uninstall_stages.h"
 #include "tests/support/test_support.h"
-#include "tests/system/shell_cleanup.h"
+#include "tests/system/shell_fixture.h"
 #include "ui/format/format.h"
 
 using testing_support::ReadBytes;
@@ -205,30 +205,25 @@ DWORD FindProcessByName(const std::wstring& exeName) {
 
 // Leaves the prefix's shell and registry state as it found it, apart from "Software\Talvoreen"
 // that every uninstall removes.
-class UninstallStagesTest : public ::testing::Test {
+class UninstallStagesTest : public ShellStateTest {
  protected:
   void SetUp() override {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    desktop = DesktopFolder();
-    programs = ProgramsFolder();
-    ASSERT_FALSE(desktop.empty());
-    ASSERT_FALSE(programs.empty());
-    CreateDirectoryTree(desktop);
-    CreateDirectoryTree(programs);
+    ShellStateTest::SetUp();
+    if (HasFatalFailure()) return;
     installedGuard = InstalledGuardExecutable();
     ASSERT_FALSE(installedGuard.empty());
     record = work.Join(L"guard-record.txt");
-    Clean();
+    RemoveInstalledGuard();
   }
   void TearDown() override {
-    Clean();
+    RemoveInstalledGuard();
     for (const wchar_t* name : {L"TV_GUARD_RECORD", L"TV_GUARD_HOLD", L"TV_GUARD_EXIT"}) {
       SetEnvironmentVariableW(name, nullptr);
     }
-    CoUninitialize();
+    ShellStateTest::TearDown();
   }
-  void Clean() {
-    RemoveShellRegistration(desktop, programs);
+  void RemoveInstalledGuard() {
+    if (installedGuard.empty()) return;
     DeleteFileW(installedGuard.c_str());
     RemoveDirectoryW(ParentPath(installedGuard).c_str());
   }
@@ -289,7 +284,7 @@ class UninstallStagesTest : public ::testing::Test {
 
   RegistryValueGuard installDirGuard{kLauncherRegistryKey, kInstallDirValue};
   RegistryValueGuard gtaFolderGuard{kCommonRegistryKey, kGtaFolderValue};
-  std::wstring desktop, programs, installedGuard, record;
+  std::wstring installedGuard, record;
   TempDir dir;   // the install folder
   TempDir work;  // records and things outside the install folder
 };
