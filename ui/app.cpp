@@ -55,7 +55,6 @@ double App::Now() const {
   return static_cast<double>(counter.QuadPart - clockStart_.QuadPart) / static_cast<double>(clockFrequency_.QuadPart);
 }
 
-bool App::IsRunningFromDevelopmentTree() const { return IsDevelopmentTree(GetModulePath(), &FileExists); }
 
 std::wstring App::LauncherExecutablePath() const {
   if (options_.installDir.empty()) {
@@ -114,19 +113,20 @@ int App::Run(HINSTANCE instance, int showCommand) {
 
 void App::Prepare() {
   launcherPath_ = LauncherExecutablePath();
-  const bool oldVersion = options_.testOldVersion || IsRunningFromDevelopmentTree();
+  const bool developmentTree = IsDevelopmentTree(GetModulePath(), &FileExists);
+  const bool oldVersion = options_.testOldVersion || developmentTree;
   updater_.Init(options_.contentBaseUrl, launcherPath_, oldVersion ? "0.0.0" : kLauncherVersion);
   updater_.Start();
-  AdoptStartupFolder();
+  AdoptStartupFolder(developmentTree);
 }
 
-void App::AdoptStartupFolder() {
+void App::AdoptStartupFolder(bool developmentTree) {
   if (!options_.installDir.empty()) {
     SetInstallDir(NormalizePath(options_.installDir));
     return;
   }
   std::wstring folder;
-  if (!options_.testOldVersion && !IsRunningFromDevelopmentTree()) {
+  if (!options_.testOldVersion && !developmentTree) {
     folder = FindExistingInstall();
     if (!folder.empty()) RepairRegistration(folder);
   }

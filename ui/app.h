@@ -77,9 +77,8 @@ class App {
 
  private:
   double Now() const;
-  bool IsRunningFromDevelopmentTree() const;
   std::wstring LauncherExecutablePath() const;
-  void AdoptStartupFolder();
+  void AdoptStartupFolder(bool developmentTree);
   void DrawFrame(Ui& ui, Canvas& canvas);
   void Execute(int32_t action);
   void StartServerSync(int server, SyncMode mode);
