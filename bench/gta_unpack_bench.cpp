@@ -4,9 +4,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "base/files.h"
+#include "base/text.h"
 #include "gta/gta_installer.h"
-#include "launcher/files.h"
-#include "launcher/text.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {

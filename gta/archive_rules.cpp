@@ -1,6 +1,6 @@
 #include "gta/archive_rules.h"
 
-#include "launcher/text.h"
+#include "base/text.h"
 
 bool IsWantedArchiveEntry(const std::wstring& name) {
   std::wstring path = name;

@@ -2,15 +2,15 @@
 
 #include <windows.h>
 
+#include "base/files.h"
+#include "base/format.h"
+#include "base/log.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "gta/archive_rules.h"
 #include "gta/rar_archive.h"
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/registry.h"
-#include "launcher/text.h"
 #include "net/resume_rules.h"
 #include "system/install.h"
-#include "ui/format/format.h"
 
 namespace {
 

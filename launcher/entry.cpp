@@ -5,11 +5,12 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
+#include "base/files.h"
+#include "base/handles.h"
 #include "launcher/headless.h"
 #include "launcher/run_modes.h"
 #include "launcher/single_instance.h"
+#include "ui/app.h"
 #include "update/launcher_updater.h"
 
 CommandLine ReadCommandLine() {

@@ -2,18 +2,19 @@
 
 #include <windows.h>
 
+#include "base/catalogue.h"
+#include "base/files.h"
+#include "base/log.h"
+#include "base/registry.h"
+#include "base/text.h"
+#include "base/version.h"
+#include "base/worker_snapshot.h"
 #include "gta/gta_installer.h"
-#include "launcher/catalogue.h"
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/text.h"
-#include "launcher/version.h"
 #include "net/player_count_service.h"
 #include "sync/game_sync.h"
 #include "system/game_launch.h"
 #include "system/install.h"
 #include "system/uninstall.h"
-#include "launcher/registry.h"
 #include "update/launcher_updater.h"
 
 void WriteConsoleLine(const std::wstring& text) {
@@ -38,11 +39,12 @@ int RunGtaJob(const LaunchOptions& options, const std::wstring& installDir, bool
   GtaInstaller installer(installDir, options.gtaArchiveUrl);
   installer.Start(reinstall);
   for (;;) {
-    const GtaSnapshot s = installer.GetSnapshot();
+    bool running = false;
+    const GtaSnapshot s = ReadWorker(installer, running);
     WriteConsoleLine(std::wstring(GtaStatusName(s.status)) + L" download " + Figure(s.downloadDone) + L"/" +
                      Figure(s.downloadTotal) + L" extract " + Figure(s.extractDone) + L"/" + Figure(s.extractTotal) +
                      L" files " + Figure(s.filesDone) + L"/" + Figure(s.filesTotal));
-    if (!installer.IsRunning()) break;
+    if (!running) break;
     Sleep(2000);
   }
   const GtaSnapshot result = installer.GetSnapshot();
@@ -113,8 +115,8 @@ int RunSyncJob(const LaunchOptions& options, const std::wstring& installDir, con
   const bool download = !(job == L"check" || checkOnly);
   sync.Start(download ? SyncMode::Update : SyncMode::Check, job == L"verify");
   for (;;) {
-    const bool busy = sync.IsRunning();
-    const SyncSnapshot s = sync.GetSnapshot();
+    bool busy = false;
+    const SyncSnapshot s = ReadWorker(sync, busy);
     WriteConsoleLine(std::wstring(SyncStatusName(s.status)) + L" verify " + Figure(s.bytesVerified) + L"/" +
                      Figure(s.bytesToVerify) + L" download " + Figure(s.bytesDownloaded) + L"/" +
                      Figure(s.bytesToDownload) + L" files " + Figure(s.filesDownloaded) + L"/" + Figure(s.filesToDownload));

@@ -1,11 +1,8 @@
 #include "launcher/options.h"
 
-#include "launcher/config.h"
-#include "launcher/paths.h"
-#include "launcher/text.h"
-
-LaunchOptions::LaunchOptions()
-    : contentBaseUrl(TALVOREEN_DEFAULT_CONTENT_BASE_URL), gtaArchiveUrl(TALVOREEN_DEFAULT_GTA_ARCHIVE_URL) {}
+#include "base/config.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace {
 
@@ -63,9 +60,4 @@ CommandLine ParseLaunchArguments(const std::vector<std::wstring>& args,
   }
   while (!o.contentBaseUrl.empty() && o.contentBaseUrl.back() == L'/') o.contentBaseUrl.pop_back();
   return cl;
-}
-
-bool IsDevelopmentTree(const std::wstring& exePath, bool (*fileExists)(const std::wstring&)) {
-  std::wstring tree = DevelopmentTreeRoot(exePath);
-  return !tree.empty() && fileExists(JoinPath(tree, L"premake5.lua"));
 }

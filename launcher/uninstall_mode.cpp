@@ -9,12 +9,12 @@
 #include <string>
 #include <thread>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/log.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/log.h"
+#include "base/version.h"
 #include "launcher/run_modes.h"
 #include "launcher/single_instance.h"
-#include "launcher/version.h"
 #include "system/game_copies.h"
 #include "system/game_launch.h"
 #include "system/install.h"

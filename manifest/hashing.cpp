@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "launcher/handles.h"
+#include "base/handles.h"
 #include "manifest/rules.h"
 
 namespace {

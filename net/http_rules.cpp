@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "launcher/text.h"
+#include "base/text.h"
 
 uint64_t ParseUnsignedDecimal(const std::wstring& text) {
   uint64_t value = 0;

@@ -1,6 +1,6 @@
 #include "net/network_error_text.h"
 
-#include "launcher/text.h"
+#include "base/text.h"
 #include "net/watchdog_rules.h"
 
 std::wstring NetworkErrorText(uint32_t code) {

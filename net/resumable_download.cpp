@@ -4,13 +4,13 @@
 
 #include <vector>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "net/http_client.h"
 #include "net/http_rules.h"
 #include "net/resume_rules.h"
-#include "ui/format/format.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "launcher/text.h"
-#include "ui/format/format.h"
+#include "base/format.h"
+#include "base/text.h"
 
 std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified) {
   if (!etag.empty() && etag.rfind(L"W/", 0) != 0) return etag;

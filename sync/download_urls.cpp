@@ -1,6 +1,6 @@
 #include "sync/download_urls.h"
 
-#include "launcher/text.h"
+#include "base/text.h"
 
 std::wstring GameObjectUrl(const std::wstring& contentBaseUrl, const std::string& sha256) {
   return contentBaseUrl + L"/game/objects/" + WideFromUtf8(sha256.substr(0, 2)) + L"/" + WideFromUtf8(sha256) + L".gz";

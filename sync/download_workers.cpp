@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "launcher/files.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/text.h"
 #include "net/http_client.h"
 
 namespace {

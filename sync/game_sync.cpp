@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "manifest/hashing.h"
 #include "net/http_client.h"
 #include "net/resumable_download.h"

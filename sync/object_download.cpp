@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "net/http_client.h"
 #include "sync/download_urls.h"
-#include "ui/format/format.h"
 #include "update/gzip_inflater.h"
 
 void DownloadProgress::AddDownloaded(uint64_t bytes) {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "launcher/files.h"
+#include "base/files.h"
 #include "sync/state.h"
 
 std::optional<InstalledState> ReadInstalledState(const std::wstring& path) {

@@ -5,10 +5,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "launcher/text.h"
-#include "launcher/version.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "manifest/rules.h"
-#include "ui/format/format.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "system/game_copies.h"
 
-#include "launcher/text.h"
+#include "base/text.h"
 
 std::wstring GameInstanceMutexName(int copy) {
   std::wstring name = kGameInstanceMutexBase;

@@ -8,14 +8,14 @@
 #include <array>
 #include <mutex>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/text.h"
-#include "launcher/version.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/handles.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "manifest/hashing.h"
 #include "manifest/rules.h"
 #include "system/game_copies.h"
-#include "ui/format/format.h"
 
 bool IsGameInstanceRunning(int copy) {
   if (copy < 1 || copy > kGameCopyLimit) return false;

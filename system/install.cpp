@@ -6,12 +6,12 @@
 
 #include <vector>
 
-#include "launcher/files.h"
-#include "launcher/registry.h"
-#include "launcher/text.h"
-#include "launcher/version.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/registry.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "system/shell.h"
-#include "ui/format/format.h"
 
 bool IsInstallFolder(const std::wstring& folder) {
   if (folder.empty()) return false;

@@ -8,9 +8,9 @@
 
 #include <vector>
 
-#include "launcher/files.h"
-#include "launcher/text.h"
-#include "launcher/version.h"
+#include "base/files.h"
+#include "base/text.h"
+#include "base/version.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "launcher/files.h"
-#include "launcher/text.h"
-#include "launcher/version.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "manifest/rules.h"
 #include "sync/state.h"
 #include "system/install.h"
-#include "ui/format/format.h"
 
 namespace {
 

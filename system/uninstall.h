@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "launcher/files.h"  // DeleteEntry, RemoveTree
+#include "base/files.h"  // DeleteEntry, RemoveTree
 
 // Removes the game files of an install folder: the client, its folders, the top-level
 // entries of every file "installed.json" lists and the launcher's state files. The

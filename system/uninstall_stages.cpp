@@ -9,16 +9,16 @@
 
 #include <cwchar>
 
+#include "base/files.h"
+#include "base/format.h"
+#include "base/handles.h"
+#include "base/log.h"
+#include "base/registry.h"
+#include "base/version.h"
 #include "gta/gta_installer.h"
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/log.h"
-#include "launcher/registry.h"
-#include "launcher/version.h"
 #include "system/install.h"
 #include "system/shell.h"
 #include "system/uninstall.h"
-#include "ui/format/format.h"
 
 namespace {
 

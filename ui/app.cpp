@@ -4,30 +4,29 @@
 
 #include <utility>
 
-#include "launcher/catalogue.h"
-#include "launcher/config.h"
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/paths.h"
-#include "launcher/registry.h"
-#include "launcher/run_modes.h"
-#include "launcher/single_instance.h"
-#include "launcher/text.h"
-#include "launcher/version.h"
+#include "base/catalogue.h"
+#include "base/config.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/registry.h"
+#include "base/text.h"
+#include "base/version.h"
+#include "base/worker_snapshot.h"
 #include "net/resumable_download.h"
 #include "system/game_launch.h"
 #include "system/install.h"
 #include "system/uninstall.h"
-#include "ui/format/format.h"
+#include "ui/link_handover.h"
 #include "ui/offscreen.h"
 #include "ui/screens.h"
+#include "ui/shot_scenarios.h"
 
 namespace {
 
 constexpr const wchar_t* kCaption = L"Talvoreen Multiplayer";
 constexpr uint64_t kGtaArchiveSize = 610325061;
-
-enum Sampler { kGameSampler = 0, kServerSampler = 1, kGtaSampler = 2 };
 
 SyncMode ModeOf(int mode) { return mode == 1 ? SyncMode::Update : SyncMode::Check; }
 
@@ -44,9 +43,7 @@ App::App(LaunchOptions options) : options_(std::move(options)) {
   state_.devServer = options_.devServer;
 }
 
-App::~App() {
-  if (uninstallThread_.joinable()) uninstallThread_.join();
-}
+App::~App() = default;
 
 double App::Now() const {
   if (clock_) return clock_();
@@ -90,13 +87,13 @@ int App::Run(HINSTANCE instance, int showCommand) {
   callbacks.onTick = [this] { OnTick(); };
   callbacks.openLink = [this](std::wstring link) { OpenJoinLink(link); };
   callbacks.onEscape = [this] {
-    if (state_.overlay == Overlay::None || uninstallRunning_.load() != 0) return false;
+    if (state_.overlay == Overlay::None || uninstall_.IsRunning()) return false;
     QueueAction(kActionCloseOverlay);
     return true;
   };
   callbacks.processActions = [this] { ProcessActions(); };
   callbacks.hasQueuedActions = [this] { return !actions_.empty(); };
-  callbacks.isBusy = [this] { return IsBusy(); };
+  callbacks.showsProgress = [this] { return ShowsProgress(); };
   callbacks.now = [this] { return Now(); };
   window_ = std::make_unique<LauncherWindow>(graphics_, std::move(callbacks));
   if (!window_->Create(instance, showCommand)) {
@@ -192,7 +189,7 @@ void App::DrawFrame(Ui& ui, Canvas& canvas) {
   DrawLauncherFrame(ui, canvas, model);
 }
 
-bool App::IsBusy() const {
+bool App::ShowsProgress() const {
   if (state_.uninstallRunning) return true;
   const bool server = state_.selected >= 0 && servers_[state_.selected].IsRunning();
   return game_.IsRunning() || (gta_ && gta_->IsRunning()) || server;
@@ -205,7 +202,8 @@ void App::OnTick() {
   RefreshSnapshot();
 
   // Uninstall completion.
-  if (uninstallAwaitsJoin_ && uninstallRunning_.load() == 0) FinishUninstall();
+  UninstallSnapshot uninstallResult;
+  if (uninstall_.TakeResult(uninstallResult)) FinishUninstall(uninstallResult);
 
   // Updater: restart when it staged a launcher and nothing is busy. The busy test must see
   // a game started a moment ago and a check the uninstall completion just started.
@@ -213,7 +211,7 @@ void App::OnTick() {
   CopyRunningFlags();
   const int updateState = snap_.updater.state;
   if (updateState == kUpdateReady && !state_.restarting && !state_.restartFailed) {
-    if (IsAppBusy(state_, snap_)) {
+    if (WorkBlocksRestart(state_, snap_)) {
       state_.newLauncherStaged = true;
     } else {
       RestartIntoNewLauncher();
@@ -237,7 +235,7 @@ void App::OnTick() {
   }
 
   // Game-file checks; none while the uninstall worker deletes the same files.
-  if (state_.installed && uninstallRunning_.load() == 0) {
+  if (state_.installed && !uninstall_.IsRunning()) {
     if (state_.initialCheckPending) {
       if (InitialCheckMayStart(state_, snap_)) {
         state_.initialCheckPending = false;
@@ -259,7 +257,7 @@ void App::OnTick() {
         StartGameSync(1, true);
       } else {
         CopyRunningFlags();
-        snap_.game = game_.GetSnapshot();
+        snap_.game = ReadWorker(game_, snap_.gameRunning);
         if (PeriodicCheckDue(state_, snap_)) StartGameSync(0, false);
       }
     }
@@ -298,8 +296,7 @@ void App::UpdateTaskbar() {
   window_->SetTaskbarProgress(static_cast<TaskbarProgress>(t.state), t.completed, t.total);
 }
 
-// Workers publish their result before they clear their running flag, so the flags are read
-// first: a worker seen idle has its final status in the record read after.
+// For the tick's steps that need only whether a worker runs, not its status.
 void App::CopyRunningFlags() {
   snap_.gameRunning = game_.IsRunning();
   snap_.gtaRunning = gta_ && gta_->IsRunning();
@@ -310,12 +307,12 @@ void App::CopyRunningFlags() {
 void App::RefreshSnapshot() {
   if (shotsMode_) return;
   state_.now = Now();
-  CopyRunningFlags();
-  snap_.game = game_.GetSnapshot();
-  if (gta_) snap_.gta = gta_->GetSnapshot();
+  snap_.game = ReadWorker(game_, snap_.gameRunning);
+  snap_.gtaRunning = false;
+  if (gta_) snap_.gta = ReadWorker(*gta_, snap_.gtaRunning);
   snap_.players = players_.Snapshot();
-  snap_.updater = updater_.GetSnapshot();
-  for (int i = 0; i < ServerCatalogue::kCount; ++i) snap_.servers[i] = servers_[i].GetSnapshot();
+  snap_.updater = ReadWorker(updater_, snap_.updaterBusy);
+  for (int i = 0; i < ServerCatalogue::kCount; ++i) snap_.servers[i] = ReadWorker(servers_[i], snap_.serverRunning[i]);
 
   if (snap_.game.status == kSyncDownloading) samplers_[kGameSampler].Sample(state_.now, snap_.game.bytesDownloaded);
   const int sel = state_.selected;
@@ -333,10 +330,9 @@ void App::RefreshSnapshot() {
   state_.serverSpeed = samplers_[kServerSampler].speed;
   state_.gtaSpeed = samplers_[kGtaSampler].speed;
 
-  state_.uninstallRunning = uninstallRunning_.load() != 0;
-  state_.uninstallDeleted = uninstallDeleted_.load();
-  std::lock_guard<std::mutex> lock(uninstallMutex_);
-  state_.uninstallError = uninstallError_;
+  const UninstallSnapshot uninstall = ReadWorker(uninstall_, state_.uninstallRunning);
+  state_.uninstallDeleted = uninstall.deleted;
+  state_.uninstallError = !uninstallRefusal_.empty() ? uninstallRefusal_ : uninstall.error;
 }
 
 void App::StartGameSync(int mode, bool verifyAll) {
@@ -418,7 +414,7 @@ void App::Execute(int32_t action) {
       state_.overlayStart = state_.now;
       break;
     case kActionCloseOverlay:
-      if (uninstallRunning_.load() == 0) CloseOverlay();
+      if (!uninstall_.IsRunning()) CloseOverlay();
       break;
     case kActionRetryGta:
       StartGta(state_.gtaReinstall);
@@ -441,13 +437,12 @@ void App::Execute(int32_t action) {
       CloseOverlay();
       StartGameSync(1, true);
       break;
-    case kActionOpenUninstall: {
-      std::lock_guard<std::mutex> lock(uninstallMutex_);
-      uninstallError_.clear();
+    case kActionOpenUninstall:
+      uninstallRefusal_.clear();
+      uninstall_.ClearError();
       state_.overlay = Overlay::Uninstall;
       state_.overlayStart = state_.now;
       break;
-    }
     case kActionConfirmUninstall:
       ConfirmUninstall();
       break;
@@ -555,42 +550,20 @@ void App::InstallHere() {
 
 void App::ConfirmUninstall() {
   RefreshSnapshot();
-  std::lock_guard<std::mutex> lock(uninstallMutex_);
   if (!CanUninstall()) {
-    uninstallError_ = state_.gamesWereRunning ? L"Oyun açıkken dosyaları kaldırılamaz; önce oyunu kapat."
-                                              : L"İndirme sürerken kaldırılamaz; bitmesini bekle.";
+    uninstallRefusal_ = state_.gamesWereRunning ? L"Oyun açıkken dosyaları kaldırılamaz; önce oyunu kapat."
+                                                : L"İndirme sürerken kaldırılamaz; bitmesini bekle.";
     return;
   }
-  if (uninstallThread_.joinable()) uninstallThread_.join();
-  uninstallDeleted_ = 0;
-  uninstallError_.clear();
-  uninstallRunning_.exchange(1);
-  const std::wstring folder = state_.installFolder;
-  const std::wstring gtaFolder = GtaFolder();
-  LogLine(L"removing the game files of " + folder);
-  uninstallThread_ = std::thread([this, folder, gtaFolder] {
-    std::wstring error;
-    const bool ok = UninstallCore(folder, gtaFolder, uninstallDeleted_, error);
-    {
-      std::lock_guard<std::mutex> guard(uninstallMutex_);
-      uninstallResult_ = ok;
-      uninstallError_ = error;
-    }
-    uninstallRunning_.exchange(0);
-  });
-  uninstallAwaitsJoin_ = true;
+  uninstallRefusal_.clear();
+  LogLine(L"removing the game files of " + state_.installFolder);
+  if (!uninstall_.Start(state_.installFolder, GtaFolder())) return;
   state_.uninstallRunning = true;
 }
 
-void App::FinishUninstall() {
-  if (uninstallThread_.joinable()) uninstallThread_.join();
-  uninstallAwaitsJoin_ = false;
-  bool ok;
-  {
-    std::lock_guard<std::mutex> lock(uninstallMutex_);
-    ok = uninstallResult_;
-    LogLine(ok ? L"game files removed" : L"game files removed with errors: " + uninstallError_);
-  }
+void App::FinishUninstall(const UninstallSnapshot& result) {
+  const bool ok = result.ok;
+  LogLine(ok ? L"game files removed" : L"game files removed with errors: " + result.error);
   // The state files are gone: every sync object must forget what it had read. One that
   // runs (it should not) keeps its configuration rather than have it changed under it.
   if (!game_.IsRunning()) game_.SetInstallFolder(state_.installFolder);
@@ -641,282 +614,16 @@ void App::RestartIntoNewLauncher() {
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// Join links
-
-void App::OpenJoinLink(const std::wstring& link) {
-  const int index = ResolveJoinLink(link, state_.devServer);
-  LogLine(L"link " + link.substr(0, 200) + L" -> " +
-          (index >= 0 ? std::wstring(ServerCatalogue::kKeys[index]) : std::wstring(L"not a launcher server")));
-  if (index < 0) {
-    AskPlayer(L"Bu bağlantı launcher'daki sunuculardan birine ait değil.", MB_OK | MB_ICONWARNING);
-    return;
-  }
-  if (uninstallRunning_.load() != 0) return;
-  if (!state_.installed) {
-    WriteSelectedServer(index);
-    return;
-  }
-  CloseOverlay();
-  const bool startupCheckRunning = state_.initialCheckPending || (gameRunsStarted_ == 1 && game_.IsRunning());
-  if (startupCheckRunning) {
-    state_.selected = index;
-    state_.selectionDeferred = true;
-    WriteSelectedServer(index);
-  } else {
-    SelectServer(index);
-  }
-  joinPending_ = CountRunningGameInstances() == 0;
-  linkTime_ = Now();
-  RefreshSnapshot();
-  if (Window()) InvalidateRect(Window(), nullptr, FALSE);
-}
-
-void App::SelectServer(int index) {
-  if (index < 0 || index >= ServerCatalogue::kCount) return;
-  if (index == ServerCatalogue::kDevIndex && !state_.devServer) return;
-  if (index != state_.selected) {
-    state_.playRequested = false;
-    samplers_[kServerSampler].Reset();
-    state_.serverSpeed = 0;
-  }
-  state_.selected = index;
-  state_.selectionDeferred = false;
-  WriteSelectedServer(index);
-  state_.playRequested = false;
-  if (state_.installed) StartServerSync(index, SyncMode::Check);
-}
-
-void App::TryJoinPendingLink() {
-  if (!joinPending_) return;
-  const JoinDecision decision = DecideJoin(state_, snap_, linkTime_);
-  switch (decision.step) {
-    case JoinStep::Wait:
-      return;
-    case JoinStep::Cancel:
-      joinPending_ = false;
-      return;
-    case JoinStep::Join:
-      LogLine(std::wstring(L"link: joining ") + ServerCatalogue::kKeys[state_.selected]);
-      joinPending_ = false;
-      QueueAction(kActionPlay);
-      if (Window()) PostMessageW(Window(), kRunActionsMessage, 0, 0);
-      return;
-    case JoinStep::NotJoining:
-      LogLine(L"link: not joining, the launcher waits for the player (" + decision.statusTitle + L")");
-      joinPending_ = false;
-      return;
-  }
-}
-
 void App::JoinWorkersForTests() {
   game_.Join();
   for (GameSync& s : servers_) s.Join();
   if (gta_) gta_->Join();
   updater_.Join();
-  if (uninstallThread_.joinable()) uninstallThread_.join();
+  uninstall_.Join();
 }
 
 // ---------------------------------------------------------------------------------------
 // Screenshot mode
-
-namespace {
-
-struct Shot {
-  const wchar_t* name;
-  void (*scenario)(AppState&, UiSnapshot&);
-};
-
-constexpr const char* kShotBuild = "20261004-1852-6c5533321";
-
-void Blank(AppState& a, UiSnapshot& s) {
-  const std::wstring folder = kDefaultInstallDir;
-  const bool dev = a.devServer;
-  const bool freeKnown = a.setupFreeSpaceKnown;
-  const uint64_t free = a.setupFreeSpace;
-  a = AppState{};
-  a.devServer = dev;
-  a.setupFreeSpaceKnown = freeKnown;
-  a.setupFreeSpace = free;
-  a.now = 2.4;
-  a.installed = true;
-  a.installFolder = folder;
-  a.setupCandidate = folder;
-  a.gtaValid = true;
-  a.selected = 0;
-  s = UiSnapshot{};
-  s.game.required = false;
-  s.updater.state = kUpdateNoUpdate;
-  for (SyncSnapshot& server : s.servers) server.required = false;
-  s.servers[0].status = kSyncUpToDate;
-  s.players[0] = PlayerCountEntry{kPlayerCountOnline, 196};
-  s.players[1] = PlayerCountEntry{kPlayerCountOnline, 48};
-  s.players[2] = PlayerCountEntry{kPlayerCountOnline, 15};
-  s.players[3] = PlayerCountEntry{};
-}
-
-void Ready(AppState& a, UiSnapshot& s) {
-  Blank(a, s);
-  s.game.status = kSyncUpToDate;
-  s.game.remoteBuild = s.game.installedBuild = kShotBuild;
-  s.game.installedComplete = true;
-}
-
-void NoGta(AppState& a, UiSnapshot& s) {
-  Ready(a, s);
-  a.gtaValid = false;
-}
-
-const Shot kShots[] = {
-    {L"01-setup",
-     [](AppState& a, UiSnapshot& s) {
-       Blank(a, s);
-       a.installed = false;
-     }},
-    {L"02-checking",
-     [](AppState& a, UiSnapshot& s) {
-       Blank(a, s);
-       s.game.status = kSyncChecking;
-       s.players = {};
-     }},
-    {L"03-downloading",
-     [](AppState& a, UiSnapshot& s) {
-       Blank(a, s);
-       s.game.status = kSyncDownloading;
-       s.game.bytesToDownload = 196506471;
-       s.game.bytesDownloaded = 88200000;
-       a.gameSpeed = 13200000;
-     }},
-    {L"04-gta-starting", NoGta},
-    {L"05-gta-failed",
-     [](AppState& a, UiSnapshot& s) {
-       NoGta(a, s);
-       s.gta.status = kGtaFailed;
-       s.gta.message = L"Diskte yeterli yer yok: 4,4 GB gerekli, 1,2 GB boş";
-     }},
-    {L"06-gta-downloading",
-     [](AppState& a, UiSnapshot& s) {
-       NoGta(a, s);
-       s.gta.status = kGtaDownloading;
-       s.gta.downloadTotal = 610325061;
-       s.gta.downloadDone = 327000000;
-       a.gtaSpeed = 18400000;
-     }},
-    {L"07-gta-extracting",
-     [](AppState& a, UiSnapshot& s) {
-       NoGta(a, s);
-       s.gta.status = kGtaExtracting;
-       s.gta.extractTotal = 4087977925ull;
-       s.gta.extractDone = 1900000000;
-       s.gta.filesTotal = 441;
-       s.gta.filesDone = 213;
-     }},
-    {L"08-ready", Ready},
-    {L"09-running",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       a.runningCount = 1;
-       a.gamesWereRunning = true;
-       s.players[2] = PlayerCountEntry{kPlayerCountOffline, 0};
-     }},
-    {L"17-running-two",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       a.runningCount = 2;
-       a.gamesWereRunning = true;
-     }},
-    {L"18-pick-server",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       a.selected = -1;
-     }},
-    {L"19-server-files",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       a.selected = 2;
-       s.servers[2].status = kSyncDownloading;
-       s.servers[2].bytesToDownload = 734003200;
-       s.servers[2].bytesDownloaded = 251658240;
-       s.servers[2].filesToDownload = 1840;
-       a.serverSpeed = 21500000;
-     }},
-    {L"20-server-files-failed",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       s.servers[0].status = kSyncFailed;
-       s.servers[0].message = L"Sunucu dosya listesini vermiyor (sunucu sürümü eski)";
-     }},
-    {L"22-dev-server",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       a.selected = 3;
-       s.servers[3].status = kSyncUpToDate;
-     }},
-    {L"21-server-files-missing",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       s.servers[0].status = kSyncUpdateAvailable;
-       s.servers[0].bytesToDownload = 2946000000ull;
-       s.servers[0].filesToDownload = 8126;
-     }},
-    {L"10-failed",
-     [](AppState& a, UiSnapshot& s) {
-       Blank(a, s);
-       s.game.status = kSyncFailed;
-       s.game.message = L"Güncellemeler denetlenemedi: Sunucuya bağlanılamadı";
-     }},
-    {L"11-settings",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       a.overlay = Overlay::Settings;
-     }},
-    {L"25-settings-no-gta",
-     [](AppState& a, UiSnapshot& s) {
-       NoGta(a, s);
-       a.overlay = Overlay::Settings;
-     }},
-    {L"23-uninstall",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       a.overlay = Overlay::Uninstall;
-     }},
-    {L"24-uninstalling",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       a.overlay = Overlay::Uninstall;
-       a.uninstallRunning = true;
-       a.uninstallDeleted = 412;
-     }},
-    {L"13-update-available",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       s.game.status = kSyncUpdateAvailable;
-       s.game.bytesToDownload = 7926781;
-       s.game.filesToDownload = 13;
-     }},
-    {L"14-first-download",
-     [](AppState& a, UiSnapshot& s) {
-       Blank(a, s);
-       s.game.status = kSyncUpdateAvailable;
-       s.game.bytesToDownload = 196506471;
-       s.game.filesToDownload = 880;
-     }},
-    {L"15-launcher-updating",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       s.updater.state = kUpdateDownloading;
-       s.updater.remoteVersion = "0.3.0";
-       s.updater.bytesTotal = 520000;
-       s.updater.bytesDone = 310000;
-     }},
-    {L"16-launcher-outdated",
-     [](AppState& a, UiSnapshot& s) {
-       Ready(a, s);
-       s.game.status = kSyncLauncherOutdated;
-     }},
-};
-
-}  // namespace
 
 int App::RenderShots() {
   shotsMode_ = true;
@@ -926,9 +633,12 @@ int App::RenderShots() {
   if (!DirectoryExists(folder)) return 1;
 
   state_.setupFreeSpaceKnown = FreeSpaceForFolder(kDefaultInstallDir, state_.setupFreeSpace);
-  for (const Shot& shot : kShots) {
-    if (std::wstring(shot.name) == L"22-dev-server" && !state_.devServer) continue;
-    shot.scenario(state_, snap_);
+  size_t count = 0;
+  const ShotScenario* shots = ShotScenarios(count);
+  for (size_t i = 0; i < count; ++i) {
+    const ShotScenario& shot = shots[i];
+    if (shot.devServerOnly && !state_.devServer) continue;
+    shot.apply(state_, snap_);
     const std::wstring path = JoinPath(folder, std::wstring(shot.name) + L".png");
     const bool written = RenderFrameToPng(graphics_, 1.0f, path, [this](Canvas& canvas) {
       Ui ui;

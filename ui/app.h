@@ -7,21 +7,20 @@
 #include <windows.h>
 
 #include <array>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "base/launch_options.h"
 #include "gta/gta_installer.h"
-#include "launcher/options.h"
 #include "net/player_count_service.h"
 #include "sync/game_sync.h"
+#include "system/uninstall_worker.h"
 #include "ui/app_model.h"
 #include "ui/app_rules.h"
 #include "ui/graphics.h"
+#include "ui/screen_rules.h"
 #include "ui/window.h"
 #include "update/launcher_updater.h"
 
@@ -85,12 +84,12 @@ class App {
   void ConfigureServerSyncs();
   void StartGta(bool reinstall);
   void CloseOverlay();
-  void FinishUninstall();
+  void FinishUninstall(const UninstallSnapshot& result);
   void RestartIntoNewLauncher();
   void UpdateTaskbar();
   void CopyRunningFlags();
   void LogStatusChange();
-  bool IsBusy() const;
+  bool ShowsProgress() const;
   int AskPlayer(const std::wstring& text, unsigned flags);
   std::wstring GtaFolder() const;
 
@@ -113,7 +112,8 @@ class App {
   std::array<std::wstring, ServerCatalogue::kCount> playerCountUrls_;
   std::wstring launcherPath_;
 
-  std::array<SpeedSampler, 3> samplers_;  // game files, selected server, GTA
+  enum Sampler { kGameSampler = 0, kServerSampler = 1, kGtaSampler = 2 };
+  std::array<SpeedSampler, 3> samplers_;
   int lastGtaPhase_ = kGtaIdle;
   int lastLaunched_ = 0;
   int lastMode_ = 0;
@@ -121,19 +121,17 @@ class App {
   double lastUpdaterCheck_ = 0;
   std::wstring lastStatusTitle_;
 
-  std::wstring pendingLink_;
   bool joinPending_ = false;
   double linkTime_ = 0;
 
-  std::mutex uninstallMutex_;
-  std::atomic<int32_t> uninstallRunning_{0};
-  std::atomic<uint32_t> uninstallDeleted_{0};
-  bool uninstallResult_ = false;
-  std::wstring uninstallError_;
-  std::thread uninstallThread_;
-  bool uninstallAwaitsJoin_ = false;
+  UninstallWorker uninstall_;
+  std::wstring uninstallRefusal_;  // why the last confirmation was refused
 
   std::vector<int32_t> actions_;
   std::function<int(const std::wstring&, unsigned)> messageBox_;
   std::function<bool(const std::wstring&, std::wstring&)> folderPicker_;
 };
+
+// The run modes behind the window: each returns the process exit code.
+int RunScreenshotMode(const LaunchOptions& options);
+int RunWindowMode(const LaunchOptions& options);

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "base/catalogue.h"
 #include "gta/gta_installer.h"
-#include "launcher/catalogue.h"
 #include "net/player_count_parse.h"
-#include "system/game_copies.h"
 #include "sync/game_sync.h"
+#include "system/game_copies.h"
 #include "ui/canvas.h"
 #include "update/launcher_updater.h"
 

@@ -5,16 +5,16 @@
 #include <algorithm>
 #include <cmath>
 
-#include "launcher/text.h"
-#include "ui/format/format.h"
+#include "base/format.h"
+#include "base/text.h"
 
 // ---- Status-bar helpers ------------------------------------------------------------------
-
-namespace {
 
 bool IsGtaBusy(const GtaSnapshot& gta) {
   return gta.status == kGtaConnecting || gta.status == kGtaDownloading || gta.status == kGtaExtracting;
 }
+
+namespace {
 
 bool HasSelection(const AppState& app) { return app.selected >= 0 && app.selected < ServerCatalogue::kCount; }
 
@@ -340,7 +340,7 @@ StatusView BuildStatusView(const AppState& app, const UiSnapshot& snap) {
 
 // ---- Tick rules --------------------------------------------------------------------------
 
-bool IsAppBusy(const AppState& app, const UiSnapshot& snap) {
+bool WorkBlocksRestart(const AppState& app, const UiSnapshot& snap) {
   // Removing the game files counts too: a restart would leave the worker half-way.
   if (app.runningCount > 0 || snap.gameRunning || snap.gtaRunning || app.playRequested ||
       app.now < app.launchDeadline || app.uninstallRunning) {
@@ -363,7 +363,7 @@ bool PeriodicCheckDue(const AppState& app, const UiSnapshot& snap) {
 
 bool UpdateCheckDue(const AppState& app, const UiSnapshot& snap, double lastUpdaterCheck) {
   return !app.restarting && !snap.updaterBusy && snap.updater.state != kUpdateReady &&
-         app.now - lastUpdaterCheck > 300 && !IsAppBusy(app, snap);
+         app.now - lastUpdaterCheck > 300 && !WorkBlocksRestart(app, snap);
 }
 
 bool GtaDownloadDue(const AppState& app, const UiSnapshot& snap) {

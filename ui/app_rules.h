@@ -1,5 +1,5 @@
 // The controller's decisions as pure functions of its state and the worker snapshot: the
-// status bar, when the window may uninstall or reinstall GTA, when checks start, the speed
+// status bar, when checks start, the speed
 // samplers, the join-link step, taskbar progress and the restart command line. The Windows
 // controller (App) calls these and does what they say. Portable.
 #pragma once
@@ -14,27 +14,10 @@ StatusView BuildStatusView(const AppState& app, const UiSnapshot& snap);
 
 // Busy for the updater's restart: a game runs, a worker is busy, play was pressed or a launch
 // is inside its window.
-bool IsAppBusy(const AppState& app, const UiSnapshot& snap);
+bool WorkBlocksRestart(const AppState& app, const UiSnapshot& snap);
 
-// The window may remove the game files: nothing runs, nothing downloads.
-bool CanUninstall(const AppState& app, const UiSnapshot& snap);
-
-// The settings' GTA button and the reinstall flow: installed, no game, GTA idle, launch
-// window passed, no uninstall, play not requested.
-bool CanReinstallGta(const AppState& app, const UiSnapshot& snap);
-
-// "İndiriliyor", "Kuruluyor", "Kurulu · bozulduysa yeniden indirilir", "Kurulamadı",
-// "Henüz kurulmadı".
-std::wstring GtaStateText(const AppState& app, const UiSnapshot& snap);
-
-// The player and status lines of a server card.
-struct ServerCardLines {
-  std::wstring players;  // "196 oyuncu", "—", "Test sunucusu"
-  std::wstring status;   // "Çevrimiçi", "Çevrimdışı", "Bağlanıyor", "Geliştirme"
-  enum class Dot { Card, Green, Secondary, Muted } dot = Dot::Muted;
-  bool pulsing = false;  // online: the halo pulses
-};
-ServerCardLines CardLines(int server, const PlayerCountEntry& entry);
+// The GTA installer connects, downloads or unpacks.
+bool IsGtaBusy(const GtaSnapshot& gta);
 
 // The "Oynamaya hazır" detail line for a server; a server without a game address is joined
 // from the game's own menu.

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "launcher/log.h"
+#include "base/log.h"
 
 namespace {
 

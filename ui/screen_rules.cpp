@@ -1,17 +1,12 @@
-// The rules the settings and uninstall screens and the server cards read: when the window may
-// remove the game files or reinstall GTA, the GTA state line and a card's player and status
-// lines.
+#include "ui/screen_rules.h"
+
 #include <string>
 
-#include "launcher/catalogue.h"
-#include "launcher/text.h"
+#include "base/catalogue.h"
+#include "base/text.h"
 #include "ui/app_rules.h"
 
 namespace {
-
-bool IsGtaBusy(const GtaSnapshot& gta) {
-  return gta.status == kGtaConnecting || gta.status == kGtaDownloading || gta.status == kGtaExtracting;
-}
 
 bool AnyServerRunning(const UiSnapshot& snap) {
   for (bool running : snap.serverRunning) {

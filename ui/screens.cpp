@@ -6,12 +6,13 @@
 #include <cmath>
 #include <string>
 
-#include "launcher/catalogue.h"
-#include "launcher/text.h"
-#include "launcher/version.h"
+#include "base/catalogue.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "ui/app_rules.h"
 #include "ui/background.h"
-#include "ui/format/format.h"
+#include "ui/screen_rules.h"
 #include "ui/theme.h"
 
 namespace {

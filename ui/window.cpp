@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "launcher/single_instance.h"
+#include "ui/link_handover.h"
 #include "ui/theme.h"
 
 namespace {
@@ -327,7 +327,7 @@ void LauncherWindow::UpdateFrameTimer() {
     covers = theirs.left <= mine.left && theirs.top <= mine.top && theirs.right >= mine.right &&
              theirs.bottom >= mine.bottom;
   }
-  const bool activity = ui_.input.animating || (callbacks_.isBusy && callbacks_.isBusy());
+  const bool activity = ui_.input.animating || (callbacks_.showsProgress && callbacks_.showsProgress());
   const int period = FrameTimerPeriod(IsWindowVisible(hwnd_) != FALSE, IsIconic(hwnd_) != FALSE, cloaked,
                                       foreground == hwnd_, activity, covers);
   if (period == framePeriod_) return;

@@ -30,7 +30,7 @@ struct WindowCallbacks {
   std::function<bool()> onEscape;
   std::function<void()> processActions;         // WM_APP+1
   std::function<bool()> hasQueuedActions;
-  std::function<bool()> isBusy;                 // workers showing progress keep the frames going
+  std::function<bool()> showsProgress;          // workers showing progress keep the frames going
   std::function<double()> now;                  // seconds; the window's own clock when empty
 };
 

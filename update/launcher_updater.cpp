@@ -2,14 +2,14 @@
 
 #include <windows.h>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/log.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/handles.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "manifest/hashing.h"
 #include "manifest/manifest.h"
 #include "net/http_client.h"
-#include "ui/format/format.h"
 #include "update/gzip_inflater.h"
 
 LauncherUpdater::~LauncherUpdater() {

@@ -2,11 +2,11 @@
 // a loopback server or placed in the work folder.
 #include <gtest/gtest.h>
 
+#include "base/files.h"
+#include "base/log.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "gta/gta_installer.h"
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/registry.h"
-#include "launcher/text.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 

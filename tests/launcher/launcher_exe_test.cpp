@@ -1,10 +1,10 @@
 // The built launcher started as a real child process.
 #include <gtest/gtest.h>
 
-#include "launcher/files.h"
-#include "launcher/registry.h"
+#include "base/files.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "launcher/single_instance.h"
-#include "launcher/text.h"
 #include "tests/support/test_support.h"
 
 using testing_support::LauncherExePath;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "launcher/config.h"
+#include "base/config.h"
+#include "base/paths.h"
 #include "launcher/options.h"
-#include "launcher/paths.h"
 
 namespace {
 

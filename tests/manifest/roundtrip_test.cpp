@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "launcher/files.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/text.h"
 #include "manifest/envelope.h"
 #include "manifest/hashing.h"
 #include "manifest/manifest.h"

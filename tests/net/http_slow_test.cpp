@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "launcher/text.h"
+#include "base/text.h"
 #include "net/http_client.h"
 #include "net/request_watchdog.h"
 #include "tests/support/http_test_server.h"

@@ -1,8 +1,8 @@
 // The player-count service against scripted servers on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "launcher/headless.h"
-#include "launcher/text.h"
 #include "net/player_count_service.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"

@@ -1,8 +1,8 @@
 // The resumable download against a loopback server with real Range semantics.
 #include <gtest/gtest.h>
 
-#include "launcher/files.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/text.h"
 #include "net/resumable_download.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"

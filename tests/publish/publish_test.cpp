@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "manifest/envelope.h"
-#include "manifest/manifest.h"
 #include "manifest/json.h"
+#include "manifest/manifest.h"
 #include "tests/support/signing.h"
 #include "tools/publish/fileio.h"
 #include "tools/publish/keys.h"

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "launcher/files.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/text.h"
 
 namespace testing_support {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
-#include "launcher/text.h"
+#include "base/text.h"
 #include "tests/support/test_support.h"
 
 int main(int argc, char** argv) {

@@ -2,10 +2,10 @@
 
 #include <shellapi.h>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/registry.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "system/game_copies.h"
 
 namespace testing_support {

@@ -4,9 +4,9 @@
 
 #include <sstream>
 
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "manifest/hashing.h"
 #include "sync/game_sync.h"
 #include "sync/state.h"

@@ -8,12 +8,12 @@
 
 #include <map>
 
-#include "launcher/files.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/text.h"
+#include "net/http_client.h"
 #include "sync/download_urls.h"
 #include "sync/download_workers.h"
 #include "sync/object_download.h"
-#include "net/http_client.h"
 #include "tests/support/gzip.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "launcher/files.h"
+#include "base/files.h"
 #include "sync/state.h"
 #include "tests/support/test_support.h"
 

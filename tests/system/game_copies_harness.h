@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/handles.h"
-#include "launcher/text.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "system/game_copies.h"
 #include "tests/support/test_support.h"
 #include "tests/system/game_stand_in.h"

@@ -8,16 +8,16 @@
 #include <map>
 #include <sstream>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/format.h"
+#include "base/handles.h"
+#include "base/text.h"
 #include "manifest/hashing.h"
 #include "system/game_copies.h"
 #include "system/game_launch.h"
 #include "tests/support/test_support.h"
 #include "tests/system/game_copies_harness.h"
 #include "tests/system/game_stand_in.h"
-#include "ui/format/format.h"
 
 using testing_support::LauncherExePath;
 using testing_support::QuoteArgument;

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "launcher/files.h"
+#include "base/files.h"
 #include "system/game_copies.h"
 #include "system/game_launch.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "launcher/text.h"
+#include "base/text.h"
 
 // Written beside the stand-in once it has decided to run or not: "key=value" lines, UTF-8.
 inline std::wstring StandInRecordName(int copy) {

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <shellapi.h>
 
-#include "launcher/files.h"
-#include "launcher/registry.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "system/install.h"
 #include "system/shell.h"
 #include "tests/support/test_support.h"

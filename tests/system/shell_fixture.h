@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "launcher/files.h"
-#include "launcher/paths.h"
+#include "base/files.h"
+#include "base/paths.h"
 #include "system/shell.h"
 
 class ShellStateTest : public ::testing::Test {

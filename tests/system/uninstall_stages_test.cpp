@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
+#include "base/format.h"
+#include "base/handles.h"
+#include "base/log.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "gta/gta_installer.h"
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/log.h"
-#include "launcher/registry.h"
 #include "launcher/single_instance.h"
-#include "launcher/text.h"
 #include "sync/state.h"
 #include "system/game_copies.h"
 #include "system/install.h"
@@ -27,7 +28,6 @@
 #include "system/uninstall_stages.h"
 #include "tests/support/test_support.h"
 #include "tests/system/shell_fixture.h"
-#include "ui/format/format.h"
 
 using testing_support::ReadBytes;
 using testing_support::RegistryValueGuard;

@@ -1,8 +1,8 @@
 // Removing an installation's files from real folders.
 #include <gtest/gtest.h>
 
-#include "launcher/files.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/text.h"
 #include "sync/state.h"
 #include "system/uninstall.h"
 #include "tests/support/test_support.h"

@@ -637,12 +637,12 @@ TEST(TickRules, AppBusyForEveryWorkerAndLaunch) {
   };
   World idle;
   idle.app.launchDeadline = idle.app.now;
-  EXPECT_FALSE(IsAppBusy(idle.app, idle.snap));
+  EXPECT_FALSE(WorkBlocksRestart(idle.app, idle.snap));
   for (const auto& [name, setup] : busy) {
     SCOPED_TRACE(name);
     World w;
     setup(w);
-    EXPECT_TRUE(IsAppBusy(w.app, w.snap));
+    EXPECT_TRUE(WorkBlocksRestart(w.app, w.snap));
   }
 }
 

@@ -8,18 +8,18 @@
 #include <memory>
 #include <sstream>
 
+#include "base/files.h"
+#include "base/format.h"
+#include "base/log.h"
+#include "base/registry.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "gta/gta_installer.h"
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/registry.h"
-#include "launcher/text.h"
-#include "launcher/version.h"
 #include "system/game_launch.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tests/system/game_copies_harness.h"
 #include "tools/publish/publish.h"
-#include "ui/format/format.h"
 #include "ui/app.h"
 
 using testing_support::HttpTestServer;

@@ -6,7 +6,9 @@
 
 #include "tests/ui/recording_canvas.h"
 #include "ui/app_rules.h"
+#include "ui/screen_rules.h"
 #include "ui/screens.h"
+#include "ui/shot_scenarios.h"
 #include "ui/theme.h"
 
 namespace {
@@ -624,6 +626,67 @@ TEST(ScreenRules, GtaStateTextBusyPhasesWinOverValidity) {
   snap.gta.status = kGtaPaused;
   app.gtaValid = false;
   EXPECT_EQ(GtaStateText(app, snap), L"Henüz kurulmadı");
+}
+
+// What each `--shots` picture shows: the status bar's title, the overlay and the selected
+// card. A scenario edited by mistake changes one of these even when the file name stays.
+TEST(ShotScenarios, EachShotShowsItsScreen) {
+  struct Expected {
+    const wchar_t* name;
+    const wchar_t* title;
+    Overlay overlay;
+    int selected;
+  };
+  const Expected expected[] = {
+      {L"01-setup", L"Kuruluma hazır", Overlay::None, 0},
+      {L"02-checking", L"Güncellemeler denetleniyor", Overlay::None, 0},
+      {L"03-downloading", L"Oyun dosyaları indiriliyor", Overlay::None, 0},
+      {L"04-gta-starting", L"Oyun dosyaları indiriliyor", Overlay::None, 0},
+      {L"05-gta-failed", L"Oyun dosyaları indirilemedi", Overlay::None, 0},
+      {L"06-gta-downloading", L"Oyun dosyaları indiriliyor", Overlay::None, 0},
+      {L"07-gta-extracting", L"Oyun dosyaları kuruluyor", Overlay::None, 0},
+      {L"08-ready", L"Oynamaya hazır", Overlay::None, 0},
+      {L"09-running", L"Oyun açık", Overlay::None, 0},
+      {L"17-running-two", L"2 oyun açık", Overlay::None, 0},
+      {L"18-pick-server", L"Sunucunu seç", Overlay::None, -1},
+      {L"19-server-files", L"Meridian Roleplay dosyaları indiriliyor", Overlay::None, 2},
+      {L"20-server-files-failed", L"Corvel Roleplay dosyaları denetlenemedi", Overlay::None, 0},
+      {L"22-dev-server", L"Oynamaya hazır", Overlay::None, 3},
+      {L"21-server-files-missing", L"Corvel Roleplay dosyaları eksik", Overlay::None, 0},
+      {L"10-failed", L"Oyun dosyaları indirilemedi", Overlay::None, 0},
+      {L"11-settings", L"Oynamaya hazır", Overlay::Settings, 0},
+      {L"25-settings-no-gta", L"Oyun dosyaları indiriliyor", Overlay::Settings, 0},
+      {L"23-uninstall", L"Oynamaya hazır", Overlay::Uninstall, 0},
+      {L"24-uninstalling", L"Oynamaya hazır", Overlay::Uninstall, 0},
+      {L"13-update-available", L"Güncelleme mevcut", Overlay::None, 0},
+      {L"14-first-download", L"Oyun dosyaları indirilmedi", Overlay::None, 0},
+      {L"15-launcher-updating", L"Launcher güncelleniyor", Overlay::None, 0},
+      {L"16-launcher-outdated", L"Launcher güncellemesi gerekli", Overlay::None, 0},
+  };
+  size_t count = 0;
+  const ShotScenario* shots = ShotScenarios(count);
+  ASSERT_EQ(count, std::size(expected));
+  for (size_t i = 0; i < count; ++i) {
+    SCOPED_TRACE(testing::Message() << "shot " << i);
+    EXPECT_EQ(std::wstring(shots[i].name), expected[i].name);
+    EXPECT_EQ(shots[i].devServerOnly, std::wstring(shots[i].name) == L"22-dev-server");
+    AppState app;
+    app.devServer = true;
+    app.setupFreeSpaceKnown = true;
+    app.setupFreeSpace = 123456789;
+    app.overlay = Overlay::Uninstall;  // whatever the previous shot left must go
+    UiSnapshot snap;
+    snap.game.status = kSyncFailed;
+    shots[i].apply(app, snap);
+    EXPECT_EQ(BuildStatusView(app, snap).title, expected[i].title);
+    EXPECT_EQ(app.overlay, expected[i].overlay);
+    EXPECT_EQ(app.selected, expected[i].selected);
+    EXPECT_EQ(app.installed, i != 0);
+    // What the renderer measured on this machine and the development switch carry over.
+    EXPECT_TRUE(app.devServer);
+    EXPECT_TRUE(app.setupFreeSpaceKnown);
+    EXPECT_EQ(app.setupFreeSpace, 123456789u);
+  }
 }
 
 }  // namespace

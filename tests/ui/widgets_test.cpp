@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "tests/ui/recording_canvas.h"
-#include "ui/test_scene.h"
+#include "tests/ui/test_scene.h"
 #include "ui/theme.h"
 #include "ui/widgets.h"
 

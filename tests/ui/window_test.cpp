@@ -14,9 +14,9 @@
 
 #include "launcher/single_instance.h"
 #include "tests/support/test_support.h"
+#include "tests/ui/test_scene.h"
 #include "ui/graphics.h"
 #include "ui/offscreen.h"
-#include "ui/test_scene.h"
 #include "ui/theme.h"
 #include "ui/window.h"
 

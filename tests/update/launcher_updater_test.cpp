@@ -3,13 +3,13 @@
 
 #include <sstream>
 
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/log.h"
+#include "base/text.h"
+#include "manifest/manifest.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/signing.h"
 #include "tests/support/test_support.h"
-#include "manifest/manifest.h"
 #include "tools/publish/publish.h"
 #include "update/launcher_updater.h"
 

@@ -6,7 +6,7 @@
 #include "tools/publish/publish.h"
 
 #ifdef _WIN32
-#include "launcher/text.h"
+#include "base/text.h"
 
 // Wide arguments, so that folder names outside the ANSI code page survive.
 int wmain(int argc, wchar_t** argv) {

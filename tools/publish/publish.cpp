@@ -11,7 +11,7 @@
 #include <set>
 #include <system_error>
 
-#include "launcher/text.h"
+#include "base/text.h"
 #include "manifest/envelope.h"
 #include "manifest/json.h"
 #include "manifest/manifest.h"

@@ -4,9 +4,9 @@
 #include <sstream>
 #include <thread>
 
-#include "launcher/files.h"
-#include "launcher/log.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "tests/support/test_support.h"
 
 using testing_support::ReadBytes;

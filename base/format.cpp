@@ -1,9 +1,9 @@
-#include "ui/format/format.h"
+#include "base/format.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "launcher/text.h"
+#include "base/text.h"
 
 std::wstring FormatNumber(double value) {
   char buffer[64];

@@ -1,4 +1,4 @@
-#include "launcher/text.h"
+#include "base/text.h"
 
 #include <climits>
 #include <cstdint>

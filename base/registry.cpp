@@ -1,11 +1,11 @@
-#include "launcher/registry.h"
+#include "base/registry.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "launcher/catalogue.h"
-#include "launcher/handles.h"
+#include "base/catalogue.h"
+#include "base/handles.h"
 
 std::wstring ReadRegistryString(const std::wstring& subKey, const std::wstring& name) {
   UniqueRegKey key;

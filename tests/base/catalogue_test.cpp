@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "launcher/catalogue.h"
-#include "launcher/config.h"
+#include "base/catalogue.h"
+#include "base/config.h"
 
 namespace {
 

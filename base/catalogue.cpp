@@ -1,9 +1,9 @@
-#include "launcher/catalogue.h"
+#include "base/catalogue.h"
 
 #include <cwctype>
 
-#include "launcher/config.h"
-#include "launcher/text.h"
+#include "base/config.h"
+#include "base/text.h"
 
 #define TV_W(x) TALVOREEN_WIDEN(x)
 #define TV_GAME(host) TV_W(host) L":22003"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "launcher/paths.h"
-#include "launcher/text.h"
+#include "base/paths.h"
+#include "base/text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/paths.h"
+#include "base/paths.h"
 
 // Full path ("/" to "\", dots resolved, trailing separators removed while longer than 3
 // characters); the input, trimmed the same way, when the full path cannot be had.

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/format/format.h"
+#include "base/format.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "launcher/paths.h"
+#include "base/paths.h"
 
 #include <vector>
 
-#include "launcher/text.h"
+#include "base/text.h"
 
 namespace {
 

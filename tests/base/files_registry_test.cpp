@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "launcher/files.h"
-#include "launcher/options.h"
-#include "launcher/registry.h"
-#include "launcher/version.h"
+#include "base/files.h"
+#include "base/launch_options.h"
+#include "base/registry.h"
+#include "base/version.h"
 #include "system/install.h"
 #include "tests/support/test_support.h"
 

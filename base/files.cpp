@@ -1,12 +1,12 @@
-#include "launcher/files.h"
+#include "base/files.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "launcher/handles.h"
-#include "ui/format/format.h"
+#include "base/format.h"
+#include "base/handles.h"
 
 std::wstring NormalizePath(const std::wstring& path) {
   std::wstring full;

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "launcher/text.h"
-#include "ui/format/format.h"
+#include "base/format.h"
+#include "base/text.h"
 
 std::wstring WindowsErrorText(uint32_t code) {
   wchar_t* buffer = nullptr;

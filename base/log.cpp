@@ -1,12 +1,12 @@
-#include "launcher/log.h"
+#include "base/log.h"
 
 #include <windows.h>
 
 #include <cstdio>
 
-#include "launcher/files.h"
-#include "launcher/handles.h"
-#include "launcher/text.h"
+#include "base/files.h"
+#include "base/handles.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/test_scene.h"
+#include "tests/ui/test_scene.h"
 
 #include "ui/background.h"
 #include "ui/theme.h"
