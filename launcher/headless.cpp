@@ -17,14 +17,6 @@
 #include "system/uninstall.h"
 #include "update/launcher_updater.h"
 
-void WriteConsoleLine(const std::wstring& text) {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-  const std::string bytes = Utf8FromWide(text) + "\n";
-  DWORD written = 0;
-  WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
 namespace {
 
 int RunWhere() {

@@ -5,11 +5,8 @@
 #include <array>
 #include <string>
 
+#include "base/console.h"
 #include "launcher/options.h"
-
-// The text + LF as UTF-8 in one write to standard output; nothing when there is no
-// standard output handle (a GUI process started without redirection).
-void WriteConsoleLine(const std::wstring& text);
 
 int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job);
 

@@ -8,6 +8,7 @@
 #include "tests/support/test_support.h"
 
 using testing_support::LauncherExePath;
+using testing_support::QuoteArgument;
 using testing_support::ProcessResult;
 using testing_support::ReadBytes;
 using testing_support::RegistryValueGuard;
@@ -68,6 +69,62 @@ TEST(HeadlessExe, OutputIsUtf8WithLineFeeds) {
   TempDir dir;
   ProcessResult r = RunLauncher({L"--headless", L"Şenlik", L"--dir", dir.Path()});
   EXPECT_EQ(r.output, "unknown --headless job: \xC5\x9E" "enlik\n");
+}
+
+// A console program with a console of its own (as cmd.exe is) starts the launcher without
+// standard handles, as a prompt does without redirection, and copies its console's text
+// into args[0] afterwards. Exit code: the launcher's, or 100 + a step that failed.
+TV_CHILD_ROLE(console_parent) {
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;  // all three null
+  PROCESS_INFORMATION pi{};
+  std::wstring line = QuoteArgument(LauncherExePath());
+  for (size_t i = 1; i < args.size(); ++i) line += L" " + QuoteArgument(args[i]);
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 101;
+  CloseHandle(pi.hThread);
+  const bool ended = WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0;
+  DWORD code = 102;
+  if (ended) GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+
+  HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return 103;
+  std::wstring text;
+  for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
+    std::wstring cells(static_cast<size_t>(info.dwSize.X), L' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(console, &cells[0], info.dwSize.X, COORD{0, row}, &read);
+    cells.resize(read);
+    while (!cells.empty() && cells.back() == L' ') cells.pop_back();
+    text += cells + L"\n";
+  }
+  CloseHandle(console);
+  if (!WriteBytes(args[0], Utf8FromWide(text))) return 104;
+  return static_cast<int>(code);
+}
+
+TEST(HeadlessExe, WithoutStandardHandlesTheJobWritesToTheParentsConsole) {
+  TempDir dir;
+  const std::wstring screen = dir.Join(L"screen.txt");
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  std::wstring line = QuoteArgument(testing_support::SelfExePath()) + L" --child console_parent " +
+                      QuoteArgument(screen) + L" --headless " + QuoteArgument(L"Şenlik") + L" --dir " +
+                      QuoteArgument(dir.Path());
+  ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si, &pi));
+  CloseHandle(pi.hThread);
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 180000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  EXPECT_EQ(code, 2u);  // the launcher's own exit code for an unknown job
+  // Wide text on the console: the Turkish letter arrives whatever the console's code page.
+  EXPECT_NE(ReadBytes(screen).find("unknown --headless job: \xC5\x9E" "enlik\n"), std::string::npos)
+      << ReadBytes(screen);
 }
 
 TEST(HeadlessExe, HeadlessWinsOverScreenshotsAndRunsBesideAWindow) {
