@@ -2,13 +2,18 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "base/files.h"
 #include "base/handles.h"
 #include "base/text.h"
 
 namespace {
+
+// Written once under the log's lock when the folder is set, read by the crash report.
+wchar_t g_crashReportFolder[1024];
 
 std::string LinePrefix() {
   SYSTEMTIME now{};
@@ -27,6 +32,10 @@ void LogFile::SetDirectory(const std::wstring& folder) {
   CreateDirectoryTree(folder);
   if (!DirectoryExists(folder)) return;
   path_ = JoinPath(folder, kLogFileName);
+  if (folder.size() < std::size(g_crashReportFolder)) {
+    std::copy(folder.begin(), folder.end(), g_crashReportFolder);
+    g_crashReportFolder[folder.size()] = L'\0';
+  }
   for (const std::string& line : pending_) AppendLocked(line);
   pending_.clear();
 }
@@ -78,3 +87,5 @@ LogFile& ProcessLog() {
 void LogLine(const std::wstring& text) { ProcessLog().Line(text); }
 
 void SetLogDirectory(const std::wstring& folder) { ProcessLog().SetDirectory(folder); }
+
+const wchar_t* LogFolderForCrashReport() { return g_crashReportFolder; }

@@ -36,3 +36,7 @@ LogFile& ProcessLog();
 
 void LogLine(const std::wstring& text);
 void SetLogDirectory(const std::wstring& folder);
+
+// The folder of the process log once it is set, else an empty text. Readable without the
+// log's lock, which a crashing thread may hold: for the crash report only.
+const wchar_t* LogFolderForCrashReport();

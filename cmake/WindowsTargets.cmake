@@ -17,7 +17,7 @@ target_link_options(tv_platform_flags INTERFACE -static -static-libgcc -static-l
 add_library(tv_windows_libs INTERFACE)
 target_link_libraries(tv_windows_libs INTERFACE
   winhttp ws2_32 bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version
-  d2d1 dwrite windowscodecs dwmapi)
+  d2d1 dwrite windowscodecs dwmapi dbghelp)
 
 # Third-party libraries, one INTERFACE target each: json-c and Crypto++ from the prefix,
 # zlib from the system mingw (static archive, not the DLL import library).
@@ -42,7 +42,7 @@ find_package(GTest CONFIG REQUIRED)
 # Tests and tools run under Wine with a prefix of their own inside the build folder.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/cmake/wine-run.sh;${CMAKE_BINARY_DIR}")
 
-set(TALVOREEN_EXE_DIR "${CMAKE_SOURCE_DIR}/Bin/launcher")
+set(TALVOREEN_EXE_DIR "${CMAKE_SOURCE_DIR}/Bin/launcher" CACHE PATH "Where the launcher executable is written")
 
 # UnRAR built as a static library with its Windows-version probe (COM/WMI) and power calls.
 add_library(tv_unrar INTERFACE)

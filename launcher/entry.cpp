@@ -7,6 +7,7 @@
 
 #include "base/files.h"
 #include "base/handles.h"
+#include "launcher/crash_report.h"
 #include "launcher/headless.h"
 #include "launcher/run_modes.h"
 #include "launcher/single_instance.h"
@@ -65,6 +66,7 @@ int RunMode(CommandLine& cl) {
 }  // namespace
 
 int RunLauncher(CommandLine commandLine) {
+  InstallCrashReporter(!commandLine.headlessJob.empty());
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) return 1;
   const int code = RunMode(commandLine);
   CoUninitialize();

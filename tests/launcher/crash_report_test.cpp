@@ -1,0 +1,126 @@
+// Crash reports: a child process of this test program installs the reporter and crashes on
+// purpose; the parent checks the minidump, the log line and the console line.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "base/files.h"
+#include "base/log.h"
+#include "base/text.h"
+#include "launcher/crash_report.h"
+#include "tests/support/test_support.h"
+
+using testing_support::ProcessResult;
+using testing_support::ReadBytes;
+using testing_support::RunChild;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+
+namespace {
+
+// args: log folder, "fault" or "throw", "console" or "quiet".
+TV_CHILD_ROLE(crash_on_purpose) {
+  SetLogDirectory(args.at(0));
+  LogLine(L"about to crash");
+  InstallCrashReporter(args.at(2) == L"console");
+  std::thread worker([&] {
+    if (args.at(1) == L"throw") throw std::runtime_error("left the thread");
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+  });
+  worker.join();
+  return 0;
+}
+
+std::vector<std::wstring> ReportsIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found{};
+  HANDLE find = FindFirstFileW(JoinPath(folder, L"crash-*.dmp").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.emplace_back(found.cFileName);
+  while (FindNextFileW(find, &found));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+template <class T>
+T Read(const std::string& bytes, size_t offset) {
+  T value{};
+  if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
+  return value;
+}
+
+// The header's signature and version, and a stream directory inside the file that holds
+// the thread, module and exception streams.
+void ExpectValidMinidump(const std::string& dump) {
+  ASSERT_GE(dump.size(), 32u);
+  EXPECT_EQ(Read<uint32_t>(dump, 0), 0x504D444Du);  // "MDMP"
+  EXPECT_EQ(Read<uint32_t>(dump, 4) & 0xFFFF, 0xA793u);
+  const uint32_t streams = Read<uint32_t>(dump, 8);
+  const uint32_t directory = Read<uint32_t>(dump, 12);
+  ASSERT_GT(streams, 0u);
+  ASSERT_LE(static_cast<uint64_t>(directory) + streams * 12ull, dump.size());
+  bool threads = false, modules = false, exception = false;
+  for (uint32_t i = 0; i < streams; ++i) {
+    const uint32_t type = Read<uint32_t>(dump, directory + i * 12);
+    const uint32_t size = Read<uint32_t>(dump, directory + i * 12 + 4);
+    const uint32_t rva = Read<uint32_t>(dump, directory + i * 12 + 8);
+    EXPECT_LE(static_cast<uint64_t>(rva) + size, dump.size()) << "stream " << type;
+    // Stream types of the minidump format: 3 threads, 4 modules, 6 the exception.
+    threads |= type == 3 && size > 0;
+    modules |= type == 4 && size > 0;
+    exception |= type == 6 && size > 0;
+  }
+  EXPECT_TRUE(threads);
+  EXPECT_TRUE(modules);
+  EXPECT_TRUE(exception);
+}
+
+TEST(CrashReport, FileNameHasFixedWidthStamps) {
+  EXPECT_EQ(CrashReportFileName(2026, 1, 2, 3, 4, 5, 77), L"crash-20260102-030405-77.dmp");
+}
+
+TEST(CrashReport, AFaultOnAWorkerThreadLeavesAMinidumpALogLineAndAConsoleLine) {
+  TempDir dir;
+  const std::wstring logs = dir.Join(L"TALVOREEN\\logs");
+  // Six older reports: with the new one only the five newest stay.
+  ASSERT_TRUE(CreateDirectoryTree(logs));
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(WriteBytes(JoinPath(logs, L"crash-2000010" + std::to_wstring(i + 1) + L"-000000-1.dmp"), "old"));
+  }
+  const ProcessResult r = RunChild("crash_on_purpose", {logs, L"fault", L"console"});
+  EXPECT_EQ(r.exitCode, 0xC0000005u);  // as Windows ends a process on an access violation
+
+  const std::vector<std::wstring> reports = ReportsIn(logs);
+  ASSERT_EQ(reports.size(), 5u);
+  EXPECT_EQ(reports[0], L"crash-20000103-000000-1.dmp");
+  const std::wstring report = JoinPath(logs, reports.back());
+  EXPECT_EQ(reports.back().rfind(L"crash-2", 0), 0u);
+  ExpectValidMinidump(ReadBytes(report));
+
+  const std::string log = ReadBytes(JoinPath(logs, L"launcher.log"));
+  EXPECT_NE(log.find("about to crash"), std::string::npos);
+  EXPECT_NE(log.find("crash: exception 0xC0000005, report " + Utf8FromWide(report) + "\r\n"), std::string::npos)
+      << log;
+  EXPECT_EQ(r.output, "crash report " + Utf8FromWide(report) + "\n");
+}
+
+TEST(CrashReport, AnExceptionLeavingAThreadIsReportedToo) {
+  TempDir dir;
+  const ProcessResult r = RunChild("crash_on_purpose", {dir.Path(), L"throw", L"quiet"});
+  EXPECT_NE(r.exitCode, 0u);
+  EXPECT_TRUE(r.output.empty());
+  const std::vector<std::wstring> reports = ReportsIn(dir.Path());
+  ASSERT_EQ(reports.size(), 1u);
+  ExpectValidMinidump(ReadBytes(dir.Join(reports[0])));
+  EXPECT_NE(ReadBytes(dir.Join(L"launcher.log")).find(", report " + Utf8FromWide(dir.Join(reports[0]))),
+            std::string::npos);
+}
+
+}  // namespace

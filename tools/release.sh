@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Builds, signs and publishes a release of the launcher.
+#
+#   tools/release.sh --public-key KEY --signing-key KEYFILE --version V --out CDN_ROOT
+#                    [--cert CERT.pem --cert-key KEY.pem | --pkcs12 FILE.p12] [--cert-pass PASS]
+#                    [--build-dir DIR]
+#
+# KEY is the release public key (44 base64 characters, or a file holding them) that the
+# launcher will trust; KEYFILE its private half (talvoreen-publish keygen), which signs the
+# launcher manifest. The development key of keys/ is refused. With a certificate the
+# executable is signed with Authenticode (osslsigncode) and the signature verified against
+# that certificate before anything is published; without one the release goes out unsigned,
+# with a warning. The launcher manifest is written last, after its object.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+die() { printf 'release: %s\n' "$*" >&2; exit 1; }
+say() { printf '[release] %s\n' "$*" >&2; }
+
+public_key="" signing_key="" version="" out="" cert="" cert_key="" pkcs12="" cert_pass="" build_dir=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --public-key) public_key="${2-}"; shift 2 ;;
+    --signing-key) signing_key="${2-}"; shift 2 ;;
+    --version) version="${2-}"; shift 2 ;;
+    --out) out="${2-}"; shift 2 ;;
+    --cert) cert="${2-}"; shift 2 ;;
+    --cert-key) cert_key="${2-}"; shift 2 ;;
+    --pkcs12) pkcs12="${2-}"; shift 2 ;;
+    --cert-pass) cert_pass="${2-}"; shift 2 ;;
+    --build-dir) build_dir="${2-}"; shift 2 ;;
+    *) die "unknown argument: $1" ;;
+  esac
+done
+[ -n "$public_key" ] && [ -n "$signing_key" ] && [ -n "$version" ] && [ -n "$out" ] ||
+  die "usage: tools/release.sh --public-key KEY --signing-key KEYFILE --version V --out CDN_ROOT [--cert CERT --cert-key KEY | --pkcs12 FILE] [--cert-pass PASS] [--build-dir DIR]"
+[ -f "$public_key" ] && public_key="$(head -n 1 "$public_key")"
+public_key="$(printf '%s' "$public_key" | tr -d '[:space:]')"
+[[ "$public_key" =~ ^[A-Za-z0-9+/]{43}=$ ]] || die "the public key must be 44 base64 characters"
+development_key="$(head -n 1 "$root/keys/development.pub" | tr -d '[:space:]')"
+[ "$public_key" != "$development_key" ] ||
+  die "refusing the development key: its private half is public (keys/development.key)"
+[ -f "$signing_key" ] || die "no private key file: $signing_key"
+if [ -n "$cert" ] || [ -n "$pkcs12" ]; then
+  [ -z "$cert" ] || [ -z "$pkcs12" ] || die "give either --cert with --cert-key, or --pkcs12"
+  [ -z "$cert" ] || [ -n "$cert_key" ] || die "--cert needs --cert-key"
+  command -v osslsigncode >/dev/null || die "osslsigncode is missing (tools/setup.sh installs it)"
+fi
+build_dir="${build_dir:-$root/build/release}"
+mkdir -p "$build_dir" "$out"
+absolute() { [ -z "$1" ] || printf '%s/%s' "$(cd "$(dirname "$1")" && pwd)" "$(basename "$1")"; }
+build_dir="$(cd "$build_dir" && pwd)" out="$(cd "$out" && pwd)"
+signing_key="$(absolute "$signing_key")" cert="$(absolute "$cert")" cert_key="$(absolute "$cert_key")"
+pkcs12="$(absolute "$pkcs12")"
+cd "$root"
+
+say "building the launcher with the release key into $build_dir"
+cmake --preset windows -B "$build_dir" -DTALVOREEN_SIGNING_PUBLIC_KEY="$public_key" -DTALVOREEN_RELEASE=ON \
+  -DTALVOREEN_EXE_DIR="$build_dir/Bin/launcher" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" --target talvoreen_launcher >/dev/null
+exe="$build_dir/Bin/launcher/Talvoreen Launcher.exe"
+publish="$build_dir/host-publish/tools/publish/talvoreen-publish"
+[ -f "$exe" ] || die "the build did not produce $exe"
+
+release_exe="$build_dir/release/Talvoreen Launcher.exe"
+mkdir -p "$build_dir/release"
+rm -f "$release_exe"
+if [ -n "$cert" ] || [ -n "$pkcs12" ]; then
+  say "signing with Authenticode"
+  pass_args=()
+  [ -z "$cert_pass" ] || pass_args=(-pass "$cert_pass")
+  if [ -n "$cert" ]; then
+    osslsigncode sign -certs "$cert" -key "$cert_key" "${pass_args[@]}" -h sha256 \
+      -n "Talvoreen Launcher" -in "$exe" -out "$release_exe" >/dev/null
+    ca="$cert"
+  else
+    osslsigncode sign -pkcs12 "$pkcs12" "${pass_args[@]}" -h sha256 \
+      -n "Talvoreen Launcher" -in "$exe" -out "$release_exe" >/dev/null
+    ca="$build_dir/release/signing-cert.pem"
+    openssl pkcs12 -in "$pkcs12" -nokeys -clcerts -passin "pass:$cert_pass" -out "$ca" 2>/dev/null ||
+      die "cannot read the certificate out of $pkcs12"
+  fi
+  osslsigncode verify -CAfile "$ca" -in "$release_exe" >"$build_dir/release/verify.txt" 2>&1 ||
+    { cat "$build_dir/release/verify.txt" >&2; die "the Authenticode signature does not verify"; }
+  say "signature verified against $ca"
+else
+  say "WARNING: no certificate given; the executable is NOT signed and SmartScreen will warn players"
+  cp "$exe" "$release_exe"
+fi
+
+say "building talvoreen-publish"
+cmake -S "$root" -B "$build_dir/host-publish" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build_dir/host-publish" -j "$(nproc)" --target talvoreen_publish >/dev/null
+say "publishing $version into $out"
+"$publish" launcher "$release_exe" --out "$out" --key "$signing_key" --version "$version"
+# The manifest just written must verify against the key the launcher was built with: a
+# private key that does not belong to it would lock every player out of updates.
+"$publish" verify "$out" --public-key "$public_key" >/dev/null ||
+  die "the published tree does not verify against the release public key"
+say "done: $release_exe ($(sha256sum "$release_exe" | cut -c1-64))"
