@@ -2,6 +2,7 @@
 
 #include "manifest/base64.h"
 #include "manifest/envelope.h"
+#include "manifest/signing_key.h"
 #include "tests/support/signing.h"
 #include "tools/publish/keys.h"
 
@@ -200,6 +201,16 @@ TEST(VerifyEnvelope, UsesTheCompiledInKey) {
   EXPECT_EQ(payload, kPayload);
   EXPECT_FALSE(VerifyEnvelope(testing_support::SignedEnvelope(TestKey(), kPayload), payload, error));
   EXPECT_EQ(error, kBadSignature);
+}
+
+// The fingerprint support reads in the log: the development key's is what
+// `base64 -d keys/development.pub | sha256sum | cut -c1-8` prints.
+TEST(SigningKey, FingerprintIsTheStartOfTheKeysSha256) {
+  EXPECT_EQ(KeyFingerprint("pkpFbQauKE1QJt3ThVwVixjbkEjaIdAT2YlKpFOIGzI="), "c56d656f");
+  EXPECT_EQ(KeyFingerprint("not a key"), "");
+  EXPECT_EQ(KeyFingerprint("AAAA"), "");  // three bytes
+  EXPECT_EQ(IsDevelopmentSigningKey(), testing_support::BuiltWithDevelopmentKey());
+  EXPECT_EQ(SigningKeyFingerprint(), KeyFingerprint(SigningPublicKey()));
 }
 
 TEST(DecodeBase64, PlainBase64WithPaddingAndLineBreaks) {
