@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "net/call_helper.h"
 #include "net/http_rules.h"
 #include "net/network_error_text.h"
 #include "net/request_watchdog.h"
@@ -89,12 +90,14 @@ HttpResponseInfo ReadResponseInfo(HINTERNET request) {
   return info;
 }
 
+}  // namespace
+
 // Keeps a request registered with the watchdog for exactly the life of this object and
 // closes the handle unless the watchdog already did, also when an exception passes.
 class WatchedRequestHandle {
  public:
   WatchedRequestHandle(HINTERNET request, const std::atomic<bool>* cancel)
-      : request_(request), id_(RequestWatchdog::Instance().Register(request, cancel)) {}
+      : request_(request), cancel_(cancel), id_(RequestWatchdog::Instance().Register(request, cancel)) {}
   ~WatchedRequestHandle() {
     if (!RequestWatchdog::Instance().Unregister(id_)) WinHttpCloseHandle(request_);
   }
@@ -102,17 +105,23 @@ class WatchedRequestHandle {
   WatchedRequestHandle& operator=(const WatchedRequestHandle&) = delete;
 
   HINTERNET Get() const { return request_; }
+  bool LeftACallBehind() const { return leftBehind_; }
 
-  // Runs one blocking WinHTTP call under the watchdog; on failure fills the error text.
-  template <typename Call>
-  bool Blocking(std::wstring& error, Call call) {
+  // Runs one blocking WinHTTP call on the helper under the watchdog; on failure fills the
+  // error text. After a call was left behind the helper must not be used again.
+  bool Blocking(CallHelper& helper, std::wstring& error, const CallHelper::Call& call) {
     RequestWatchdog& watchdog = RequestWatchdog::Instance();
     if (!watchdog.BeginBlockingCall(id_)) {
       watchdog.FailureText(id_, kOperationCancelled, error);
       return false;
     }
-    const BOOL ok = call();
-    const DWORD code = ok ? 0 : GetLastError();
+    BOOL ok = FALSE;
+    DWORD code = 0;
+    if (!helper.Run(call, id_, cancel_, ok, code)) {
+      leftBehind_ = true;
+      watchdog.FailureText(id_, kOperationCancelled, error);
+      return false;
+    }
     const bool stillActive = watchdog.EndBlockingCall(id_);
     if (ok && stillActive) return true;
     watchdog.FailureText(id_, code, error);
@@ -121,16 +130,17 @@ class WatchedRequestHandle {
 
  private:
   HINTERNET request_;
+  const std::atomic<bool>* cancel_;
   uint64_t id_;
+  bool leftBehind_ = false;
 };
-
-}  // namespace
 
 bool HttpClient::CompatibilityFlag() { return g_compatibilityFlag.load(); }
 
 HttpClient::HttpClient() { OpenSession(g_compatibilityFlag.load()); }
 
 HttpClient::~HttpClient() {
+  helper_.reset();
   CloseConnection();
   if (session_) WinHttpCloseHandle(session_);
 }
@@ -212,38 +222,64 @@ bool HttpClient::Perform(const wchar_t* verb, const std::wstring& url, const std
     return false;
   }
   WatchedRequestHandle request(raw, cancel);
+  const bool ok = Exchange(request, headers, body, bodyLength, onHeaders, onData, error, cancel, reached);
+  if (request.LeftACallBehind()) helper_.reset();
+  return ok;
+}
+
+bool HttpClient::Exchange(WatchedRequestHandle& request, const std::vector<std::wstring>& headers, const void* body,
+                          uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
+                          std::wstring& error, const std::atomic<bool>* cancel, bool& reached) {
+  if (!helper_) helper_ = CallHelper::Start();
+  if (!helper_) {
+    error = kNoThreadText;
+    return false;
+  }
+  CallHelper::Scratch& scratch = helper_->Data();
   for (const std::wstring& header : headers) {
     WinHttpAddRequestHeaders(request.Get(), header.c_str(), static_cast<DWORD>(header.size()),
                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
   }
-  void* optional = bodyLength ? const_cast<void*>(body) : WINHTTP_NO_REQUEST_DATA;
-  if (!request.Blocking(error, [&] {
-        return WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, bodyLength, bodyLength, 0);
+  // The calls capture the handle and sizes only: a call left behind may outlive this frame.
+  const HINTERNET handle = request.Get();
+  scratch.body.assign(static_cast<const char*>(body), bodyLength);
+  if (!request.Blocking(*helper_, error, [handle, bodyLength](CallHelper::Scratch& s) {
+        void* optional = bodyLength ? &s.body[0] : WINHTTP_NO_REQUEST_DATA;
+        return WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, bodyLength, bodyLength, 0);
       })) {
     return false;
   }
-  if (!request.Blocking(error, [&] { return WinHttpReceiveResponse(request.Get(), nullptr); })) return false;
+  if (!request.Blocking(*helper_, error,
+                        [handle](CallHelper::Scratch&) { return WinHttpReceiveResponse(handle, nullptr); })) {
+    return false;
+  }
   reached = true;
 
-  const HttpResponseInfo info = ReadResponseInfo(request.Get());
+  const HttpResponseInfo info = ReadResponseInfo(handle);
   if (onHeaders && !onHeaders(info)) {
     if (error.empty()) error = UnexpectedResponseText(info.status);
     return false;
   }
-  std::vector<uint8_t> buffer(kReadBufferBytes);
+  if (scratch.buffer.size() != kReadBufferBytes) scratch.buffer.assign(kReadBufferBytes, 0);
   for (;;) {
     if (cancel && cancel->load()) {
       error = kCancelledText;
       return false;
     }
-    DWORD read = 0;
-    if (!request.Blocking(error, [&] {
-          return WinHttpReadData(request.Get(), buffer.data(), kReadBufferBytes, &read);
+    // Asking what has arrived first makes a read return with what is there: Wine's
+    // WinHttpReadData alone waits for the whole buffer or the end of the body.
+    if (!request.Blocking(*helper_, error, [handle](CallHelper::Scratch& s) {
+          s.read = 0;
+          DWORD available = 0;
+          if (!WinHttpQueryDataAvailable(handle, &available)) return FALSE;
+          if (available == 0) return TRUE;
+          const DWORD wanted = available < kReadBufferBytes ? available : kReadBufferBytes;
+          return WinHttpReadData(handle, s.buffer.data(), wanted, &s.read);
         })) {
       return false;
     }
-    if (read == 0) return true;
-    if (onData && !onData(buffer.data(), read)) {
+    if (scratch.read == 0) return true;
+    if (onData && !onData(scratch.buffer.data(), scratch.read)) {
       if (error.empty()) error = kDownloadStoppedText;
       return false;
     }

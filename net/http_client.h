@@ -1,6 +1,8 @@
 // Synchronous HTTP(S) over WinHTTP. A request blocks the calling thread until the body has
 // been read or the request failed; failures come back as Turkish texts, never as exceptions.
 // One client per thread: it keeps one connection open while host and port stay the same.
+// The WinHTTP calls themselves run on a helper thread (net/call_helper.h), so that a request
+// ends at the watchdog's verdict even where closing its handle does not abort the call.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,9 @@ struct HttpResponseInfo {
 using HeaderCallback = std::function<bool(const HttpResponseInfo&)>;
 // Called for each piece of body in order; false stops the request (it then fails).
 using DataCallback = std::function<bool(const uint8_t* data, uint32_t length)>;
+
+class CallHelper;
+class WatchedRequestHandle;
 
 class HttpClient {
  public:
@@ -63,7 +69,11 @@ class HttpClient {
   bool Perform(const wchar_t* verb, const std::wstring& url, const std::vector<std::wstring>& headers,
                const void* body, uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
                std::wstring& error, const std::atomic<bool>* cancel, bool& reached);
+  bool Exchange(WatchedRequestHandle& request, const std::vector<std::wstring>& headers, const void* body,
+                uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
+                std::wstring& error, const std::atomic<bool>* cancel, bool& reached);
 
+  std::unique_ptr<CallHelper> helper_;  // replaced after a call was left behind
   bool compatibility_ = false;
   HINTERNET session_ = nullptr;
   HINTERNET connection_ = nullptr;

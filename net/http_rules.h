@@ -32,4 +32,5 @@ std::wstring IncompleteBodyText(uint64_t received, uint64_t declared);  // "Yan�
 inline constexpr const wchar_t* kSessionFailedText = L"Ağ bileşeni başlatılamadı";
 inline constexpr const wchar_t* kInvalidAddressText = L"Geçersiz adres";
 inline constexpr const wchar_t* kDownloadStoppedText = L"İndirme durduruldu";
+inline constexpr const wchar_t* kNoThreadText = L"Ağ isteği için iş parçacığı açılamadı";
 inline constexpr const wchar_t* kResponseTooLargeText = L"Sunucudan gelen yanıt çok büyük";

@@ -21,6 +21,7 @@ PlayerCountService::~PlayerCountService() {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
+  cancel_ = true;
   wake_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
@@ -51,7 +52,7 @@ uint64_t PlayerCountService::CyclesCompleted() {
   return cycles_;
 }
 
-FetchResult PlayerCountService::Fetch(const std::wstring& url) {
+FetchResult PlayerCountService::Fetch(const std::wstring& url, const std::atomic<bool>* cancel) {
   FetchResult result;
   if (url.empty()) return result;
   uint64_t date = 0;
@@ -69,7 +70,7 @@ FetchResult PlayerCountService::Fetch(const std::wstring& url) {
   std::wstring error;
   static const char kBody[] = "{}";
   if (!client.Request(L"POST", url, {L"Content-Type: application/json", L"Accept: application/json"}, kBody, 2,
-                      onHeaders, onData, error, nullptr)) {
+                      onHeaders, onData, error, cancel)) {
     return result;
   }
   const PlayerCountEntry entry = ParsePlayerCount(body, date != 0 ? date : NowFileTime());
@@ -89,9 +90,9 @@ void PlayerCountService::Run() {
     std::vector<std::thread> fetchers;
     for (int i = 0; i < kSlots; ++i) {
       if (urls[i].empty()) continue;
-      fetchers.emplace_back([&results, &urls, i] {
+      fetchers.emplace_back([this, &results, &urls, i] {
         try {
-          results[i] = Fetch(urls[i]);
+          results[i] = Fetch(urls[i], &cancel_);
         } catch (...) {
           results[i] = FetchResult();  // counts as a failed request
         }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -27,8 +28,8 @@ class PlayerCountService {
   void Start();
   std::array<PlayerCountEntry, kSlots> Snapshot();
 
-  // One poll: POST "{}" and judge the answer.
-  static FetchResult Fetch(const std::wstring& url);
+  // One poll: POST "{}" and judge the answer. The flag ends a request that hangs.
+  static FetchResult Fetch(const std::wstring& url, const std::atomic<bool>* cancel = nullptr);
 
   // Completed polling cycles; WaitForCycles blocks until at least n are done.
   uint64_t CyclesCompleted();
@@ -44,5 +45,6 @@ class PlayerCountService {
   std::array<uint64_t, kSlots> lastGood_{};
   uint64_t cycles_ = 0;
   bool stop_ = false;
+  std::atomic<bool> cancel_{false};  // set with stop_: the window's close must not wait for a silent host
   std::thread thread_;
 };

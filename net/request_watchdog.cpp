@@ -68,6 +68,20 @@ void RequestWatchdog::FailureText(uint64_t id, uint32_t code, std::wstring& erro
   }
 }
 
+void RequestWatchdog::Cancel(uint64_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(id);
+  if (it == entries_.end()) return;
+  it->second.request.cancelRequested = true;
+  if (ScanWatchedRequest(it->second.request, GetTickCount64())) WinHttpCloseHandle(it->second.handle);
+}
+
+bool RequestWatchdog::IsActive(uint64_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(id);
+  return it != entries_.end() && it->second.request.state == RequestState::Active;
+}
+
 uint64_t RequestWatchdog::ScanCount() {
   std::lock_guard<std::mutex> lock(mutex_);
   return scans_;

@@ -25,7 +25,9 @@ std::wstring ReadValidator(const std::wstring& path) {
   if (!FileExists(path) || ExistingFileSize(path) > kMaxValidatorBytes) return {};
   std::string bytes;
   if (!ReadWholeFile(path, bytes) || bytes.size() > kMaxValidatorBytes) return {};
-  return WideFromUtf8(bytes);
+  // Written by this code only after the same check, unless the file was tampered with.
+  const std::wstring validator = WideFromUtf8(bytes);
+  return IsSafeValidator(validator) ? validator : std::wstring();
 }
 
 }  // namespace
@@ -99,7 +101,14 @@ bool ResumableDownload::Run(const std::wstring& partPath, const std::wstring& fi
       if (onStarted) onStarted(expectedTotal, resumeOffset);
       return true;
     };
+    uint64_t arrived = 0;
     auto onData = [&](const uint8_t* data, uint32_t length) {
+      // A body without a length of its own would otherwise fill the disk.
+      arrived += length;
+      if (arrived > expectedTotal - resumeOffset) {
+        error = kResponseTooLargeText;
+        return false;
+      }
       DWORD written = 0;
       if (!WriteFile(part.Get(), data, length, &written, nullptr) || written != length) {
         error = L"Diske yazılamadı: " + WindowsErrorText(GetLastError());

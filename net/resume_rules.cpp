@@ -5,9 +5,17 @@
 #include "base/format.h"
 #include "base/text.h"
 
+bool IsSafeValidator(const std::wstring& value) {
+  if (value.empty() || value.size() > kMaxValidatorBytes) return false;
+  for (wchar_t c : value) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
 std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified) {
-  if (!etag.empty() && etag.rfind(L"W/", 0) != 0) return etag;
-  return lastModified;
+  const std::wstring& chosen = !etag.empty() && etag.rfind(L"W/", 0) != 0 ? etag : lastModified;
+  return IsSafeValidator(chosen) ? chosen : std::wstring();
 }
 
 bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& last, uint64_t& total) {

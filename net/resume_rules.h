@@ -7,7 +7,12 @@
 inline constexpr uint64_t kDownloadSpaceReserve = 4368435456ull;  // room to unpack beside the archive
 inline constexpr size_t kMaxValidatorBytes = 512;
 
-// The validator of a response: a strong ETag (with its quotes), else Last-Modified, else empty.
+// A validator goes back to the server in an If-Range header, so only a plain header value
+// can be one: 1 to 512 characters, each a visible ASCII character or a space.
+bool IsSafeValidator(const std::wstring& value);
+
+// The validator of a response: a strong ETag (with its quotes), else Last-Modified; empty
+// when there is none or the chosen one is not safe to send back.
 std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified);
 
 // "bytes first-last/total"; true only when all three numbers are read.

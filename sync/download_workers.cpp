@@ -47,7 +47,8 @@ void WorkerLoop(DownloadJob& job) {
     bool unavailable = false;
     std::wstring message;
     for (int attempt = 0; attempt < 3 && !ok && !unavailable && !job.stop && !Cancelled(job); ++attempt) {
-      if (attempt > 0) Sleep(static_cast<DWORD>(attempt * 1500));
+      // The pause before another try ends early when the run is stopped (closing the window).
+      for (int step = 0; attempt > 0 && step < attempt * 15 && !job.stop && !Cancelled(job); ++step) Sleep(100);
       WaitForPacingSlot(job);
       ok = DownloadObject(job.run, entry, i, client, message, unavailable);
     }

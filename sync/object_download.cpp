@@ -98,6 +98,13 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
       },
       [&](const uint8_t* data, uint32_t length) {
         received += length;
+        // Deflate adds a few bytes per block at worst; more than this is a body without end
+        // (bytes after the end of the gzip stream are otherwise skipped).
+        if (received > entry.size + entry.size / 64 + 65536) {
+          message = L"İndirilen dosya beklenenden büyük: " + path;
+          if (raw) unavailable = true;
+          return false;
+        }
         if (run.progress) run.progress->AddDownloaded(length);
         if (raw) return writeOut(data, length);
         if (inflater.Finished()) return true;

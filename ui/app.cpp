@@ -14,6 +14,7 @@
 #include "base/text.h"
 #include "base/version.h"
 #include "base/worker_snapshot.h"
+#include "net/call_helper.h"
 #include "net/resumable_download.h"
 #include "system/game_launch.h"
 #include "system/install.h"
@@ -665,6 +666,15 @@ int RunWindowMode(const LaunchOptions& options) {
   startup.cb = sizeof(startup);
   GetStartupInfoW(&startup);
   const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWNORMAL;
-  App app(options);
-  return app.Run(GetModuleHandleW(nullptr), show);
+  int code;
+  {
+    // Every worker's destructor cancels its run; requests see the flag within a moment even
+    // when their host never answers, so the single-instance lock is released soon after.
+    App app(options);
+    code = app.Run(GetModuleHandleW(nullptr), show);
+  }
+  if (const uint32_t blocked = CallHelper::LeftBehind()) {
+    LogLine(L"network calls still blocked at exit: " + DecimalText(static_cast<unsigned long long>(blocked)));
+  }
+  return code;
 }

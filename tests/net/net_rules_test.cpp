@@ -3,6 +3,7 @@
 #include "net/http_rules.h"
 #include "net/network_error_text.h"
 #include "net/player_count_parse.h"
+#include "net/resume_rules.h"
 #include "net/watchdog_rules.h"
 
 namespace {
@@ -192,6 +193,24 @@ TEST(PlayerCount, GracePeriodOfAFailingServer) {
   uint64_t never = 0;
   ApplyPlayerCountResult(fresh, never, failed, kNoon);
   EXPECT_EQ(fresh.state, kPlayerCountOffline);
+}
+
+TEST(ResumeRules, OnlyPlainHeaderValuesAreValidators) {
+  const std::wstring longest(512, L'v');
+  EXPECT_TRUE(IsSafeValidator(L"\"abc\""));
+  EXPECT_TRUE(IsSafeValidator(L"Tue, 15 Nov 1994 12:45:26 GMT"));
+  EXPECT_TRUE(IsSafeValidator(longest));
+  EXPECT_FALSE(IsSafeValidator(longest + L"v"));
+  EXPECT_FALSE(IsSafeValidator(L""));
+  EXPECT_FALSE(IsSafeValidator(L"\"a\"\r\nX-Injected: 1"));
+  EXPECT_FALSE(IsSafeValidator(L"\"a\nb\""));
+  EXPECT_FALSE(IsSafeValidator(L"\"a\tb\""));
+  EXPECT_FALSE(IsSafeValidator(L"\"a\x7F\""));
+  EXPECT_FALSE(IsSafeValidator(L"\"\u00e7\""));
+  // An unsafe strong ETag is not replaced by Last-Modified: that response has no validator.
+  EXPECT_EQ(ChooseValidator(L"\"a\"\r\nX: 1", L"Mon"), L"");
+  EXPECT_EQ(ChooseValidator(L"W/\"a\"", L"Mon\r\n"), L"");
+  EXPECT_EQ(ChooseValidator(L"\"" + longest + L"\"", L""), L"");
 }
 
 }  // namespace

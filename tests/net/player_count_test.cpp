@@ -1,6 +1,9 @@
 // The player-count service against scripted servers on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <thread>
+
 #include "base/text.h"
 #include "launcher/headless.h"
 #include "net/player_count_service.h"
@@ -107,6 +110,32 @@ TEST(PlayerCountService, DestroyingBeforeStartOrWhileWaitingReturns) {
   service.Start();
   service.WaitForCycles(1);
   // The destructor now wakes the 30-second wait at once and joins.
+}
+
+TEST(PlayerCountService, DestroyingWhileAHostNeverAnswersReturns) {
+  HttpTestServer silent([](const TestRequest&) {
+    TestResponse r;
+    r.stallBeforeHeaders = true;
+    return r;
+  });
+  auto service = std::make_unique<PlayerCountService>();
+  service->SetUrls({silent.Url("/"), L"", L"", L""});
+  service->Start();
+  silent.WaitUntilStalled();
+  // Destroyed on a thread of its own, so that a hang fails the test instead of stopping it.
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread destroyer([&] {
+    service.reset();
+    SetEvent(done);
+  });
+  const bool returned = WaitForSingleObject(done, 20000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(returned) << "the destructor waited for a host that never answers";
+  if (returned) {
+    destroyer.join();
+  } else {
+    destroyer.detach();
+  }
+  CloseHandle(done);
 }
 
 // Runs the "servers" job with its standard output sent to a file.

@@ -210,6 +210,41 @@ TEST(ResumableDownload, ValidatorRules) {
     ASSERT_TRUE(d.Run(s.server.Url("/f"), error));
     EXPECT_EQ(s.server.Requests()[0].Header("Range"), "");
   }
+  {  // a validator file that would add a header line is not sent: the download starts afresh
+    RangeServer s;
+    Download d;
+    ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+    ASSERT_TRUE(WriteBytes(d.validator, "\"v1\"\r\nX-Injected: 1"));
+    std::wstring error;
+    ASSERT_TRUE(d.Run(s.server.Url("/f"), error));
+    EXPECT_EQ(s.server.Requests()[0].Header("Range"), "");
+    EXPECT_EQ(s.server.Requests()[0].Header("X-Injected"), "");
+    EXPECT_EQ(ReadBytes(d.final), s.content);
+  }
+  {  // nor is one the server sends outside plain ASCII stored
+    RangeServer s;
+    s.etag = "\"v\xC3\xA7\"";
+    Download d;
+    std::wstring error;
+    ASSERT_TRUE(d.Run(s.server.Url("/f"), error));
+    EXPECT_FALSE(FileExists(d.validator));
+  }
+}
+
+TEST(ResumableDownload, EndlessBodyStopsAtTheAnnouncedTotal) {
+  RangeServer s;
+  s.tweak = [](TestResponse& r, const TestRequest&) {
+    r.sendContentLength = false;
+    r.endlessBody = true;
+  };
+  Download d;
+  ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+  ASSERT_TRUE(WriteBytes(d.validator, "\"v1\""));
+  std::wstring error;
+  EXPECT_FALSE(d.Run(s.server.Url("/gta.rar"), error));
+  EXPECT_EQ(error, L"Sunucudan gelen yanıt çok büyük");
+  EXPECT_LE(ReadBytes(d.part).size(), s.content.size());
+  EXPECT_FALSE(FileExists(d.final));
 }
 
 TEST(ResumableDownload, FreeSpaceRule) {

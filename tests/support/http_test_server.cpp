@@ -262,6 +262,12 @@ void HttpTestServer::Serve(SOCKET socket, int connection) {
       Hold(socket, event);
       break;
     }
+    if (response.endlessBody) {
+      const std::string filler(65536, 'z');
+      while (SendAll(socket, event, stop_, filler.data(), filler.size())) {
+      }
+      break;
+    }
     if (cut || response.closeConnection || (!response.sendContentLength && !hasLength)) break;
   }
   shutdown(socket, SD_BOTH);

@@ -38,6 +38,7 @@ struct TestResponse {
   bool stallBeforeHeaders = false;  // send nothing and hold
   size_t closeAfterBodyBytes = std::string::npos;  // close the connection after this many body bytes
   bool closeConnection = false;    // close after this response
+  bool endlessBody = false;        // after the body, more bytes without end until the client goes
   std::function<void(size_t sent)> afterPiece;  // runs on the server thread after each piece
 };
 

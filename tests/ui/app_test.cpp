@@ -10,6 +10,7 @@
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/handles.h"
 #include "base/log.h"
 #include "base/registry.h"
 #include "base/text.h"
@@ -21,6 +22,7 @@
 #include "tests/system/game_copies_harness.h"
 #include "tools/publish/publish.h"
 #include "ui/app.h"
+#include "ui/link_handover.h"
 
 using testing_support::HttpTestServer;
 using testing_support::ReadBytes;
@@ -525,6 +527,89 @@ TEST_F(AppTest, GtaReinstallAsksAndTestsItsConditionsAgain) {
   EXPECT_GE(Requests("/gta/"), 1u);
   EXPECT_NE(ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log")).find("[gta] reinstall requested in Ayarlar"),
             std::string::npos);
+}
+
+// The window's run as the launcher makes it (the single-instance lock around App::Run and
+// the App's end), with every host on one that never answers. args: install folder, host.
+TV_CHILD_ROLE(window_against_a_silent_host) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) return 1;
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  LaunchOptions options;
+  options.installDir = args.at(0);
+  options.contentBaseUrl = args.at(1) + L"/content";
+  options.gtaArchiveUrl = args.at(1) + L"/gta.rar";
+  options.serverListUrl = args.at(1) + L"/client-files.json";
+  options.instanceLock = reinterpret_cast<void**>(&mutex);
+  {
+    App app(options);
+    app.SetPlayerCountUrls({args.at(1) + L"/players/0", args.at(1) + L"/players/1", args.at(1) + L"/players/2",
+                            args.at(1) + L"/players/3"});
+    app.SetMessageBox([](const std::wstring&, unsigned) { return IDNO; });
+    app.Run(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+  }
+  if (mutex) CloseHandle(mutex);
+  CoUninitialize();
+  return 0;
+}
+
+struct WindowSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK MatchLauncherWindow(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<WindowSearch*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  if (owner != search->processId || std::wstring(name) != kWindowClassName) return TRUE;
+  search->found = hwnd;
+  return FALSE;
+}
+
+HWND WindowOfProcess(DWORD processId) {
+  WindowSearch search{processId, nullptr};
+  EnumWindows(MatchLauncherWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST(WindowClose, EndsTheProcessAndFreesTheLockWhileRequestsHang) {
+  UniqueHandle playersAsked(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  HttpTestServer silent([&](const TestRequest& request) {
+    if (request.method == "POST") SetEvent(playersAsked.Get());
+    TestResponse r;
+    r.stallBeforeHeaders = true;
+    return r;
+  });
+  TempDir dir;
+  UniqueHandle child(testing_support::StartChild("window_against_a_silent_host", {dir.Join(L"Talvoreen"), silent.Url("")}));
+  ASSERT_TRUE(child.Valid());
+  struct EndChild {
+    HANDLE process;
+    ~EndChild() {
+      if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
+    }
+  } endChild{child.Get()};
+  // Generous bounds: only a hang exceeds them.
+  ASSERT_EQ(WaitForSingleObject(playersAsked.Get(), 60000), WAIT_OBJECT_0) << "no player-count request arrived";
+  // A console process has no input-idle state to wait for: look for its window until it shows.
+  HWND window = nullptr;
+  for (int i = 0; i < 600 && !window && WaitForSingleObject(child.Get(), 100) == WAIT_TIMEOUT; ++i) {
+    window = WindowOfProcess(GetProcessId(child.Get()));
+    if (window && !IsWindowVisible(window)) window = nullptr;
+  }
+  ASSERT_NE(window, nullptr) << "the window did not show";
+  DWORD_PTR unused = 0;
+  ASSERT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 60000, &unused), 0) << "the window is not answering";
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  const bool ended = WaitForSingleObject(child.Get(), 20000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(ended) << "the launcher was still running after its window closed";
+  if (!ended) TerminateProcess(child.Get(), 1);
+  WaitForSingleObject(child.Get(), 10000);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "the single-instance lock is still held";
+  if (mutex) CloseHandle(mutex);
 }
 
 // --shots through the real executable: every shot a 1100 x 660 PNG.
