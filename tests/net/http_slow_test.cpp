@@ -11,6 +11,7 @@
 #include "base/files.h"
 #include "base/text.h"
 #include "manifest/hashing.h"
+#include "net/call_helper.h"
 #include "net/http_client.h"
 #include "net/resumable_download.h"
 #include "sync/object_download.h"
@@ -156,6 +157,7 @@ TEST(StalledPeers, EveryDownloadPathEndsWithATimeOutText) {
     c.thread.join();
     std::printf("%-52s %5.1f s  %s\n", c.name.c_str(), c.seconds, Utf8FromWide(c.error).c_str());
   }
+  std::printf("calls left behind and still blocked: %u\n", CallHelper::LeftBehind());
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE(cases[i].name);
     EXPECT_FALSE(cases[i].ok);
