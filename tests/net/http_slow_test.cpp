@@ -1,6 +1,6 @@
 // Peers that never finish their answer: each request has to end by the platform's receive
 // time-out or the watchdog's 40 s, on every path that downloads. They run side by side, so
-// the program lasts about as long as its slowest case (two tries of 40 s under Wine).
+// the program lasts about as long as its slowest case (a silent server: two tries of 30 s).
 #include <gtest/gtest.h>
 
 #include <chrono>
