@@ -172,6 +172,10 @@ void HttpClient::OpenSession(bool compatibility) {
     WinHttpSetOption(session_, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
   }
   WinHttpSetTimeouts(session_, 15000, 15000, 30000, 30000);
+  // Wine reads the response headers inside WinHttpSendRequest and bounds that read by this
+  // option alone, which it leaves unlimited; the same 30 s keep the receive time-out true there.
+  DWORD headersTimeout = 30000;
+  WinHttpSetOption(session_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersTimeout, sizeof(headersTimeout));
   if (!compatibility) {
     DWORD http2 = WINHTTP_PROTOCOL_FLAG_HTTP2;
     WinHttpSetOption(session_, WINHTTP_OPTION_ENABLE_HTTP_PROTOCOL, &http2, sizeof(http2));  // may be refused
