@@ -16,6 +16,10 @@ add_library(tv_cryptopp INTERFACE)
 target_link_libraries(tv_cryptopp INTERFACE PkgConfig::TALVOREEN_CRYPTOPP)
 add_library(tv_zlib INTERFACE)
 target_link_libraries(tv_zlib INTERFACE ZLIB::ZLIB)
+# RapidJSON (header-only, rapidjson-dev) reads the large untrusted documents as a stream.
+find_path(TALVOREEN_RAPIDJSON_INCLUDE rapidjson/reader.h REQUIRED)
+add_library(tv_rapidjson INTERFACE)
+target_include_directories(tv_rapidjson SYSTEM INTERFACE "${TALVOREEN_RAPIDJSON_INCLUDE}")
 
 # Fuzz targets (clang, the "fuzz" preset) instrument every portable module for libFuzzer.
 option(TALVOREEN_FUZZ "Build the libFuzzer targets of tests/fuzz (needs clang)" OFF)
