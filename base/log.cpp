@@ -32,7 +32,7 @@ void LogFile::SetDirectory(const std::wstring& folder) {
 }
 
 void LogFile::Line(const std::wstring& text) {
-  std::string line = LinePrefix() + Utf8FromWide(text) + "\r\n";
+  std::string line = LinePrefix() + Utf8FromWide(EscapeControlCharacters(text)) + "\r\n";
   std::lock_guard<std::mutex> lock(mutex_);
   if (!path_.empty()) {
     AppendLocked(line);
@@ -76,5 +76,13 @@ LogFile& ProcessLog() {
 }
 
 void LogLine(const std::wstring& text) { ProcessLog().Line(text); }
+
+std::wstring LogHeaderBuildMark() {
+#ifdef TALVOREEN_DEVELOPMENT_KEY_BUILD
+  return L" | DEVELOPMENT SIGNING KEY, NOT A RELEASE";
+#else
+  return std::wstring();
+#endif
+}
 
 void SetLogDirectory(const std::wstring& folder) { ProcessLog().SetDirectory(folder); }

@@ -177,7 +177,7 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
   const std::wstring installDir = options.installDir.empty() ? std::wstring() : NormalizePath(options.installDir);
   SetLogDirectory(JoinPath(installDir, kLogFolder));
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | headless " + job + L" | install " +
-          installDir);
+          installDir + LogHeaderBuildMark());
 
   int server = -1;
   for (int i = 0; i < ServerCatalogue::kCount; ++i) {

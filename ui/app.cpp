@@ -143,7 +143,7 @@ void App::AdoptStartupFolder(bool developmentTree) {
 void App::SetInstallDir(const std::wstring& folder) {
   SetLogDirectory(JoinPath(folder, kLogFolder));
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | install " + folder + L" | exe " +
-          GetModulePath());
+          GetModulePath() + LogHeaderBuildMark());
 
   state_.installed = true;
   state_.installFolder = folder;

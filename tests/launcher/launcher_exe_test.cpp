@@ -5,6 +5,7 @@
 #include "base/registry.h"
 #include "base/text.h"
 #include "launcher/single_instance.h"
+#include "tests/support/signing.h"
 #include "tests/support/test_support.h"
 
 using testing_support::LauncherExePath;
@@ -59,7 +60,10 @@ TEST(HeadlessExe, UnknownJobLeavesTheHeaderInTheLog) {
   EXPECT_EQ(r.output, "unknown --headless job: Sync\n");
   EXPECT_EQ(r.exitCode, 2u);
   const std::string log = ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log"));
-  const std::string header = "Talvoreen Launcher 0.4.21 | headless Sync | install " + Utf8FromWide(install) + "\r\n";
+  // A build that trusts the development key says so at the end of the header.
+  const std::string header = "Talvoreen Launcher 0.4.21 | headless Sync | install " + Utf8FromWide(install) +
+                             (testing_support::BuiltWithDevelopmentKey() ? " | DEVELOPMENT SIGNING KEY, NOT A RELEASE" : "") +
+                             "\r\n";
   ASSERT_GE(log.size(), header.size());
   EXPECT_EQ(log.substr(log.size() - header.size()), header);
 }
