@@ -26,9 +26,10 @@ struct JsonScalar {
   size_t length = 0;
 };
 
-// Adapts RapidJSON's events to three calls of Events: Scalar(const JsonScalar&),
-// Open(bool isObject) and Close(), and Key(const char*, size_t). A call that returns false
-// stops the reading, which then fails. Nesting is limited to kMaxJsonStreamDepth.
+// Adapts RapidJSON's events to four calls of Events: Open(bool isObject), Close(),
+// Key(const char*, size_t) and Scalar(const JsonScalar&). A call that returns false stops the
+// reading, which then fails. Nesting is limited to kMaxJsonStreamDepth. Numbers beyond the
+// range of a double fail the reading too (RapidJSON refuses them).
 template <class Events>
 class JsonEventAdapter {
  public:
