@@ -20,8 +20,8 @@ bool IsConsole(HANDLE handle) {
   return GetConsoleMode(handle, &mode) != 0;
 }
 
-Output ChooseOutput() {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+Output ChooseOutput(DWORD standardHandle) {
+  HANDLE out = GetStdHandle(standardHandle);
   if (out != nullptr && out != INVALID_HANDLE_VALUE) {
     if (IsConsole(out)) return {out, Sink::Console};
     const DWORD type = GetFileType(out);
@@ -43,12 +43,7 @@ Output ChooseOutput() {
   return {console, Sink::Console};
 }
 
-}  // namespace
-
-void WriteConsoleLine(const std::wstring& text) {
-  static std::once_flag chosen;
-  static Output output;
-  std::call_once(chosen, [] { output = ChooseOutput(); });
+void WriteLine(const Output& output, const std::wstring& text) {
   DWORD written = 0;
   switch (output.sink) {
     case Sink::None:
@@ -64,4 +59,20 @@ void WriteConsoleLine(const std::wstring& text) {
       return;
     }
   }
+}
+
+}  // namespace
+
+void WriteConsoleLine(const std::wstring& text) {
+  static std::once_flag chosen;
+  static Output output;
+  std::call_once(chosen, [] { output = ChooseOutput(STD_OUTPUT_HANDLE); });
+  WriteLine(output, text);
+}
+
+void WriteConsoleNote(const std::wstring& text) {
+  static std::once_flag chosen;
+  static Output output;
+  std::call_once(chosen, [] { output = ChooseOutput(STD_ERROR_HANDLE); });
+  WriteLine(output, text);
 }

@@ -10,3 +10,7 @@
 // no usable handle it attaches to the parent's console once; without any console nothing is
 // written.
 void WriteConsoleLine(const std::wstring& text);
+
+// The same on standard error: what a person at a prompt should see but a script reading the
+// job's standard output must not (the build's signing key).
+void WriteConsoleNote(const std::wstring& text);

@@ -41,7 +41,7 @@ void LogFile::SetDirectory(const std::wstring& folder) {
 }
 
 void LogFile::Line(const std::wstring& text) {
-  std::string line = LinePrefix() + Utf8FromWide(text) + "\r\n";
+  std::string line = LinePrefix() + Utf8FromWide(EscapeControlCharacters(text)) + "\r\n";
   std::lock_guard<std::mutex> lock(mutex_);
   if (!path_.empty()) {
     AppendLocked(line);

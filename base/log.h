@@ -19,7 +19,7 @@ class LogFile {
   // the pending lines are written out first.
   void SetDirectory(const std::wstring& folder);
 
-  // Timestamps and appends one line; never fails towards the caller.
+  // Timestamps and appends one line, control characters escaped; never fails towards the caller.
   void Line(const std::wstring& text);
 
   std::wstring Path();
@@ -34,7 +34,10 @@ class LogFile {
 
 LogFile& ProcessLog();
 
+// Timestamps and appends one line. Control characters in text are escaped
+// (EscapeControlCharacters), so text from outside never starts a line of its own.
 void LogLine(const std::wstring& text);
+
 void SetLogDirectory(const std::wstring& folder);
 
 // The folder of the process log once it is set, else an empty text. Readable without the

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cwchar>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -134,4 +135,30 @@ int ParseIntLikeWtoi(const std::wstring& text) {
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
+}
+
+std::wstring EscapeControlCharacters(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (const wchar_t c : text) {
+    const unsigned long code = static_cast<unsigned long>(c);
+    if (c == L'\r') {
+      out += L"\\r";
+    } else if (c == L'\n') {
+      out += L"\\n";
+    } else if (c == L'\t') {
+      out += L"\\t";
+    } else if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+      wchar_t escaped[8];
+      std::swprintf(escaped, 8, L"\\x%02lX", code);
+      out += escaped;
+    } else if (code == 0x2028 || code == 0x2029) {
+      wchar_t escaped[8];
+      std::swprintf(escaped, 8, L"\\u%04lX", code);
+      out += escaped;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
 }

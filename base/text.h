@@ -16,6 +16,12 @@ bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b);
 std::wstring DecimalText(long long value);
 std::wstring DecimalText(unsigned long long value);
 
+// The text with every control character written visibly, so that text from outside (a link,
+// a server's error text, a file name, a header value) cannot start a line of its own: CR, LF
+// and tab as \r, \n and \t, the other C0 and C1 controls, DEL and the Unicode line and
+// paragraph separators as \xHH or \uHHHH. Everything else, backslashes included, stays.
+std::wstring EscapeControlCharacters(const std::wstring& text);
+
 // Leading-digit parse in the manner of _wtoi: optional blanks and sign, then digits;
 // nothing parsable gives 0, values beyond the int range saturate.
 int ParseIntLikeWtoi(const std::wstring& text);

@@ -37,6 +37,14 @@ add_library(tv_zlib INTERFACE)
 target_include_directories(tv_zlib SYSTEM INTERFACE "${TALVOREEN_ZLIB_INCLUDE}")
 target_link_libraries(tv_zlib INTERFACE "${TALVOREEN_ZLIB_LIBRARY}")
 
+# RapidJSON is header-only; Debian's rapidjson-dev headers are copied into the build folder so
+# that the cross compiler sees them without the rest of /usr/include (glibc's headers).
+find_file(TALVOREEN_RAPIDJSON_READER rapidjson/reader.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+get_filename_component(_rapidjson_dir "${TALVOREEN_RAPIDJSON_READER}" DIRECTORY)
+file(COPY "${_rapidjson_dir}" DESTINATION "${CMAKE_BINARY_DIR}/rapidjson-include")
+add_library(tv_rapidjson INTERFACE)
+target_include_directories(tv_rapidjson SYSTEM INTERFACE "${CMAKE_BINARY_DIR}/rapidjson-include")
+
 find_package(GTest CONFIG REQUIRED)
 
 # Tests and tools run under Wine with a prefix of their own inside the build folder.

@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "base/registry.h"
 #include "base/text.h"
+#include "base/worker_failure.h"
 #include "gta/archive_rules.h"
 #include "gta/rar_archive.h"
 #include "net/resume_rules.h"
@@ -61,14 +62,18 @@ void GtaInstaller::Start(bool reinstall) {
     status_ = GtaSnapshot();
     status_.status = kGtaConnecting;
   }
-  thread_ = std::thread([this, reinstall] {
+  const bool started = TryStartThread(thread_, L"gta", [this, reinstall] {
     try {
       Run(reinstall);
-    } catch (const std::exception&) {
-      Fail(L"Yetersiz bellek");
+    } catch (...) {
+      Fail(CaughtExceptionText(L"gta"));
     }
     running_ = false;
   });
+  if (!started) {
+    Fail(kThreadStartFailedText);
+    running_ = false;
+  }
 }
 
 void GtaInstaller::Fail(const std::wstring& text) {

@@ -10,6 +10,7 @@
 #include "base/version.h"
 #include "base/worker_snapshot.h"
 #include "gta/gta_installer.h"
+#include "manifest/signing_key.h"
 #include "net/player_count_service.h"
 #include "sync/game_sync.h"
 #include "system/game_launch.h"
@@ -161,6 +162,8 @@ int RunPlayerCountJob(const std::array<std::wstring, 4>& urls) {
 }
 
 int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
+  // Which key this build trusts, for the person reading: a script reads standard output.
+  WriteConsoleNote(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + BuildKeyMark());
   if (job == L"where") return RunWhere();
   if (options.installDir.empty() && job != L"servers") {
     WriteConsoleLine(L"--headless needs --dir <install folder>");
@@ -169,7 +172,7 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
   const std::wstring installDir = options.installDir.empty() ? std::wstring() : NormalizePath(options.installDir);
   SetLogDirectory(JoinPath(installDir, kLogFolder));
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | headless " + job + L" | install " +
-          installDir);
+          installDir + BuildKeyMark());
 
   int server = -1;
   for (int i = 0; i < ServerCatalogue::kCount; ++i) {

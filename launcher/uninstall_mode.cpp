@@ -13,6 +13,7 @@
 #include "base/handles.h"
 #include "base/log.h"
 #include "base/version.h"
+#include "base/worker_failure.h"
 #include "launcher/run_modes.h"
 #include "launcher/single_instance.h"
 #include "system/game_copies.h"
@@ -129,7 +130,7 @@ void UninstallThread(UninstallContext* context) {
   } catch (...) {
     // Reported as a failure: a worker that stopped half-way has not removed everything.
     if (context->failures.empty()) context->failures = L"Kaldırma yarıda kaldı (beklenmeyen hata)";
-    LogLine(L"uninstall worker stopped by an exception");
+    CaughtExceptionText(L"uninstall");
   }
   context->done.store(true);
   if (SUCCEEDED(com)) CoUninitialize();
@@ -189,9 +190,13 @@ int RunUninstallStage2(const std::wstring& folder, int waitProcessId) {
     SetLogDirectory(JoinPath(context.installDir, kLogFolder));
   }
 
-  std::thread worker(UninstallThread, &context);
-  ShowProgress(context);
-  worker.join();
+  std::thread worker;
+  if (TryStartThread(worker, L"uninstall", [&context] { UninstallThread(&context); })) {
+    ShowProgress(context);
+    worker.join();
+  } else {
+    context.failures = kThreadStartFailedText;
+  }
 
   if (context.failures.empty()) {
     std::wstring text = L"Talvoreen Multiplayer bilgisayarından kaldırıldı.";

@@ -26,3 +26,10 @@ std::string SigningKeyFingerprint() { return KeyFingerprint(SigningPublicKey());
 bool IsDevelopmentSigningKey() {
   return std::strcmp(SigningPublicKey(), TALVOREEN_DEVELOPMENT_PUBLIC_KEY) == 0;
 }
+
+std::wstring BuildKeyMark() {
+  const std::string fingerprint = SigningKeyFingerprint();
+  std::wstring mark = L" | key " + std::wstring(fingerprint.begin(), fingerprint.end());
+  if (IsDevelopmentSigningKey()) mark += L" | DEVELOPMENT SIGNING KEY, NOT A RELEASE";
+  return mark;
+}

@@ -11,3 +11,7 @@ std::string KeyFingerprint(const std::string& publicKeyBase64);
 // (whose private half is public: such a build must never reach players).
 std::string SigningKeyFingerprint();
 bool IsDevelopmentSigningKey();
+
+// Ends the header line of a run: " | key <fingerprint>", then " | DEVELOPMENT SIGNING KEY,
+// NOT A RELEASE" in a build that trusts the development key.
+std::wstring BuildKeyMark();

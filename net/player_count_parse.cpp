@@ -71,6 +71,7 @@ uint64_t ParseLastUpdateStamp(const std::string& text) {
 PlayerCountEntry ParsePlayerCount(const std::string& body, uint64_t now) {
   PlayerCountEntry offline;
   offline.state = kPlayerCountOffline;
+  if (body.size() > kMaxPlayerCountBodyBytes) return offline;
 
   json_tokener* tokener = json_tokener_new();
   if (!tokener) return offline;

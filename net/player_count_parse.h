@@ -1,6 +1,7 @@
 // Judging a player-count answer. Portable.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -12,9 +13,11 @@ struct PlayerCountEntry {
 };
 
 inline constexpr uint32_t kMaxPlayerCount = 99999;
+inline constexpr size_t kMaxPlayerCountBodyBytes = 65536;  // longer answers are not parsed
 inline constexpr uint64_t kMaxPlayerCountAge = 6000000000ull;  // 600 s in FILETIME units
 
-// State online with the count, or offline, for the JSON body of an answer. now is the
+// State online with the count, or offline, for the JSON body of an answer (offline when it is
+// longer than kMaxPlayerCountBodyBytes, which bounds the parser's memory). now is the
 // server's Date (or the local clock) as FILETIME; "lastUpdate" older than 10 minutes is stale.
 PlayerCountEntry ParsePlayerCount(const std::string& body, uint64_t now);
 

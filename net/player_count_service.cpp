@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "base/worker_failure.h"
 #include "net/http_client.h"
 
 namespace {
@@ -39,7 +40,8 @@ void PlayerCountService::SetUrls(const std::array<std::wstring, kSlots>& urls) {
 void PlayerCountService::Start() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (thread_.joinable()) return;
-  thread_ = std::thread([this] { Run(); });
+  // Without a thread the counts stay unknown; the launcher works on without them.
+  TryStartThread(thread_, L"player-count", [this] { Run(); });
 }
 
 std::array<PlayerCountEntry, PlayerCountService::kSlots> PlayerCountService::Snapshot() {
@@ -87,10 +89,11 @@ void PlayerCountService::Run() {
     lock.unlock();
 
     std::array<FetchResult, kSlots> results{};
-    std::vector<std::thread> fetchers;
+    std::vector<std::thread> fetchers(kSlots);
     for (int i = 0; i < kSlots; ++i) {
       if (urls[i].empty()) continue;
-      fetchers.emplace_back([this, &results, &urls, i] {
+      // A fetcher the system refuses leaves its slot's result a failed request.
+      TryStartThread(fetchers[i], L"player-count", [this, &results, &urls, i] {
         try {
           results[i] = Fetch(urls[i], &cancel_);
         } catch (...) {
@@ -98,7 +101,9 @@ void PlayerCountService::Run() {
         }
       });
     }
-    for (auto& fetcher : fetchers) fetcher.join();
+    for (auto& fetcher : fetchers) {
+      if (fetcher.joinable()) fetcher.join();
+    }
 
     lock.lock();
     const uint64_t now = NowFileTime();

@@ -1,10 +1,10 @@
 #include "sync/client_files.h"
 
-#include <json-c/json.h>
-
+#include <cstring>
 #include <unordered_set>
+#include <vector>
 
-#include "manifest/json.h"
+#include "manifest/json_stream.h"
 #include "manifest/rules.h"
 
 namespace {
@@ -17,28 +17,284 @@ bool IsHex32(const std::string& text) {
   return true;
 }
 
-// A value out of range counts as absent: the server's wish is ignored, not the list.
-uint32_t ReadLimit(json_object* root, const char* key, uint32_t highest) {
-  uint64_t value = 0;
-  if (!JsonGetUInt64(root, key, value) || value > highest) return 0;
-  return static_cast<uint32_t>(value);
+// Paths and names longer than this can never make a usable local path (the longest Windows
+// path), so a hostile megabyte-long string is not copied.
+constexpr size_t kMaxKeptTextBytes = 32768;
+
+bool SameKey(const char* text, size_t length, const char* name) {
+  return length == std::strlen(name) && std::memcmp(text, name, length) == 0;
 }
 
-bool ReadFile(json_object* element, const std::string& resource, ManifestFile& file) {
-  std::string path, md5;
-  uint64_t size = 0;
-  if (!JsonIsObject(element) || !JsonGetString(element, "path", path)) return false;
-  if (!JsonGetUInt64(element, "size", size) || size > kMaxGameFileSize) return false;
-  if (!JsonGetString(element, "md5", md5) || !IsHex32(md5)) return false;
-  file.urlPath = resource + "/" + path;
-  file.path = "resources/" + file.urlPath;
-  if (!IsSafeRelativePath(file.urlPath) || !IsSafeRelativePath(file.path)) return false;
-  file.size = size;
-  file.zsize = size;
-  file.hash = AsciiLower(md5);
-  file.keep = false;
-  return true;
-}
+// The list is read as a stream of events, never as a tree: a hostile list costs the memory of
+// what is accepted, not hundreds of bytes per input byte. Members follow JSON object rules
+// (any order, the last of a repeated key wins), which forces one buffer: a resource's files
+// may come before its name, so they wait in `pending_` (packed, smaller than their text)
+// until the resource ends.
+class ClientFilesEvents {
+ public:
+  explicit ClientFilesEvents(Manifest& list) : list_(list) {}
+
+  bool Open(bool isObject) {
+    const Place parent = stack_.empty() ? kTop : stack_.back();
+    Place place = kIgnored;
+    if (parent == kTop) {
+      if (!isObject) return false;
+      place = kRoot;
+    } else if (parent == kRoot && key_ == kKeyResources) {
+      resourcesIsArray_ = !isObject;
+      place = isObject ? kIgnored : kResources;
+    } else if (parent == kResources && isObject) {
+      StartResource();
+      place = kResource;
+    } else if (parent == kResource && key_ == kKeyName) {
+      nameValid_ = false;
+    } else if (parent == kResource && key_ == kKeyFiles) {
+      pending_.clear();
+      filesIsArray_ = !isObject;
+      place = isObject ? kIgnored : kFiles;
+    } else if (parent == kFiles && isObject) {
+      file_ = FileState{};
+      place = kFile;
+    } else if (parent == kFile) {
+      ClearFileMember();
+    } else if (parent == kRoot) {
+      ClearRootMember();
+    }
+    stack_.push_back(place);
+    key_ = kKeyOther;
+    return true;
+  }
+
+  bool Close() {
+    const Place place = stack_.back();
+    stack_.pop_back();
+    if (place == kFile) EndFile();
+    if (place == kResource) EndResource();
+    key_ = kKeyOther;
+    return true;
+  }
+
+  bool Key(const char* text, size_t length) {
+    key_ = kKeyOther;
+    switch (stack_.back()) {
+      case kRoot:
+        if (SameKey(text, length, "schema")) key_ = kKeySchema;
+        if (SameKey(text, length, "resources")) {
+          key_ = kKeyResources;
+          // A repeated "resources" replaces the earlier array and everything taken from it.
+          list_.files.clear();
+          list_.totalSize = 0;
+          seen_.clear();
+          overLimit_ = false;
+          resourcesIsArray_ = false;
+        }
+        if (SameKey(text, length, "httpDownloadUrl")) key_ = kKeyUrl;
+        if (SameKey(text, length, "httpThreads")) key_ = kKeyThreads;
+        if (SameKey(text, length, "httpDosThreshold")) key_ = kKeyDosThreshold;
+        break;
+      case kResource:
+        if (SameKey(text, length, "name")) key_ = kKeyName;
+        if (SameKey(text, length, "files")) key_ = kKeyFiles;
+        break;
+      case kFile:
+        if (SameKey(text, length, "path")) key_ = kKeyPath;
+        if (SameKey(text, length, "size")) key_ = kKeySize;
+        if (SameKey(text, length, "md5")) key_ = kKeyMd5;
+        break;
+      default:
+        break;
+    }
+    return true;
+  }
+
+  bool Scalar(const JsonScalar& value) {
+    if (stack_.empty()) return false;  // the document is not an object
+    const Place place = stack_.back();
+    if (place == kRoot) {
+      RootMember(value);
+    } else if (place == kResource) {
+      if (key_ == kKeyName) {
+        nameValid_ = value.kind == JsonScalar::kString && value.length > 0 && value.length <= kMaxKeptTextBytes &&
+                     std::memchr(value.text, '/', value.length) == nullptr;
+        if (nameValid_) name_.assign(value.text, value.length);
+      } else if (key_ == kKeyFiles) {
+        pending_.clear();
+        filesIsArray_ = false;
+      }
+    } else if (place == kFile) {
+      FileMember(value);
+    }
+    return true;
+  }
+
+  // The verdict once the reading has succeeded.
+  bool Accepted() const { return schemaIsOne_ && resourcesIsArray_ && !overLimit_; }
+
+ private:
+  enum Place { kTop, kRoot, kResources, kResource, kFiles, kFile, kIgnored };
+  enum KeyId {
+    kKeyOther, kKeySchema, kKeyResources, kKeyUrl, kKeyThreads, kKeyDosThreshold,
+    kKeyName, kKeyFiles, kKeyPath, kKeySize, kKeyMd5
+  };
+  struct FileState {
+    bool path = false, size = false, md5 = false;
+    std::string pathText, md5Text;
+    uint64_t sizeValue = 0;
+  };
+
+  // A value out of range counts as absent: the server's wish is ignored, not the list.
+  static uint32_t Limit(const JsonScalar& value, uint32_t highest) {
+    return value.kind == JsonScalar::kInteger && value.integer <= highest ? static_cast<uint32_t>(value.integer) : 0;
+  }
+
+  void RootMember(const JsonScalar& value) {
+    switch (key_) {
+      case kKeySchema: schemaIsOne_ = value.kind == JsonScalar::kInteger && value.integer == 1; break;
+      case kKeyResources: resourcesIsArray_ = false; break;
+      case kKeyUrl:
+        list_.httpDownloadUrl.clear();
+        if (value.kind == JsonScalar::kString && value.length < kMaxDownloadUrlBytes) {
+          AcceptHttpDownloadUrl(std::string(value.text, value.length), list_.httpDownloadUrl);
+        }
+        break;
+      case kKeyThreads: list_.httpThreads = Limit(value, kMaxHttpThreads); break;
+      case kKeyDosThreshold: list_.httpDosThreshold = Limit(value, kMaxHttpDosThreshold); break;
+      default: break;
+    }
+  }
+
+  // A root member whose value is an object or an array.
+  void ClearRootMember() {
+    if (key_ == kKeySchema) schemaIsOne_ = false;
+    if (key_ == kKeyUrl) list_.httpDownloadUrl.clear();
+    if (key_ == kKeyThreads) list_.httpThreads = 0;
+    if (key_ == kKeyDosThreshold) list_.httpDosThreshold = 0;
+  }
+
+  void FileMember(const JsonScalar& value) {
+    const bool isString = value.kind == JsonScalar::kString;
+    switch (key_) {
+      case kKeyPath:
+        file_.path = isString && value.length <= kMaxKeptTextBytes;
+        if (file_.path) file_.pathText.assign(value.text, value.length);
+        break;
+      case kKeySize:
+        file_.size = value.kind == JsonScalar::kInteger;
+        file_.sizeValue = value.integer;
+        break;
+      case kKeyMd5:
+        file_.md5 = isString && value.length == 32;
+        if (file_.md5) file_.md5Text.assign(value.text, value.length);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void ClearFileMember() {
+    if (key_ == kKeyPath) file_.path = false;
+    if (key_ == kKeySize) file_.size = false;
+    if (key_ == kKeyMd5) file_.md5 = false;
+  }
+
+  void StartResource() {
+    nameValid_ = false;
+    filesIsArray_ = false;
+    pending_.clear();
+  }
+
+  // Packed as: 4 bytes path length, the path, 8 bytes size, 32 bytes MD5 text.
+  void EndFile() {
+    if (!file_.path || !file_.size || !file_.md5 || file_.sizeValue > kMaxGameFileSize || !IsHex32(file_.md5Text)) {
+      return;
+    }
+    const uint32_t length = static_cast<uint32_t>(file_.pathText.size());
+    pending_.append(reinterpret_cast<const char*>(&length), sizeof length);
+    pending_.append(file_.pathText);
+    pending_.append(reinterpret_cast<const char*>(&file_.sizeValue), sizeof file_.sizeValue);
+    pending_.append(file_.md5Text);
+  }
+
+  void EndResource() {
+    if (nameValid_ && filesIsArray_ && !overLimit_) {
+      size_t at = 0;
+      while (at < pending_.size()) {
+        uint32_t length = 0;
+        std::memcpy(&length, pending_.data() + at, sizeof length);
+        at += sizeof length;
+        ManifestFile file;
+        file.urlPath = name_ + "/";
+        file.urlPath.append(pending_, at, length);
+        at += length;
+        std::memcpy(&file.size, pending_.data() + at, sizeof file.size);
+        at += sizeof file.size;
+        file.hash = AsciiLower(pending_.substr(at, 32));
+        at += 32;
+        Accept(std::move(file));
+        // The count only grows, so stopping inside a resource gives the same answer as
+        // stopping after it, without holding a huge list first.
+        if (list_.files.size() > kMaxClientFiles) {
+          overLimit_ = true;
+          list_.files.clear();
+          seen_.clear();
+          break;
+        }
+      }
+    }
+    pending_.clear();
+  }
+
+  void Accept(ManifestFile file) {
+    file.path = "resources/" + file.urlPath;
+    if (!IsSafeRelativePath(file.urlPath) || !IsSafeRelativePath(file.path)) return;
+    file.zsize = file.size;
+    file.keep = false;
+    list_.files.push_back(std::move(file));
+    if (!seen_.insert(list_.files.size() - 1).second) {
+      list_.files.pop_back();
+      return;
+    }
+    list_.totalSize += list_.files.back().size;
+  }
+
+  static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+  // The set of accepted paths holds indexes into the list and compares the paths there without
+  // letter case: a second lower-cased copy of up to 200,000 paths would cost tens of megabytes.
+  struct PathHash {
+    const Manifest* list;
+    size_t operator()(size_t index) const {
+      size_t hash = 2166136261u;
+      for (char c : list->files[index].path) hash = (hash ^ static_cast<unsigned char>(Lower(c))) * 16777619u;
+      return hash;
+    }
+  };
+  struct PathEqual {
+    const Manifest* list;
+    bool operator()(size_t a, size_t b) const {
+      const std::string& x = list->files[a].path;
+      const std::string& y = list->files[b].path;
+      if (x.size() != y.size()) return false;
+      for (size_t i = 0; i < x.size(); ++i) {
+        if (Lower(x[i]) != Lower(y[i])) return false;
+      }
+      return true;
+    }
+  };
+
+  Manifest& list_;
+  std::vector<Place> stack_;
+  KeyId key_ = kKeyOther;
+  bool schemaIsOne_ = false;
+  bool resourcesIsArray_ = false;
+  bool overLimit_ = false;
+  bool nameValid_ = false;
+  bool filesIsArray_ = false;
+  std::string name_;
+  std::string pending_;
+  FileState file_;
+  std::unordered_set<size_t, PathHash, PathEqual> seen_{64, PathHash{&list_}, PathEqual{&list_}};
+};
 
 }  // namespace
 
@@ -63,40 +319,11 @@ bool AcceptHttpDownloadUrl(const std::string& url, std::string& accepted) {
 
 bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& error) {
   error = kClientFilesUnreadableText;
-  JsonPtr root = ParseJson(body);
-  json_object* schema = JsonGetMember(root.get(), "schema", json_type_int);
-  json_object* resources = JsonGetMember(root.get(), "resources", json_type_array);
-  if (!schema || json_object_get_int64(schema) != 1 || !resources) return false;
-
   Manifest list;
   list.build = kServerBuild;
   list.required = false;
-  std::string url;
-  if (JsonGetString(root.get(), "httpDownloadUrl", url)) AcceptHttpDownloadUrl(url, list.httpDownloadUrl);
-  list.httpThreads = ReadLimit(root.get(), "httpThreads", kMaxHttpThreads);
-  list.httpDosThreshold = ReadLimit(root.get(), "httpDosThreshold", kMaxHttpDosThreshold);
-
-  std::unordered_set<std::string> seen;
-  const size_t resourceCount = json_object_array_length(resources);
-  for (size_t r = 0; r < resourceCount; ++r) {
-    json_object* resource = json_object_array_get_idx(resources, r);
-    std::string name;
-    json_object* files = JsonGetMember(resource, "files", json_type_array);
-    if (!JsonGetString(resource, "name", name) || name.empty() || name.find('/') != std::string::npos || !files) {
-      continue;
-    }
-    const size_t fileCount = json_object_array_length(files);
-    for (size_t f = 0; f < fileCount; ++f) {
-      ManifestFile file;
-      if (!ReadFile(json_object_array_get_idx(files, f), name, file)) continue;
-      if (!seen.insert(AsciiLower(file.path)).second) continue;
-      list.totalSize += file.size;
-      list.files.push_back(std::move(file));
-      // The count only grows, so failing inside a resource gives the same answer as failing
-      // after it, without holding a huge list first.
-      if (list.files.size() > kMaxClientFiles) return false;
-    }
-  }
+  ClientFilesEvents events(list);
+  if (!ReadJsonEvents(body, events) || !events.Accepted()) return false;
   out = std::move(list);
   error.clear();
   return true;

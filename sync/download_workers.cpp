@@ -7,6 +7,7 @@
 
 #include "base/files.h"
 #include "base/text.h"
+#include "base/worker_failure.h"
 #include "net/http_client.h"
 
 namespace {
@@ -92,16 +93,25 @@ DiskFile ReadDiskFile(const std::wstring& path) {
 
 void RunWorkers(DownloadJob& job, uint32_t count) {
   const uint32_t threads = std::min<uint32_t>(count, static_cast<uint32_t>(job.files.size()));
-  std::vector<std::thread> pool;
+  std::vector<std::thread> pool(threads);
   for (uint32_t t = 0; t < threads; ++t) {
-    pool.emplace_back([&job] {
+    const bool started = TryStartThread(pool[t], L"download", [&job] {
       try {
         WorkerLoop(job);
-      } catch (const std::exception&) {
+      } catch (...) {
+        const std::wstring text = CaughtExceptionText(L"download");
         std::lock_guard<std::mutex> lock(job.resultLock);
-        if (!job.stop.exchange(true)) job.firstError = L"Yetersiz bellek";
+        if (!job.stop.exchange(true)) job.firstError = text;
       }
     });
+    if (!started) {
+      // The workers already running see the stop after their current file and are joined below.
+      std::lock_guard<std::mutex> lock(job.resultLock);
+      if (!job.stop.exchange(true)) job.firstError = kThreadStartFailedText;
+      break;
+    }
   }
-  for (auto& thread : pool) thread.join();
+  for (auto& thread : pool) {
+    if (thread.joinable()) thread.join();
+  }
 }

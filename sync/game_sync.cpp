@@ -5,6 +5,7 @@
 #include "base/files.h"
 #include "base/log.h"
 #include "base/text.h"
+#include "base/worker_failure.h"
 #include "manifest/hashing.h"
 #include "net/http_client.h"
 #include "net/resumable_download.h"
@@ -67,14 +68,18 @@ void GameSync::Start(SyncMode mode, bool verify) {
     status_.bytesToVerify = status_.bytesVerified = status_.bytesToDownload = status_.bytesDownloaded = 0;
     status_.filesToDownload = status_.filesDownloaded = status_.filesUnavailable = 0;
   }
-  thread_ = std::thread([this, mode, verify] {
+  const bool started = TryStartThread(thread_, logTag_, [this, mode, verify] {
     try {
       Run(mode, verify);
-    } catch (const std::exception&) {
-      Fail(L"Yetersiz bellek");
+    } catch (...) {
+      Fail(CaughtExceptionText(logTag_));
     }
     running_ = false;
   });
+  if (!started) {
+    Fail(kThreadStartFailedText);
+    running_ = false;
+  }
 }
 
 SyncSnapshot GameSync::GetSnapshot() {

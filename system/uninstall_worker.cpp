@@ -1,5 +1,6 @@
 #include "system/uninstall_worker.h"
 
+#include "base/worker_failure.h"
 #include "system/uninstall.h"
 
 UninstallWorker::~UninstallWorker() { Join(); }
@@ -14,12 +15,13 @@ bool UninstallWorker::Start(const std::wstring& installDir, const std::wstring& 
   }
   deleted_ = 0;
   running_ = true;
-  thread_ = std::thread([this, installDir, gtaFolder] {
+  const bool started = TryStartThread(thread_, L"uninstall", [this, installDir, gtaFolder] {
     std::wstring error;
     bool ok = false;
     try {
       ok = UninstallCore(installDir, gtaFolder, deleted_, error);
     } catch (...) {
+      CaughtExceptionText(L"uninstall");  // logs the message; the run keeps its own text
       error = L"Kaldırma yarıda kaldı (beklenmeyen hata)";
     }
     {
@@ -31,6 +33,15 @@ bool UninstallWorker::Start(const std::wstring& installDir, const std::wstring& 
     // The result is published before the flag clears: a worker seen idle has its result.
     running_ = false;
   });
+  if (!started) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      status_.finished = true;
+      status_.ok = false;
+      status_.error = kThreadStartFailedText;
+    }
+    running_ = false;
+  }
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include "base/text.h"
 #include "base/version.h"
 #include "base/worker_snapshot.h"
+#include "manifest/signing_key.h"
 #include "net/call_helper.h"
 #include "net/resumable_download.h"
 #include "system/game_launch.h"
@@ -144,7 +145,7 @@ void App::AdoptStartupFolder(bool developmentTree) {
 void App::SetInstallDir(const std::wstring& folder) {
   SetLogDirectory(JoinPath(folder, kLogFolder));
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | install " + folder + L" | exe " +
-          GetModulePath());
+          GetModulePath() + BuildKeyMark());
 
   state_.installed = true;
   state_.installFolder = folder;

@@ -7,6 +7,7 @@
 #include "base/handles.h"
 #include "base/log.h"
 #include "base/text.h"
+#include "base/worker_failure.h"
 #include "manifest/hashing.h"
 #include "manifest/manifest.h"
 #include "net/http_client.h"
@@ -35,15 +36,20 @@ void LauncherUpdater::Start() {
     status_ = UpdateSnapshot();
     status_.state = kUpdateChecking;
   }
-  thread_ = std::thread([this] {
+  const bool started = TryStartThread(thread_, L"launcher-update", [this] {
     try {
       Run();
-    } catch (const std::exception&) {
+    } catch (...) {
+      CaughtExceptionText(L"launcher-update");  // logs the message; the run keeps its own text
       DeleteFileW((target_ + L".new").c_str());
       SetResult(kUpdateFailed, L"Launcher güncellemesi indirilemedi");
     }
     running_ = false;
   });
+  if (!started) {
+    SetResult(kUpdateFailed, kThreadStartFailedText);
+    running_ = false;
+  }
 }
 
 UpdateSnapshot LauncherUpdater::GetSnapshot() {

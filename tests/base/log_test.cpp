@@ -54,6 +54,19 @@ TEST(Log, LinesHaveTheTimestampAndProcessPrefix) {
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
+// Text from outside (a link, a server's error text, a file name) cannot forge a line.
+TEST(Log, ControlCharactersStayInsideTheirLine) {
+  TempDir dir;
+  LogFile log;
+  log.SetDirectory(dir.Path());
+  log.Line(L"link talvoreen://x\r\n2026-01-01 00:00:00 [1] forged\n");
+  log.Line(L"a\tb\x01\x1b[31m\x7f\x85\x2028" L"c\\d ş");
+  const auto lines = Lines(ReadBytes(dir.Join(L"launcher.log")));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Body(lines[0]), "link talvoreen://x\\r\\n2026-01-01 00:00:00 [1] forged\\n");
+  EXPECT_EQ(Body(lines[1]), "a\\tb\\x01\\x1B[31m\\x7F\\x85\\u2028c\\d \xC5\x9F");
+}
+
 TEST(Log, PendingLinesAreBoundedAndWrittenInOrder) {
   TempDir dir;
   LogFile log;

@@ -1,20 +1,103 @@
 // libFuzzer target: a game server's client-files list. Whatever is accepted must hold only
-// safe, unique paths, lower-case MD5 texts and settings within their ranges.
+// safe, unique paths, lower-case MD5 texts and settings within their ranges, and must be
+// exactly what a tree parser (json-c) reading the same document would give: the streaming
+// reader may refuse only texts that are not strict JSON.
+#include <json-c/json.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <unordered_set>
 
+#include "manifest/json.h"
 #include "manifest/rules.h"
 #include "sync/client_files.h"
 
+namespace {
+
+// The same rules over a json-c tree, the way the list was read before it was streamed.
+bool TreeParse(const std::string& body, Manifest& list) {
+  JsonPtr root = ParseJson(body);
+  json_object* schema = JsonGetMember(root.get(), "schema", json_type_int);
+  json_object* resources = JsonGetMember(root.get(), "resources", json_type_array);
+  if (!schema || json_object_get_int64(schema) != 1 || !resources) return false;
+  std::string url;
+  if (JsonGetString(root.get(), "httpDownloadUrl", url)) AcceptHttpDownloadUrl(url, list.httpDownloadUrl);
+  uint64_t value = 0;
+  if (JsonGetUInt64(root.get(), "httpThreads", value) && value <= kMaxHttpThreads) list.httpThreads = value;
+  if (JsonGetUInt64(root.get(), "httpDosThreshold", value) && value <= kMaxHttpDosThreshold) list.httpDosThreshold = value;
+  std::unordered_set<std::string> seen;
+  for (size_t r = 0; r < json_object_array_length(resources); ++r) {
+    json_object* resource = json_object_array_get_idx(resources, r);
+    std::string name;
+    json_object* files = JsonGetMember(resource, "files", json_type_array);
+    if (!JsonGetString(resource, "name", name) || name.empty() || name.find('/') != std::string::npos || !files) continue;
+    for (size_t f = 0; f < json_object_array_length(files); ++f) {
+      json_object* element = json_object_array_get_idx(files, f);
+      ManifestFile file;
+      std::string path, md5;
+      if (!JsonIsObject(element) || !JsonGetString(element, "path", path) ||
+          !JsonGetUInt64(element, "size", file.size) || file.size > kMaxGameFileSize ||
+          !JsonGetString(element, "md5", md5) || md5.size() != 32 ||
+          md5.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        continue;
+      }
+      file.urlPath = name + "/" + path;
+      file.path = "resources/" + file.urlPath;
+      if (!IsSafeRelativePath(file.urlPath) || !IsSafeRelativePath(file.path)) continue;
+      if (!seen.insert(AsciiLower(file.path)).second) continue;
+      file.hash = AsciiLower(md5);
+      list.files.push_back(file);
+    }
+  }
+  return list.files.size() <= kMaxClientFiles;
+}
+
+// Strict JSON within the nesting limit; a NUL byte inside a string or a key is left out,
+// because json-c's keys end there.
+bool IsStrictJson(const std::string& body) {
+  struct Depth : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Depth> {
+    int depth = 0;
+    bool StartObject() { return ++depth <= 32; }
+    bool EndObject(rapidjson::SizeType) { return --depth, true; }
+    bool StartArray() { return ++depth <= 32; }
+    bool EndArray(rapidjson::SizeType) { return --depth, true; }
+    bool String(const char* text, rapidjson::SizeType length, bool) { return std::string(text, length).find('\0') == std::string::npos; }
+    bool Key(const char* text, rapidjson::SizeType length, bool copy) { return String(text, length, copy); }
+  } handler;
+  rapidjson::Reader reader;
+  rapidjson::MemoryStream stream(body.data(), body.size());
+  return !reader.Parse<rapidjson::kParseIterativeFlag>(stream, handler).IsError() && stream.Tell() == body.size();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string body(reinterpret_cast<const char*>(data), size);
   Manifest list;
   std::wstring error;
-  if (!ParseClientFiles(std::string(reinterpret_cast<const char*>(data), size), list, error)) {
+  Manifest tree;
+  const bool treeAccepted = TreeParse(body, tree);
+  if (!ParseClientFiles(body, list, error)) {
     if (error != kClientFilesUnreadableText || !list.files.empty()) std::abort();
+    if (treeAccepted && IsStrictJson(body)) std::abort();
     return 0;
+  }
+  if (IsStrictJson(body)) {
+    if (!treeAccepted || tree.files.size() != list.files.size() || tree.httpDownloadUrl != list.httpDownloadUrl ||
+        tree.httpThreads != list.httpThreads || tree.httpDosThreshold != list.httpDosThreshold) {
+      std::abort();
+    }
+    for (size_t i = 0; i < list.files.size(); ++i) {
+      if (tree.files[i].path != list.files[i].path || tree.files[i].size != list.files[i].size ||
+          tree.files[i].hash != list.files[i].hash) {
+        std::abort();
+      }
+    }
   }
   if (!error.empty() || list.build != kServerBuild || list.files.size() > kMaxClientFiles) std::abort();
   if (list.httpThreads > kMaxHttpThreads || list.httpDosThreshold > kMaxHttpDosThreshold) std::abort();

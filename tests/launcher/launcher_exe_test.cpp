@@ -5,6 +5,8 @@
 #include "base/registry.h"
 #include "base/text.h"
 #include "launcher/single_instance.h"
+#include "manifest/signing_key.h"
+#include "tests/support/signing.h"
 #include "tests/support/test_support.h"
 
 using testing_support::LauncherExePath;
@@ -60,7 +62,11 @@ TEST(HeadlessExe, UnknownJobLeavesTheHeaderInTheLog) {
   EXPECT_EQ(r.output, "unknown --headless job: Sync\n");
   EXPECT_EQ(r.exitCode, 2u);
   const std::string log = ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log"));
-  const std::string header = "Talvoreen Launcher 0.4.21 | headless Sync | install " + Utf8FromWide(install) + "\r\n";
+  // The header ends with the key this build trusts, and says so when it is the development key.
+  const std::string header = "Talvoreen Launcher 0.4.21 | headless Sync | install " + Utf8FromWide(install) +
+                             " | key " + SigningKeyFingerprint() +
+                             (testing_support::BuiltWithDevelopmentKey() ? " | DEVELOPMENT SIGNING KEY, NOT A RELEASE" : "") +
+                             "\r\n";
   ASSERT_GE(log.size(), header.size());
   EXPECT_EQ(log.substr(log.size() - header.size()), header);
 }
@@ -123,8 +129,10 @@ TEST(HeadlessExe, WithoutStandardHandlesTheJobWritesToTheParentsConsole) {
   CloseHandle(pi.hProcess);
   EXPECT_EQ(code, 2u);  // the launcher's own exit code for an unknown job
   // Wide text on the console: the Turkish letter arrives whatever the console's code page.
-  EXPECT_NE(ReadBytes(screen).find("unknown --headless job: \xC5\x9E" "enlik\n"), std::string::npos)
-      << ReadBytes(screen);
+  const std::string text = ReadBytes(screen);
+  EXPECT_NE(text.find("unknown --headless job: \xC5\x9E" "enlik\n"), std::string::npos) << text;
+  // The standard-error note with the build's key reaches the console as well.
+  EXPECT_NE(text.find("Talvoreen Launcher 0.4.21 | key " + SigningKeyFingerprint()), std::string::npos) << text;
 }
 
 TEST(HeadlessExe, HeadlessWinsOverScreenshotsAndRunsBesideAWindow) {

@@ -104,6 +104,9 @@ TEST(VerifyEnvelope, MemberOrderAndExtraMembersDoNotMatter) {
       "{\"note\":\"x\",\"payload\":\"" + p + "\",\"format\":\"talvoreen-signed-v1\",\"n\":[1,{}],\"signature\":\"" + s +
           "\"}",
       " \n{ \"format\" : \"talvoreen-signed-v1\" , \"payload\" : \"" + p + "\" , \"signature\" : \"" + s + "\" }\n",
+      // A repeated member: the last one counts, as in any JSON object.
+      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"eA==\",\"signature\":[],\"payload\":\"" + p +
+          "\",\"signature\":\"" + s + "\"}",
   };
   for (const std::string& text : texts) {
     std::string payload;
@@ -139,6 +142,15 @@ TEST(VerifyEnvelope, MissingOrNonStringMembersAreUnreadable) {
       "",
       "<!DOCTYPE html>\n<html><head><title>502 Bad Gateway</title></head><body>nginx</body></html>\n",
       "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p + "\",\"signature\":\"" + s.substr(0, 10),
+      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p + "\",\"signature\":\"" + s + "\",\"payload\":null}",
+      // Only strict JSON: no comment, no trailing comma, nothing after a NUL byte.
+      "{\"format\":\"talvoreen-signed-v1\",/**/\"payload\":\"" + p + "\",\"signature\":\"" + s + "\"}",
+      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p + "\",\"signature\":\"" + s + "\",}",
+      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p + "\",\"signature\":\"" + s + "\"}" +
+          std::string(1, '\0') + "x",
+      // Nesting beyond 32 levels is refused before it is followed any further.
+      "{\"format\":\"talvoreen-signed-v1\",\"payload\":\"" + p + "\",\"signature\":\"" + s + "\",\"n\":" +
+          std::string(32, '[') + std::string(32, ']') + "}",
   };
   for (const std::string& text : texts) {
     std::string payload;

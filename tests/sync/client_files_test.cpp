@@ -77,6 +77,16 @@ TEST(ParseClientFiles, DocumentLevelFailuresLeaveTheOutputUntouched) {
       "{\"schema\":1,\"resources\":{}}",
       "{\"schema\":1,\"resources\":[]",  // cut off
       "<html><body>proxy login</body></html>",
+      // Strict JSON only: a list nobody signed gets no lenient reading.
+      "{\"schema\":1,\"resources\":[],}",
+      "{\"schema\":1,/* c */\"resources\":[]}",
+      "{'schema':1,\"resources\":[]}",
+      "{\"schema\":1,\"resources\":[]}" + std::string(1, '\0') + "}",
+      // The last of a repeated key counts.
+      "{\"schema\":1,\"resources\":[],\"schema\":2}",
+      "{\"schema\":1,\"resources\":[],\"resources\":7}",
+      // Deeper than 32 levels, wherever it is.
+      Document("{\"name\":\"r\",\"x\":" + std::string(30, '[') + std::string(30, ']') + ",\"files\":[]}"),
   };
   for (const std::string& body : bad) {
     Manifest list;
@@ -87,6 +97,33 @@ TEST(ParseClientFiles, DocumentLevelFailuresLeaveTheOutputUntouched) {
     EXPECT_EQ(list.build, "before");
   }
   EXPECT_TRUE(ParseOk(Document("")).files.empty());
+  EXPECT_TRUE(ParseOk(Document("{\"name\":\"r\",\"x\":" + std::string(29, '[') + std::string(29, ']') + ",\"files\":[]}"))
+                  .files.empty());
+}
+
+// Members in any order, the last of a repeated key counting, as in any JSON object.
+TEST(ParseClientFiles, ObjectMembersInAnyOrderLastRepeatWins) {
+  const std::string filesFirst = "{\"files\":[" + FileJson("a.lua") + "],\"name\":\"late\"}";
+  const std::string renamed = "{\"name\":\"old\",\"files\":[" + FileJson("b.lua") + "],\"name\":\"new\"}";
+  const std::string refiled = "{\"name\":\"f\",\"files\":[" + FileJson("c.lua") + "],\"files\":[" +
+                              FileJson("d.lua") + "]}";
+  const std::string unnamed = "{\"name\":\"gone\",\"files\":[" + FileJson("e.lua") + "],\"name\":[]}";
+  const std::string fileRepeats = "{\"md5\":\"x\",\"path\":\"a/../x\",\"size\":-1,\"path\":\"g.lua\",\"size\":4,\"md5\":\"" +
+                                  kMd5 + "\",\"more\":{\"path\":1}}";
+  const Manifest list = ParseOk(Document(filesFirst + "," + renamed + "," + refiled + "," + unnamed + "," +
+                                         Resource("h", fileRepeats + "," + FileJson("i.lua") + "," +
+                                                           "{\"path\":\"j.lua\",\"size\":3,\"md5\":\"" + kMd5 +
+                                                           "\",\"size\":\"3\"}")));
+  EXPECT_EQ(Paths(list), (std::vector<std::string>{"resources/late/a.lua", "resources/new/b.lua", "resources/f/d.lua",
+                                                   "resources/h/g.lua", "resources/h/i.lua"}));
+  EXPECT_EQ(list.files[3].size, 4u);
+
+  // A repeated "resources" replaces everything the first one gave, including the paths seen.
+  const Manifest replaced = ParseOk("{\"resources\":[" + Resource("r", FileJson("a.lua")) + "],\"schema\":1," +
+                                    "\"httpThreads\":5,\"httpThreads\":{},\"resources\":[" +
+                                    Resource("r", FileJson("A.lua")) + "]}");
+  EXPECT_EQ(Paths(replaced), (std::vector<std::string>{"resources/r/A.lua"}));
+  EXPECT_EQ(replaced.httpThreads, 0u);
 }
 
 TEST(ParseClientFiles, FilesBreakingARuleAreSkippedAlone) {

@@ -1,0 +1,111 @@
+// Streaming JSON reading for large documents nobody vouches for yet (the envelope before its
+// signature is checked, a game server's client-files list). A tree parser costs hundreds of
+// bytes per input byte for shapes such as [{},{},...]; reading events as they come keeps the
+// memory at the input plus what the reader decides to keep.
+//
+// Strict JSON (RFC 8259): no comments, trailing commas, single quotes, NaN or Infinity.
+// Integers stay apart from other numbers: 5.0 and 1e2 arrive as Double, never as an integer.
+#pragma once
+
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Nesting deeper than this fails the document; the documents read this way nest five deep.
+inline constexpr int kMaxJsonStreamDepth = 32;
+
+// One scalar value as the event handlers see it.
+struct JsonScalar {
+  enum Kind { kNull, kBool, kInteger, kNegativeInteger, kOther, kString } kind = kNull;
+  uint64_t integer = 0;  // kInteger only: a non-negative integer
+  bool boolean = false;  // kBool only
+  const char* text = nullptr;  // kString only: the decoded bytes, valid during the call
+  size_t length = 0;
+};
+
+// Adapts RapidJSON's events to four calls of Events: Open(bool isObject), Close(),
+// Key(const char*, size_t) and Scalar(const JsonScalar&). A call that returns false stops the
+// reading, which then fails. Nesting is limited to kMaxJsonStreamDepth. Numbers beyond the
+// range of a double fail the reading too (RapidJSON refuses them).
+template <class Events>
+class JsonEventAdapter {
+ public:
+  explicit JsonEventAdapter(Events& events) : events_(events) {}
+
+  bool Null() { return Emit(JsonScalar{}); }
+  bool Bool(bool value) {
+    JsonScalar s;
+    s.kind = JsonScalar::kBool;
+    s.boolean = value;
+    return Emit(s);
+  }
+  bool Int(int value) { return value < 0 ? Negative() : Unsigned(static_cast<uint64_t>(value)); }
+  bool Uint(unsigned value) { return Unsigned(value); }
+  bool Int64(int64_t value) { return value < 0 ? Negative() : Unsigned(static_cast<uint64_t>(value)); }
+  bool Uint64(uint64_t value) { return Unsigned(value); }
+  bool Double(double) {
+    JsonScalar s;
+    s.kind = JsonScalar::kOther;
+    return Emit(s);
+  }
+  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    JsonScalar s;
+    s.kind = JsonScalar::kString;
+    s.text = text;
+    s.length = length;
+    return Emit(s);
+  }
+  bool StartObject() { return ++depth_ <= kMaxJsonStreamDepth && events_.Open(true); }
+  bool Key(const char* text, rapidjson::SizeType length, bool) { return events_.Key(text, length); }
+  bool EndObject(rapidjson::SizeType) { return Close(); }
+  bool StartArray() { return ++depth_ <= kMaxJsonStreamDepth && events_.Open(false); }
+  bool EndArray(rapidjson::SizeType) { return Close(); }
+
+ private:
+  bool Emit(const JsonScalar& scalar) { return events_.Scalar(scalar); }
+  bool Unsigned(uint64_t value) {
+    JsonScalar s;
+    s.kind = JsonScalar::kInteger;
+    s.integer = value;
+    return Emit(s);
+  }
+  bool Negative() {
+    JsonScalar s;
+    s.kind = JsonScalar::kNegativeInteger;
+    return Emit(s);
+  }
+  bool Close() {
+    --depth_;
+    return events_.Close();
+  }
+
+  Events& events_;
+  int depth_ = 0;
+};
+
+// Reads text as one JSON value followed only by white space. Strings are copied once into
+// the reader's own buffer for the duration of each call.
+template <class Events>
+bool ReadJsonEvents(const std::string& text, Events& events) {
+  JsonEventAdapter<Events> adapter(events);
+  rapidjson::Reader reader;
+  rapidjson::MemoryStream stream(text.data(), text.size());
+  // The reader takes a NUL byte for the end of the text; one inside it must not end it early.
+  return !reader.Parse<rapidjson::kParseIterativeFlag>(stream, adapter).IsError() && stream.Tell() == text.size();
+}
+
+// The same over a buffer that the reader may overwrite: strings are decoded in place, so the
+// text pointers of String events point into buffer and stay valid after the reading. The
+// length bytes of text must be followed by a NUL byte (std::string's c_str() is).
+template <class Events>
+bool ReadJsonEventsInPlace(char* buffer, size_t length, Events& events) {
+  JsonEventAdapter<Events> adapter(events);
+  rapidjson::Reader reader;
+  rapidjson::InsituStringStream stream(buffer);
+  return !reader.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseInsituFlag>(stream, adapter).IsError() &&
+         stream.Tell() == length;
+}
