@@ -96,9 +96,13 @@ bool CallHelper::Run(const Call& call, uint64_t watchdogId, const std::atomic<bo
     if (!watchdog.IsActive(watchdogId)) break;
   }
   std::lock_guard<std::mutex> lock(state_->mutex);
-  if (state_->returned) {  // it returned just now; nothing is left behind
+  // Not started yet: it never will be, since its handle may be closed (and its value reused)
+  // by now. Returned just now: nothing is left behind either.
+  if (state_->pending || state_->returned) {
+    state_->pending = false;
+    state_->call = nullptr;
     ok = FALSE;
-    code = state_->code;
+    code = state_->returned ? state_->code : ERROR_OPERATION_ABORTED;
     return false;
   }
   state_->leftBehind = true;

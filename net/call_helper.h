@@ -29,7 +29,7 @@ class CallHelper {
   };
   using Call = std::function<BOOL(Scratch&)>;
 
-  // Starts the thread; false (and no helper) when the system refuses one.
+  // Starts the thread; null when the system refuses one.
   static std::unique_ptr<CallHelper> Start();
   ~CallHelper();  // the thread ends now when idle, else as soon as its call returns
   CallHelper(const CallHelper&) = delete;
@@ -39,8 +39,8 @@ class CallHelper {
   Scratch& Data();
 
   // Runs call on the helper. True: it returned, with ok and code (its last error). False:
-  // the request's verdict came first (cancel flag or watchdog), the call is left behind
-  // and this helper must not be used again.
+  // the request's verdict came first (cancel flag or watchdog); a call already under way is
+  // left behind, and this helper must not be used again.
   bool Run(const Call& call, uint64_t watchdogId, const std::atomic<bool>* cancel, BOOL& ok, DWORD& code);
 
   // Helper threads alive that were left behind in a call (for the exit log and for tests).
