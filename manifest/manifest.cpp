@@ -66,7 +66,7 @@ bool ParseGameManifestDocument(const std::string& document, Manifest& out, std::
   for (size_t i = 0; i < count; ++i) {
     ManifestFile file;
     if (!ReadGameFile(json_object_array_get_idx(files, i), file)) return false;
-    if (!seen.insert(AsciiLower(file.path)).second) return false;
+    if (!seen.insert(PathIdentity(file.path)).second) return false;
     manifest.totalSize += file.size;
     manifest.files.push_back(std::move(file));
   }

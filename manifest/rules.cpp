@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/file_name_case.h"
+
 namespace {
 
 constexpr size_t kMaxPathBytes = 240;
@@ -32,7 +34,7 @@ bool IsSafeSegment(const std::string& segment) {
 }  // namespace
 
 bool IsSafeRelativePath(const char* text, size_t length) {
-  if (length == 0 || length > kMaxPathBytes || text[0] == '/') return false;
+  if (length == 0 || length > kMaxPathBytes || text[0] == '/' || !IsValidUtf8(text, length)) return false;
   size_t start = 0;
   for (size_t i = 0; i <= length; ++i) {
     if (i < length && text[i] != '/') continue;
@@ -57,6 +59,11 @@ std::string AsciiLower(std::string text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return text;
+}
+
+std::string PathIdentity(const std::string& path) {
+  std::string key;
+  return FileNameKey(path, key) ? key : path;
 }
 
 std::string LowerHex(const unsigned char* bytes, size_t length) {

@@ -8,7 +8,8 @@
 // A manifest path relative to the install folder: 1 to 240 bytes, "/" separators, no
 // empty, "." or ".." segment, no segment ending in "." or space, no reserved device stem
 // (con, prn, aux, nul, com1-9, lpt1-9), no control byte or any of " * : < > ? \ |, and a
-// first segment other than ".talvoreen" in any case. Bytes 0x80 and above are allowed.
+// first segment other than ".talvoreen" in any case. Bytes 0x80 and above are allowed when the
+// whole path is valid UTF-8: names that are not have no one file they could name.
 bool IsSafeRelativePath(const char* text, size_t length);
 inline bool IsSafeRelativePath(const std::string& text) { return IsSafeRelativePath(text.data(), text.size()); }
 
@@ -17,6 +18,10 @@ bool IsLowerHex64(const std::string& text);
 
 // A-Z become a-z; every other byte stays.
 std::string AsciiLower(std::string text);
+
+// What two paths share exactly when Windows would take them for one file (FileNameKey of
+// base/file_name_case.h); a path that is not valid UTF-8 is its own key.
+std::string PathIdentity(const std::string& path);
 
 // Each byte as two lower-case hex digits, high nibble first.
 std::string LowerHex(const unsigned char* bytes, size_t length);

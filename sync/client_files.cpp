@@ -89,7 +89,7 @@ bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& erro
     for (size_t f = 0; f < fileCount; ++f) {
       ManifestFile file;
       if (!ReadFile(json_object_array_get_idx(files, f), name, file)) continue;
-      if (!seen.insert(AsciiLower(file.path)).second) continue;
+      if (!seen.insert(PathIdentity(file.path)).second) continue;
       list.totalSize += file.size;
       list.files.push_back(std::move(file));
       // The count only grows, so failing inside a resource gives the same answer as failing

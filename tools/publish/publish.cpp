@@ -221,7 +221,7 @@ void CheckPaths(const std::vector<std::string>& paths, std::vector<std::string>&
     } else if (!IsSafeRelativePath(path)) {
       problems.push_back(path + ": the launcher refuses this path: " + UnsafePathReason(path));
     }
-    auto inserted = seen.emplace(AsciiLower(path), path);
+    auto inserted = seen.emplace(PathIdentity(path), path);
     if (!inserted.second) {
       problems.push_back(path + ": differs from " + inserted.first->second + " only in letter case");
     }
