@@ -2,10 +2,12 @@
 // publishing tool. Windows file systems compare names case-insensitively by upper-casing each
 // UTF-16 unit through a table (NTFS keeps it in $UpCase): one character to one character, the
 // Basic Multilingual Plane only. The rule here is that: the simple Unicode upper-case mapping
-// of every BMP code point, supplementary characters unchanged. Where a volume's table is older
-// than ours, this rule folds a few more pairs than the volume does; two names it calls one are
-// then refused or skipped, which is harmless, while two names the volume calls one are always
-// folded together here. Portable: no system call, the same answer on every build.
+// of every BMP code point where it is a case pair (the upper-case letter lower-cases back, so
+// dotless i, long s, the micro sign, final sigma and title-case digraphs stay as they are),
+// supplementary characters unchanged. Wine's table agrees on every BMP code point; a volume
+// formatted with an older table than ours lacks a few newer pairs, so this rule can call two
+// names one that such a volume keeps apart (they are then refused or skipped, which is
+// harmless). Portable: no system call, the same answer on every build.
 #pragma once
 
 #include <cstddef>

@@ -4,7 +4,8 @@ point above U+007F, as runs, from the Unicode data of the Python that runs it.
 
 Simple mapping: one code point to one code point. Python's str.upper() gives the full mapping;
 where that is longer than one character, the simple mapping is the single-character title case
-when there is one (the Greek letters with ypogegrammeni), otherwise none.
+when there is one (the Greek letters with ypogegrammeni), otherwise none. A mapping is kept only
+when it is a case pair (the upper-case letter lower-cases back), as in the Windows table.
 Run: python3 tools/make_case_table.py > base/file_name_case_table.cpp
 """
 import unicodedata
@@ -18,7 +19,10 @@ for code in range(0x80, 0x10000):
     if len(upper) != 1:
         title = char.title()
         upper = title if len(title) == 1 else char
-    if upper != char:
+    # Only case pairs: the upper-case letter must lower-case back to this one. That leaves out
+    # what Windows leaves out too: dotless i and long s (to ASCII I and S), the micro sign, final
+    # sigma and the other Greek symbol variants, title-case digraphs.
+    if upper != char and upper.lower() == char:
         mapping[code] = ord(upper)
 
 runs = []

@@ -25,6 +25,12 @@ TEST(FileNameKey, FoldsCaseAsWindowsComparesNames) {
       {"\xD0\x96", "\xD0\xB6", true},                              // Ж / ж
       {"\xC4\xB0", "i", false},                                     // İ / i: i upper-cases to I
       {"\xC4\xB0", "I", false},
+      {"\xC4\xB1", "I", false},                                     // ı / I: not a case pair
+      {"\xC5\xBF", "S", false},                                     // long s / S
+      {"\xC2\xB5", "\xCE\x9C", false},                              // micro sign / Μ
+      {"\xCF\x82", "\xCE\xA3", false},                              // final sigma / Σ
+      {"\xC7\x85", "\xC7\x84", false},                              // ǅ / Ǆ
+      {"\xC7\x86", "\xC7\x84", true},                               // ǆ / Ǆ
       {"\xC3\x9F", "SS", false},                                    // ß stays one letter
       {"a\xCC\x88", "\xC3\xA4", false},                            // composed and decomposed ä
       {"\xF0\x90\x90\xA8", "\xF0\x90\x90\x80", false},                // beyond the BMP: not folded
@@ -50,6 +56,7 @@ TEST(FileNameKey, FoldsCaseAsWindowsComparesNames) {
   EXPECT_EQ(key, "untouched");
   EXPECT_EQ(UpperCaseForFileName(U'\u00FF'), U'\u0178');
   EXPECT_EQ(UpperCaseForFileName(U'\u1F80'), U'\u1F88');  // simple mapping, not the two-letter full one
+  EXPECT_EQ(UpperCaseForFileName(U'\u10D0'), U'\u1C90');  // Georgian Mtavruli, Unicode 11
   EXPECT_EQ(UpperCaseForFileName(U'\u0130'), U'\u0130');
 }
 
