@@ -66,6 +66,20 @@ std::string PathIdentity(const std::string& path) {
   return FileNameKey(path, key) ? key : path;
 }
 
+bool PathSet::Insert(const std::string& path) {
+  const std::string key = PathIdentity(path);
+  if (files_.count(key) || folders_.count(key)) return false;
+  // Identities keep every "/" where it was, so the folders of the key are its prefixes.
+  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+    if (files_.count(key.substr(0, slash))) return false;
+  }
+  files_.insert(key);
+  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+    folders_.insert(key.substr(0, slash));
+  }
+  return true;
+}
+
 std::string LowerHex(const unsigned char* bytes, size_t length) {
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;

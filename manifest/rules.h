@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_set>
 
 // A manifest path relative to the install folder: 1 to 240 bytes, "/" separators, no
 // empty, "." or ".." segment, no segment ending in "." or space, no reserved device stem
@@ -22,6 +23,18 @@ std::string AsciiLower(std::string text);
 // What two paths share exactly when Windows would take them for one file (FileNameKey of
 // base/file_name_case.h); a path that is not valid UTF-8 is its own key.
 std::string PathIdentity(const std::string& path);
+
+// The files of one list, by PathIdentity. Insert refuses a path that names the same file as an
+// earlier one, or a folder of one ("a" after "a/b"), or one of whose folders is an earlier file
+// ("a/b" after "a"): no tree can hold both, and a sync would swap them on every run.
+class PathSet {
+ public:
+  bool Insert(const std::string& path);
+
+ private:
+  std::unordered_set<std::string> files_;
+  std::unordered_set<std::string> folders_;
+};
 
 // Each byte as two lower-case hex digits, high nibble first.
 std::string LowerHex(const unsigned char* bytes, size_t length);

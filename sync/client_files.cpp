@@ -2,7 +2,6 @@
 
 #include <json-c/json.h>
 
-#include <unordered_set>
 
 #include "manifest/json.h"
 #include "manifest/rules.h"
@@ -76,7 +75,7 @@ bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& erro
   list.httpThreads = ReadLimit(root.get(), "httpThreads", kMaxHttpThreads);
   list.httpDosThreshold = ReadLimit(root.get(), "httpDosThreshold", kMaxHttpDosThreshold);
 
-  std::unordered_set<std::string> seen;
+  PathSet seen;
   const size_t resourceCount = json_object_array_length(resources);
   for (size_t r = 0; r < resourceCount; ++r) {
     json_object* resource = json_object_array_get_idx(resources, r);
@@ -89,7 +88,7 @@ bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& erro
     for (size_t f = 0; f < fileCount; ++f) {
       ManifestFile file;
       if (!ReadFile(json_object_array_get_idx(files, f), name, file)) continue;
-      if (!seen.insert(PathIdentity(file.path)).second) continue;
+      if (!seen.Insert(file.path)) continue;
       list.totalSize += file.size;
       list.files.push_back(std::move(file));
       // The count only grows, so failing inside a resource gives the same answer as failing

@@ -141,6 +141,10 @@ TEST(GameManifest, DuplicatesThatDifferInCaseFail) {
   // Upper-casing keeps İ and i apart (i becomes I), and a path that is not UTF-8 fails.
   EXPECT_TRUE(ParseGame(Game(Entry("\xC4\xB0.txt") + "," + Entry("i.txt")), out, error));
   ExpectGameFails(Game(Entry("ok.txt") + "," + Entry("bad\xFF.txt")), kUnreadable);
+  // A path that is a folder of another is the same clash, in either order.
+  ExpectGameFails(Game(Entry("lib") + "," + Entry("LIB/core.dll")), kUnreadable);
+  ExpectGameFails(Game(Entry("lib/core.dll") + "," + Entry("lib")), kUnreadable);
+  EXPECT_TRUE(ParseGame(Game(Entry("lib/a") + "," + Entry("lib/b") + "," + Entry("libx")), out, error));
 }
 
 TEST(GameManifest, SizeBounds) {
