@@ -71,8 +71,8 @@ bool WriteFileAtomic(const std::wstring& path, const std::string& bytes) {
   const std::wstring temp = path + L".tmp";
   bool ok = false;
   {
-    UniqueHandle file(CreateFileW(LongPath(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    UniqueHandle file(CreateFileW(LongPath(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) return false;
     ok = true;
     size_t offset = 0;
@@ -84,15 +84,17 @@ bool WriteFileAtomic(const std::wstring& path, const std::string& bytes) {
     }
     ok = ok && FlushFileBuffers(file.Get());
   }
-  ok = ok && MoveFileExW(LongPath(temp).c_str(), LongPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  ok = ok &&
+       MoveFileExW(LongPath(temp).c_str(), LongPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileW(LongPath(temp).c_str());
   return ok;
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   bytes.clear();
-  UniqueHandle file(CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(CreateFileW(LongPath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;

@@ -157,7 +157,8 @@ void GameSync::Run(SyncMode mode, bool verify) {
     Fail(L"Kurulum klasörüne yazılamıyor: " + installFolder_);
     return;
   }
-  SetFileAttributesW(LongPath(stateFolder).c_str(), GetFileAttributesW(LongPath(stateFolder).c_str()) | FILE_ATTRIBUTE_HIDDEN);
+  const std::wstring stateFolderLong = LongPath(stateFolder);
+  SetFileAttributesW(stateFolderLong.c_str(), GetFileAttributesW(stateFolderLong.c_str()) | FILE_ATTRIBUTE_HIDDEN);
 
   const std::wstring url =
       gameMode_ ? AppendNoCache(contentBaseUrl_ + L"/game/stable/manifest.json") : clientFilesUrl_;

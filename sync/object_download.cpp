@@ -54,8 +54,8 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
   const std::wstring path = WideFromUtf8(entry.path);
   const std::wstring scratch = JoinPath(run.scratchFolder, DecimalText(static_cast<long long>(index)) + L".part");
 
-  UniqueHandle file(CreateFileW(LongPath(scratch).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+  UniqueHandle file(CreateFileW(LongPath(scratch).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) {
     message = L"Geçici dosya oluşturulamadı: " + WindowsErrorText(GetLastError());
     return false;
