@@ -25,6 +25,17 @@ std::wstring NormalizePath(const std::wstring& path) {
   return TrimTrailingSeparators(full.empty() ? path : full);
 }
 
+std::wstring LongPath(const std::wstring& path) {
+  constexpr size_t kPlainPathLimit = MAX_PATH - 12;
+  static const std::wstring kPrefix = L"\\\\?\\";
+  if (path.size() < kPlainPathLimit || path.compare(0, 4, kPrefix) == 0) return path;
+  const std::wstring full = NormalizePath(path);
+  if (full.compare(0, 4, kPrefix) == 0 || full.compare(0, 4, L"\\\\.\\") == 0) return full;
+  if (full.compare(0, 2, L"\\\\") == 0) return kPrefix + L"UNC" + full.substr(1);
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return kPrefix + full;
+  return path;
+}
+
 std::wstring GetModulePath() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
@@ -37,12 +48,12 @@ std::wstring GetModulePath() {
 }
 
 bool FileExists(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
+  DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirectoryExists(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
+  DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -52,7 +63,7 @@ bool CreateDirectoryTree(const std::wstring& path) {
   std::wstring parent = ParentPath(path);
   // Stop at a drive root or share root: they cannot be created.
   if (!parent.empty() && parent != path && !(parent.size() == 2 && parent[1] == L':')) CreateDirectoryTree(parent);
-  CreateDirectoryW(path.c_str(), nullptr);
+  CreateDirectoryW(LongPath(path).c_str(), nullptr);
   return DirectoryExists(path);
 }
 
@@ -60,8 +71,8 @@ bool WriteFileAtomic(const std::wstring& path, const std::string& bytes) {
   const std::wstring temp = path + L".tmp";
   bool ok = false;
   {
-    UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    UniqueHandle file(CreateFileW(LongPath(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) return false;
     ok = true;
     size_t offset = 0;
@@ -73,15 +84,17 @@ bool WriteFileAtomic(const std::wstring& path, const std::string& bytes) {
     }
     ok = ok && FlushFileBuffers(file.Get());
   }
-  ok = ok && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileW(temp.c_str());
+  ok = ok &&
+       MoveFileExW(LongPath(temp).c_str(), LongPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileW(LongPath(temp).c_str());
   return ok;
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   bytes.clear();
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file(CreateFileW(LongPath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
@@ -99,10 +112,12 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
 }
 
 void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const std::wstring target = LongPath(path);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  const bool ok = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  const bool ok =
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(target.c_str()) : DeleteFileW(target.c_str());
   if (ok) {
     ++count;
   } else if (failures.empty()) {
@@ -118,7 +133,7 @@ TreeListing ListTree(const std::wstring& folder, const std::function<bool(const 
     pending.pop_back();
     listing.folders.push_back(current);
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(JoinPath(current, L"*").c_str(), &data);
+    HANDLE find = FindFirstFileW(LongPath(JoinPath(current, L"*")).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) continue;
     do {
       const std::wstring name = data.cFileName;
@@ -142,7 +157,7 @@ TreeListing ListTree(const std::wstring& folder, const std::function<bool(const 
 }
 
 void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     DeleteEntry(path, count, failures);
@@ -152,8 +167,8 @@ void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wst
   for (const std::wstring& file : listing.files) DeleteEntry(file, count, failures);
   for (const std::wstring& link : listing.folderLinks) DeleteEntry(link, count, failures);
   for (const std::wstring& f : listing.folders) {
-    SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!RemoveDirectoryW(f.c_str())) {
+    SetFileAttributesW(LongPath(f).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryW(LongPath(f).c_str())) {
       const DWORD code = GetLastError();
       if (failures.empty() && code != ERROR_FILE_NOT_FOUND) failures = f + L": " + WindowsErrorText(code);
     }

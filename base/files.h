@@ -12,6 +12,13 @@
 // characters); the input, trimmed the same way, when the full path cannot be had.
 std::wstring NormalizePath(const std::wstring& path);
 
+// The form of path that every file call takes whatever its length. From 248 characters on
+// (where CreateDirectoryW already refuses a plain path) the full, normalised path behind "\\?\"
+// ("\\?\UNC\" for a share), which the system then takes literally; shorter paths and paths
+// that already carry the prefix unchanged. Every Win32 file call of the launcher goes through
+// it; the paths it keeps and shows stay in their plain form.
+std::wstring LongPath(const std::wstring& path);
+
 std::wstring GetModulePath();  // full path of the running executable
 
 bool FileExists(const std::wstring& path);  // exists and is not a directory

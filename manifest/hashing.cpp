@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "base/files.h"
 #include "base/handles.h"
 #include "manifest/rules.h"
 
@@ -77,8 +78,9 @@ bool HashFile(HashKind kind, const std::wstring& path, std::string& hex, const P
               const std::atomic<bool>* cancel) {
   // Write sharing too, so that a file another program holds open for writing (with sharing
   // allowed) can still be digested; a holder that denies read sharing still fails the open.
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  UniqueHandle file(CreateFileW(LongPath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.Valid()) return false;
   Hasher hasher(kind);
   if (!hasher.Valid()) return false;

@@ -2,7 +2,6 @@
 
 #include <json-c/json.h>
 
-#include <set>
 
 #include "manifest/envelope.h"
 #include "manifest/json.h"
@@ -62,11 +61,11 @@ bool ParseGameManifestDocument(const std::string& document, Manifest& out, std::
 
   const size_t count = json_object_array_length(files);
   manifest.files.reserve(count);
-  std::set<std::string> seen;
+  PathSet seen;
   for (size_t i = 0; i < count; ++i) {
     ManifestFile file;
     if (!ReadGameFile(json_object_array_get_idx(files, i), file)) return false;
-    if (!seen.insert(AsciiLower(file.path)).second) return false;
+    if (!seen.Insert(file.path)) return false;
     manifest.totalSize += file.size;
     manifest.files.push_back(std::move(file));
   }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/file_name_case.h"
+
 namespace {
 
 constexpr size_t kMaxPathBytes = 240;
@@ -32,7 +34,7 @@ bool IsSafeSegment(const std::string& segment) {
 }  // namespace
 
 bool IsSafeRelativePath(const char* text, size_t length) {
-  if (length == 0 || length > kMaxPathBytes || text[0] == '/') return false;
+  if (length == 0 || length > kMaxPathBytes || text[0] == '/' || !IsValidUtf8(text, length)) return false;
   size_t start = 0;
   for (size_t i = 0; i <= length; ++i) {
     if (i < length && text[i] != '/') continue;
@@ -57,6 +59,25 @@ std::string AsciiLower(std::string text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return text;
+}
+
+std::string PathIdentity(const std::string& path) {
+  std::string key;
+  return FileNameKey(path, key) ? key : path;
+}
+
+bool PathSet::Insert(const std::string& path) {
+  const std::string key = PathIdentity(path);
+  if (files_.count(key) || folders_.count(key)) return false;
+  // Identities keep every "/" where it was, so the folders of the key are its prefixes.
+  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+    if (files_.count(key.substr(0, slash))) return false;
+  }
+  files_.insert(key);
+  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+    folders_.insert(key.substr(0, slash));
+  }
+  return true;
 }
 
 std::string LowerHex(const unsigned char* bytes, size_t length) {

@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_set>
 
 // A manifest path relative to the install folder: 1 to 240 bytes, "/" separators, no
 // empty, "." or ".." segment, no segment ending in "." or space, no reserved device stem
 // (con, prn, aux, nul, com1-9, lpt1-9), no control byte or any of " * : < > ? \ |, and a
-// first segment other than ".talvoreen" in any case. Bytes 0x80 and above are allowed.
+// first segment other than ".talvoreen" in any case. Bytes 0x80 and above are allowed when the
+// whole path is valid UTF-8: names that are not have no one file they could name.
 bool IsSafeRelativePath(const char* text, size_t length);
 inline bool IsSafeRelativePath(const std::string& text) { return IsSafeRelativePath(text.data(), text.size()); }
 
@@ -17,6 +19,22 @@ bool IsLowerHex64(const std::string& text);
 
 // A-Z become a-z; every other byte stays.
 std::string AsciiLower(std::string text);
+
+// What two paths share exactly when Windows would take them for one file (FileNameKey of
+// base/file_name_case.h); a path that is not valid UTF-8 is its own key.
+std::string PathIdentity(const std::string& path);
+
+// The files of one list, by PathIdentity. Insert refuses a path that names the same file as an
+// earlier one, or a folder of one ("a" after "a/b"), or one of whose folders is an earlier file
+// ("a/b" after "a"): no tree can hold both, and a sync would swap them on every run.
+class PathSet {
+ public:
+  bool Insert(const std::string& path);
+
+ private:
+  std::unordered_set<std::string> files_;
+  std::unordered_set<std::string> folders_;
+};
 
 // Each byte as two lower-case hex digits, high nibble first.
 std::string LowerHex(const unsigned char* bytes, size_t length);

@@ -84,7 +84,7 @@ class ClientFilesEvents {
           // A repeated "resources" replaces the earlier array and everything taken from it.
           list_.files.clear();
           list_.totalSize = 0;
-          seen_.clear();
+          seen_ = PathSet();
           overLimit_ = false;
           resourcesIsArray_ = false;
         }
@@ -236,7 +236,7 @@ class ClientFilesEvents {
         if (list_.files.size() > kMaxClientFiles) {
           overLimit_ = true;
           list_.files.clear();
-          seen_.clear();
+          seen_ = PathSet();
           break;
         }
       }
@@ -249,38 +249,11 @@ class ClientFilesEvents {
     if (!IsSafeRelativePath(file.urlPath) || !IsSafeRelativePath(file.path)) return;
     file.zsize = file.size;
     file.keep = false;
+    // One file as Windows names files; a path that is also another's folder is skipped too.
+    if (!seen_.Insert(file.path)) return;
     list_.files.push_back(std::move(file));
-    if (!seen_.insert(list_.files.size() - 1).second) {
-      list_.files.pop_back();
-      return;
-    }
     list_.totalSize += list_.files.back().size;
   }
-
-  static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-  // The set of accepted paths holds indexes into the list and compares the paths there without
-  // letter case: a second lower-cased copy of up to 200,000 paths would cost tens of megabytes.
-  struct PathHash {
-    const Manifest* list;
-    size_t operator()(size_t index) const {
-      size_t hash = 2166136261u;
-      for (char c : list->files[index].path) hash = (hash ^ static_cast<unsigned char>(Lower(c))) * 16777619u;
-      return hash;
-    }
-  };
-  struct PathEqual {
-    const Manifest* list;
-    bool operator()(size_t a, size_t b) const {
-      const std::string& x = list->files[a].path;
-      const std::string& y = list->files[b].path;
-      if (x.size() != y.size()) return false;
-      for (size_t i = 0; i < x.size(); ++i) {
-        if (Lower(x[i]) != Lower(y[i])) return false;
-      }
-      return true;
-    }
-  };
 
   Manifest& list_;
   std::vector<Place> stack_;
@@ -293,7 +266,7 @@ class ClientFilesEvents {
   std::string name_;
   std::string pending_;
   FileState file_;
-  std::unordered_set<size_t, PathHash, PathEqual> seen_{64, PathHash{&list_}, PathEqual{&list_}};
+  PathSet seen_;
 };
 
 }  // namespace

@@ -83,7 +83,7 @@ void WorkerLoop(DownloadJob& job) {
 DiskFile ReadDiskFile(const std::wstring& path) {
   DiskFile disk;
   WIN32_FILE_ATTRIBUTE_DATA info{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) return disk;
+  if (!GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &info)) return disk;
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return disk;
   disk.exists = true;
   disk.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;

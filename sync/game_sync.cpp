@@ -11,6 +11,7 @@
 #include "net/resumable_download.h"
 #include "sync/client_files.h"
 #include "sync/download_workers.h"
+#include "sync/path_obstacles.h"
 #include "sync/state.h"
 #include "system/game_copies.h"
 #include "system/game_launch.h"
@@ -161,7 +162,8 @@ void GameSync::Run(SyncMode mode, bool verify) {
     Fail(L"Kurulum klasörüne yazılamıyor: " + installFolder_);
     return;
   }
-  SetFileAttributesW(stateFolder.c_str(), GetFileAttributesW(stateFolder.c_str()) | FILE_ATTRIBUTE_HIDDEN);
+  const std::wstring stateFolderLong = LongPath(stateFolder);
+  SetFileAttributesW(stateFolderLong.c_str(), GetFileAttributesW(stateFolderLong.c_str()) | FILE_ATTRIBUTE_HIDDEN);
 
   const std::wstring url =
       gameMode_ ? AppendNoCache(contentBaseUrl_ + L"/game/stable/manifest.json") : clientFilesUrl_;
@@ -192,9 +194,10 @@ void GameSync::Run(SyncMode mode, bool verify) {
     const std::wstring newFolder = JoinPath(installFolder_, L"TALVOREEN");
     if (DirectoryExists(oldFolder)) {
       if (!DirectoryExists(newFolder)) {
-        MoveFileExW(oldFolder.c_str(), newFolder.c_str(), 0);
+        MoveFileExW(LongPath(oldFolder).c_str(), LongPath(newFolder).c_str(), 0);
       } else if (DirectoryExists(JoinPath(oldFolder, L"config")) && !DirectoryExists(JoinPath(newFolder, L"config"))) {
-        MoveFileExW(JoinPath(oldFolder, L"config").c_str(), JoinPath(newFolder, L"config").c_str(), 0);
+        MoveFileExW(LongPath(JoinPath(oldFolder, L"config")).c_str(), LongPath(JoinPath(newFolder, L"config")).c_str(),
+                    0);
       }
     }
   }
@@ -259,6 +262,29 @@ void GameSync::Run(SyncMode mode, bool verify) {
       Fail(spaceError);
       return;
     }
+    // What an earlier build left where this one needs a file or a folder goes first, so that a
+    // path that changed shape between builds does not fail every move of every later run.
+    OwnedPaths owned;
+    bool ownedLoaded = false;
+    const auto isOwned = [&](const std::string& path) {
+      if (!ownedLoaded) {
+        ownedLoaded = true;
+        owned.Add(previous);
+        Manifest accepted;
+        std::string copy;
+        std::wstring ignored;
+        if (gameMode_ && ReadWholeFile(JoinPath(stateFolder, kManifestCopyName), copy) &&
+            copy.size() <= kGameManifestLimit && ParseGameManifest(copy, accepted, ignored)) {
+          owned.Add(accepted);
+        }
+      }
+      return owned.Contains(path);
+    };
+    std::wstring obstacle;
+    if (!ClearWayForDownloads(root, plan.toDownload, isOwned, obstacle)) {
+      Fail(obstacle);
+      return;
+    }
     SetStatus(kSyncDownloading);
     DeleteTree(scratchFolder);
     if (!CreateDirectoryTree(scratchFolder)) {
@@ -269,6 +295,12 @@ void GameSync::Run(SyncMode mode, bool verify) {
     RunWorkers(job, limits.workerCount);
     if (job.stop || cancel_) {
       job.newState.complete = false;
+      // Files that left the manifest are deleted only by a run that completes; their entries
+      // stay recorded until then, however many runs fail before.
+      if (gameMode_) {
+        const std::vector<InstalledFile> stale = EntriesLeftManifest(previous, manifest);
+        job.newState.files.insert(job.newState.files.end(), stale.begin(), stale.end());
+      }
       WriteInstalledState(statePath, job.newState);
       DeleteTree(scratchFolder);
       if (!cancel_) Fail(job.firstError.empty() ? std::wstring(L"Güncelleme tamamlanamadı") : job.firstError);
@@ -277,10 +309,13 @@ void GameSync::Run(SyncMode mode, bool verify) {
   }
 
   if (gameMode_) {
-    for (const std::string& stale : FilesLeftManifest(previous, manifest)) {
-      const std::wstring path = JoinPath(root, WideFromUtf8(stale));
+    for (const InstalledFile& stale : EntriesLeftManifest(previous, manifest)) {
+      const std::wstring path = LongPath(JoinPath(root, WideFromUtf8(stale.path)));
       SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(path.c_str());
+      // One that cannot go now (a program holds it) stays recorded for the next run.
+      if (!DeleteFileW(path.c_str()) && FileExists(path)) {
+        job.newState.files.push_back(stale);
+      }
     }
     const std::wstring copyPath = JoinPath(stateFolder, kManifestCopyName);
     std::string existing;
@@ -291,8 +326,10 @@ void GameSync::Run(SyncMode mode, bool verify) {
     }
   }
   job.newState.complete = true;
-  if (!WriteInstalledState(statePath, job.newState)) {
-    Fail(L"Kurulum bilgisi kaydedilemedi: " + statePath);
+  bool tooLarge = false;
+  if (!WriteInstalledState(statePath, job.newState, &tooLarge)) {
+    Fail(tooLarge ? L"Kurulum bilgisi 32 MB sınırını aşıyor (çok fazla dosya), kaydedilemedi: " + statePath
+                  : L"Kurulum bilgisi kaydedilemedi: " + statePath);
     return;
   }
   DeleteTree(scratchFolder);

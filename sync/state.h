@@ -35,6 +35,8 @@ std::string SerializeInstalledState(const InstalledState& state);
 std::optional<InstalledState> ParseInstalledState(const std::string& text);
 
 // Windows: the whole file through ParseInstalledState (nothing when missing, unreadable or
-// larger than 32 MiB), and SerializeInstalledState stored with WriteFileAtomic.
+// larger than 32 MiB), and SerializeInstalledState stored with WriteFileAtomic. A text over
+// 32 MiB is never written, since it could not be read back: the write fails, tooLarge is set
+// and the previous file stays.
 std::optional<InstalledState> ReadInstalledState(const std::wstring& path);
-bool WriteInstalledState(const std::wstring& path, const InstalledState& state);
+bool WriteInstalledState(const std::wstring& path, const InstalledState& state, bool* tooLarge = nullptr);

@@ -7,7 +7,7 @@ std::optional<InstalledState> ReadInstalledState(const std::wstring& path) {
   {
     // Refuse an oversized file before reading it whole.
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    if (!GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
     const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     if (size > kMaxStateFileBytes) return std::nullopt;
   }
@@ -16,6 +16,8 @@ std::optional<InstalledState> ReadInstalledState(const std::wstring& path) {
   return ParseInstalledState(text);
 }
 
-bool WriteInstalledState(const std::wstring& path, const InstalledState& state) {
-  return WriteFileAtomic(path, SerializeInstalledState(state));
+bool WriteInstalledState(const std::wstring& path, const InstalledState& state, bool* tooLarge) {
+  const std::string text = SerializeInstalledState(state);
+  if (tooLarge) *tooLarge = text.size() > kMaxStateFileBytes;
+  return text.size() <= kMaxStateFileBytes && WriteFileAtomic(path, text);
 }

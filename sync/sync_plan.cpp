@@ -21,16 +21,16 @@ bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   return text.size() >= length && AsciiLower(text.substr(text.size() - length)) == suffix;
 }
 
-// First entry per lower-cased path.
+// First entry per path identity (the way Windows compares names).
 std::unordered_map<std::string, const InstalledFile*> IndexByPath(const InstalledState& state) {
   std::unordered_map<std::string, const InstalledFile*> index;
   index.reserve(state.files.size());
-  for (const InstalledFile& file : state.files) index.emplace(AsciiLower(file.path), &file);
+  for (const InstalledFile& file : state.files) index.emplace(PathIdentity(file.path), &file);
   return index;
 }
 
 const InstalledFile* Find(const std::unordered_map<std::string, const InstalledFile*>& index, const std::string& path) {
-  auto it = index.find(AsciiLower(path));
+  auto it = index.find(PathIdentity(path));
   return it == index.end() ? nullptr : it->second;
 }
 
@@ -167,14 +167,14 @@ void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode m
 
 InstalledState MergeCheckedState(const InstalledState& previous, const std::vector<InstalledFile>& verified) {
   std::unordered_map<std::string, size_t> replacement;
-  for (size_t i = 0; i < verified.size(); ++i) replacement.emplace(AsciiLower(verified[i].path), i);
+  for (size_t i = 0; i < verified.size(); ++i) replacement.emplace(PathIdentity(verified[i].path), i);
   std::vector<bool> used(verified.size(), false);
 
   InstalledState merged;
   merged.build = previous.build;
   merged.complete = previous.complete;
   for (const InstalledFile& entry : previous.files) {
-    auto it = replacement.find(AsciiLower(entry.path));
+    auto it = replacement.find(PathIdentity(entry.path));
     if (it == replacement.end()) {
       merged.files.push_back(entry);
     } else if (!used[it->second]) {
@@ -184,7 +184,7 @@ InstalledState MergeCheckedState(const InstalledState& previous, const std::vect
     }
   }
   for (size_t i = 0; i < verified.size(); ++i) {
-    if (!used[i] && replacement[AsciiLower(verified[i].path)] == i) merged.files.push_back(verified[i]);
+    if (!used[i] && replacement[PathIdentity(verified[i].path)] == i) merged.files.push_back(verified[i]);
   }
   return merged;
 }
@@ -212,19 +212,33 @@ bool CheckFreeSpace(const std::vector<ManifestFile>& downloads, uint64_t freeByt
   return false;
 }
 
-std::vector<std::string> FilesLeftManifest(const InstalledState& previous, const Manifest& manifest) {
+std::vector<InstalledFile> EntriesLeftManifest(const InstalledState& previous, const Manifest& manifest) {
   std::unordered_set<std::string> listed;
   listed.reserve(manifest.files.size());
-  for (const ManifestFile& file : manifest.files) listed.insert(AsciiLower(file.path));
-  std::vector<std::string> gone;
+  for (const ManifestFile& file : manifest.files) listed.insert(PathIdentity(file.path));
+  std::vector<InstalledFile> gone;
   std::unordered_set<std::string> named;
   for (const InstalledFile& entry : previous.files) {
-    const std::string lower = AsciiLower(entry.path);
-    if (entry.keep || listed.count(lower) || !named.insert(lower).second) continue;
-    gone.push_back(entry.path);
+    const std::string identity = PathIdentity(entry.path);
+    if (entry.keep || listed.count(identity) || !named.insert(identity).second) continue;
+    gone.push_back(entry);
   }
   return gone;
 }
+
+void OwnedPaths::Add(const InstalledState& previous) {
+  for (const InstalledFile& entry : previous.files) {
+    if (!entry.keep) paths_.insert(PathIdentity(entry.path));
+  }
+}
+
+void OwnedPaths::Add(const Manifest& previousManifest) {
+  for (const ManifestFile& file : previousManifest.files) {
+    if (!file.keep) paths_.insert(PathIdentity(file.path));
+  }
+}
+
+bool OwnedPaths::Contains(const std::string& path) const { return paths_.count(PathIdentity(path)) > 0; }
 
 bool NeedsNewerLauncher(const Manifest& manifest) {
   return !manifest.minLauncherVersion.empty() && CompareVersions(kLauncherVersion, manifest.minLauncherVersion) < 0;

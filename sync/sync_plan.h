@@ -7,15 +7,17 @@
 // A run uses them in this order: the fetch texts while it gets the list; NeedsNewerLauncher and
 // the download limits once it is accepted; ClassifyFiles; SettleHashedFile for every HashTask
 // it hashed; PrepareDownloads; then MergeCheckedState for a check run with files left to
-// download, or else NewRunState (handed to the download workers), CheckFreeSpace and, in game
-// mode, FilesLeftManifest.
+// download, or else NewRunState (handed to the download workers), CheckFreeSpace, OwnedPaths
+// when something stands in a download's way and, in game mode, EntriesLeftManifest.
 //
 // Sections: modes and disk facts, manifest fetch, classification, after hashing, download list,
-// state records, free space, deletion, launcher version, worker count and pacing.
+// state records, free space, deletion, what stands in the way, launcher version, worker count
+// and pacing.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "manifest/manifest.h"
@@ -126,7 +128,7 @@ void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode m
 // ---- State records ----------------------------------------------------------------------
 
 // A check run that found files to download: the previous record, with each verified file
-// replacing the entry of the same path (ASCII case-insensitive) or appended. Build and complete
+// replacing the entry of the same path (PathIdentity) or appended. Build and complete
 // stay as they were.
 InstalledState MergeCheckedState(const InstalledState& previous, const std::vector<InstalledFile>& verified);
 
@@ -146,9 +148,27 @@ bool CheckFreeSpace(const std::vector<ManifestFile>& downloads, uint64_t freeByt
 
 // ---- Deletion ---------------------------------------------------------------------------
 
-// Paths (as recorded) of the previous state's files that are no longer in the manifest,
-// compared ASCII case-insensitively; keep files are never among them. Game mode only.
-std::vector<std::string> FilesLeftManifest(const InstalledState& previous, const Manifest& manifest);
+// The previous state's entries of files that are no longer in the manifest, compared by
+// PathIdentity, each path once; keep files are never among them. Game mode only. A state
+// written before they are deleted (a failed or cancelled run) carries these entries, so that
+// the next run that completes still finds and deletes them.
+std::vector<InstalledFile> EntriesLeftManifest(const InstalledState& previous, const Manifest& manifest);
+
+// ---- What stands in the way -------------------------------------------------------------
+
+// Paths (by PathIdentity) the launcher may remove when they stand where the manifest needs a
+// file or a folder: every entry of the previous state except keep files, and in game mode
+// every file of the previously accepted manifest except keep files. Anything else there is
+// the player's.
+class OwnedPaths {
+ public:
+  void Add(const InstalledState& previous);
+  void Add(const Manifest& previousManifest);
+  bool Contains(const std::string& path) const;
+
+ private:
+  std::unordered_set<std::string> paths_;
+};
 
 // ---- Launcher version -------------------------------------------------------------------
 

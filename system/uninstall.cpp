@@ -72,8 +72,8 @@ struct FirstFailure {
 };
 
 void DeleteFileCounted(const std::wstring& path, std::atomic<unsigned>& count, FirstFailure& failure) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileW(path.c_str())) {
+  SetFileAttributesW(LongPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(LongPath(path).c_str())) {
     ++count;
   } else {
     failure.Note(path, GetLastError());
@@ -89,10 +89,10 @@ void RemoveProtectedTree(const std::wstring& folder, const Protection& protectio
   for (const std::wstring& file : listing.files) DeleteFileCounted(file, count, failure);
   // A junction goes as a link; what it points to stays. Folders that still hold protected
   // entries cannot be removed and stay too.
-  for (const std::wstring& link : listing.folderLinks) RemoveDirectoryW(link.c_str());
+  for (const std::wstring& link : listing.folderLinks) RemoveDirectoryW(LongPath(link).c_str());
   for (const std::wstring& f : listing.folders) {
-    SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(f.c_str());
+    SetFileAttributesW(LongPath(f).c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(LongPath(f).c_str());
   }
 }
 

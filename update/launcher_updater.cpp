@@ -151,6 +151,11 @@ void LauncherUpdater::Run() {
         },
         error, &cancel_);
     good = ok && inflater.Finished() && inflated == manifest.file.size && hasher.Valid() && hasher.FinishHex() == sha;
+    // On the disk before it can be swapped in: a power cut must not leave a launcher of zeros.
+    if (good && !FlushFileBuffers(file.Get())) {
+      error = WindowsErrorText(GetLastError());
+      good = false;
+    }
   }
   if (!good) {
     DeleteFileW(staged.c_str());

@@ -32,6 +32,22 @@ TEST(NormalizePath, MakesFullPathsWithoutTrailingSeparators) {
   EXPECT_EQ(NormalizePath(longPath), longPath);
 }
 
+// Wine takes plain paths of any length, so the sync tests under Wine cannot tell whether a call
+// got the extended form; this pins the form itself.
+TEST(LongPath, ExtendedFormFromTheLengthWhereWindowsStopsTakingPlainPaths) {
+  const std::wstring folder = L"C:\\Talvoreen\\mods\\deathmatch\\";
+  const std::wstring shortPath = folder + std::wstring(247 - folder.size(), L'a');
+  ASSERT_EQ(shortPath.size(), 247u);
+  EXPECT_EQ(LongPath(shortPath), shortPath);
+  const std::wstring limit = shortPath + L"a";
+  EXPECT_EQ(LongPath(limit), L"\\\\?\\" + limit);
+  // Normalised first: the system takes the extended form literally.
+  const std::wstring tail = std::wstring(240, L'b') + L"\\c.txt";
+  EXPECT_EQ(LongPath(L"C:/Talvoreen/./x/../mods//" + tail), L"\\\\?\\C:\\Talvoreen\\mods\\" + tail);
+  EXPECT_EQ(LongPath(L"\\\\server\\share\\" + tail), L"\\\\?\\UNC\\server\\share\\" + tail);
+  EXPECT_EQ(LongPath(L"\\\\?\\C:\\" + tail), L"\\\\?\\C:\\" + tail);
+}
+
 TEST(FileChecks, TellFilesFromFolders) {
   TempDir dir;
   ASSERT_TRUE(WriteBytes(dir.Join(L"f.txt"), "x"));

@@ -1,9 +1,64 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
+#include "base/file_name_case.h"
 #include "base/paths.h"
 #include "base/text.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
+
+// Pairs of names and whether Windows takes them for one file. Under Wine the same table is
+// checked against the system's own ordinal case-insensitive comparison.
+TEST(FileNameKey, FoldsCaseAsWindowsComparesNames) {
+  const std::vector<std::tuple<std::string, std::string, bool>> cases = {
+      {"Data/a.TXT", "data/A.txt", true},
+      {"\xC5\x9E" "ehir.txt", "\xC5\x9F" "ehir.txt", true},          // Şehir / şehir
+      {"\xC3\x84.dat", "\xC3\xA4.dat", true},                      // Ä / ä
+      {"\xC3\x9C\xC3\x87\xC4\x9E", "\xC3\xBC\xC3\xA7\xC4\x9F", true},  // ÜÇĞ / üçğ
+      {"\xCE\xA3\xCE\xBF", "\xCF\x83\xCE\x9F", true},              // Σο / σΟ
+      {"\xD0\x96", "\xD0\xB6", true},                              // Ж / ж
+      {"\xC4\xB0", "i", false},                                     // İ / i: i upper-cases to I
+      {"\xC4\xB0", "I", false},
+      {"\xC4\xB1", "I", false},                                     // ı / I: not a case pair
+      {"\xC5\xBF", "S", false},                                     // long s / S
+      {"\xC2\xB5", "\xCE\x9C", false},                              // micro sign / Μ
+      {"\xCF\x82", "\xCE\xA3", false},                              // final sigma / Σ
+      {"\xC7\x85", "\xC7\x84", false},                              // ǅ / Ǆ
+      {"\xC7\x86", "\xC7\x84", true},                               // ǆ / Ǆ
+      {"\xC3\x9F", "SS", false},                                    // ß stays one letter
+      {"a\xCC\x88", "\xC3\xA4", false},                            // composed and decomposed ä
+      {"\xF0\x90\x90\xA8", "\xF0\x90\x90\x80", false},                // beyond the BMP: not folded
+  };
+  for (const auto& [a, b, same] : cases) {
+    std::string keyA, keyB;
+    ASSERT_TRUE(FileNameKey(a, keyA)) << a;
+    ASSERT_TRUE(FileNameKey(b, keyB)) << b;
+    EXPECT_EQ(keyA == keyB, same) << a << " / " << b;
+#ifdef _WIN32
+    const std::wstring wa = WideFromUtf8(a), wb = WideFromUtf8(b);
+    const bool windowsSame = CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
+                                                  static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
+    EXPECT_EQ(windowsSame, same) << a << " / " << b;
+#endif
+  }
+  std::string key = "untouched";
+  for (const std::string& bad : {std::string("\xFF"), std::string("a\xC3"), std::string("\xE0\x80\x80"),
+                                 std::string("\xED\xB0\x80")}) {
+    EXPECT_FALSE(FileNameKey(bad, key)) << bad;
+    EXPECT_FALSE(IsValidUtf8(bad));
+  }
+  EXPECT_EQ(key, "untouched");
+  EXPECT_EQ(UpperCaseForFileName(U'\u00FF'), U'\u0178');
+  EXPECT_EQ(UpperCaseForFileName(U'\u1F80'), U'\u1F88');  // simple mapping, not the two-letter full one
+  EXPECT_EQ(UpperCaseForFileName(U'\u10D0'), U'\u1C90');  // Georgian Mtavruli, Unicode 11
+  EXPECT_EQ(UpperCaseForFileName(U'\u0130'), U'\u0130');
+}
 
 TEST(JoinPath, AddsOneSeparatorAndTurnsSlashes) {
   EXPECT_EQ(JoinPath(L"C:\\a", L"b/c"), L"C:\\a\\b\\c");

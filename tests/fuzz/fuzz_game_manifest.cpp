@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const ManifestFile& file : out.files) {
       if (!IsSafeRelativePath(file.path) || !IsLowerHex64(file.hash)) std::abort();
       if (file.size > kMaxGameFileSize || file.zsize > kMaxGameFileSize) std::abort();
-      if (!seen.insert(AsciiLower(file.path)).second) std::abort();
+      if (!seen.insert(PathIdentity(file.path)).second) std::abort();
       total += file.size;
     }
     if (total != out.totalSize) std::abort();

@@ -134,8 +134,17 @@ TEST(GameManifest, DuplicatesThatDifferInCaseFail) {
   ExpectGameFails(Game(Entry("x") + "," + Entry("x")), kUnreadable);
   Manifest out;
   std::wstring error;
-  // Only ASCII letters fold: these two are different names.
-  EXPECT_TRUE(ParseGame(Game(Entry("\xC3\x9C.txt") + "," + Entry("\xC3\xBC.txt")), out, error));
+  // Letters beyond ASCII fold as Windows folds them: Ü/ü, Ş/ş, Ä/ä are one file each.
+  ExpectGameFails(Game(Entry("\xC3\x9C.txt") + "," + Entry("\xC3\xBC.txt")), kUnreadable);
+  ExpectGameFails(Game(Entry("\xC5\x9E" "ehir.txt") + "," + Entry("\xC5\x9F" "ehir.txt")), kUnreadable);
+  ExpectGameFails(Game(Entry("d/\xC3\x84.dat") + "," + Entry("D/\xC3\xA4.DAT")), kUnreadable);
+  // Upper-casing keeps İ and i apart (i becomes I), and a path that is not UTF-8 fails.
+  EXPECT_TRUE(ParseGame(Game(Entry("\xC4\xB0.txt") + "," + Entry("i.txt")), out, error));
+  ExpectGameFails(Game(Entry("ok.txt") + "," + Entry("bad\xFF.txt")), kUnreadable);
+  // A path that is a folder of another is the same clash, in either order.
+  ExpectGameFails(Game(Entry("lib") + "," + Entry("LIB/core.dll")), kUnreadable);
+  ExpectGameFails(Game(Entry("lib/core.dll") + "," + Entry("lib")), kUnreadable);
+  EXPECT_TRUE(ParseGame(Game(Entry("lib/a") + "," + Entry("lib/b") + "," + Entry("libx")), out, error));
 }
 
 TEST(GameManifest, SizeBounds) {

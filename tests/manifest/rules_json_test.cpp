@@ -14,7 +14,11 @@ TEST(IsSafeRelativePath, AcceptsOrdinaryPaths) {
   EXPECT_TRUE(
       IsSafeRelativePath("veri/\xC5\x9F"
                          "ehir.txt"));  // UTF-8 bytes are allowed
-  EXPECT_TRUE(IsSafeRelativePath(std::string("\xFF\x80", 2)));
+  // Bytes that are not UTF-8 name no one file: each would turn into U+FFFD on the way to Windows.
+  for (const std::string& path : {std::string("\xFF\x80", 2), std::string("a/\xC5"), std::string("\xC0\xAF"),
+                                  std::string("\xED\xA0\x80.txt"), std::string("\xF4\x90\x80\x80")}) {
+    EXPECT_FALSE(IsSafeRelativePath(path)) << path;
+  }
 }
 
 TEST(IsSafeRelativePath, RefusesTheListedCases) {

@@ -195,12 +195,65 @@ TEST(PublishGame, RefusesWhatTheLauncherWouldRefuseAndWritesNothing) {
 #ifndef _WIN32
   // Names that a Windows file system cannot even hold.
   ExpectGameRefused(cdn, {"Data/a.txt", "data/A.TXT"}, "only in letter case");
+  ExpectGameRefused(cdn, {"\xC5\x9E" "ehir.txt", "\xC5\x9F" "ehir.txt"}, "only in letter case");  // Şehir, şehir
+  ExpectGameRefused(cdn, {"x/\xC3\x84.dat", "X/\xC3\xA4.dat"}, "only in letter case");            // Ä, ä
   for (const char* bad : {"aux.txt", "dir/com3", "name.", "trail /x", "a:b", "x\\y", "q?", "trailing "}) {
     ExpectGameRefused(cdn, {"ok.txt", bad}, refused);
   }
   ExpectGameRefused(cdn, {"bad\xFF.txt"}, "not UTF-8");
 #endif
   EXPECT_FALSE(fs::exists(cdn / "game"));
+}
+
+// An object cut off by an interrupted earlier run is not published as it is: it is checked,
+// found wrong and written again (unless --trust-existing says not to look).
+TEST(PublishGame, ExistingObjectsAreCheckedBeforeReuse) {
+  Folder source, cdn;
+  MakeGameSource(source);
+  const std::vector<std::string> args = {"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
+                                         "--build", "1"};
+  ASSERT_EQ(Publish(args).code, 0);
+  const Manifest first = ReadGameManifest(cdn, DevelopmentPublicKey());
+  const ManifestFile& big = first.files[3];
+  ASSERT_EQ(big.path, "models/big.img");
+  const fs::path object = cdn / publish::ObjectPath(big.hash);
+  const std::string whole = Read(object);
+  Write(object, whole.substr(0, whole.size() / 2));
+
+  std::vector<std::string> trusting = args;
+  trusting.push_back("--trust-existing");
+  ASSERT_EQ(Publish(trusting).code, 0);
+  EXPECT_EQ(fs::file_size(object), whole.size() / 2);
+  EXPECT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()}).code, 1);
+
+  const PublishRun checked = Publish(args);
+  ASSERT_EQ(checked.code, 0) << checked.err;
+  EXPECT_NE(checked.err.find("does not hold this file; it is written again"), std::string::npos) << checked.err;
+  EXPECT_NE(checked.out.find("1 new objects"), std::string::npos) << checked.out;
+  EXPECT_EQ(Read(object), whole);
+  EXPECT_EQ(ReadGameManifest(cdn, DevelopmentPublicKey()).files[3].zsize, whole.size());
+  EXPECT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()}).code, 0);
+  for (const auto& entry : fs::recursive_directory_iterator(cdn / "game")) {
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+  }
+}
+
+TEST(PublishGame, WarnsWhenAFileBecomesAFolderOrTheReverse) {
+  Folder first, second, cdn;
+  Write(first / "maps/city", "a file");
+  Write(first / "sounds/engine.wav", "in a folder");
+  Write(second / "maps/city/north.ipl", "now a folder");
+  Write(second / "Sounds", "now a file");
+  auto publish = [&](const Folder& source, const std::string& build) {
+    return Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", build});
+  };
+  const PublishRun one = publish(first, "1");
+  ASSERT_EQ(one.code, 0) << one.err;
+  EXPECT_EQ(one.err.find("warning"), std::string::npos) << one.err;
+  const PublishRun two = publish(second, "2");
+  ASSERT_EQ(two.code, 0) << two.err;
+  EXPECT_NE(two.err.find("warning: maps/city was a file in build 1 and is a folder now"), std::string::npos) << two.err;
+  EXPECT_NE(two.err.find("warning: sounds was a folder in build 1 and is a file now"), std::string::npos) << two.err;
 }
 
 TEST(PublishGame, BadCommandLines) {

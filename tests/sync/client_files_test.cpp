@@ -146,6 +146,10 @@ TEST(ParseClientFiles, FilesBreakingARuleAreSkippedAlone) {
       {"device name", FileJson("con.lua")},
       {"absolute", FileJson("/a.lua")},
       {"empty path", FileJson("")},
+      {"not UTF-8", FileJson("bad\xFF.lua")},
+      {"cut-off UTF-8", FileJson("bad\xC5.lua")},
+      {"first.lua again beyond ASCII case", FileJson("FIRST.lua")},
+      {"a file under first.lua", FileJson("first.lua/x.lua")},
   };
   for (const Case& c : skipped) {
     const Manifest list =
@@ -167,6 +171,11 @@ TEST(ParseClientFiles, BothPathsMustBeSafeAndLocalPathsUnique) {
       ParseOk(Document(Resource(".talvoreen", FileJson("x.lua")) + "," + Resource("Race", FileJson("Car.lua")) + "," +
                        Resource("race", FileJson("car.LUA") + "," + FileJson("other.lua"))));
   EXPECT_EQ(Paths(list), (std::vector<std::string>{"resources/Race/Car.lua", "resources/race/other.lua"}));
+  // Case beyond ASCII (Şehir, şehir) and a folder of an earlier file's path are one file too.
+  const Manifest folded = ParseOk(Document(Resource("ui", FileJson("\xC5\x9E" "ehir/a.lua") + "," +
+                                                              FileJson("\xC5\x9F" "ehir/a.lua") + "," +
+                                                              FileJson("\xC5\x9F" "ehir") + "," + FileJson("b.lua"))));
+  EXPECT_EQ(Paths(folded), (std::vector<std::string>{"resources/ui/\xC5\x9E" "ehir/a.lua", "resources/ui/b.lua"}));
 
   // The local path is 10 bytes longer than the server path; 240 is the limit for both.
   const std::string name(200, 'n');

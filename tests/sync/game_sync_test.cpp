@@ -2,6 +2,9 @@
 // scripted game server, on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <future>
+#include <map>
+#include <memory>
 #include <sstream>
 
 #include "base/files.h"
@@ -11,7 +14,9 @@
 #include "sync/game_sync.h"
 #include "sync/state.h"
 #include "system/game_copies.h"
+#include "system/uninstall.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/signing.h"
 #include "tests/support/test_support.h"
 #include "tools/publish/publish.h"
 
@@ -67,6 +72,22 @@ class GameSyncTest : public ::testing::Test {
   }
 
   std::wstring Installed(const std::string& path) { return JoinPath(install, WideFromUtf8(path)); }
+  std::wstring StatePath() { return JoinPath(install, L".talvoreen\\installed.json"); }
+  void ExpectInstalledAsPublished() {
+    for (const auto& [path, content] : files) EXPECT_EQ(ReadBytes(Installed(path)), content) << path;
+  }
+  // A game manifest signed by hand, for what the publisher refuses to write.
+  void PublishManifestOf(const std::vector<std::string>& paths) {
+    std::string entries;
+    for (const std::string& path : paths) {
+      entries += std::string(entries.empty() ? "" : ",") + "{\"path\":\"" + path + "\",\"size\":1,\"sha256\":\"" +
+                 std::string(64, 'a') + "\",\"zsize\":1}";
+    }
+    const std::string document =
+        "{\"schema\":1,\"product\":\"Talvoreen\",\"build\":\"hand\",\"files\":[" + entries + "]}";
+    ASSERT_TRUE(WriteBytes(JoinPath(cdn, L"game\\stable\\manifest.json"),
+                           testing_support::SignedEnvelope(testing_support::DevelopmentKey(), document)));
+  }
   size_t ObjectRequests() {
     size_t n = 0;
     for (const auto& r : server.Requests()) n += r.target.find("/game/objects/") == 0;
@@ -159,6 +180,147 @@ TEST_F(GameSyncTest, KeepFilesAreCreatedButNeverOverwrittenAndStaleFilesGo) {
   ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
   EXPECT_TRUE(FileExists(Installed("config/settings.cfg")));
   DeleteFileW(Installed("config/settings.cfg").c_str());
+}
+
+TEST_F(GameSyncTest, PathsThatChangeShapeBetweenBuildsCompleteInOneRun) {
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  // A file becomes a folder and a folder becomes a file.
+  files[2] = {"data/gta.dat/inner.dat", Content(300, 7)};
+  files[3] = {"lib", Content(800, 8)};
+  Publish("build-2");
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  ExpectInstalledAsPublished();
+
+  // And back, with the state file lost: the copy of the accepted manifest still tells which
+  // files were the launcher's.
+  files[2] = {"data/gta.dat", Content(500, 3)};
+  files[3] = {"lib/core.dll", Content(70000, 4)};
+  Publish("build-3");
+  ASSERT_TRUE(DeleteFileW(StatePath().c_str()));
+  s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  ExpectInstalledAsPublished();
+}
+
+TEST_F(GameSyncTest, PlayerFilesInTheWayStopTheRunAndStay) {
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  ASSERT_TRUE(CreateDirectoryTree(Installed("data/screens")));
+  ASSERT_TRUE(WriteBytes(Installed("data/screens/mine.png"), "mine"));
+  files.push_back({"data/screens", "a file now"});
+  Publish("build-2");
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncFailed);
+  EXPECT_EQ(s.message, L"Bir dosyanın yerinde senin dosyalarını içeren bir klasör var; onu taşıyıp tekrar dene: " +
+                           Installed("data/screens"));
+  EXPECT_EQ(ReadBytes(Installed("data/screens/mine.png")), "mine");
+
+  files.back() = {"notes/readme.txt", "a folder now"};
+  ASSERT_TRUE(WriteBytes(Installed("notes"), "my notes"));
+  Publish("build-3");
+  s = RunSync(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncFailed);
+  EXPECT_EQ(s.message, L"Bir klasörün yerinde senin bir dosyan var; onu taşıyıp tekrar dene: " + Installed("notes"));
+  EXPECT_EQ(ReadBytes(Installed("notes")), "my notes");
+}
+
+// Two cancelled updates, then one that completes: the file that left the manifest goes.
+TEST_F(GameSyncTest, FilesThatLeftTheManifestGoWithTheFirstRunThatCompletes) {
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  files.erase(files.begin() + 3);  // lib/core.dll leaves
+  files[1].second = Content(120000, 9);
+  Publish("build-2");
+  for (int attempt = 0; attempt < 2; ++attempt) {  // the first object request of each run is cut off
+    auto stalled = std::make_shared<std::promise<void>>();
+    auto once = std::make_shared<std::atomic<bool>>(false);
+    intercept = [stalled, once, this](const TestRequest& request, TestResponse& response) {
+      if (request.target.find("/game/objects/") != 0) return false;
+      response = testing_support::FileResponse(cdn, request);
+      response.pieces = {100};
+      response.closeAfterBodyBytes = 100;  // cut off: the run is cancelled before it could retry
+      response.afterPiece = [stalled, once](size_t) {
+        if (!once->exchange(true)) stalled->set_value();
+      };
+      return true;
+    };
+    {
+      GameSync sync;
+      sync.SetContentBaseUrl(server.Url(""));
+      sync.SetInstallFolder(install);
+      sync.Start(SyncMode::Update, false);
+      ASSERT_EQ(stalled->get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    }  // cancelled in the middle of the download
+    const auto state = ReadInstalledState(StatePath());
+    ASSERT_TRUE(state.has_value());
+    EXPECT_FALSE(state->complete);
+    EXPECT_EQ(state->build, "build-2");
+    EXPECT_TRUE(std::any_of(state->files.begin(), state->files.end(),
+                            [](const InstalledFile& f) { return f.path == "lib/core.dll"; }));
+    EXPECT_TRUE(FileExists(Installed("lib/core.dll")));
+  }
+  intercept = nullptr;
+  const SyncSnapshot s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_FALSE(FileExists(Installed("lib/core.dll")));
+  const auto state = ReadInstalledState(StatePath());
+  ASSERT_TRUE(state.has_value());
+  EXPECT_EQ(state->files.size(), files.size());
+}
+
+TEST_F(GameSyncTest, NamesThatDifferOnlyInCaseBeyondAsciiAreOneFile) {
+  files[5].second = "bir not\n";
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  files[5].first = "docs/BO\xC5\x9E.txt";  // boş.txt to BOŞ.txt: the same file to Windows
+  Publish("build-2");
+  const size_t objects = ObjectRequests();
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(s.filesToDownload, 0u);
+  EXPECT_EQ(ReadBytes(Installed("docs/bo\xC5\x9F.txt")), "bir not\n");
+  EXPECT_EQ(RunSync(SyncMode::Update).filesToDownload, 0u);
+  EXPECT_EQ(ObjectRequests(), objects);
+
+  // A manifest naming one file twice is refused as a whole (tried three times, as any bad
+  // manifest is).
+  PublishManifestOf({"\xC3\x84.dat", "\xC3\xA4.dat"});
+  s = RunSync(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncFailed);
+  EXPECT_EQ(s.message, L"Güncelleme bilgisi okunamadı");
+}
+
+TEST_F(GameSyncTest, DeepInstallFolderAndLongPaths) {
+  install = dir.Join(L"deep\\" + std::wstring(110, L'd') + L"\\" + std::wstring(90, L'e'));
+  const std::string folder(100, 'm');
+  const std::string longName = folder + "/" + std::string(100, 'n') + ".dat";
+  const std::string leaving = folder + "/" + std::string(110, 'l') + ".dat";
+  files.push_back({longName, Content(3000, 11)});
+  files.push_back({leaving, Content(2000, 12)});
+  Publish("build-1");
+  ASSERT_GT(Installed(longName).size(), 400u);
+  SyncSnapshot s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  ExpectInstalledAsPublished();
+  s = RunSync(SyncMode::Update, true);  // every file hashed again
+  EXPECT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(s.filesToDownload, 0u);
+
+  files.pop_back();
+  Publish("build-2");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  EXPECT_FALSE(FileExists(Installed(leaving)));
+  EXPECT_TRUE(FileExists(Installed(longName)));
+
+  // The uninstall walk removes the deep tree, a name the manifest never had included.
+  ASSERT_TRUE(WriteBytes(Installed(folder + "/" + std::string(120, 'o')), "left over"));
+  std::atomic<unsigned> removed{0};
+  std::wstring error;
+  EXPECT_TRUE(UninstallCore(install, L"", removed, error)) << Utf8FromWide(error);
+  EXPECT_FALSE(DirectoryExists(Installed(folder)));
+  EXPECT_FALSE(FileExists(Installed("Talvoreen.exe")));
 }
 
 TEST_F(GameSyncTest, CheckRunReportsWhatIsMissingAndDownloadsNothing) {
@@ -289,12 +451,13 @@ class ServerSyncTest : public ::testing::Test {
   void SetUp() override { SetLogDirectory(dir.Join(L"logs")); }
   SyncSnapshot RunServer(SyncMode mode) {
     GameSync sync;
-    sync.ConfigureServer(dir.Join(L"install"), dir.Join(L"cache"), server.Url("/.talvoreen/client-files.json"), L"corvel");
+    sync.ConfigureServer(dir.Join(L"install"), cache, server.Url("/.talvoreen/client-files.json"), L"corvel");
     sync.Start(mode, false);
     sync.Join();
     return sync.GetSnapshot();
   }
   TempDir dir;
+  std::wstring cache = dir.Join(L"cache");
   std::function<TestResponse(const TestRequest&)> handler;
   HttpTestServer server{[this](const TestRequest& r) { return handler(r); }};
 };
@@ -346,6 +509,67 @@ TEST_F(ServerSyncTest, UnavailableFileDoesNotFailTheRun) {
   s = RunServer(SyncMode::Check);
   EXPECT_EQ(s.status, kSyncUpToDate);
   EXPECT_EQ(s.filesUnavailable, 1u);
+}
+
+// A list with a long path, two names that are one file to Windows, a name that is not UTF-8,
+// and a file that becomes a folder: served from a table of contents by request path.
+TEST_F(ServerSyncTest, LongPathsCaseBadNamesAndShapeChanges) {
+  cache = dir.Join(L"cache-" + std::wstring(90, L'k'));
+  std::map<std::string, std::string> served;  // request path as sent -> content
+  std::string list;
+  handler = [&](const TestRequest& request) {
+    if (request.target == "/.talvoreen/client-files.json") {
+      TestResponse r;
+      r.body = list;
+      return r;
+    }
+    auto it = served.find(request.target.substr(0, request.target.find('?')));
+    if (it == served.end()) return testing_support::StatusResponse(404);
+    TestResponse r;
+    r.body = it->second;
+    return r;
+  };
+  TempDir scratch;
+  auto entry = [&](const std::string& resource, const std::string& path, const std::string& urlPath,
+                   const std::string& content) {
+    served["/" + urlPath] = content;
+    EXPECT_TRUE(WriteBytes(scratch.Join(L"f"), content));
+    std::string md5;
+    EXPECT_TRUE(HashFile(kHashMd5, scratch.Join(L"f"), md5, nullptr, nullptr));
+    return "{\"name\":\"" + resource + "\",\"files\":[{\"path\":\"" + path + "\",\"size\":" +
+           std::to_string(content.size()) + ",\"md5\":\"" + md5 + "\"}]}";
+  };
+  const std::string deep = std::string(70, 'a') + "/" + std::string(70, 'b') + "/" + std::string(70, 'c') + ".lua";
+  list = "{\"schema\":1,\"resources\":[" + entry("long", deep, "long/" + deep, "deep file") + "," +
+         entry("ch", "\xC5\x9E" "ehir.lua", "ch/%C5%9Eehir.lua", "first") + "," +
+         entry("ch", "\xC5\x9F" "ehir.lua", "ch/%C5%9Fehir.lua", "same file to Windows") + "," +
+         entry("ch", "bad\xFF.lua", "ch/bad%FF.lua", "not UTF-8") + "," + entry("m", "data", "m/data", "a file") + "]}";
+  SyncSnapshot s = RunServer(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(s.filesToDownload, 3u);
+  const std::wstring longPath = JoinPath(cache, L"resources\\long\\" + WideFromUtf8(deep));
+  EXPECT_GT(longPath.size(), 300u);
+  EXPECT_EQ(ReadBytes(longPath), "deep file");
+  EXPECT_EQ(ReadBytes(JoinPath(cache, L"resources\\ch\\\u015Eehir.lua")), "first");
+  for (const auto& request : server.Requests()) {
+    EXPECT_EQ(request.target.find("%C5%9F"), std::string::npos);
+    EXPECT_EQ(request.target.find("bad"), std::string::npos);
+  }
+  EXPECT_EQ(RunServer(SyncMode::Update).filesToDownload, 0u);
+
+  // The launcher's file "m/data" becomes a folder: it goes. A folder holding a player's file
+  // that must become a file again stops the run and stays.
+  list = "{\"schema\":1,\"resources\":[" + entry("m", "data/inner.lua", "m/data/inner.lua", "inside") + "]}";
+  s = RunServer(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(ReadBytes(JoinPath(cache, L"resources\\m\\data\\inner.lua")), "inside");
+  ASSERT_TRUE(WriteBytes(JoinPath(cache, L"resources\\m\\data\\mine.txt"), "mine"));
+  list = "{\"schema\":1,\"resources\":[" + entry("m", "data", "m/data", "a file again") + "]}";
+  s = RunServer(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncFailed);
+  EXPECT_EQ(s.message, L"Bir dosyanın yerinde senin dosyalarını içeren bir klasör var; onu taşıyıp tekrar dene: " +
+                           JoinPath(cache, L"resources\\m\\data"));
+  EXPECT_EQ(ReadBytes(JoinPath(cache, L"resources\\m\\data\\mine.txt")), "mine");
 }
 
 }  // namespace

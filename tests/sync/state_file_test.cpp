@@ -69,6 +69,19 @@ TEST(InstalledStateFile, AFailedWriteKeepsThePreviousFile) {
   EXPECT_EQ(ReadBytes(path), before);
   EXPECT_FALSE(FileExists(path + L".tmp"));
   EXPECT_FALSE(WriteInstalledState(dir.Join(L"no-such-folder\\installed.json"), other));
+
+  // A record whose text would pass the 32 MiB the reader takes is never written.
+  InstalledState huge = SampleState();
+  const std::string folder(200, 'p');
+  for (int i = 0; huge.files.size() < 130000; ++i) {
+    huge.files.push_back({folder + "/" + std::to_string(i), std::string(32, 'f'), 1, 1, false, false});
+  }
+  bool tooLarge = false;
+  EXPECT_FALSE(WriteInstalledState(path, huge, &tooLarge));
+  EXPECT_TRUE(tooLarge);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_TRUE(WriteInstalledState(path, SampleState(), &tooLarge));
+  EXPECT_FALSE(tooLarge);
 }
 
 }  // namespace

@@ -341,15 +341,35 @@ TEST(CheckFreeSpace, ReserveOf64MiBAboveTheInstalledSizes) {
   EXPECT_FALSE(CheckFreeSpace(huge, UINT64_MAX, error));
 }
 
-TEST(FilesLeftManifest, DeletesRecordedFilesThatLeftButNeverKeepFiles) {
-  const Manifest manifest = GameManifest();
+TEST(EntriesLeftManifest, DeletesRecordedFilesThatLeftButNeverKeepFiles) {
+  Manifest manifest = GameManifest();
+  manifest.files.push_back({"\xC5\x9F" "ehir/\xC3\xA4.dat", 10, kOld, 5, false, ""});  // şehir/ä.dat
   InstalledState previous = GoodState();
   previous.files.push_back({"old/removed.txt", kOld, 1, 1, false, false});
   previous.files.push_back({"old/user-notes.txt", "", 1, 1, true, false});
   previous.files.push_back({"DATA/TRUSTED.TXT", kOld, 10, kTime, false, false});  // still listed
   previous.files.push_back({"Old/Removed.txt", kOld, 1, 1, false, false});        // same file twice
-  EXPECT_EQ(FilesLeftManifest(previous, manifest), (Names{"old/removed.txt"}));
-  EXPECT_TRUE(FilesLeftManifest(InstalledState{}, manifest).empty());
+  previous.files.push_back({"\xC5\x9E" "EHIR/\xC3\x84.DAT", kOld, 10, 1, false, false});  // ŞEHIR/Ä.DAT: listed
+  previous.files.push_back({"\xC4\xB0ndex.txt", kOld, 1, 1, false, false});  // İndex.txt: not "index.txt"
+  Names gone;
+  for (const InstalledFile& entry : EntriesLeftManifest(previous, manifest)) gone.push_back(entry.path);
+  EXPECT_EQ(gone, (Names{"old/removed.txt", "\xC4\xB0ndex.txt"}));
+  EXPECT_TRUE(EntriesLeftManifest(InstalledState{}, manifest).empty());
+}
+
+TEST(OwnedPaths, PreviousStateAndManifestWithoutKeepFiles) {
+  InstalledState previous;
+  previous.files = {{"Data/Old.TXT", kOld, 1, 1, false, false}, {"config/mine.cfg", "", 1, 1, true, false},
+                    {"res/gone.lua", kOld, 0, 0, false, true}};
+  OwnedPaths owned;
+  owned.Add(previous);
+  owned.Add(GameManifest());
+  for (const char* path : {"data/old.txt", "DATA/OLD.txt", "res/gone.lua", "data/folder", "BIN/talvoreen.exe"}) {
+    EXPECT_TRUE(owned.Contains(path)) << path;
+  }
+  for (const char* path : {"config/mine.cfg", "config/user.cfg", "data/other.txt", "data"}) {
+    EXPECT_FALSE(owned.Contains(path)) << path;
+  }
 }
 
 TEST(NeedsNewerLauncher, ComparesWithThisVersion) {

@@ -119,6 +119,21 @@ fs::path TemporaryNameFor(const fs::path& path) {
   return temp;
 }
 
+bool FlushFileToDisk(const fs::path& path, std::string& error) {
+#ifdef _WIN32
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  const bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+  if (!flushed) error = "cannot flush " + Utf8FromPath(path) + ": " + LastErrorText();
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool flushed = fd >= 0 && ::fsync(fd) == 0;
+  if (!flushed) error = "cannot flush " + Utf8FromPath(path) + ": " + LastErrorText();
+  if (fd >= 0) ::close(fd);
+#endif
+  return flushed;
+}
+
 bool RenameInto(const fs::path& temp, const fs::path& target, std::string& error) {
 #ifdef _WIN32
   const bool moved = MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
@@ -126,6 +141,15 @@ bool RenameInto(const fs::path& temp, const fs::path& target, std::string& error
 #else
   const bool moved = ::rename(temp.c_str(), target.c_str()) == 0;
   if (!moved) error = "cannot move into place " + Utf8FromPath(target) + ": " + LastErrorText();
+  if (moved) {
+    // The new name is an entry of the folder: flushing the folder makes the rename durable.
+    const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const int folder = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+      ::fsync(folder);
+      ::close(folder);
+    }
+  }
 #endif
   std::error_code ignored;
   if (!moved) fs::remove(temp, ignored);

@@ -22,8 +22,12 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
 // Windows); fails when the file already exists.
 bool CreateOwnerOnlyFile(const std::filesystem::path& path, const std::string& bytes, std::string& error);
 
-// Moves a finished temporary file to its name; false when that fails (the temporary file
-// is removed in every case).
+// Flushes a finished file's bytes to the disk (before it is renamed into place).
+bool FlushFileToDisk(const std::filesystem::path& path, std::string& error);
+
+// Moves a finished temporary file to its name and makes the rename itself durable (write-through
+// on Windows, the folder flushed on POSIX); false when the move fails (the temporary file is
+// removed in every case).
 bool RenameInto(const std::filesystem::path& temp, const std::filesystem::path& target, std::string& error);
 
 // A name for a temporary file beside path, unique to this process.

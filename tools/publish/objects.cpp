@@ -128,6 +128,8 @@ bool WriteGzipObject(const fs::path& source, const fs::path& target, const std::
     error = "cannot read the size of " + Utf8FromPath(temp);
     ok = false;
   }
+  // Durable before it has its name: a manifest written after it may list it.
+  if (ok && !FlushFileToDisk(temp, error)) ok = false;
   if (!ok) {
     fs::remove(temp, ec);
     return false;

@@ -21,9 +21,9 @@ bool DigestFile(const std::filesystem::path& path, Digest kind, std::string& hex
 // "game/objects/" + first two hex digits + "/" + sha256 + ".gz".
 std::string ObjectPath(const std::string& sha256);
 
-// Compresses source into a gzip object at target (written beside it and renamed into place)
-// and checks on the way that the content still has the expected SHA-256. zsize receives the
-// object's size.
+// Compresses source into a gzip object at target (written beside it, flushed to the disk and
+// renamed into place) and checks on the way that the content still has the expected SHA-256.
+// zsize receives the object's size.
 bool WriteGzipObject(const std::filesystem::path& source, const std::filesystem::path& target,
                      const std::string& expectedSha256, uint64_t& zsize, std::string& error);
 

@@ -31,8 +31,8 @@ constexpr char kUsage[] =
     "usage:\n"
     "  talvoreen-publish keygen KEYFILE\n"
     "  talvoreen-publish game SOURCE_FOLDER --out CDN_ROOT --key KEYFILE --build ID\n"
-    "                    [--min-launcher-version V] [--optional] [--keep PATTERN]...\n"
-    "  talvoreen-publish launcher EXE --out CDN_ROOT --key KEYFILE --version V\n"
+    "                    [--min-launcher-version V] [--optional] [--keep PATTERN]... [--trust-existing]\n"
+    "  talvoreen-publish launcher EXE --out CDN_ROOT --key KEYFILE --version V [--trust-existing]\n"
     "  talvoreen-publish client-files RESOURCES_FOLDER --out FILE [--download-url URL]\n"
     "                    [--threads N] [--dos-threshold N]\n"
     "  talvoreen-publish verify CDN_ROOT --public-key KEY\n";
@@ -40,6 +40,8 @@ constexpr char kUsage[] =
 constexpr char kGameManifestPath[] = "game/stable/manifest.json";
 constexpr char kLauncherManifestPath[] = "launcher/stable/manifest.json";
 constexpr size_t kMaxServerFiles = 200000;
+constexpr uint64_t kMaxGameEnvelopeBytes = 33554432;  // what the launcher fetches at most
+constexpr uint64_t kMaxClientFilesBytes = 67108864;
 constexpr uint64_t kLargeFile = 268435456;  // progress lines inside files from 256 MiB on
 
 // ---- Command line --------------------------------------------------------------------
@@ -221,7 +223,7 @@ void CheckPaths(const std::vector<std::string>& paths, std::vector<std::string>&
     } else if (!IsSafeRelativePath(path)) {
       problems.push_back(path + ": the launcher refuses this path: " + UnsafePathReason(path));
     }
-    auto inserted = seen.emplace(AsciiLower(path), path);
+    auto inserted = seen.emplace(PathIdentity(path), path);
     if (!inserted.second) {
       problems.push_back(path + ": differs from " + inserted.first->second + " only in letter case");
     }
@@ -252,9 +254,11 @@ struct StoredObject {
   bool created = false;
 };
 
-// Hashes one file and stores its gzip object unless one with that content exists.
-bool PublishObject(const fs::path& file, const fs::path& cdnRoot, const std::string& label, std::string& sha256,
-                   uint64_t& size, StoredObject& object, std::string& error, std::ostream& err) {
+// Hashes one file and stores its gzip object unless one with that content exists. An existing
+// object is reused only when it inflates to the file's size and hash (an earlier run may have
+// been cut off while writing it), unless trustExisting skips that check.
+bool PublishObject(const fs::path& file, const fs::path& cdnRoot, const std::string& label, bool trustExisting,
+                   std::string& sha256, uint64_t& size, StoredObject& object, std::string& error, std::ostream& err) {
   const ByteProgress progress = [&](uint64_t done) {
     if (done % kLargeFile == 0) err << "    " << label << ": " << HumanSize(done) << " hashed\n";
   };
@@ -262,10 +266,18 @@ bool PublishObject(const fs::path& file, const fs::path& cdnRoot, const std::str
   const fs::path target = cdnRoot / PathFromUtf8(ObjectPath(sha256));
   std::error_code ec;
   if (fs::is_regular_file(target, ec)) {
-    object.zsize = fs::file_size(target, ec);
-    object.created = false;
-    if (ec) error = "cannot read the size of " + Utf8FromPath(target);
-    return !ec;
+    std::string existingHash, inflateError;
+    uint64_t existingSize = 0;
+    if (trustExisting ||
+        (InflateObject(target, existingHash, existingSize, inflateError) && existingHash == sha256 &&
+         existingSize == size)) {
+      object.zsize = fs::file_size(target, ec);
+      object.created = false;
+      if (ec) error = "cannot read the size of " + Utf8FromPath(target);
+      return !ec;
+    }
+    err << "    " << label << ": the existing object " << ObjectPath(sha256)
+        << " does not hold this file; it is written again\n";
   }
   object.created = true;
   return WriteGzipObject(file, target, sha256, object.zsize, error);
@@ -276,6 +288,11 @@ bool PublishObject(const fs::path& file, const fs::path& cdnRoot, const std::str
 bool WriteSignedManifest(const SigningKey& key, const std::string& document, const fs::path& target,
                          std::string& error) {
   const std::string envelope = MakeEnvelope(key, document);
+  if (envelope.size() > kMaxGameEnvelopeBytes) {
+    error = "the signed manifest would be " + std::to_string(envelope.size()) +
+            " bytes; the launcher reads at most 33554432 (too many files or paths too long)";
+    return false;
+  }
   std::string payload;
   std::wstring verifyError;
   if (!VerifyEnvelopeWithKey(envelope, EncodeBase64(key.publicKey), payload, verifyError) || payload != document) {
@@ -283,6 +300,55 @@ bool WriteSignedManifest(const SigningKey& key, const std::string& document, con
     return false;
   }
   return WriteFileAtomically(target, envelope, error);
+}
+
+// Paths as a previous build's files and folders, by PathIdentity.
+struct TreeShape {
+  std::map<std::string, std::string> files;    // identity -> path
+  std::map<std::string, std::string> folders;  // identity -> path
+};
+
+TreeShape ShapeOf(const std::vector<std::string>& paths) {
+  TreeShape shape;
+  for (const std::string& path : paths) {
+    shape.files.emplace(PathIdentity(path), path);
+    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+      shape.folders.emplace(PathIdentity(path.substr(0, slash)), path.substr(0, slash));
+    }
+  }
+  return shape;
+}
+
+// Launchers clear a path that changed shape when it is theirs, but a player's own files in the
+// way stop their update: worth a warning before the build goes out.
+void WarnAboutShapeChanges(const fs::path& previousManifest, const std::string& publicKey,
+                           const std::vector<std::string>& paths, std::ostream& err) {
+  std::string envelope, payload, error;
+  std::wstring verifyError;
+  Manifest previous;
+  std::error_code ec;
+  if (!fs::exists(previousManifest, ec) || !ReadFileBytes(previousManifest, envelope, error) ||
+      !VerifyEnvelopeWithKey(envelope, publicKey, payload, verifyError) ||
+      !ParseGameManifestDocument(payload, previous, verifyError)) {
+    return;
+  }
+  std::vector<std::string> previousPaths;
+  for (const ManifestFile& file : previous.files) previousPaths.push_back(file.path);
+  const TreeShape before = ShapeOf(previousPaths), after = ShapeOf(paths);
+  for (const auto& [identity, path] : after.folders) {
+    auto it = before.files.find(identity);
+    if (it != before.files.end()) {
+      err << "talvoreen-publish: warning: " << it->second << " was a file in build " << previous.build
+          << " and is a folder now\n";
+    }
+  }
+  for (const auto& [identity, path] : after.files) {
+    auto it = before.folders.find(identity);
+    if (it != before.folders.end()) {
+      err << "talvoreen-publish: warning: " << it->second << " was a folder in build " << previous.build
+          << " and is a file now\n";
+    }
+  }
 }
 
 // ---- keygen ----------------------------------------------------------------------------
@@ -302,8 +368,10 @@ int KeygenCommand(const std::vector<std::string>& args, std::ostream& out, std::
 // ---- game ------------------------------------------------------------------------------
 
 int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const CommandLine line = ParseCommandLine(args, 1, {"--out", "--key", "--build", "--min-launcher-version", "--keep"},
-                                            {"--optional"}, {"--out", "--key", "--build"}, {"--keep"});
+  const CommandLine line =
+      ParseCommandLine(args, 1, {"--out", "--key", "--build", "--min-launcher-version", "--keep"},
+                       {"--optional", "--trust-existing"}, {"--out", "--key", "--build"}, {"--keep"});
+  const bool trustExisting = line.flags.count("--trust-existing") > 0;
   const fs::path source = PathFromUtf8(line.positional[0]);
   const fs::path cdnRoot = PathFromUtf8(line.Value("--out"));
   const std::string build = line.Value("--build");
@@ -334,6 +402,7 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     if (!used) problems.push_back("--keep " + pattern + " matches no file");
   }
   if (!problems.empty()) return ReportProblems(err, problems, "game " + line.positional[0]);
+  WarnAboutShapeChanges(cdnRoot / PathFromUtf8(kGameManifestPath), EncodeBase64(key.publicKey), paths, err);
 
   JsonPtr files(json_object_new_array());
   uint64_t totalBytes = 0, newObjectBytes = 0;
@@ -342,7 +411,8 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     std::string sha256;
     uint64_t size = 0;
     StoredObject object;
-    if (!PublishObject(source / PathFromUtf8(paths[i]), cdnRoot, paths[i], sha256, size, object, error, err)) {
+    if (!PublishObject(source / PathFromUtf8(paths[i]), cdnRoot, paths[i], trustExisting, sha256, size, object, error,
+                       err)) {
       return Fail(err, error);
     }
     if (size > kMaxGameFileSize || object.zsize > kMaxGameFileSize) {
@@ -389,7 +459,7 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
 
 int LauncherCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const CommandLine line =
-      ParseCommandLine(args, 1, {"--out", "--key", "--version"}, {}, {"--out", "--key", "--version"});
+      ParseCommandLine(args, 1, {"--out", "--key", "--version"}, {"--trust-existing"}, {"--out", "--key", "--version"});
   const fs::path exe = PathFromUtf8(line.positional[0]);
   const fs::path cdnRoot = PathFromUtf8(line.Value("--out"));
   const std::string version = line.Value("--version");
@@ -408,7 +478,9 @@ int LauncherCommand(const std::vector<std::string>& args, std::ostream& out, std
   uint64_t size = 0;
   StoredObject object;
   const std::string name = Utf8FromPath(exe.filename());
-  if (!PublishObject(exe, cdnRoot, name, sha256, size, object, error, err)) return Fail(err, error);
+  if (!PublishObject(exe, cdnRoot, name, line.flags.count("--trust-existing") > 0, sha256, size, object, error, err)) {
+    return Fail(err, error);
+  }
 
   JsonPtr root(json_object_new_object());
   json_object_object_add(root.get(), "schema", json_object_new_int(1));
@@ -527,7 +599,12 @@ int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, 
     json_object_object_add(object, "files", files);
     json_object_array_add(resourceArray, object);
   }
-  if (!WriteFileAtomically(PathFromUtf8(line.Value("--out")), JsonDocument(root.get()), error)) return Fail(err, error);
+  const std::string listText = JsonDocument(root.get());
+  if (listText.size() > kMaxClientFilesBytes) {
+    return Fail(err, "the list would be " + std::to_string(listText.size()) +
+                         " bytes; the launcher reads at most 67108864 (too many files or paths too long)");
+  }
+  if (!WriteFileAtomically(PathFromUtf8(line.Value("--out")), listText, error)) return Fail(err, error);
   out << "Listed " << listed.size() << " resources, " << total << " files, " << totalBytes << " bytes ("
       << HumanSize(totalBytes) << ") in " << line.Value("--out") << "\n";
   return 0;
