@@ -14,3 +14,10 @@ bool IsWantedArchiveEntry(const std::wstring& name);
 bool IsCorruptArchiveCode(int code);
 
 std::wstring ArchiveResultText(int code);
+
+// What is kept beside a complete archive whose unpacking failed with code.
+std::string FailureRecordText(int code);
+// Whether an archive that just failed with code is deleted, so that the next start downloads
+// it again: at once when its data is bad, otherwise when the previous failure (its record,
+// empty when none) had the same code.
+bool DiscardArchiveAfterFailure(int code, const std::string& previousRecord);
