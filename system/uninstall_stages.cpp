@@ -93,7 +93,7 @@ void RemoveInstallFolder(UninstallContext& context) {
   RemoveRegistryEntries();
   if (context.beforeLauncherRemoval) context.beforeLauncherRemoval();
   const std::wstring launcher = JoinPath(d, kLauncherExeName);
-  for (const std::wstring& path : {launcher + L".old", launcher + L".new", CopyScratchPath(launcher), launcher}) {
+  for (const std::wstring& path : {launcher + L".old", launcher + L".new", CopyScratchPath(launcher)}) {
     RemoveTree(path, context.removedCount, context.failures);
   }
 
@@ -106,6 +106,7 @@ void RemoveInstallFolder(UninstallContext& context) {
     RemoveDirectoryW(screenshots.c_str());
     RemoveDirectoryW(JoinPath(d, kDataFolder).c_str());
   }
+  RemoveTree(launcher, context.removedCount, context.failures);
   RemoveDirectoryW(d.c_str());
 }
 
