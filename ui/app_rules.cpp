@@ -346,7 +346,7 @@ bool NewLauncherPromised(const AppState& app, const UiSnapshot& snap) {
 
 std::wstring UninstallRefusalText(const AppState& app) {
   // A copy started a moment ago counts as running although no tick has seen it yet.
-  const bool gameStarting = app.now < app.launchDeadline || app.playRequested;
+  const bool gameStarting = app.now < app.launchDeadline;
   return app.gamesWereRunning || app.runningCount > 0 || gameStarting
              ? L"Oyun açıkken dosyaları kaldırılamaz; önce oyunu kapat."
              : L"İndirme sürerken kaldırılamaz; bitmesini bekle.";

@@ -670,7 +670,6 @@ TEST(TickRules, UninstallRefusalNamesTheGameEvenBeforeATickSawIt) {
       {"seen at the last tick", [](World& w) { w.app.gamesWereRunning = true; }},
       {"counted now", [](World& w) { w.app.runningCount = 1; }},
       {"started a moment ago", [](World& w) { w.app.launchDeadline = w.app.now + 0.1; }},
-      {"play pressed", [](World& w) { w.app.playRequested = true; }},
   };
   for (const auto& [name, setup] : gameCases) {
     SCOPED_TRACE(name);
