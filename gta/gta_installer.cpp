@@ -151,7 +151,7 @@ void GtaInstaller::Run(bool reinstall) {
     return;
   }
   if (!IsValidGameFolder(game)) {
-    Fail(L"Arşivden çıkan dosyalar eksik");
+    FailArchive(kArchiveLacksKeyFiles, L"Arşivden çıkan dosyalar eksik");
     restoreOldCopy();
     return;
   }
@@ -180,7 +180,9 @@ bool GtaInstaller::Finish() {
 // A complete archive that failed is normally kept, so that the next start does not download
 // it again. One whose headers or data are bad goes at once; any other failure goes when it
 // repeats with the same code, since unpacking the same file again would fail the same way.
-void GtaInstaller::FailUnpack(int code) {
+void GtaInstaller::FailUnpack(int code) { FailArchive(code, ArchiveResultText(code)); }
+
+void GtaInstaller::FailArchive(int code, const std::wstring& text) {
   if (!stop_) {
     const std::wstring archive = ArchivePath();
     const std::wstring record = FailureRecordPath();
@@ -195,7 +197,7 @@ void GtaInstaller::FailUnpack(int code) {
       WriteFileAtomic(record, FailureRecordText(code));
     }
   }
-  Fail(ArchiveResultText(code));
+  Fail(text);
 }
 
 bool GtaInstaller::Unpack() {

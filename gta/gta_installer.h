@@ -76,6 +76,8 @@ class GtaInstaller {
   bool Download(const std::wstring& partPath, const std::wstring& finalPath);
   bool Unpack();
   void FailUnpack(int code);
+  // Fails with text; the archive goes when it is corrupt or failed the same way last time.
+  void FailArchive(int code, const std::wstring& text);
   bool Finish();  // registers, then removes what the installation left; false when registering failed
 
   const std::wstring installDir_;

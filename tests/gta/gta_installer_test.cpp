@@ -142,13 +142,19 @@ TEST_F(GtaInstallerTest, ArchiveThatFailsTwiceWithTheSameCodeIsDownloadedAgain) 
   EXPECT_FALSE(FileExists(probe.FailureRecordPath()));
 }
 
-TEST_F(GtaInstallerTest, MissingKeyFileFailsAndKeepsTheArchive) {
+TEST_F(GtaInstallerTest, MissingKeyFileKeepsTheArchiveOnceNotTwice) {
   const GtaSnapshot s = RunWithArchive("missing-keyfile.rar", false);
   EXPECT_EQ(s.status, kGtaFailed);
   EXPECT_EQ(s.message, L"Arşivden çıkan dosyalar eksik");
   GtaInstaller probe(dir.Path(), L"");
   EXPECT_TRUE(FileExists(probe.ArchivePath()));
   EXPECT_FALSE(probe.IsInstalled());
+  GtaInstaller again(dir.Path(), L"");
+  again.Start(false);
+  again.Join();
+  EXPECT_EQ(again.GetSnapshot().message, L"Arşivden çıkan dosyalar eksik");
+  EXPECT_FALSE(FileExists(probe.ArchivePath()));
+  EXPECT_FALSE(FileExists(probe.FailureRecordPath()));
 }
 
 TEST_F(GtaInstallerTest, FailedReinstallPutsThePreviousCopyBack) {
