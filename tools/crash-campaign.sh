@@ -57,6 +57,7 @@ echo "== crash campaign: $rounds kills per operation, seed $seed"
 mkdir -p "$work"
 find "$work" -mindepth 1 -maxdepth 1 ! -name wineprefix ! -name 'xvfb.*' ! -name wine-run.lock -exec rm -rf {} +
 mkdir -p "$work/bin" "$work/cdn1/gta" "$work/cdn1/server/files" "$work/nginx" "$work/runs"
+# The campaign's own copy: the build may change while it runs.
 cp "$exe" "$work/bin/Talvoreen Launcher.exe"
 subject="$work/bin/Talvoreen Launcher.exe"
 wine_run cmd /c exit >/dev/null 2>&1 || true
@@ -105,7 +106,7 @@ key="$(winpath "$root/keys/development.key")"
 publish game "$(winpath "$work/game1")" --out "$(winpath "$work/cdn1")" --key "$key" --build crash-1
 cp -a "$work/cdn1" "$work/cdn2"
 publish game "$(winpath "$work/game2")" --out "$(winpath "$work/cdn2")" --key "$key" --build crash-2
-publish launcher "$(winpath "$exe")" --out "$(winpath "$work/cdn1")" --key "$key" --version 0.4.22
+publish launcher "$(winpath "$subject")" --out "$(winpath "$work/cdn1")" --key "$key" --version 0.4.22
 publish client-files "$(winpath "$work/resources")" --out "$(winpath "$work/cdn1/server/client-files.json")" \
   --download-url "http://127.0.0.1:$port/cdn1/server/files"
 cp -a "$work/resources/." "$work/cdn1/server/files/"
@@ -325,7 +326,7 @@ judge() {
         | grep -qF "$(winpath "$install")\\GTA-SA" || { fail "$op: GTA folder not registered"; ok=1; } ;;
     self-update)
       grep -q '^result updated remote 0.4.22$' "$out" || { fail "$op: $(tail -n 1 "$out")"; ok=1; }
-      cmp -s "$exe" "$install/Talvoreen Launcher.exe" || { fail "$op: installed launcher differs"; ok=1; }
+      cmp -s "$subject" "$install/Talvoreen Launcher.exe" || { fail "$op: installed launcher differs"; ok=1; }
       # The installed launcher starts and reports its version in its log header.
       wine_run "$install/Talvoreen Launcher.exe" --headless check --dir "$(winpath "$install")" --cdn "$(url cdn1)" \
         >/dev/null 2>&1 || true
