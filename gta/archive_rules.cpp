@@ -36,3 +36,9 @@ std::wstring ArchiveResultText(int code) {
     default: return L"Arşiv açılamadı (kod " + DecimalText(static_cast<long long>(code)) + L")";
   }
 }
+
+std::string FailureRecordText(int code) { return std::to_string(code); }
+
+bool DiscardArchiveAfterFailure(int code, const std::string& previousRecord) {
+  return IsCorruptArchiveCode(code) || previousRecord == FailureRecordText(code);
+}

@@ -45,8 +45,13 @@ void GtaInstaller::Join() {
 std::wstring GtaInstaller::GameFolder() const { return JoinPath(installDir_, kGameFolderName); }
 std::wstring GtaInstaller::WorkFolder() const { return JoinPath(JoinPath(installDir_, kStateFolder), L"gta"); }
 std::wstring GtaInstaller::ArchivePath() const { return JoinPath(WorkFolder(), L"talvoreen-gtasa.rar"); }
+std::wstring GtaInstaller::OldCopyPath() const { return JoinPath(WorkFolder(), L"GTA-SA.old"); }
+std::wstring GtaInstaller::FailureRecordPath() const { return ArchivePath() + L".failed"; }
 
-bool GtaInstaller::IsInstalled() const { return IsValidGameFolder(GameFolder()) && !FileExists(ArchivePath()); }
+// An archive or an old copy left behind marks an installation that did not finish.
+bool GtaInstaller::IsInstalled() const {
+  return IsValidGameFolder(GameFolder()) && !FileExists(ArchivePath()) && !DirectoryExists(OldCopyPath());
+}
 
 GtaSnapshot GtaInstaller::GetSnapshot() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -116,13 +121,22 @@ void GtaInstaller::Run(bool reinstall) {
   SetFileAttributesW(stateFolder.c_str(), GetFileAttributesW(stateFolder.c_str()) | FILE_ATTRIBUTE_HIDDEN);
 
   const std::wstring archive = ArchivePath();
-  if (!FileExists(archive) && !Download(archive + L".part", archive)) return;
-
   const std::wstring game = GameFolder();
-  const std::wstring old = JoinPath(work, L"GTA-SA.old");
-  bool movedAside = false;
-  if (reinstall && DirectoryExists(game)) {
-    if (DirectoryExists(old)) DeleteTree(old);
+  const std::wstring old = OldCopyPath();
+  // An old copy left by a reinstall that was killed is still the fallback: either the new
+  // copy was complete (the archive is gone, only the clean-up was missed) or it is unpacked
+  // again below with the old copy restored if that fails.
+  bool movedAside = DirectoryExists(old);
+  if (movedAside && !FileExists(archive) && IsValidGameFolder(game) && !reinstall) {
+    Finish();
+    return;
+  }
+  if (!FileExists(archive)) {
+    if (!Download(archive + L".part", archive)) return;
+    DeleteFileW(FailureRecordPath().c_str());  // the record was about an earlier file
+  }
+
+  if (reinstall && DirectoryExists(game) && !movedAside) {
     if (MoveFileExW(game.c_str(), old.c_str(), 0)) {
       movedAside = true;
     } else {
@@ -130,30 +144,65 @@ void GtaInstaller::Run(bool reinstall) {
     }
   }
 
+  // Whatever goes wrong with the new copy, the player gets the old one back rather than a
+  // broken folder that the next reinstall would take for the copy to keep.
+  auto restoreOldCopy = [&] {
+    if (!movedAside || stop_ || !IsValidGameFolder(old)) return;
+    DeleteTree(game);
+    if (!DirectoryExists(game)) MoveFileExW(old.c_str(), game.c_str(), 0);
+  };
   if (!Unpack()) {
-    if (movedAside && !stop_) {
-      DeleteTree(game);
-      if (!DirectoryExists(game)) MoveFileExW(old.c_str(), game.c_str(), 0);
-    }
+    restoreOldCopy();
     return;
   }
   if (!IsValidGameFolder(game)) {
-    Fail(L"Arşivden çıkan dosyalar eksik");
+    FailArchive(kArchiveLacksKeyFiles, L"Arşivden çıkan dosyalar eksik");
+    restoreOldCopy();
     return;
   }
+  if (!Finish()) restoreOldCopy();
+}
+
+bool GtaInstaller::Finish() {
   std::wstring message;
   if (!Register(message)) {
     Fail(message);
-    return;
+    return false;
   }
-  DeleteFileW(archive.c_str());
+  // The validator goes first: an archive alone marks an unfinished installation, which the
+  // next start completes; a validator alone would stay for good.
+  const std::wstring archive = ArchivePath();
   DeleteFileW((archive + L".part.validator").c_str());
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    status_.status = kGtaDone;
-    status_.folder = game;
+  DeleteFileW(FailureRecordPath().c_str());
+  DeleteFileW(archive.c_str());
+  if (DirectoryExists(OldCopyPath())) DeleteTree(OldCopyPath());
+  std::lock_guard<std::mutex> lock(mutex_);
+  status_.status = kGtaDone;
+  status_.folder = GameFolder();
+  return true;
+}
+
+// A complete archive that failed is normally kept, so that the next start does not download
+// it again. One whose headers or data are bad goes at once; any other failure goes when it
+// repeats with the same code, since unpacking the same file again would fail the same way.
+void GtaInstaller::FailUnpack(int code) { FailArchive(code, ArchiveResultText(code)); }
+
+void GtaInstaller::FailArchive(int code, const std::wstring& text) {
+  if (!stop_) {
+    const std::wstring archive = ArchivePath();
+    const std::wstring record = FailureRecordPath();
+    std::string previous;
+    if (!ReadWholeFile(record, previous)) previous.clear();
+    if (DiscardArchiveAfterFailure(code, previous)) {
+      if (!DeleteFileW(archive.c_str())) {
+        LogLine(L"[gta] the failed archive could not be deleted: " + WindowsErrorText(GetLastError()));
+      }
+      DeleteFileW(record.c_str());
+    } else {
+      WriteFileAtomic(record, FailureRecordText(code));
+    }
   }
-  if (DirectoryExists(old)) DeleteTree(old);
+  Fail(text);
 }
 
 bool GtaInstaller::Unpack() {
@@ -162,9 +211,10 @@ bool GtaInstaller::Unpack() {
     status_.status = kGtaExtracting;
   }
   const std::wstring archivePath = ArchivePath();
-  auto failWithCode = [&](int code, bool deleteCorrupt) {
-    if (deleteCorrupt && !stop_ && IsCorruptArchiveCode(code)) DeleteFileW(archivePath.c_str());
-    Fail(ArchiveResultText(code));
+  // Callers close the archive first: the library opens it without delete sharing, so a
+  // delete through a handle still open fails.
+  auto failWithCode = [&](int code) {
+    FailUnpack(code);
     return false;
   };
   auto failUnexpectedFormat = [&]() {
@@ -180,7 +230,7 @@ bool GtaInstaller::Unpack() {
     const int code = listing.Open(archivePath, RarArchive::Mode::List);
     // A header-encrypted archive asks for its password while opening; refusing it ends here.
     if (code == 22 || code == 24) return failUnexpectedFormat();
-    if (code != 0) return failWithCode(code, true);
+    if (code != 0) return failWithCode(code);
     if (listing.IsMultiVolume() || listing.HasEncryptedHeaders()) {
       listing.Close();
       return failUnexpectedFormat();
@@ -189,13 +239,17 @@ bool GtaInstaller::Unpack() {
       RarEntry entry;
       int result = listing.ReadHeader(entry);
       if (result == 10) break;
-      if (result != 0) return failWithCode(result, true);
-      if (!entry.isFolder && !entry.isLink && IsWantedArchiveEntry(entry.name)) {
-        countedBytes += entry.unpackedSize;
-        ++countedFiles;
+      if (result == 0) {
+        if (!entry.isFolder && !entry.isLink && IsWantedArchiveEntry(entry.name)) {
+          countedBytes += entry.unpackedSize;
+          ++countedFiles;
+        }
+        result = listing.Skip();
       }
-      result = listing.Skip();
-      if (result != 0) return failWithCode(result, true);
+      if (result != 0) {
+        listing.Close();
+        return failWithCode(result);
+      }
     }
   }
   if (countedFiles == 0) {
@@ -221,7 +275,7 @@ bool GtaInstaller::Unpack() {
     status_.extractDone += bytes;
     return !stop_.load();
   });
-  if (code != 0) return failWithCode(code, true);
+  if (code != 0) return failWithCode(code);
   for (;;) {
     RarEntry entry;
     int result = archive.ReadHeader(entry);
@@ -236,7 +290,7 @@ bool GtaInstaller::Unpack() {
     }
     if (result != 0) {
       archive.Close();
-      return failWithCode(result, true);
+      return failWithCode(result);
     }
   }
 }

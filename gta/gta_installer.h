@@ -61,6 +61,8 @@ class GtaInstaller {
   std::wstring GameFolder() const;
   std::wstring WorkFolder() const;
   std::wstring ArchivePath() const;
+  std::wstring OldCopyPath() const;        // the previous copy while a reinstall runs
+  std::wstring FailureRecordPath() const;  // the code of the archive's last failed unpacking
 
   // For tests: the free-space figure of the download's volume.
   void SetFreeSpaceProbe(std::function<bool(const std::wstring&, uint64_t&)> probe) { freeSpace_ = std::move(probe); }
@@ -73,6 +75,10 @@ class GtaInstaller {
   void Fail(const std::wstring& text);
   bool Download(const std::wstring& partPath, const std::wstring& finalPath);
   bool Unpack();
+  void FailUnpack(int code);
+  // Fails with text; the archive goes when it is corrupt or failed the same way last time.
+  void FailArchive(int code, const std::wstring& text);
+  bool Finish();  // registers, then removes what the installation left; false when registering failed
 
   const std::wstring installDir_;
   const std::wstring archiveUrl_;

@@ -48,6 +48,7 @@ int RunGtaJob(const LaunchOptions& options, const std::wstring& installDir, bool
 
 int RunLauncherUpdateJob(const LaunchOptions& options, const std::wstring& installDir) {
   const std::wstring target = JoinPath(installDir, kLauncherExeName);
+  if (LauncherUpdater::RecoverInterruptedSwap(target)) LogLine(L"[launcher-update] an interrupted swap was undone");
   LauncherUpdater updater;
   updater.Init(options.contentBaseUrl, target, options.testOldVersion ? "0.0.0" : kLauncherVersion);
   updater.Start();
@@ -59,6 +60,11 @@ int RunLauncherUpdateJob(const LaunchOptions& options, const std::wstring& insta
     if (!LauncherUpdater::ApplyUpdate(result.stagedPath, target, error)) {
       WriteConsoleLine(L"apply failed: " + error);
       return 1;
+    }
+    // No process runs the previous launcher unless it is this one, so its ".old" can go now
+    // rather than at the next start of the window.
+    if (!EqualsIgnoreCase(NormalizePath(GetModulePath()), NormalizePath(target))) {
+      LauncherUpdater::CleanupAfterUpdate(target);
     }
   }
   const wchar_t* verdict = result.state == kUpdateReady ? L"updated" : result.state == kUpdateNoUpdate ? L"up-to-date" : L"failed";
@@ -170,6 +176,12 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
     return 2;
   }
   const std::wstring installDir = options.installDir.empty() ? std::wstring() : NormalizePath(options.installDir);
+  // Decided before the log creates "TALVOREEN" in the folder, which would make any folder
+  // look like an installation to the removal.
+  if (job == L"uninstall" && !HoldsInstallation(installDir)) {
+    WriteConsoleLine(L"removed 0 files error: " + std::wstring(kNoInstallationText));
+    return 1;
+  }
   SetLogDirectory(JoinPath(installDir, kLogFolder));
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | headless " + job + L" | install " +
           installDir + BuildKeyMark());

@@ -43,8 +43,10 @@ std::wstring FindExistingInstall() {
   return {};
 }
 
+std::wstring CopyScratchPath(const std::wstring& target) { return target + L".copy.part"; }
+
 bool CopyFileSafely(const std::wstring& source, const std::wstring& target) {
-  const std::wstring staged = target + L".new";
+  const std::wstring staged = CopyScratchPath(target);
   if (!CopyFileW(source.c_str(), staged.c_str(), FALSE)) return false;
   if (MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   DeleteFileW(staged.c_str());
@@ -61,7 +63,7 @@ bool InstallIntoFolder(const std::wstring& chosen, std::wstring& launcherPath, s
     error = L"Klasör oluşturulamadı. Yönetici izni gerektirmeyen bir yer seç (örn. C:\\Talvoreen)";
     return false;
   }
-  const std::wstring probe = JoinPath(folder, L".talvoreen-write-test");
+  const std::wstring probe = JoinPath(folder, kWriteTestName);
   if (!WriteFileAtomic(probe, "ok")) {
     error = L"Bu klasöre yazma izni yok. Başka bir klasör seç (örn. C:\\Talvoreen)";
     return false;

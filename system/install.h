@@ -17,7 +17,14 @@ std::wstring RegisteredInstallDir();
 // <fixed drive>:\Talvoreen; the first that holds an installation, normalised. Empty if none.
 std::wstring FindExistingInstall();
 
-// Copies source to target + ".new" and moves that over target; the ".new" file is removed
+// Proves that a folder is writable; a killed install can leave it (or its ".tmp").
+inline constexpr const wchar_t* kWriteTestName = L".talvoreen-write-test";
+
+// The scratch copy of CopyFileSafely: target + ".copy.part". Not ".new", which is where the
+// self-updater stages the next launcher beside the same target at the same time.
+std::wstring CopyScratchPath(const std::wstring& target);
+
+// Copies source to its scratch copy and moves that over target; the scratch file is removed
 // when the move fails. True only when both steps succeed.
 bool CopyFileSafely(const std::wstring& source, const std::wstring& target);
 

@@ -98,10 +98,14 @@ void RemoveProtectedTree(const std::wstring& folder, const Protection& protectio
 
 }  // namespace
 
+bool HoldsInstallation(const std::wstring& installDir) {
+  return !installDir.empty() && (IsInstallFolder(installDir) || DirectoryExists(JoinPath(installDir, L"TALVOREEN")));
+}
+
 bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder, std::atomic<unsigned>& count,
                    std::wstring& error) {
-  if (!IsInstallFolder(installDir) && !DirectoryExists(JoinPath(installDir, L"TALVOREEN"))) {
-    error = L"Bu klasörde oyun dosyası yok";
+  if (!HoldsInstallation(installDir)) {
+    error = kNoInstallationText;
     return false;
   }
   const std::wstring root = NormalizePath(installDir);

@@ -7,6 +7,13 @@
 
 #include "base/files.h"  // DeleteEntry, RemoveTree
 
+inline constexpr const wchar_t* kNoInstallationText = L"Bu klasörde oyun dosyası yok";
+
+// The folder holds an installation whose game files the core may remove: the client or the
+// state file, or the launcher's "TALVOREEN" folder. Callers decide this before they create
+// anything in the folder themselves (a log creates "TALVOREEN").
+bool HoldsInstallation(const std::wstring& installDir);
+
 // Removes the game files of an install folder: the client, its folders, the top-level
 // entries of every file "installed.json" lists and the launcher's state files. The
 // launcher, the GTA copy, its download and the screenshots stay; links are never followed.

@@ -66,9 +66,16 @@ bool HasAnyEntry(const std::wstring& folder) {
   return any;
 }
 
+// Only our own shortcuts and desktop launcher copies; a player's file of the same name stays.
+void RemoveShortcuts();
+void RemoveRegistryEntries();
+
+// The launcher file goes last: while it exists, a second stage started again after this one
+// was killed still accepts the folder, and the registration that points to it goes first, so
+// that no uninstall entry is ever left pointing to nothing.
 void RemoveInstallFolder(UninstallContext& context) {
   const std::wstring& d = context.installDir;
-  if (IsInstallFolder(d) || DirectoryExists(JoinPath(d, kDataFolder))) {
+  if (HoldsInstallation(d)) {
     const std::wstring gtaFolder = ReadRegistryString(kCommonRegistryKey, kGtaFolderValue);
     std::wstring error;
     if (!UninstallCore(d, gtaFolder, context.removedCount, error) && context.failures.empty()) {
@@ -76,11 +83,19 @@ void RemoveInstallFolder(UninstallContext& context) {
     }
   }
   RemoveTree(JoinPath(d, kGtaCopyFolder), context.removedCount, context.failures);
-  const std::wstring launcher = JoinPath(d, kLauncherExeName);
-  for (const std::wstring& path : {launcher, launcher + L".old", launcher + L".new"}) {
+  RemoveTree(JoinPath(d, kStateFolder), context.removedCount, context.failures);
+  const std::wstring writeTest = JoinPath(d, kWriteTestName);
+  for (const std::wstring& path : {writeTest, writeTest + L".tmp"}) {
     RemoveTree(path, context.removedCount, context.failures);
   }
-  RemoveTree(JoinPath(d, kStateFolder), context.removedCount, context.failures);
+
+  RemoveShortcuts();
+  RemoveRegistryEntries();
+  if (context.beforeLauncherRemoval) context.beforeLauncherRemoval();
+  const std::wstring launcher = JoinPath(d, kLauncherExeName);
+  for (const std::wstring& path : {launcher + L".old", launcher + L".new", CopyScratchPath(launcher)}) {
+    RemoveTree(path, context.removedCount, context.failures);
+  }
 
   const std::wstring screenshots = JoinPath(d, kScreenshotsFolder);
   if (DirectoryExists(screenshots) && HasAnyEntry(screenshots)) {
@@ -91,10 +106,10 @@ void RemoveInstallFolder(UninstallContext& context) {
     RemoveDirectoryW(screenshots.c_str());
     RemoveDirectoryW(JoinPath(d, kDataFolder).c_str());
   }
+  RemoveTree(launcher, context.removedCount, context.failures);
   RemoveDirectoryW(d.c_str());
 }
 
-// Only our own shortcuts and desktop launcher copies; a player's file of the same name stays.
 void RemoveShortcuts() {
   for (const std::wstring& folder : {DesktopFolder(), ProgramsFolder()}) {
     if (folder.empty()) continue;
@@ -193,6 +208,8 @@ bool RunElevated(const std::wstring& executable, const std::wstring& parameters,
 void RunUninstallWorker(UninstallContext& context) {
   RemoveGuardService(context.installDir);
   if (!context.installDir.empty()) RemoveInstallFolder(context);
+  // Again after the files: the launcher a shortcut points to is gone by now, and a folder-less
+  // run has not removed them yet.
   RemoveShortcuts();
   RemoveRegistryEntries();
   const std::wstring programData = KnownFolder(FOLDERID_ProgramData);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 inline constexpr const wchar_t* kGuardServiceName = L"TalvoreenGuard";
@@ -20,6 +21,8 @@ struct UninstallContext {
   std::wstring failures;        // first failure, empty when everything went
   std::wstring screenshotsDir;  // kept screenshots folder, empty when none or empty
   wchar_t progressText[128] = {};
+  // Called just before the launcher file is removed: what a kill at that moment would leave.
+  std::function<void()> beforeLauncherRemoval;
 };
 
 // The folder a second stage may remove: the normalised folder when it holds an installation

@@ -143,6 +143,7 @@ void App::AdoptStartupFolder(bool developmentTree) {
 }
 
 void App::SetInstallDir(const std::wstring& folder) {
+  adoptedInstallation_ = HoldsInstallation(folder);
   SetLogDirectory(JoinPath(folder, kLogFolder));
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | install " + folder + L" | exe " +
           GetModulePath() + BuildKeyMark());
@@ -552,9 +553,15 @@ void App::InstallHere() {
 
 void App::ConfirmUninstall() {
   RefreshSnapshot();
+  state_.runningCount = CountRunningGameInstances();
   if (!CanUninstall()) {
-    uninstallRefusal_ = state_.gamesWereRunning ? L"Oyun açıkken dosyaları kaldırılamaz; önce oyunu kapat."
-                                                : L"İndirme sürerken kaldırılamaz; bitmesini bekle.";
+    uninstallRefusal_ = UninstallRefusalText(state_);
+    return;
+  }
+  // A folder given with --dir that held no installation when it was adopted: the window's
+  // own log made "TALVOREEN" since, which must not make its mods and skins removable.
+  if (!adoptedInstallation_ && !IsInstallFolder(state_.installFolder)) {
+    uninstallRefusal_ = kNoInstallationText;
     return;
   }
   uninstallRefusal_.clear();
@@ -585,6 +592,7 @@ void App::RestartIntoNewLauncher() {
     state_.updaterMessage = error;
     state_.restarting = false;
     state_.restartFailed = true;
+    state_.newLauncherStaged = false;
     LogLine(L"the updated launcher could not be put in place: " + error);
     return;
   }
@@ -608,6 +616,7 @@ void App::RestartIntoNewLauncher() {
   state_.updaterMessage = L"Güncellenen launcher açılamadı: " + WindowsErrorText(code);
   state_.restarting = false;
   state_.restartFailed = true;
+  state_.newLauncherStaged = false;
   LogLine(L"the updated launcher could not be started: " + WindowsErrorText(code));
   // This window goes on, so it takes the single-instance lock back: a later start must
   // hand its link over instead of opening a second window.

@@ -126,6 +126,7 @@ class App {
 
   UninstallWorker uninstall_;
   std::wstring uninstallRefusal_;  // why the last confirmation was refused
+  bool adoptedInstallation_ = false;  // the folder held an installation before the window wrote to it
 
   std::vector<int32_t> actions_;
   std::function<int(const std::wstring&, unsigned)> messageBox_;

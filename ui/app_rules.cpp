@@ -61,7 +61,7 @@ StatusView RunningView(const AppState& app, const UiSnapshot& snap) {
   const SyncSnapshot& g = snap.game;
   SetHead(view, kStatusRunning, kAccentBlue,
           app.runningCount == 1 ? L"Oyun açık" : DecimalText(static_cast<long long>(app.runningCount)) + L" oyun açık");
-  if (app.newLauncherStaged) {
+  if (NewLauncherPromised(app, snap)) {
     view.detail = L"Yeni launcher sürümü hazır; oyunlar kapanınca kurulacak.";
   } else if (!g.remoteBuild.empty() && g.remoteBuild != g.installedBuild) {
     view.detail = L"Yeni bir güncelleme var; oyunlar kapanınca kurulacak.";
@@ -339,6 +339,18 @@ StatusView BuildStatusView(const AppState& app, const UiSnapshot& snap) {
 }
 
 // ---- Tick rules --------------------------------------------------------------------------
+
+bool NewLauncherPromised(const AppState& app, const UiSnapshot& snap) {
+  return app.newLauncherStaged && !app.restartFailed && !app.restarting && snap.updater.state == kUpdateReady;
+}
+
+std::wstring UninstallRefusalText(const AppState& app) {
+  // A copy started a moment ago counts as running although no tick has seen it yet.
+  const bool gameStarting = app.now < app.launchDeadline;
+  return app.gamesWereRunning || app.runningCount > 0 || gameStarting
+             ? L"Oyun açıkken dosyaları kaldırılamaz; önce oyunu kapat."
+             : L"İndirme sürerken kaldırılamaz; bitmesini bekle.";
+}
 
 bool WorkBlocksRestart(const AppState& app, const UiSnapshot& snap) {
   // Removing the game files counts too: a restart would leave the worker half-way.

@@ -16,6 +16,14 @@ StatusView BuildStatusView(const AppState& app, const UiSnapshot& snap);
 // is inside its window.
 bool WorkBlocksRestart(const AppState& app, const UiSnapshot& snap);
 
+// The bar's promise that a staged launcher is installed once the games close: only while the
+// staged file waits and no restart into it has failed.
+bool NewLauncherPromised(const AppState& app, const UiSnapshot& snap);
+
+// Why the window refuses to remove the game files (CanUninstall is false): a game that runs
+// or was just started, otherwise a download.
+std::wstring UninstallRefusalText(const AppState& app);
+
 // The GTA installer connects, downloads or unpacks.
 bool IsGtaBusy(const GtaSnapshot& gta);
 

@@ -188,3 +188,9 @@ void LauncherUpdater::CleanupAfterUpdate(const std::wstring& target) {
   }
   DeleteFileW((target + L".new").c_str());
 }
+
+bool LauncherUpdater::RecoverInterruptedSwap(const std::wstring& target) {
+  const std::wstring old = target + L".old";
+  if (FileExists(target) || !FileExists(old)) return false;
+  return MoveFileExW(old.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}

@@ -43,6 +43,9 @@ class LauncherUpdater {
   static bool ApplyUpdate(const std::wstring& stagedPath, const std::wstring& target, std::wstring& error);
   // Removes "<target>.old" (retrying while the previous process lets go) and "<target>.new".
   static void CleanupAfterUpdate(const std::wstring& target);
+  // A swap killed between its two moves leaves no target, only "<target>.old": that file
+  // goes back, so that the folder holds a launcher again. True when it did.
+  static bool RecoverInterruptedSwap(const std::wstring& target);
 
  private:
   void Run();

@@ -96,6 +96,8 @@ TEST_F(GtaInstallerTest, UnusableArchivesAreDeletedWithTheirTexts) {
       {"multi-volume.rar", L"Beklenmeyen arşiv biçimi"},
       {"header-encrypted.rar", L"Beklenmeyen arşiv biçimi"},
       {"corrupt.rar", L"İndirilen arşiv bozuk; bir sonraki denemede yeniden indirilecek"},
+      // Found by the listing pass, while the archive is still open there.
+      {"header-corrupt.rar", L"İndirilen arşiv bozuk; bir sonraki denemede yeniden indirilecek"},
   };
   for (const Case& c : cases) {
     const GtaSnapshot s = RunWithArchive(c.archive, false);
@@ -107,13 +109,52 @@ TEST_F(GtaInstallerTest, UnusableArchivesAreDeletedWithTheirTexts) {
   }
 }
 
-TEST_F(GtaInstallerTest, MissingKeyFileFailsAndKeepsTheArchive) {
+TEST_F(GtaInstallerTest, ArchiveThatFailsTwiceWithTheSameCodeIsDownloadedAgain) {
+  const std::string archive = Archive("good.rar");
+  HttpTestServer server([&](const TestRequest&) {
+    TestResponse r;
+    r.body = archive;
+    return r;
+  });
+  // A file where the archive wants a folder: unpacking fails the same way every time.
+  ASSERT_TRUE(CreateDirectoryTree(dir.Join(L"GTA-SA")));
+  ASSERT_TRUE(WriteBytes(dir.Join(L"GTA-SA\\data"), "in the way"));
+  auto attempt = [&] {
+    GtaInstaller installer(dir.Path(), server.Url("/gta.rar"));
+    installer.Start(false);
+    installer.Join();
+    return installer.GetSnapshot();
+  };
+  GtaInstaller probe(dir.Path(), L"");
+  const GtaSnapshot first = attempt();
+  EXPECT_EQ(first.status, kGtaFailed);
+  EXPECT_TRUE(FileExists(probe.ArchivePath())) << "one failure keeps the archive";
+  const GtaSnapshot second = attempt();
+  EXPECT_EQ(second.status, kGtaFailed);
+  EXPECT_EQ(second.message, first.message);
+  EXPECT_FALSE(FileExists(probe.ArchivePath())) << Utf8FromWide(second.message);
+  EXPECT_EQ(server.Requests().size(), 1u);
+
+  ASSERT_TRUE(DeleteFileW(dir.Join(L"GTA-SA\\data").c_str()));
+  const GtaSnapshot third = attempt();
+  EXPECT_EQ(third.status, kGtaDone) << Utf8FromWide(third.message);
+  EXPECT_EQ(server.Requests().size(), 2u);
+  EXPECT_FALSE(FileExists(probe.FailureRecordPath()));
+}
+
+TEST_F(GtaInstallerTest, MissingKeyFileKeepsTheArchiveOnceNotTwice) {
   const GtaSnapshot s = RunWithArchive("missing-keyfile.rar", false);
   EXPECT_EQ(s.status, kGtaFailed);
   EXPECT_EQ(s.message, L"Arşivden çıkan dosyalar eksik");
   GtaInstaller probe(dir.Path(), L"");
   EXPECT_TRUE(FileExists(probe.ArchivePath()));
   EXPECT_FALSE(probe.IsInstalled());
+  GtaInstaller again(dir.Path(), L"");
+  again.Start(false);
+  again.Join();
+  EXPECT_EQ(again.GetSnapshot().message, L"Arşivden çıkan dosyalar eksik");
+  EXPECT_FALSE(FileExists(probe.ArchivePath()));
+  EXPECT_FALSE(FileExists(probe.FailureRecordPath()));
 }
 
 TEST_F(GtaInstallerTest, FailedReinstallPutsThePreviousCopyBack) {
@@ -127,6 +168,49 @@ TEST_F(GtaInstallerTest, FailedReinstallPutsThePreviousCopyBack) {
   EXPECT_EQ(ReadBytes(JoinPath(game, L"my-settings.ini")), "keep me");
   EXPECT_EQ(ReadBytes(JoinPath(game, L"gta_sa.exe")), "old exe");
   EXPECT_FALSE(DirectoryExists(dir.Join(L".talvoreen\\gta\\GTA-SA.old")));
+}
+
+TEST_F(GtaInstallerTest, ReinstallWhoseNewCopyIsIncompletePutsThePreviousCopyBack) {
+  const std::wstring game = dir.Join(L"GTA-SA");
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(game, L"models")));
+  ASSERT_TRUE(WriteBytes(JoinPath(game, L"gta_sa.exe"), "old exe"));
+  ASSERT_TRUE(WriteBytes(JoinPath(game, L"models\\gta3.img"), "old img"));
+  const GtaSnapshot s = RunWithArchive("missing-keyfile.rar", true);
+  EXPECT_EQ(s.status, kGtaFailed);
+  EXPECT_EQ(s.message, L"Arşivden çıkan dosyalar eksik");
+  EXPECT_EQ(ReadBytes(JoinPath(game, L"gta_sa.exe")), "old exe");
+  EXPECT_EQ(ReadBytes(JoinPath(game, L"models\\gta3.img")), "old img");
+  EXPECT_FALSE(DirectoryExists(dir.Join(L".talvoreen\\gta\\GTA-SA.old")));
+}
+
+TEST_F(GtaInstallerTest, ReinstallKilledHalfWayIsCompletedByTheNextStart) {
+  // What a kill during a reinstall's unpacking leaves: the old copy aside, a partial new one.
+  GtaInstaller probe(dir.Path(), L"");
+  const std::wstring old = probe.OldCopyPath();
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(old, L"models")));
+  ASSERT_TRUE(WriteBytes(JoinPath(old, L"gta_sa.exe"), "old exe"));
+  ASSERT_TRUE(WriteBytes(JoinPath(old, L"models\\gta3.img"), "old img"));
+  ASSERT_TRUE(CreateDirectoryTree(dir.Join(L"GTA-SA\\models")));
+  ASSERT_TRUE(WriteBytes(dir.Join(L"GTA-SA\\gta_sa.exe"), "new exe"));
+  ASSERT_TRUE(WriteBytes(dir.Join(L"GTA-SA\\models\\gta3.img"), "new img, half"));
+  ASSERT_TRUE(WriteBytes(probe.ArchivePath(), Archive("good.rar")));
+  EXPECT_FALSE(probe.IsInstalled());
+  GtaInstaller installer(dir.Path(), L"");
+  installer.Start(false);
+  installer.Join();
+  ASSERT_EQ(installer.GetSnapshot().status, kGtaDone) << Utf8FromWide(installer.GetSnapshot().message);
+  EXPECT_EQ(ReadBytes(dir.Join(L"GTA-SA\\models\\gta3.img")).size(), 300000u);
+  EXPECT_FALSE(DirectoryExists(old));
+  EXPECT_TRUE(installer.IsInstalled());
+
+  // Killed after the new copy was complete, before the old one was deleted.
+  ASSERT_TRUE(CreateDirectoryTree(old));
+  EXPECT_FALSE(installer.IsInstalled());
+  GtaInstaller next(dir.Path(), L"http://127.0.0.1:9/unused");
+  next.Start(false);
+  next.Join();
+  EXPECT_EQ(next.GetSnapshot().status, kGtaDone) << Utf8FromWide(next.GetSnapshot().message);
+  EXPECT_FALSE(DirectoryExists(old));
 }
 
 TEST_F(GtaInstallerTest, SuccessfulReinstallReplacesTheOldCopy) {

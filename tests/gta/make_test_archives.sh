@@ -49,6 +49,11 @@ cp stored.rar corrupt.rar
 size=$(stat -c %s corrupt.rar)
 printf 'CORRUPTCORRUPTCORRUPT' | dd of=corrupt.rar bs=1 seek=$((size / 2)) conv=notrunc status=none
 
-cp good.rar missing-keyfile.rar no-game.rar header-encrypted.rar corrupt.rar "$out/"
+# header-corrupt.rar: the same with a file header broken; the listing pass already fails.
+cp stored.rar header-corrupt.rar
+name=$(grep -abo 'gta.dat' stored.rar | head -n 1 | cut -d: -f1)
+printf 'XXXXXXXX' | dd of=header-corrupt.rar bs=1 seek=$((name - 40)) conv=notrunc status=none
+
+cp good.rar missing-keyfile.rar no-game.rar header-encrypted.rar corrupt.rar header-corrupt.rar "$out/"
 cp multi.part1.rar "$out/multi-volume.rar"
 unrar lb "$out/good.rar" >"$out/good.list"

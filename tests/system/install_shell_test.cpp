@@ -237,16 +237,20 @@ TEST_F(ShellTest, MigrationDeletesOnlyOurOwnDesktopCopiesAndLegacyShortcuts) {
   EXPECT_TRUE(FileExists(ours));  // another program that happens to have that name
 }
 
-TEST_F(ShellTest, CopyFileSafelyLeavesNoStagedFile) {
+TEST_F(ShellTest, CopyFileSafelyLeavesNoScratchFileAndSparesTheUpdatersStagedOne) {
   ASSERT_TRUE(WriteBytes(dir.Join(L"src"), "new bytes"));
   ASSERT_TRUE(WriteBytes(dir.Join(L"dst"), "old"));
+  // The self-updater stages the next launcher beside the same target at the same time.
+  ASSERT_TRUE(WriteBytes(dir.Join(L"dst.new"), "staged by the updater"));
   EXPECT_TRUE(CopyFileSafely(dir.Join(L"src"), dir.Join(L"dst")));
   EXPECT_EQ(ReadBytes(dir.Join(L"dst")), "new bytes");
-  EXPECT_FALSE(FileExists(dir.Join(L"dst.new")));
+  EXPECT_EQ(ReadBytes(dir.Join(L"dst.new")), "staged by the updater");
+  EXPECT_FALSE(FileExists(CopyScratchPath(dir.Join(L"dst"))));
   HANDLE held = CreateFileW(dir.Join(L"dst").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_FALSE(CopyFileSafely(dir.Join(L"src"), dir.Join(L"dst")));
   CloseHandle(held);
-  EXPECT_FALSE(FileExists(dir.Join(L"dst.new")));
+  EXPECT_FALSE(FileExists(CopyScratchPath(dir.Join(L"dst"))));
+  EXPECT_EQ(ReadBytes(dir.Join(L"dst.new")), "staged by the updater");
   EXPECT_FALSE(CopyFileSafely(dir.Join(L"missing"), dir.Join(L"dst")));
 }
 

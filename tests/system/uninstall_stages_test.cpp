@@ -316,6 +316,9 @@ TEST_F(UninstallStagesTest, WorkerRemovesTheInstallationAndKeepsScreenshots) {
 
 TEST_F(UninstallStagesTest, EmptyScreenshotsFolderGoesAndTheFolderOnlyWhenNothingElseRemains) {
   MakeInstallation(false);
+  // What an install killed during its write test leaves.
+  Put(L".talvoreen-write-test", "ok");
+  Put(L".talvoreen-write-test.tmp", "o");
   UninstallContext context;
   context.installDir = dir.Path();
   RunUninstallWorker(context);
@@ -379,7 +382,16 @@ TEST_F(UninstallStagesTest, FullUninstallLeavesNoRegistrationBehind) {
 
   UninstallContext context;
   context.installDir = AcceptedUninstallFolder(dir.Path());
+  // A second stage killed just before the launcher goes must leave no registration pointing
+  // to a launcher that a rerun would then delete.
+  bool launcherThere = false, entryThere = true;
+  context.beforeLauncherRemoval = [&] {
+    launcherThere = Has(L"Talvoreen Launcher.exe");
+    entryThere = KeyExists(kUninstallKey) || KeyExists(kProtocolKey) || FileExists(JoinPath(desktop, kShortcutName));
+  };
   RunUninstallWorker(context);
+  EXPECT_TRUE(launcherThere);
+  EXPECT_FALSE(entryThere);
 
   EXPECT_EQ(context.failures, L"") << Utf8FromWide(context.failures);
   ExpectRegistrationGone();

@@ -175,13 +175,17 @@ TEST_F(UninstallTest, HeadlessJobReportsTheCount) {
                                             {L"--headless", L"uninstall", L"--dir", dir.Path()});
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_EQ(result.output, "removed 10 files\n");
-  // A folder that never held an installation; the job's own log line would make it look like
-  // one, so it is given a path whose log folder cannot be created.
-  Put(L"empty\\TALVOREEN");  // a file where the log folder would go
+  // A folder that never held an installation is refused before the job's own log could make
+  // it look like one; nothing in it is touched and nothing is created.
+  Put(L"plain\\mods\\mine.txt");
+  Put(L"plain\\skins\\mine.txd");
   auto again = testing_support::RunProcess(testing_support::LauncherExePath(),
-                                           {L"--headless", L"uninstall", L"--dir", dir.Join(L"empty")});
+                                           {L"--headless", L"uninstall", L"--dir", dir.Join(L"plain")});
   EXPECT_EQ(again.exitCode, 1u);
   EXPECT_EQ(again.output, "removed 0 files error: Bu klas\xC3\xB6rde oyun dosyas\xC4\xB1 yok\n");
+  EXPECT_TRUE(Has(L"plain\\mods\\mine.txt"));
+  EXPECT_TRUE(Has(L"plain\\skins\\mine.txd"));
+  EXPECT_FALSE(Has(L"plain\\TALVOREEN"));
 }
 
 }  // namespace

@@ -552,6 +552,23 @@ TEST(StatusBar, RunningGames) {
        },
        WithSecondary(Bar(kStatusRunning, kAccentBlue, L"Oyun açık", enjoy, -1, L"OYUN AÇIK", false, kActionPlay),
                      L"Bir tane daha aç", kActionOpenAnother, true)},
+      {"a staged launcher whose restart failed promises nothing",
+       [](World& w) {
+         w.app.runningCount = 1;
+         w.snap.updater.state = kUpdateReady;
+         w.app.newLauncherStaged = true;
+         w.app.restartFailed = true;
+       },
+       WithSecondary(Bar(kStatusRunning, kAccentBlue, L"Oyun açık", enjoy, -1, L"OYUN AÇIK", false, kActionPlay),
+                     L"Bir tane daha aç", kActionOpenAnother, true)},
+      {"a staged launcher the player checked away promises nothing",
+       [](World& w) {
+         w.app.runningCount = 1;
+         w.snap.updater.state = kUpdateChecking;
+         w.app.newLauncherStaged = true;
+       },
+       WithSecondary(Bar(kStatusRunning, kAccentBlue, L"Oyun açık", enjoy, -1, L"OYUN AÇIK", false, kActionPlay),
+                     L"Bir tane daha aç", kActionOpenAnother, true)},
       {"two games, a newer build waits",
        [](World& w) {
          w.app.runningCount = 2;
@@ -644,6 +661,26 @@ TEST(TickRules, AppBusyForEveryWorkerAndLaunch) {
     setup(w);
     EXPECT_TRUE(WorkBlocksRestart(w.app, w.snap));
   }
+}
+
+TEST(TickRules, UninstallRefusalNamesTheGameEvenBeforeATickSawIt) {
+  const std::wstring game = L"Oyun açıkken dosyaları kaldırılamaz; önce oyunu kapat.";
+  const std::wstring download = L"İndirme sürerken kaldırılamaz; bitmesini bekle.";
+  const std::pair<const char*, Arrange> gameCases[] = {
+      {"seen at the last tick", [](World& w) { w.app.gamesWereRunning = true; }},
+      {"counted now", [](World& w) { w.app.runningCount = 1; }},
+      {"started a moment ago", [](World& w) { w.app.launchDeadline = w.app.now + 0.1; }},
+  };
+  for (const auto& [name, setup] : gameCases) {
+    SCOPED_TRACE(name);
+    World w;
+    setup(w);
+    EXPECT_EQ(UninstallRefusalText(w.app), game);
+  }
+  World downloading;
+  downloading.app.launchDeadline = downloading.app.now;
+  downloading.snap.serverRunning[0] = true;
+  EXPECT_EQ(UninstallRefusalText(downloading.app), download);
 }
 
 TEST(TickRules, FirstCheckWaitsForTheUpdaterOrFifteenSeconds) {

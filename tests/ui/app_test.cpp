@@ -460,6 +460,24 @@ TEST_F(AppTest, UninstallIsRefusedWhileAServerDownloadRuns) {
   EXPECT_TRUE(FileExists(JoinPath(install, kGameExeName)));
 }
 
+TEST_F(AppTest, UninstallIsRefusedInADirFolderThatHeldNoInstallation) {
+  // The window's own log creates "TALVOREEN" in the folder; that must not make the player's
+  // own mods and skins removable.
+  for (const wchar_t* file : {L"mods\\mine.lua", L"skins\\mine.txd"}) {
+    ASSERT_TRUE(CreateDirectoryTree(ParentPath(JoinPath(install, file))));
+    ASSERT_TRUE(WriteBytes(JoinPath(install, file), "mine"));
+  }
+  auto app = ReadyApp(Options());
+  ASSERT_TRUE(DirectoryExists(JoinPath(install, L"TALVOREEN")));
+  Act(*app, kActionOpenUninstall);
+  Act(*app, kActionConfirmUninstall);
+  EXPECT_EQ(app->State().uninstallError, L"Bu klasörde oyun dosyası yok");
+  EXPECT_FALSE(app->State().uninstallRunning);
+  app->JoinWorkersForTests();
+  EXPECT_EQ(ReadBytes(JoinPath(install, L"mods\\mine.lua")), "mine");
+  EXPECT_EQ(ReadBytes(JoinPath(install, L"skins\\mine.txd")), "mine");
+}
+
 TEST_F(AppTest, UninstallFromTheWindowKeepsGtaAndIsRefusedWhileAGameRuns) {
   PublishAndInstall();
   auto app = ReadyApp(Options());

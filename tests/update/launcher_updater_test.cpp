@@ -237,11 +237,22 @@ TEST_F(UpdaterTest, HeadlessJobUpdatesTheInstalledLauncher) {
   auto old = run({L"--test-old-version"});
   EXPECT_EQ(old.output, "result updated remote 0.4.21\n");
   EXPECT_EQ(ReadBytes(target), "same");
+  // Nothing runs the replaced launcher, so nothing of the swap stays behind.
+  EXPECT_FALSE(FileExists(target + L".old"));
+  EXPECT_FALSE(FileExists(target + L".new"));
 
   ASSERT_TRUE(WriteBytes(JoinPath(cdn, L"launcher\\stable\\manifest.json"), "{}"));
   auto failed = run({});
   EXPECT_EQ(failed.exitCode, 1u);
   EXPECT_EQ(failed.output.rfind("result failed remote  error: ", 0), 0u) << failed.output;
+
+  // A swap killed between its two moves left no launcher, only its ".old": even when the
+  // CDN cannot help, the folder gets its launcher back.
+  ASSERT_TRUE(MoveFileW(target.c_str(), (target + L".old").c_str()));
+  auto recovered = run({});
+  EXPECT_EQ(recovered.exitCode, 1u);
+  EXPECT_EQ(ReadBytes(target), "same");
+  EXPECT_FALSE(FileExists(target + L".old"));
 }
 
 }  // namespace
