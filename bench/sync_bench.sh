@@ -160,24 +160,36 @@ scale_rows=""
 for n in $scaling; do
   dir="$work/scale-$n"
   make_small "$dir/cache/resources/r" "$n"
-  python3 - "$dir/cache/resources/r" "$n" >"$work/www/client-files-$n.json" <<'PY'
+  # The list, and the state file a finished sync would have left (sizes and times as Wine
+  # reports them), so that no first run has to hash every file.
+  mkdir -p "$dir/install/.talvoreen"
+  python3 - "$dir/cache" "$n" "$work/www/client-files-$n.json" "$dir/install/.talvoreen/server-corvel.json" <<'PY'
 import hashlib, json, os, sys
-root, count = sys.argv[1], int(sys.argv[2])
-files = []
+cache, count, list_path, state_path = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+files, state = [], []
 for i in range(count):
     path = "d%04d/s%06d.lua" % (i // 100, i)
-    data = open(os.path.join(root, path), "rb").read()
-    files.append({"path": path, "size": len(data), "md5": hashlib.md5(data).hexdigest()})
-json.dump({"schema": 1, "resources": [{"name": "r", "files": files}]}, sys.stdout, separators=(",", ":"))
+    full = os.path.join(cache, "resources", "r", path)
+    data = open(full, "rb").read()
+    md5 = hashlib.md5(data).hexdigest()
+    st = os.stat(full)
+    files.append({"path": path, "size": len(data), "md5": md5})
+    state.append({"path": "resources/r/" + path, "hash": md5, "size": len(data),
+                  "mtime": st.st_mtime_ns // 100 + 116444736000000000})
+with open(list_path, "w") as f:
+    json.dump({"schema": 1, "resources": [{"name": "r", "files": files}]}, f, separators=(",", ":"))
+with open(state_path, "w") as f:
+    json.dump({"version": 1, "build": "server", "complete": True, "files": state}, f, separators=(",", ":"))
 PY
   job=(--headless server-check-corvel --dir "Z:$dir/install" --server-list "$base/client-files-$n.json" --cache "Z:$dir/cache")
-  launcher "${job[@]}" | tail -n 1  # hashes every file once and records them
   c=(); s=()
   for i in 1 2 3; do
     s+=("$(elapsed stat_files "$dir/cache")")
     c+=("$(elapsed /usr/bin/time -f '%M' -o "$work/peak-kb-$i" "$root/cmake/wine-run.sh" "$build" "$exe" "${job[@]}")")
   done
-  grep -q "^result up-to-date" "$work/last.out" || { echo "scaling check of $n files did not end up-to-date"; tail -n 3 "$work/last.out"; }
+  if ! grep -q "^result up-to-date" "$work/last.out" || grep -q " verify [0-9]*/[1-9]" "$work/last.out"; then
+    echo "the check of $n files was not a no-op:"; tail -n 3 "$work/last.out"
+  fi
   peak=$(cat "$work"/peak-kb-* | sort -n | tail -n 1)
   st=$(floor state "Z:$dir/install/.talvoreen/server-corvel.json")
   li=$(floor list server "Z:$work/www/client-files-$n.json")
@@ -219,4 +231,4 @@ Scaling, no-op check of a server's file list (median of three; check − start p
 $scale_rows
 TABLE
 stop_nginx
-rm -rf "$work"
+[ -n "${KEEP_BENCH:-}" ] || rm -rf "$work"
