@@ -16,6 +16,7 @@
 //   sync_floor_bench check <install> <cdn url>   one check run of the game files in-process,
 //                                                without the process start and the console
 #include <windows.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <chrono>
@@ -42,6 +43,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Highest working set of this process so far, in MiB.
+double PeakMiB() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+  return counters.PeakWorkingSetSize / 1048576.0;
+}
 
 // Paths under folder relative to it, "/" separated, as a manifest would list them.
 std::vector<ManifestFile> FilesUnder(const std::wstring& folder) {
@@ -135,7 +144,8 @@ int State(const std::wstring& path) {
   const bool written = WriteInstalledState(path + L".bench", *state);
   const double write = Since(start);
   DeleteFileW((path + L".bench").c_str());
-  std::printf("state %zu files read %.3f s write %.3f s%s\n", state->files.size(), read, write, written ? "" : " (failed)");
+  std::printf("state %zu files read %.3f s write %.3f s%s, peak working set %.0f MiB\n", state->files.size(), read, write,
+              written ? "" : " (failed)", PeakMiB());
   return written ? 0 : 1;
 }
 
@@ -161,8 +171,9 @@ int List(const std::wstring& kind, const std::wstring& path) {
   std::wstring error;
   const auto start = Clock::now();
   const bool ok = kind == L"game" ? ParseGameManifest(body, manifest, error) : ParseClientFiles(body, manifest, error);
-  std::printf("list %zu files (%zu bytes) parsed %.3f s%s\n", manifest.files.size(), body.size(), Since(start),
-              ok ? "" : " (refused)");
+  const double seconds = Since(start);
+  std::printf("list %zu files (%zu bytes) parsed %.3f s%s, peak working set %.0f MiB\n", manifest.files.size(), body.size(),
+              seconds, ok ? "" : " (refused)", PeakMiB());
   return ok ? 0 : 1;
 }
 
