@@ -1,52 +1,88 @@
 #!/usr/bin/env bash
-# Synchronisation benchmarks under Wine, each beside its floor measured in the same run:
-#   1. fresh sync of a generated build (default 200 MB in 1,000 files) from nginx on
-#      127.0.0.1, against reading the same objects through `gunzip | sha256sum`;
-#   2. no-op check of a synced tree of 10,000 files (state file trusted), against stat-ing
-#      the same files;
-#   3. peak memory (resident set) of the fresh sync.
-#   bench/sync_bench.sh [megabytes] [files]
+# Synchronisation benchmarks under Wine, each beside its floors measured in the same run:
+#   1. verify of an installed tree (default 1024 MiB in 1,000 files) against the same hashing
+#      code alone in-process on 1 and on N threads (N = processors, at most 8), and against
+#      native sha256sum on 1 and on N processes;
+#   2. fresh sync of a generated build (default 400 MiB in 1,000 files) from nginx on
+#      127.0.0.1 against the same objects fetched by the same HTTP client with 16 workers,
+#      inflated and hashed in-process without the run around it, and against 16 native
+#      `curl | gunzip | sha256sum` pipelines;
+#   3. no-op check of a synced game tree (default 10,000 files) against the process start
+#      (`--headless where`) and a native stat of the same files;
+#   4. scaling: no-op check of a server's file list (default 1,000, 10,000, 100,000 and
+#      200,000 files): whole check, state file read and write, list parse, native stat and
+#      peak resident memory.
+#   bench/sync_bench.sh [verify MiB] [verify files] [sync MiB] [sync files] [check files] ["scaling counts"]
+# Short timings (process start, checks, stat) are the median of three runs.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-megabytes="${1:-200}"
-count="${2:-1000}"
+verify_mib="${1:-1024}"
+verify_files="${2:-1000}"
+sync_mib="${3:-400}"
+sync_files="${4:-1000}"
+check_files="${5:-10000}"
+scaling="${6:-1000 10000 100000 200000}"
 build="$root/build/windows"
 work="$root/build/bench-sync"
-rm -rf "$work"; mkdir -p "$work/nginx"
-cmake --build --preset windows --target talvoreen_launcher talvoreen_publish >/dev/null
-publisher() { "$root/cmake/wine-run.sh" "$build" "$build/tools/publish/talvoreen-publish.exe" "$@" 2>/dev/null; }
-launcher() { "$root/cmake/wine-run.sh" "$build" "$root/Bin/launcher/Talvoreen Launcher.exe" "$@"; }
-seconds() { python3 -c 'import sys, time; print(time.time())'; }
+exe="$root/Bin/launcher/Talvoreen Launcher.exe"
+floor_exe="$build/bench/sync_floor_bench.exe"
+rm -rf "$work"; mkdir -p "$work/nginx" "$work/www"
+cmake --build --preset windows --target talvoreen_launcher talvoreen_publish sync_floor_bench >/dev/null
+wine_run() { "$root/cmake/wine-run.sh" "$build" "$@"; }
+publisher() { wine_run "$build/tools/publish/talvoreen-publish.exe" "$@" 2>/dev/null; }
+launcher() { wine_run "$exe" "$@"; }
+floor() { wine_run "$floor_exe" "$@"; }
+threads=$(nproc); [ "$threads" -gt 8 ] && threads=8
+now() { date +%s.%N; }
+# elapsed <command...>: runs it (output to $work/last.out) and prints the seconds it took.
+elapsed() {
+  local start end
+  start=$(now)
+  "$@" >"$work/last.out" 2>&1
+  end=$(now)
+  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
+}
+median3() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-python3 - "$work/source" "$megabytes" "$count" <<'PY'
-import os, random, sys
-root, megabytes, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rng = random.Random(7)
-each = megabytes * 1024 * 1024 // count
-for i in range(count):
+echo "machine: $(nproc) cores; load at start:$(uptime | sed 's/.*load average://')"
+
+# Trees of generated files: half random, half zeros, so that the objects compress by half.
+make_tree() {  # folder MiB count: sizes vary from 1 to 10 parts so that some files are large
+  python3 - "$@" <<'PY'
+import os, sys
+root, mib, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+weights = [i % 10 + 1 for i in range(count)]
+unit = mib * 1048576 // sum(weights)
+for i, w in enumerate(weights):
     folder = os.path.join(root, "data%02d" % (i % 20))
     os.makedirs(folder, exist_ok=True)
+    size = unit * w
     with open(os.path.join(folder, "f%05d.bin" % i), "wb") as f:
-        f.write(rng.randbytes(each // 2) + bytes(each - each // 2))  # half compresses
+        f.write(os.urandom(size // 2) + bytes(size - size // 2))
 PY
-python3 - "$work/small" <<'PY'
+}
+make_small() {  # folder count: tiny files, 100 a folder
+  python3 - "$@" <<'PY'
 import os, sys
-for i in range(10000):
-    folder = os.path.join(sys.argv[1], "d%03d" % (i % 100))
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "s%05d.txt" % i), "w") as f:
-        f.write("file %d\n" % i)
+root, count = sys.argv[1], int(sys.argv[2])
+for i in range(count):
+    folder = os.path.join(root, "d%04d" % (i // 100))
+    if i % 100 == 0:
+        os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "s%06d.lua" % i), "w") as f:
+        f.write("-- file %d\n" % i)
 PY
+}
 key="Z:$root/keys/development.key"
-publisher game "Z:$work/source" --out "Z:$work/cdn" --key "$key" --build bench-1 >/dev/null
-publisher game "Z:$work/small" --out "Z:$work/cdn-small" --key "$key" --build small-1 >/dev/null
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 cat >"$work/nginx/nginx.conf" <<CONF
 worker_processes 2;
 pid $work/nginx/nginx.pid;
 error_log $work/nginx/error.log;
-events { worker_connections 256; }
+events { worker_connections 512; }
 http {
   access_log off;
   client_body_temp_path $work/nginx;
@@ -54,42 +90,145 @@ http {
   fastcgi_temp_path $work/nginx;
   uwsgi_temp_path $work/nginx;
   scgi_temp_path $work/nginx;
-  server { listen 127.0.0.1:$port; root $work; }
+  keepalive_requests 100000;
+  server { listen 127.0.0.1:$port; root $work/www; }
 }
 CONF
 nginx -c "$work/nginx/nginx.conf"
 stop_nginx() { if [ -f "$work/nginx/nginx.pid" ]; then kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null || true; fi; }
 trap stop_nginx EXIT
+base="http://127.0.0.1:$port"
 
-# 1. Floor: every object through gunzip and sha256sum, one after the other.
-start=$(seconds)
-find "$work/cdn/game/objects" -name '*.gz' -print0 | xargs -0 -n 50 sh -c 'for f; do gunzip -c "$f" | sha256sum >/dev/null; done' sh
-end=$(seconds)
-bytes=$(du -sb "$work/source" | cut -f1)
-awk -v b="$bytes" -v s="$start" -v e="$end" 'BEGIN { printf "floor gunzip|sha256sum  %7.1f MB/s (%.1f s)\n", b / (e - s) / 1e6, e - s }'
+# ---- 1. Verify ------------------------------------------------------------------------------
+make_tree "$work/verify-source" "$verify_mib" "$verify_files"
+publisher game "Z:$work/verify-source" --out "Z:$work/www/verify" --key "$key" --build verify-1 >/dev/null
+cp -r "$work/verify-source" "$work/verify-install"
+bytes=$(du -sb --apparent-size "$work/verify-source" | cut -f1)
+launcher --headless verify --dir "Z:$work/verify-install" --cdn "$base/verify" >/dev/null  # state file, warm cache
+t_verify=$(elapsed launcher --headless verify --dir "Z:$work/verify-install" --cdn "$base/verify")
+tail -n 1 "$work/last.out"
+floor hash "Z:$work/verify-install" "$threads" | tee "$work/hash.out"
+t_hash1=$(awk '/^hash 1 thread/ { print $4 }' "$work/hash.out")
+t_hashn=$(awk -v n="$threads" '$2 == n { print $4 }' "$work/hash.out" | tail -n 1)
+sha() { find "$work/verify-install" -name '*.bin' -print0 | xargs -0 -P "$1" -n 50 sha256sum >/dev/null; }
+t_sha1=$(elapsed sha 1)
+t_shan=$(elapsed sha "$threads")
 
-start=$(seconds)
-/usr/bin/time -f '%M' -o "$work/peak-kb" "$root/cmake/wine-run.sh" "$build" "$root/Bin/launcher/Talvoreen Launcher.exe" \
-  --headless sync --dir "Z:$work/install" --cdn "http://127.0.0.1:$port/cdn" | tail -n 1
-end=$(seconds)
-awk -v b="$bytes" -v s="$start" -v e="$end" 'BEGIN { printf "fresh sync              %7.1f MB/s (%.1f s, whole process under Wine)\n", b / (e - s) / 1e6, e - s }'
-echo "peak resident memory of the sync: $(( $(cat "$work/peak-kb") / 1024 )) MiB"
-
-# 2. No-op check of 10,000 files.
-launcher --headless sync --dir "Z:$work/install-small" --cdn "http://127.0.0.1:$port/cdn-small" | tail -n 1
-start=$(seconds)
-python3 - "$work/install-small" <<'PY'
-import os, sys
-n = 0
-for folder, _, files in os.walk(sys.argv[1]):
-    for name in files:
-        os.stat(os.path.join(folder, name)); n += 1
+# ---- 2. Fresh sync --------------------------------------------------------------------------
+make_tree "$work/sync-source" "$sync_mib" "$sync_files"
+publisher game "Z:$work/sync-source" --out "Z:$work/www/sync" --key "$key" --build sync-1 >/dev/null
+sync_bytes=$(du -sb --apparent-size "$work/sync-source" | cut -f1)
+python3 - "$work/www/sync/game/stable/manifest.json" >"$work/objects.txt" <<'PY'
+import base64, json, sys
+manifest = json.loads(base64.b64decode(json.load(open(sys.argv[1]))["payload"]))
+for f in manifest["files"]:
+    print(f["sha256"], f["size"])
 PY
-end=$(seconds)
-awk -v s="$start" -v e="$end" 'BEGIN { printf "floor stat of the tree   %.2f s\n", e - s }'
-start=$(seconds)
-launcher --headless check --dir "Z:$work/install-small" --cdn "http://127.0.0.1:$port/cdn-small" | tail -n 1
-end=$(seconds)
-awk -v s="$start" -v e="$end" 'BEGIN { printf "no-op check             %.2f s (whole process under Wine)\n", e - s }'
+native_fetch() {
+  awk '{ print $1 }' "$work/objects.txt" |
+    xargs -P 16 -n 20 sh -c 'for h; do curl -s "$0/$(printf %.2s "$h")/$h.gz" | gunzip | sha256sum >/dev/null; done' "$base/sync/game/objects"
+}
+t_native_sync=$(elapsed native_fetch)
+floor fetch "$base/sync/game/objects" "Z:$work/objects.txt" 16 | tee "$work/fetch.out"
+t_fetch=$(awk '{ print $4 }' "$work/fetch.out")
+t_sync=$(elapsed /usr/bin/time -f '%M' -o "$work/peak-kb" "$root/cmake/wine-run.sh" "$build" "$exe" \
+  --headless sync --dir "Z:$work/sync-install" --cdn "$base/sync")
+tail -n 1 "$work/last.out"
+sync_peak=$(( $(cat "$work/peak-kb") / 1024 ))
+
+# ---- 3. No-op check of game files -----------------------------------------------------------
+make_small "$work/check-source" "$check_files"
+publisher game "Z:$work/check-source" --out "Z:$work/www/check" --key "$key" --build check-1 >/dev/null
+launcher --headless sync --dir "Z:$work/check-install" --cdn "$base/check" | tail -n 1
+# One native stat of every file of the tree (find reads size and time of each).
+stat_files() { find "$1" -type f -printf '%s %T@\n' >/dev/null; }
+w=(); c=(); s=()
+for _ in 1 2 3; do
+  w+=("$(elapsed launcher --headless where)")
+  s+=("$(elapsed stat_files "$work/check-install")")
+  c+=("$(elapsed launcher --headless check --dir "Z:$work/check-install" --cdn "$base/check")")
+done
+tail -n 1 "$work/last.out"
+t_where=$(median3 "${w[@]}"); t_check=$(median3 "${c[@]}"); t_stat=$(median3 "${s[@]}")
+floor scan "Z:$work/check-install" | tee "$work/scan.out"
+floor state "Z:$work/check-install/.talvoreen/installed.json" | tee "$work/state.out"
+floor list game "Z:$work/www/check/game/stable/manifest.json" | tee "$work/list.out"
+floor check "Z:$work/check-install" "$base/check" | tee "$work/run.out"
+
+# ---- 4. Scaling over a server's file list ---------------------------------------------------
+scale_rows=""
+for n in $scaling; do
+  dir="$work/scale-$n"
+  make_small "$dir/cache/resources/r" "$n"
+  # The list, and the state file a finished sync would have left (sizes and times as Wine
+  # reports them), so that no first run has to hash every file.
+  mkdir -p "$dir/install/.talvoreen"
+  python3 - "$dir/cache" "$n" "$work/www/client-files-$n.json" "$dir/install/.talvoreen/server-corvel.json" <<'PY'
+import hashlib, json, os, sys
+cache, count, list_path, state_path = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+files, state = [], []
+for i in range(count):
+    path = "d%04d/s%06d.lua" % (i // 100, i)
+    full = os.path.join(cache, "resources", "r", path)
+    data = open(full, "rb").read()
+    md5 = hashlib.md5(data).hexdigest()
+    st = os.stat(full)
+    files.append({"path": path, "size": len(data), "md5": md5})
+    state.append({"path": "resources/r/" + path, "hash": md5, "size": len(data),
+                  "mtime": st.st_mtime_ns // 100 + 116444736000000000})
+with open(list_path, "w") as f:
+    json.dump({"schema": 1, "resources": [{"name": "r", "files": files}]}, f, separators=(",", ":"))
+with open(state_path, "w") as f:
+    json.dump({"version": 1, "build": "server", "complete": True, "files": state}, f, separators=(",", ":"))
+PY
+  job=(--headless server-check-corvel --dir "Z:$dir/install" --server-list "$base/client-files-$n.json" --cache "Z:$dir/cache")
+  c=(); s=()
+  for i in 1 2 3; do
+    s+=("$(elapsed stat_files "$dir/cache")")
+    c+=("$(elapsed /usr/bin/time -f '%M' -o "$work/peak-kb-$i" "$root/cmake/wine-run.sh" "$build" "$exe" "${job[@]}")")
+  done
+  if ! grep -q "^result up-to-date" "$work/last.out" || grep -q " verify [0-9]*/[1-9]" "$work/last.out"; then
+    echo "the check of $n files was not a no-op:"; tail -n 3 "$work/last.out"
+  fi
+  peak=$(cat "$work"/peak-kb-* | sort -n | tail -n 1)
+  st=$(floor state "Z:$dir/install/.talvoreen/server-corvel.json")
+  li=$(floor list server "Z:$work/www/client-files-$n.json")
+  row=$(awk -v n="$n" -v c="$(median3 "${c[@]}")" -v w="$t_where" -v s="$(median3 "${s[@]}")" -v p="$peak" \
+    -v r="$(echo "$st" | awk '{ print $5 }')" -v wr="$(echo "$st" | awk '{ print $8 }')" -v l="$(echo "$li" | awk '{ print $7 }')" \
+    'BEGIN { printf "| %d | %.2f | %.2f | %.1f | %.3f | %.3f | %.3f | %.3f | %d |", n, c, c - w, (c - w) / n * 1e6, r, wr, l, s, p / 1024 }')
+  echo "$row"
+  scale_rows+="$row"$'\n'
+  rm -rf "$dir"
+done
+
+# ---- Table ----------------------------------------------------------------------------------
+v_rate=$(rate "$bytes" "$t_verify")
+cat <<TABLE
+
+load at end:$(uptime | sed 's/.*load average://')
+
+| measure | time (s) | rate | ratio | target |
+|---|---|---|---|---|
+| verify, $((bytes / 1048576)) MiB in $verify_files files, whole process | $t_verify | $v_rate MB/s | | |
+| in-process hash, 1 thread | $t_hash1 | $(rate "$bytes" "$t_hash1") MB/s | verify / this: $(ratio "$t_hash1" "$t_verify") | ≥ 1.6 (today's verify is one thread) |
+| in-process hash, $threads threads | $t_hashn | $(rate "$bytes" "$t_hashn") MB/s | verify / this: $(ratio "$t_hashn" "$t_verify") | ≥ 0.8 |
+| native sha256sum, 1 process | $t_sha1 | $(rate "$bytes" "$t_sha1") MB/s | verify / this: $(ratio "$t_sha1" "$t_verify") | |
+| native sha256sum, $threads processes | $t_shan | $(rate "$bytes" "$t_shan") MB/s | verify / this: $(ratio "$t_shan" "$t_verify") | |
+| fresh sync, $((sync_bytes / 1048576)) MiB in $sync_files files, whole process | $t_sync | $(rate "$sync_bytes" "$t_sync") MB/s | | |
+| in-process fetch + inflate + hash, 16 workers | $t_fetch | $(rate "$sync_bytes" "$t_fetch") MB/s | sync / this: $(ratio "$t_fetch" "$t_sync") | ≥ 0.9 |
+| native curl \\| gunzip \\| sha256sum, 16 at once | $t_native_sync | $(rate "$sync_bytes" "$t_native_sync") MB/s | sync / this: $(ratio "$t_native_sync" "$t_sync") | |
+| peak resident memory of the fresh sync | | $sync_peak MiB | | |
+| no-op check, $check_files game files, whole process | $t_check | | | ≤ start + 2 × stat = $(awk -v w="$t_where" -v s="$t_stat" 'BEGIN { printf "%.3f", w + 2 * s }') |
+| process start (\`--headless where\`) | $t_where | | | |
+| native stat of the same files | $t_stat | | check − start = $(awk -v c="$t_check" -v w="$t_where" -v s="$t_stat" 'BEGIN { printf "%.2f", (c - w) / s }') × stat | ≤ 2 × stat |
+
+Check of $check_files game files, its parts in-process: $(cat "$work/run.out"); $(cat "$work/list.out"); $(cat "$work/state.out"); $(cat "$work/scan.out")
+
+Scaling, no-op check of a server's file list (median of three; check − start per file; state and list in-process; peak of the whole process):
+
+| files | check (s) | check − start (s) | µs per file | state read (s) | state write (s) | list parse (s) | native stat (s) | peak (MiB) |
+|---|---|---|---|---|---|---|---|---|
+$scale_rows
+TABLE
 stop_nginx
-rm -rf "$work"
+[ -n "${KEEP_BENCH:-}" ] || rm -rf "$work"

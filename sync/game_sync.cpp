@@ -11,6 +11,8 @@
 #include "net/resumable_download.h"
 #include "sync/client_files.h"
 #include "sync/download_workers.h"
+#include "sync/folder_scan.h"
+#include "sync/parallel_hashing.h"
 #include "sync/path_obstacles.h"
 #include "sync/state.h"
 #include "system/game_copies.h"
@@ -204,9 +206,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
 
   SetStatus(kSyncVerifying);
   const InstalledState previous = ReadInstalledState(statePath).value_or(InstalledState());
-  std::vector<DiskFile> disk;
-  disk.reserve(manifest.files.size());
-  for (const ManifestFile& file : manifest.files) disk.push_back(ReadDiskFile(JoinPath(root, WideFromUtf8(file.path))));
+  const std::vector<DiskFile> disk = ReadDiskFiles(root, manifest.files);
   SyncPlan plan = ClassifyFiles(manifest, disk, previous, gameMode_, verify);
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -215,19 +215,16 @@ void GameSync::Run(SyncMode mode, bool verify) {
 
   const HashKind kind = gameMode_ ? kHashSha256 : kHashMd5;
   const std::vector<HashTask> toHash = plan.toHash;
-  for (const HashTask& task : toHash) {
-    if (cancel_) return;
-    const std::wstring path = JoinPath(root, WideFromUtf8(task.file.path));
-    std::string digest;
-    const bool hashed = HashFile(kind, path, digest,
-                                 [this](uint64_t bytes) {
-                                   std::lock_guard<std::mutex> lock(mutex_);
-                                   status_.bytesVerified += bytes;
-                                 },
-                                 &cancel_);
-    if (cancel_) return;
-    SettleHashedFile(plan, task, hashed ? digest : std::string(), ReadDiskFile(path));
-  }
+  std::vector<HashedFile> hashed;
+  const bool finished = HashFiles(kind, root, toHash, hashThreads_ ? hashThreads_ : HashThreadCount(),
+                                  [this](uint64_t bytes) {
+                                    std::lock_guard<std::mutex> lock(mutex_);
+                                    status_.bytesVerified += bytes;
+                                  },
+                                  &cancel_, hashed);
+  if (!finished) return;
+  // Settled in list order, so the lists come out as a one-thread pass would leave them.
+  for (size_t i = 0; i < toHash.size(); ++i) SettleHashedFile(plan, toHash[i], hashed[i].digest, hashed[i].after);
 
   PrepareDownloads(plan, previous, mode, gameMode_);
   progress_.SetBytesToDownload(plan.bytesToDownload);

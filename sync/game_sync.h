@@ -68,6 +68,8 @@ class GameSync {
 
   // For tests: the free-space figure of the destination's volume.
   void SetFreeSpaceProbe(std::function<bool(const std::wstring&, uint64_t&)> probe) { freeSpace_ = std::move(probe); }
+  // For tests: the number of hashing threads; 0 means one per processor.
+  void SetHashThreads(unsigned count) { hashThreads_ = count; }
 
  private:
   void Run(SyncMode mode, bool verify);
@@ -85,6 +87,7 @@ class GameSync {
   std::wstring scratchFolderName_ = L"download";
   std::wstring logTag_ = L"game";
   std::function<bool(const std::wstring&, uint64_t&)> freeSpace_;
+  unsigned hashThreads_ = 0;
 
   std::atomic<bool> running_{false};
   std::atomic<bool> cancel_{false};

@@ -1,67 +1,218 @@
 #include "sync/state.h"
 
-#include <json-c/json.h>
+#include <vector>
 
-#include "manifest/json.h"
+#include "manifest/json_stream.h"
 #include "manifest/rules.h"
+
+// The state of a large server can list 200,000 files. Both directions work on the text
+// directly: a JSON tree of such a file costs several hundred bytes per entry, which a 32-bit
+// launcher holding the manifest as well cannot afford.
 
 namespace {
 
-json_object* NewString(const std::string& text) {
-  return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
-}
-
-json_object* FileObject(const InstalledFile& file) {
-  json_object* entry = json_object_new_object();
-  json_object_object_add(entry, "path", NewString(file.path));
-  json_object_object_add(entry, "hash", NewString(file.hash));
-  json_object_object_add(entry, "size", json_object_new_uint64(file.size));
-  json_object_object_add(entry, "mtime", json_object_new_uint64(file.mtime));
-  if (file.keep) json_object_object_add(entry, "keep", json_object_new_boolean(1));
-  if (file.unavailable) json_object_object_add(entry, "unavailable", json_object_new_boolean(1));
-  return entry;
-}
-
-std::optional<InstalledFile> ReadFileEntry(json_object* element) {
-  InstalledFile file;
-  if (!JsonIsObject(element) || !JsonGetString(element, "path", file.path) || !IsSafeRelativePath(file.path)) {
-    return std::nullopt;
+void AppendString(std::string& out, const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
   }
-  if (!JsonGetString(element, "hash", file.hash)) JsonGetString(element, "sha256", file.hash);
-  if (!JsonGetUInt64(element, "size", file.size)) file.size = 0;
-  if (!JsonGetUInt64(element, "mtime", file.mtime)) file.mtime = 0;
-  JsonGetBool(element, "keep", file.keep);
-  JsonGetBool(element, "unavailable", file.unavailable);
-  return file;
+  out += '"';
 }
+
+// What ParseInstalledState keeps of the events. Where a key repeats, the last one counts, and
+// a value of another type counts as the key missing.
+class StateEvents {
+ public:
+  explicit StateEvents(InstalledState& state) : state_(state) {}
+
+  bool Open(bool isObject) {
+    const Place place = stack_.empty() ? kTop : stack_.back();
+    const Member key = key_;
+    key_ = kOther;
+    if (place == kTop) {
+      if (!isObject) return false;  // the top must be an object
+      stack_.push_back(kRoot);
+      return true;
+    }
+    if (place == kRoot) {
+      if (key == kFiles) {
+        state_.files.clear();
+        hasFiles_ = !isObject;
+        if (!isObject) {
+          stack_.push_back(kFilesArray);
+          return true;
+        }
+      }
+      if (key == kBuild) state_.build.clear();
+      if (key == kComplete) state_.complete = false;
+    } else if (place == kFilesArray && isObject) {
+      entry_ = Entry();
+      stack_.push_back(kEntry);
+      return true;
+    } else if (place == kEntry) {
+      Forget(key);
+    }
+    stack_.push_back(kSkip);
+    return true;
+  }
+
+  bool Close() {
+    const Place place = stack_.back();
+    stack_.pop_back();
+    if (place == kEntry) Finish();
+    key_ = kOther;
+    return true;
+  }
+
+  bool Key(const char* text, size_t length) {
+    const std::string name(text, length);
+    key_ = kOther;
+    if (stack_.back() == kRoot) {
+      if (name == "files") key_ = kFiles;
+      if (name == "build") key_ = kBuild;
+      if (name == "complete") key_ = kComplete;
+    } else if (stack_.back() == kEntry) {
+      if (name == "path") key_ = kPath;
+      if (name == "hash") key_ = kHash;
+      if (name == "sha256") key_ = kSha256;
+      if (name == "size") key_ = kSize;
+      if (name == "mtime") key_ = kMtime;
+      if (name == "keep") key_ = kKeep;
+      if (name == "unavailable") key_ = kUnavailable;
+    }
+    return true;
+  }
+
+  bool Scalar(const JsonScalar& value) {
+    if (stack_.empty()) return false;  // a bare value at the top
+    const Member key = key_;
+    key_ = kOther;
+    const bool isString = value.kind == JsonScalar::kString;
+    const bool isBool = value.kind == JsonScalar::kBool;
+    if (stack_.back() == kRoot) {
+      if (key == kFiles) {
+        state_.files.clear();
+        hasFiles_ = false;
+      }
+      if (key == kBuild) state_.build = isString ? std::string(value.text, value.length) : std::string();
+      if (key == kComplete) state_.complete = isBool && value.boolean;
+      return true;
+    }
+    if (stack_.back() != kEntry) return true;
+    Forget(key);
+    switch (key) {
+      case kPath:
+        entry_.hasPath = isString;
+        if (isString) entry_.file.path.assign(value.text, value.length);
+        break;
+      case kHash:
+        entry_.hasHash = isString;
+        if (isString) entry_.hash.assign(value.text, value.length);
+        break;
+      case kSha256:
+        entry_.hasSha256 = isString;
+        if (isString) entry_.sha256.assign(value.text, value.length);
+        break;
+      case kSize:
+        if (value.kind == JsonScalar::kInteger) entry_.file.size = value.integer;
+        break;
+      case kMtime:
+        if (value.kind == JsonScalar::kInteger) entry_.file.mtime = value.integer;
+        break;
+      case kKeep:
+        entry_.file.keep = isBool && value.boolean;
+        break;
+      case kUnavailable:
+        entry_.file.unavailable = isBool && value.boolean;
+        break;
+      default:
+        break;
+    }
+    return true;
+  }
+
+  bool HasFiles() const { return hasFiles_; }
+
+ private:
+  enum Place { kTop, kRoot, kFilesArray, kEntry, kSkip };
+  enum Member { kOther, kFiles, kBuild, kComplete, kPath, kHash, kSha256, kSize, kMtime, kKeep, kUnavailable };
+  struct Entry {
+    InstalledFile file;
+    std::string hash, sha256;
+    bool hasPath = false, hasHash = false, hasSha256 = false;
+  };
+
+  // An entry member whose latest value has the wrong type, before that value is taken.
+  void Forget(Member key) {
+    switch (key) {
+      case kPath: entry_.hasPath = false; break;
+      case kHash: entry_.hasHash = false; break;
+      case kSha256: entry_.hasSha256 = false; break;
+      case kSize: entry_.file.size = 0; break;
+      case kMtime: entry_.file.mtime = 0; break;
+      case kKeep: entry_.file.keep = false; break;
+      case kUnavailable: entry_.file.unavailable = false; break;
+      default: break;
+    }
+  }
+
+  void Finish() {
+    if (!entry_.hasPath || !IsSafeRelativePath(entry_.file.path)) return;
+    entry_.file.hash = entry_.hasHash ? std::move(entry_.hash) : entry_.hasSha256 ? std::move(entry_.sha256) : std::string();
+    state_.files.push_back(std::move(entry_.file));
+  }
+
+  InstalledState& state_;
+  std::vector<Place> stack_;
+  Member key_ = kOther;
+  Entry entry_;
+  bool hasFiles_ = false;
+};
 
 }  // namespace
 
 std::string SerializeInstalledState(const InstalledState& state) {
-  JsonPtr root(json_object_new_object());
-  json_object_object_add(root.get(), "version", json_object_new_int(1));
-  json_object_object_add(root.get(), "build", NewString(state.build));
-  json_object_object_add(root.get(), "complete", json_object_new_boolean(state.complete ? 1 : 0));
-  json_object* files = json_object_new_array();
-  for (const InstalledFile& file : state.files) json_object_array_add(files, FileObject(file));
-  json_object_object_add(root.get(), "files", files);
-  size_t length = 0;
-  const char* text =
-      json_object_to_json_string_length(root.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE, &length);
-  return std::string(text, length);
+  std::string out;
+  out.reserve(64 + state.files.size() * 160);
+  out += "{\"version\":1,\"build\":";
+  AppendString(out, state.build);
+  out += state.complete ? ",\"complete\":true,\"files\":[" : ",\"complete\":false,\"files\":[";
+  for (size_t i = 0; i < state.files.size(); ++i) {
+    const InstalledFile& file = state.files[i];
+    out += i == 0 ? "{\"path\":" : ",{\"path\":";
+    AppendString(out, file.path);
+    out += ",\"hash\":";
+    AppendString(out, file.hash);
+    out += ",\"size\":" + std::to_string(file.size) + ",\"mtime\":" + std::to_string(file.mtime);
+    if (file.keep) out += ",\"keep\":true";
+    if (file.unavailable) out += ",\"unavailable\":true";
+    out += '}';
+  }
+  out += "]}";
+  return out;
 }
 
 std::optional<InstalledState> ParseInstalledState(const std::string& text) {
   if (text.size() > kMaxStateFileBytes) return std::nullopt;
-  JsonPtr root = ParseJson(text);
-  json_object* files = JsonGetMember(root.get(), "files", json_type_array);
-  if (!files) return std::nullopt;
   InstalledState state;
-  JsonGetString(root.get(), "build", state.build);
-  JsonGetBool(root.get(), "complete", state.complete);
-  const size_t count = json_object_array_length(files);
-  for (size_t i = 0; i < count; ++i) {
-    if (auto file = ReadFileEntry(json_object_array_get_idx(files, i))) state.files.push_back(std::move(*file));
-  }
+  StateEvents events(state);
+  if (!ReadJsonEvents(text, events) || !events.HasFiles()) return std::nullopt;
   return state;
 }

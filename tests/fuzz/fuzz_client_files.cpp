@@ -3,8 +3,6 @@
 // exactly what a tree parser (json-c) reading the same document would give: the streaming
 // reader may refuse only texts that are not strict JSON.
 #include <json-c/json.h>
-#include <rapidjson/memorystream.h>
-#include <rapidjson/reader.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +14,7 @@
 #include "manifest/json.h"
 #include "manifest/rules.h"
 #include "sync/client_files.h"
+#include "tests/fuzz/strict_json.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ bool TreeParse(const std::string& body, Manifest& list) {
   uint64_t value = 0;
   if (JsonGetUInt64(root.get(), "httpThreads", value) && value <= kMaxHttpThreads) list.httpThreads = value;
   if (JsonGetUInt64(root.get(), "httpDosThreshold", value) && value <= kMaxHttpDosThreshold) list.httpDosThreshold = value;
-  std::unordered_set<std::string> seen;
+  PathSet seen;
   for (size_t r = 0; r < json_object_array_length(resources); ++r) {
     json_object* resource = json_object_array_get_idx(resources, r);
     std::string name;
@@ -49,29 +48,12 @@ bool TreeParse(const std::string& body, Manifest& list) {
       file.urlPath = name + "/" + path;
       file.path = "resources/" + file.urlPath;
       if (!IsSafeRelativePath(file.urlPath) || !IsSafeRelativePath(file.path)) continue;
-      if (!seen.insert(AsciiLower(file.path)).second) continue;
+      if (!seen.Insert(file.path)) continue;
       file.hash = AsciiLower(md5);
       list.files.push_back(file);
     }
   }
   return list.files.size() <= kMaxClientFiles;
-}
-
-// Strict JSON within the nesting limit; a NUL byte inside a string or a key is left out,
-// because json-c's keys end there.
-bool IsStrictJson(const std::string& body) {
-  struct Depth : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Depth> {
-    int depth = 0;
-    bool StartObject() { return ++depth <= 32; }
-    bool EndObject(rapidjson::SizeType) { return --depth, true; }
-    bool StartArray() { return ++depth <= 32; }
-    bool EndArray(rapidjson::SizeType) { return --depth, true; }
-    bool String(const char* text, rapidjson::SizeType length, bool) { return std::string(text, length).find('\0') == std::string::npos; }
-    bool Key(const char* text, rapidjson::SizeType length, bool copy) { return String(text, length, copy); }
-  } handler;
-  rapidjson::Reader reader;
-  rapidjson::MemoryStream stream(body.data(), body.size());
-  return !reader.Parse<rapidjson::kParseIterativeFlag>(stream, handler).IsError() && stream.Tell() == body.size();
 }
 
 }  // namespace

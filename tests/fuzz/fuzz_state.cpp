@@ -1,12 +1,18 @@
-// libFuzzer target: the installed state file. Whatever is read must survive a
-// write and a second read unchanged.
+// libFuzzer target: the installed state file. Whatever is read must survive a write and a
+// second read unchanged, and on strict JSON be exactly what json-c's tree parser reading the
+// same text by the same rules gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
+#include <json-c/json.h>
+
+#include "manifest/json.h"
 #include "manifest/rules.h"
 #include "sync/state.h"
+#include "tests/fuzz/strict_json.h"
 
 namespace {
 
@@ -22,10 +28,37 @@ bool Same(const InstalledState& a, const InstalledState& b) {
   return true;
 }
 
+// The rules over a json-c tree, the way the file was read before it was streamed.
+std::optional<InstalledState> TreeParse(const std::string& text) {
+  JsonPtr root = ParseJson(text);
+  json_object* files = JsonGetMember(root.get(), "files", json_type_array);
+  if (!files) return std::nullopt;
+  InstalledState state;
+  JsonGetString(root.get(), "build", state.build);
+  JsonGetBool(root.get(), "complete", state.complete);
+  for (size_t i = 0; i < json_object_array_length(files); ++i) {
+    json_object* element = json_object_array_get_idx(files, i);
+    InstalledFile file;
+    if (!JsonIsObject(element) || !JsonGetString(element, "path", file.path) || !IsSafeRelativePath(file.path)) continue;
+    if (!JsonGetString(element, "hash", file.hash)) JsonGetString(element, "sha256", file.hash);
+    if (!JsonGetUInt64(element, "size", file.size)) file.size = 0;
+    if (!JsonGetUInt64(element, "mtime", file.mtime)) file.mtime = 0;
+    JsonGetBool(element, "keep", file.keep);
+    JsonGetBool(element, "unavailable", file.unavailable);
+    state.files.push_back(file);
+  }
+  return state;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const auto state = ParseInstalledState(std::string(reinterpret_cast<const char*>(data), size));
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const auto state = ParseInstalledState(input);
+  if (IsStrictJson(input)) {
+    const auto tree = TreeParse(input);
+    if (state.has_value() != tree.has_value() || (state && !Same(*state, *tree))) std::abort();
+  }
   if (!state) return 0;
   for (const InstalledFile& file : state->files) {
     if (!IsSafeRelativePath(file.path)) std::abort();

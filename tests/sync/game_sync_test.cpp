@@ -2,6 +2,7 @@
 // scripted game server, on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <map>
 #include <memory>
@@ -11,7 +12,10 @@
 #include "base/log.h"
 #include "base/text.h"
 #include "manifest/hashing.h"
+#include "sync/download_workers.h"
+#include "sync/folder_scan.h"
 #include "sync/game_sync.h"
+#include "sync/parallel_hashing.h"
 #include "sync/state.h"
 #include "system/game_copies.h"
 #include "system/uninstall.h"
@@ -61,10 +65,11 @@ class GameSyncTest : public ::testing::Test {
     ASSERT_EQ(publish::RunPublisher(args, out, err), 0) << err.str();
   }
 
-  SyncSnapshot RunSync(SyncMode mode, bool verify = false) {
+  SyncSnapshot RunSync(SyncMode mode, bool verify = false, unsigned hashThreads = 0) {
     GameSync sync;
     sync.SetContentBaseUrl(server.Url(""));
     sync.SetInstallFolder(install);
+    sync.SetHashThreads(hashThreads);
     if (freeSpace) sync.SetFreeSpaceProbe(freeSpace);
     sync.Start(mode, verify);
     sync.Join();
@@ -163,6 +168,52 @@ TEST_F(GameSyncTest, TrustRuleHashesWhatChangedAndDownloadsOnlyWhatDiffers) {
   // Verify hashes every file.
   s = RunSync(SyncMode::Update, true);
   EXPECT_EQ(s.bytesToVerify, 40000u + 120000u + 500u + 70000u + 9u);
+}
+
+TEST_F(GameSyncTest, HashingOnSeveralThreadsDecidesAsOneThreadDoes) {
+  // Mixed sizes, so that the largest-first order differs from the list order.
+  for (int i = 0; i < 24; ++i) {
+    files.push_back({"data/part" + std::to_string(i) + ".bin", Content(((i * 7) % 11 + 1) * 150000, 10 + i)});
+  }
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  for (int i : {3, 9, 17}) {  // same size, other content: only the digest can tell
+    const std::string path = "data/part" + std::to_string(i) + ".bin";
+    ASSERT_TRUE(WriteBytes(Installed(path), Content(ReadBytes(Installed(path)).size(), 999)));
+  }
+  testing_support::FileHeldElsewhere held(Installed("data/part20.bin"));  // cannot be read at all
+  ASSERT_TRUE(held.Holding());
+
+  // A lost state file: every file is hashed, and the check records the current list as it is.
+  const std::wstring statePath = JoinPath(install, L".talvoreen\\installed.json");
+  std::vector<SyncSnapshot> snapshots;
+  std::vector<std::string> states;
+  for (unsigned threads : {1u, 4u}) {
+    DeleteFileW(statePath.c_str());
+    snapshots.push_back(RunSync(SyncMode::Check, false, threads));
+    states.push_back(ReadBytes(statePath));
+  }
+  EXPECT_EQ(snapshots[0].status, kSyncUpdateAvailable);
+  EXPECT_EQ(snapshots[0].filesToDownload, 4u);
+  const auto state = ParseInstalledState(states[0]);
+  ASSERT_TRUE(state.has_value());
+  ASSERT_EQ(state->files.size(), files.size() - 4);
+  // The publisher lists paths sorted; the state keeps that order, not the order of hashing.
+  std::vector<std::string> expected;
+  for (const auto& [path, content] : files) {
+    if (path != "data/part3.bin" && path != "data/part9.bin" && path != "data/part17.bin" && path != "data/part20.bin") {
+      expected.push_back(path);
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(state->files[i].path, expected[i]);
+  EXPECT_EQ(states[1], states[0]);
+  EXPECT_EQ(snapshots[1].status, snapshots[0].status);
+  EXPECT_EQ(snapshots[1].filesToDownload, snapshots[0].filesToDownload);
+  EXPECT_EQ(snapshots[1].bytesToDownload, snapshots[0].bytesToDownload);
+  EXPECT_EQ(snapshots[1].bytesToVerify, snapshots[0].bytesToVerify);
+  EXPECT_EQ(snapshots[1].bytesVerified, snapshots[0].bytesVerified);
+  EXPECT_EQ(snapshots[0].bytesVerified, snapshots[0].bytesToVerify - files[6 + 20].second.size());
 }
 
 TEST_F(GameSyncTest, KeepFilesAreCreatedButNeverOverwrittenAndStaleFilesGo) {
@@ -443,6 +494,98 @@ TEST_F(GameSyncTest, HeadlessJobsPrintProgressAndResult) {
   EXPECT_EQ(failed.exitCode, 1u);
   EXPECT_EQ(lastLine(failed.output),
             "result failed build  unavailable 0 error: G\xC3\xBC" "ncellemeler denetlenemedi: Sunucu hata d\xC3\xB6nd\xC3\xBC" "rd\xC3\xBC (HTTP 500)");
+}
+
+// The hashing step and the folder listing on their own, against files in a temporary folder.
+class HashStepTest : public ::testing::Test {
+ protected:
+  HashTask Add(const std::string& path, const std::string& content) {
+    const std::wstring full = JoinPath(dir.Path(), WideFromUtf8(path));
+    CreateDirectoryTree(ParentPath(full));
+    EXPECT_TRUE(WriteBytes(full, content));
+    HashTask task;
+    task.file.path = path;
+    task.file.size = content.size();
+    task.disk = ReadDiskFile(full);
+    return task;
+  }
+  TempDir dir;
+};
+
+TEST_F(HashStepTest, CancelStopsEveryThreadAtItsNextRead) {
+  std::vector<HashTask> tasks;
+  for (int i = 0; i < 8; ++i) tasks.push_back(Add("f" + std::to_string(i), Content(4 * kHashFileReadSize, i)));
+  std::atomic<bool> cancel{false};
+  std::atomic<uint64_t> read{0};
+  std::vector<HashedFile> results;
+  const bool finished = HashFiles(kHashSha256, dir.Path(), tasks, 4,
+                                  [&](uint64_t bytes) {
+                                    read += bytes;
+                                    cancel = true;
+                                  },
+                                  &cancel, results);
+  EXPECT_FALSE(finished);
+  // The read that set the flag, and at most the one each other thread had under way.
+  EXPECT_GT(read.load(), 0u);
+  EXPECT_LE(read.load(), 4 * kHashFileReadSize);
+}
+
+TEST_F(HashStepTest, AFileTouchedWhileHashedIsNotTrusted) {
+  std::vector<HashTask> tasks = {Add("small1", Content(1000, 1)), Add("big", Content(3 * kHashFileReadSize, 2)),
+                                 Add("small2", Content(2000, 3))};
+  for (HashTask& task : tasks) {
+    ASSERT_TRUE(HashFile(kHashSha256, dir.Join(WideFromUtf8(task.file.path)), task.file.hash, nullptr, nullptr));
+  }
+  std::atomic<bool> touched{false};
+  std::vector<HashedFile> results;
+  // At the first read anywhere the big file still has reads to go; only its time changes.
+  ASSERT_TRUE(HashFiles(kHashSha256, dir.Path(), tasks, 2,
+                        [&](uint64_t) {
+                          if (touched.exchange(true)) return;
+                          HANDLE h = CreateFileW(dir.Join(L"big").c_str(), FILE_WRITE_ATTRIBUTES,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr);
+                          FILETIME later{0x12345678, 0x01DA0000};
+                          SetFileTime(h, nullptr, nullptr, &later);
+                          CloseHandle(h);
+                        },
+                        nullptr, results));
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[1].digest, tasks[1].file.hash);  // the content is still right
+  EXPECT_NE(results[1].after.mtime, tasks[1].disk.mtime);
+  SyncPlan plan;
+  for (size_t i = 0; i < tasks.size(); ++i) SettleHashedFile(plan, tasks[i], results[i].digest, results[i].after);
+  ASSERT_EQ(plan.toDownload.size(), 1u);
+  EXPECT_EQ(plan.toDownload[0].path, "big");
+  ASSERT_EQ(plan.current.size(), 2u);
+  EXPECT_EQ(plan.current[0].path, "small1");
+  EXPECT_EQ(plan.current[1].path, "small2");
+}
+
+TEST_F(HashStepTest, FolderListingReportsWhatEachQueryReports) {
+  Add("top.txt", "top");
+  Add("a/b/c.txt", "ccc");
+  Add("a/b/empty", "");
+  Add("a/b/bo\xC5\x9F.txt", "\xC5\x9F");
+  CreateDirectoryTree(dir.Join(L"a\\b\\sub"));
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"top.txt", true},        {"a/b/c.txt", true},      {"a/b/empty", true},        {"a/b/bo\xC5\x9F.txt", true},
+      {"a/b/C.TXT", true},      {"a/b/missing", false},   {"a/b/sub", false},         {"nowhere/x", false},
+      {"top.txt/x", false},     {"a/b", false},           {"missing-top", false}};
+  std::vector<ManifestFile> files;
+  for (const auto& c : cases) {
+    files.emplace_back();
+    files.back().path = c.first;
+  }
+  const std::vector<DiskFile> disk = ReadDiskFiles(dir.Path(), files);
+  ASSERT_EQ(disk.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const DiskFile one = ReadDiskFile(dir.Join(WideFromUtf8(cases[i].first)));
+    EXPECT_EQ(one.exists, cases[i].second) << cases[i].first;
+    EXPECT_EQ(disk[i].exists, one.exists) << cases[i].first;
+    EXPECT_EQ(disk[i].size, one.size) << cases[i].first;
+    EXPECT_EQ(disk[i].mtime, one.mtime) << cases[i].first;
+  }
 }
 
 // A game server: its list and its files, scripted per test.

@@ -1,0 +1,209 @@
+// In-process floors for bench/sync_bench.sh: the launcher's own parts without the run around
+// them, so that a run's figure can be read against what the same code does alone.
+//   sync_floor_bench hash <folder> <threads>     every file under folder through HashFiles,
+//                                                on 1 thread and on <threads> threads
+//   sync_floor_bench fetch <objects url> <list> <workers>
+//                                                every "<sha256> <size>" line of list fetched
+//                                                with HttpClient from <objects url>/<aa>/<sha256>.gz
+//                                                by <workers> threads, inflated and hashed,
+//                                                nothing written
+//   sync_floor_bench state <state file>          ReadInstalledState, then WriteInstalledState to
+//                                                a copy beside it
+//   sync_floor_bench scan <folder>               sizes and times of every file under folder,
+//                                                one query per file and one listing per folder
+//   sync_floor_bench list <game|server> <file>   a signed game manifest or a server's file list,
+//                                                read from disk and parsed as a run parses it
+//   sync_floor_bench check <install> <cdn url>   one check run of the game files in-process,
+//                                                without the process start and the console
+#include <windows.h>
+#include <psapi.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/files.h"
+#include "base/text.h"
+#include "manifest/hashing.h"
+#include "net/http_client.h"
+#include "manifest/manifest.h"
+#include "sync/client_files.h"
+#include "sync/download_workers.h"
+#include "sync/game_sync.h"
+#include "sync/folder_scan.h"
+#include "sync/parallel_hashing.h"
+#include "sync/state.h"
+#include "update/gzip_inflater.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Highest working set of this process so far, in MiB.
+double PeakMiB() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+  return counters.PeakWorkingSetSize / 1048576.0;
+}
+
+// Paths under folder relative to it, "/" separated, as a manifest would list them.
+std::vector<ManifestFile> FilesUnder(const std::wstring& folder) {
+  std::vector<ManifestFile> files;
+  // The state folder is the launcher's own, not a file of the tree.
+  const auto skip = [](const std::wstring& path) {
+    return path.size() >= 11 && path.compare(path.size() - 11, 11, L"\\.talvoreen") == 0;
+  };
+  for (const std::wstring& full : ListTree(folder, skip).files) {
+    std::wstring relative = full.substr(folder.size() + 1);
+    for (wchar_t& c : relative) c = c == L'\\' ? L'/' : c;
+    files.emplace_back();
+    files.back().path = Utf8FromWide(relative);
+  }
+  return files;
+}
+
+int Hash(const std::wstring& folder, unsigned threads) {
+  std::vector<HashTask> tasks;
+  uint64_t total = 0;
+  for (const ManifestFile& file : FilesUnder(folder)) {
+    tasks.push_back({file, ReadDiskFile(JoinPath(folder, WideFromUtf8(file.path)))});
+    total += tasks.back().disk.size;
+  }
+  for (unsigned count : {1u, threads}) {
+    std::vector<HashedFile> results;
+    std::atomic<uint64_t> read{0};
+    const auto start = Clock::now();
+    HashFiles(kHashSha256, folder, tasks, count, [&read](uint64_t bytes) { read += bytes; }, nullptr, results);
+    const double seconds = Since(start);
+    std::printf("hash %u thread(s) %.2f s %.1f MB/s (%zu files, %llu bytes)\n", count, seconds, read / seconds / 1e6,
+                tasks.size(), static_cast<unsigned long long>(total));
+  }
+  return 0;
+}
+
+int Fetch(const std::wstring& objectsUrl, const std::wstring& listPath, unsigned workers) {
+  struct Object {
+    std::string hash;
+    uint64_t size = 0;
+  };
+  std::vector<Object> objects;
+  std::ifstream list(Utf8FromWide(listPath));
+  Object object;
+  while (list >> object.hash >> object.size) objects.push_back(object);
+  std::atomic<size_t> next{0};
+  std::atomic<uint64_t> inflated{0};
+  std::atomic<unsigned> failures{0};
+  const auto start = Clock::now();
+  std::vector<std::thread> pool;
+  for (unsigned t = 0; t < workers; ++t) {
+    pool.emplace_back([&] {
+      HttpClient client;
+      for (size_t i; (i = next.fetch_add(1)) < objects.size();) {
+        GzipInflater inflater;
+        Hasher hasher(kHashSha256);
+        uint64_t written = 0;
+        auto sink = [&](const uint8_t* data, size_t length) {
+          hasher.Update(data, length);
+          written += length;
+          return true;
+        };
+        std::wstring error;
+        const std::wstring url = objectsUrl + L"/" + WideFromUtf8(objects[i].hash.substr(0, 2)) + L"/" +
+                                 WideFromUtf8(objects[i].hash) + L".gz";
+        const bool ok = client.Get(
+            url, {}, [](const HttpResponseInfo& info) { return info.status == 200; },
+            [&](const uint8_t* data, uint32_t length) { return inflater.Finished() || inflater.Feed(data, length, sink); },
+            error, nullptr);
+        if (!ok || written != objects[i].size || hasher.FinishHex() != objects[i].hash) ++failures;
+        inflated += written;
+      }
+    });
+  }
+  for (std::thread& thread : pool) thread.join();
+  const double seconds = Since(start);
+  std::printf("fetch+inflate+hash %u workers %.2f s %.1f MB/s (%zu objects, %u failed)\n", workers, seconds,
+              inflated / seconds / 1e6, objects.size(), failures.load());
+  return failures ? 1 : 0;
+}
+
+int State(const std::wstring& path) {
+  auto start = Clock::now();
+  const auto state = ReadInstalledState(path);
+  const double read = Since(start);
+  if (!state) {
+    std::printf("state: cannot read\n");
+    return 1;
+  }
+  start = Clock::now();
+  const bool written = WriteInstalledState(path + L".bench", *state);
+  const double write = Since(start);
+  DeleteFileW((path + L".bench").c_str());
+  std::printf("state %zu files read %.3f s write %.3f s%s, peak working set %.0f MiB\n", state->files.size(), read, write,
+              written ? "" : " (failed)", PeakMiB());
+  return written ? 0 : 1;
+}
+
+int Scan(const std::wstring& folder) {
+  const std::vector<ManifestFile> files = FilesUnder(folder);
+  auto start = Clock::now();
+  size_t found = 0;
+  for (const ManifestFile& file : files) found += ReadDiskFile(JoinPath(folder, WideFromUtf8(file.path))).exists;
+  const double each = Since(start);
+  start = Clock::now();
+  size_t listed = 0;
+  for (const DiskFile& disk : ReadDiskFiles(folder, files)) listed += disk.exists;
+  const double byFolder = Since(start);
+  std::printf("scan %zu files: one query each %.3f s (%zu found), one listing per folder %.3f s (%zu found)\n",
+              files.size(), each, found, byFolder, listed);
+  return 0;
+}
+
+int List(const std::wstring& kind, const std::wstring& path) {
+  std::string body;
+  if (!ReadWholeFile(path, body)) return 1;
+  Manifest manifest;
+  std::wstring error;
+  const auto start = Clock::now();
+  const bool ok = kind == L"game" ? ParseGameManifest(body, manifest, error) : ParseClientFiles(body, manifest, error);
+  const double seconds = Since(start);
+  std::printf("list %zu files (%zu bytes) parsed %.3f s%s, peak working set %.0f MiB\n", manifest.files.size(), body.size(),
+              seconds, ok ? "" : " (refused)", PeakMiB());
+  return ok ? 0 : 1;
+}
+
+int Check(const std::wstring& install, const std::wstring& cdn) {
+  GameSync sync;
+  sync.SetContentBaseUrl(cdn);
+  auto start = Clock::now();
+  sync.SetInstallFolder(install);
+  const double setUp = Since(start);
+  start = Clock::now();
+  sync.Start(SyncMode::Check, false);
+  sync.Join();
+  const double run = Since(start);
+  const SyncSnapshot s = sync.GetSnapshot();
+  std::printf("check in-process: set-up (state read) %.3f s, run %.3f s, %s\n", setUp, run,
+              Utf8FromWide(SyncStatusName(s.status)).c_str());
+  return s.status == kSyncUpToDate ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  if (command == L"hash" && argc == 4) return Hash(NormalizePath(argv[2]), static_cast<unsigned>(_wtoi(argv[3])));
+  if (command == L"fetch" && argc == 5) return Fetch(argv[2], argv[3], static_cast<unsigned>(_wtoi(argv[4])));
+  if (command == L"state" && argc == 3) return State(NormalizePath(argv[2]));
+  if (command == L"scan" && argc == 3) return Scan(NormalizePath(argv[2]));
+  if (command == L"list" && argc == 4) return List(argv[2], NormalizePath(argv[3]));
+  if (command == L"check" && argc == 4) return Check(NormalizePath(argv[2]), argv[3]);
+  std::fprintf(stderr, "usage: sync_floor_bench hash <folder> <threads> | fetch <objects url> <list> <workers> | "
+                       "state <state file> | scan <folder> | list <game|server> <file> | check <install> <cdn url>\n");
+  return 2;
+}
