@@ -50,6 +50,17 @@ std::optional<InstalledState> TreeParse(const std::string& text) {
   return state;
 }
 
+// json-c saturates an integer beyond 64 bits to the largest value; the streaming reader sees
+// a number that is not an integer and takes the member as missing (0). Either way the file is
+// hashed again, so the two count as the same.
+InstalledState ClampedLikeTheStream(InstalledState state) {
+  for (InstalledFile& file : state.files) {
+    if (file.size == UINT64_MAX) file.size = 0;
+    if (file.mtime == UINT64_MAX) file.mtime = 0;
+  }
+  return state;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -57,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto state = ParseInstalledState(input);
   if (IsStrictJson(input)) {
     const auto tree = TreeParse(input);
-    if (state.has_value() != tree.has_value() || (state && !Same(*state, *tree))) std::abort();
+    if (state.has_value() != tree.has_value()) std::abort();
+    if (state && !Same(ClampedLikeTheStream(*state), ClampedLikeTheStream(*tree))) std::abort();
   }
   if (!state) return 0;
   for (const InstalledFile& file : state->files) {

@@ -7,8 +7,9 @@
 
 #include <string>
 
-// Strict JSON within the nesting limit; a NUL byte inside a string or a key is left out,
-// because json-c's keys end there.
+// Strict JSON within the nesting limit. Left out as well: a NUL byte inside a string or a key,
+// because json-c's keys end there, and a \u escape of a lone surrogate, which the two readers
+// decode differently (neither is text a launcher or a server writes).
 inline bool IsStrictJson(const std::string& body) {
   struct Depth : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Depth> {
     int depth = 0;
@@ -16,7 +17,14 @@ inline bool IsStrictJson(const std::string& body) {
     bool EndObject(rapidjson::SizeType) { return --depth, true; }
     bool StartArray() { return ++depth <= 32; }
     bool EndArray(rapidjson::SizeType) { return --depth, true; }
-    bool String(const char* text, rapidjson::SizeType length, bool) { return std::string(text, length).find('\0') == std::string::npos; }
+    bool String(const char* text, rapidjson::SizeType length, bool) {
+      const std::string value(text, length);
+      if (value.find('\0') != std::string::npos) return false;
+      for (size_t i = 0; i + 1 < value.size(); ++i) {
+        if (static_cast<unsigned char>(value[i]) == 0xED && static_cast<unsigned char>(value[i + 1]) >= 0xA0) return false;
+      }
+      return true;
+    }
     bool Key(const char* text, rapidjson::SizeType length, bool copy) { return String(text, length, copy); }
   } handler;
   rapidjson::Reader reader;
