@@ -1,6 +1,7 @@
 #include "manifest/rules.h"
 
 #include <cstring>
+#include <vector>
 
 #include "base/file_name_case.h"
 
@@ -68,14 +69,32 @@ std::string PathIdentity(const std::string& path) {
 
 bool PathSet::Insert(const std::string& path) {
   const std::string key = PathIdentity(path);
-  if (files_.count(key) || folders_.count(key)) return false;
-  // Identities keep every "/" where it was, so the folders of the key are its prefixes.
-  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
-    if (files_.count(key.substr(0, slash))) return false;
+  auto childKey = [](uint32_t parent, const std::string& name) {
+    std::string k(reinterpret_cast<const char*>(&parent), sizeof(parent));
+    return k + name;
+  };
+  // Identities keep every "/" where it was, so the components of the key are the path's.
+  std::vector<std::string> parts;
+  for (size_t start = 0;;) {
+    const size_t slash = key.find('/', start);
+    parts.push_back(key.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
   }
-  files_.insert(key);
-  for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
-    folders_.insert(key.substr(0, slash));
+  // Looked up first and added only when the path is accepted: a refused path leaves nothing.
+  uint32_t parent = 0;
+  size_t known = 0;
+  for (; known < parts.size(); ++known) {
+    const auto found = entries_.find(childKey(parent, parts[known]));
+    if (found == entries_.end()) break;
+    // The path itself, or one of its folders, is a file already; or the path is a folder.
+    if (found->second.isFile || known + 1 == parts.size()) return false;
+    parent = found->second.id;
+  }
+  for (size_t i = known; i < parts.size(); ++i) {
+    const uint32_t id = nextId_++;
+    entries_.emplace(childKey(parent, parts[i]), Entry{id, i + 1 == parts.size()});
+    parent = id;
   }
   return true;
 }

@@ -3,8 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 // A manifest path relative to the install folder: 1 to 240 bytes, "/" separators, no
 // empty, "." or ".." segment, no segment ending in "." or space, no reserved device stem
@@ -32,8 +33,15 @@ class PathSet {
   bool Insert(const std::string& path);
 
  private:
-  std::unordered_set<std::string> files_;
-  std::unordered_set<std::string> folders_;
+  // A tree of identities, one entry per folder or file: the parent's number (4 bytes) and the
+  // component's identity. A server's list of 200,000 files under a few folders costs about
+  // its file names, not 200,000 full paths.
+  struct Entry {
+    uint32_t id;
+    bool isFile;
+  };
+  std::unordered_map<std::string, Entry> entries_;
+  uint32_t nextId_ = 1;
 };
 
 // Each byte as two lower-case hex digits, high nibble first.
