@@ -16,6 +16,7 @@
 # Short timings (process start, checks, stat) are the median of three runs.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$root/tools/lib/loopback_nginx.sh"
 verify_mib="${1:-1024}"
 verify_files="${2:-1000}"
 sync_mib="${3:-400}"
@@ -77,24 +78,8 @@ PY
 }
 key="Z:$root/keys/development.key"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 2;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 512; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx;
-  proxy_temp_path $work/nginx;
-  fastcgi_temp_path $work/nginx;
-  uwsgi_temp_path $work/nginx;
-  scgi_temp_path $work/nginx;
-  keepalive_requests 100000;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-nginx -c "$work/nginx/nginx.conf"
+port=$(free_loopback_port)
+start_loopback_nginx "$work/nginx" "$port" 2 512 off "root $work/www;" "keepalive_requests 100000;"
 stop_nginx() { if [ -f "$work/nginx/nginx.pid" ]; then kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null || true; fi; }
 trap stop_nginx EXIT
 base="http://127.0.0.1:$port"

@@ -17,6 +17,7 @@
 # wineserver releases its handles as Windows would.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$root/tools/lib/loopback_nginx.sh"
 build="$root/build/windows"
 exe="$root/Bin/launcher/Talvoreen Launcher.exe"
 publisher=""
@@ -100,7 +101,7 @@ put(os.path.join(gta, "GTA-SA", "models", "gta3.img"), blob(12_000_000))
 for i in range(30):
     put(os.path.join(gta, "GTA-SA", "data", "d%02d.dat" % i), blob(rng.choice([100, 40000, 200000])))
 PY
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_loopback_port)
 publish() { wine_run "$publisher" "$@" >/dev/null 2>&1; }
 key="$(winpath "$root/keys/development.key")"
 publish game "$(winpath "$work/game1")" --out "$(winpath "$work/cdn1")" --key "$key" --build crash-1
@@ -112,27 +113,7 @@ publish client-files "$(winpath "$work/resources")" --out "$(winpath "$work/cdn1
 cp -a "$work/resources/." "$work/cdn1/server/files/"
 (cd "$work/gta-tree" && rar a -m0 -idq "$work/cdn1/gta/talvoreen-gtasa.rar" GTA-SA)
 
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 256; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx;
-  proxy_temp_path $work/nginx;
-  fastcgi_temp_path $work/nginx;
-  uwsgi_temp_path $work/nginx;
-  scgi_temp_path $work/nginx;
-  server {
-    listen 127.0.0.1:$port;
-    root $work;
-    limit_rate 3m;
-    location /cdn1/gta/ { limit_rate 10m; }
-  }
-}
-CONF
-nginx -c "$work/nginx/nginx.conf"
+start_loopback_nginx "$work/nginx" "$port" 1 256 off "root $work; limit_rate 3m; location /cdn1/gta/ { limit_rate 10m; }"
 url() { echo "http://127.0.0.1:$port/$1"; }
 
 # ---- Checks against the truth ---------------------------------------------------------------

@@ -5,6 +5,7 @@
 # purpose; the second resumes the download instead of starting over.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$root/tools/lib/loopback_nginx.sh"
 cd "$root"
 
 bash tools/setup.sh
@@ -54,27 +55,8 @@ echo "== talvoreen-publish verify"
 publish verify "Z:$demo/cdn" --public-key "Z:$root/keys/development.pub"
 
 echo "== nginx on 127.0.0.1 (rate-limited so that the download can be interrupted)"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat >"$demo/nginx/nginx.conf" <<CONF
-worker_processes 1;
-pid $demo/nginx/nginx.pid;
-error_log $demo/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log $demo/nginx/access.log;
-  client_body_temp_path $demo/nginx;
-  proxy_temp_path $demo/nginx;
-  fastcgi_temp_path $demo/nginx;
-  uwsgi_temp_path $demo/nginx;
-  scgi_temp_path $demo/nginx;
-  server {
-    listen 127.0.0.1:$port;
-    root $demo/cdn;
-    limit_rate 8m;
-  }
-}
-CONF
-nginx -c "$demo/nginx/nginx.conf"
+port=$(free_loopback_port)
+start_loopback_nginx "$demo/nginx" "$port" 1 64 "$demo/nginx/access.log" "root $demo/cdn; limit_rate 8m;"
 gta_url="http://127.0.0.1:$port/talvoreen-launcher/talvoreen-gtasa.rar"
 
 install="Z:$demo/install"

@@ -9,6 +9,7 @@
 set -euo pipefail
 build="$(cd "$1" && pwd)"; exe="$2"; standin="$3"; publisher="$4"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+. "$root/tools/lib/loopback_nginx.sh"
 work="$build/e2e-window"
 out="$work/out"   # screenshots and logs worth keeping after the run
 
@@ -50,7 +51,7 @@ printf 'stand-in archive of models\n' >"$work/gta/GTA-SA/models/gta3.img"
 (cd "$work/gta" && rar a -m0 -idq "$work/cdn/talvoreen-launcher/talvoreen-gtasa.rar" GTA-SA)
 mkdir -p "$work/cdn/.talvoreen"
 printf '{"schema":1,"resources":[]}' >"$work/cdn/.talvoreen/client-files.json"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_loopback_port)
 python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/cdn" >"$work/http.log" 2>&1 &
 server_pid=$!
 base="http://127.0.0.1:$port"
