@@ -24,6 +24,31 @@ std::string LinePrefix() {
   return prefix;
 }
 
+// Appends one whole line to a log file: rotation first, then one write under a byte-range lock.
+void AppendToLogFile(const std::wstring& path, const std::string& line) {
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) &&
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > LogFile::kRotateAbove) MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  // Opened per line, append-only and fully shared, so that other launcher processes
+  // working on the same folder can interleave whole lines.
+  UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return;
+  // Windows appends through such a handle atomically; Wine seeks and writes, so two
+  // processes can land on the same offset. A byte-range lock far past any real log size
+  // serialises the writers there; where the lock is refused the append goes ahead as is.
+  OVERLAPPED region{};
+  region.Offset = 0xFFFFFFF0u;
+  region.OffsetHigh = 0x7FFFFFFFu;
+  const bool locked = LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region);
+  DWORD written = 0;
+  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (locked) UnlockFileEx(file.Get(), 0, 1, 0, &region);
+}
+
 }  // namespace
 
 void LogFile::SetDirectory(const std::wstring& folder) {
@@ -55,29 +80,7 @@ std::wstring LogFile::Path() {
   return path_;
 }
 
-void LogFile::AppendLocked(const std::string& line) {
-  WIN32_FILE_ATTRIBUTE_DATA info{};
-  if (GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &info) &&
-      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (size > kRotateAbove) MoveFileExW(path_.c_str(), (path_ + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
-  }
-  // Opened per line, append-only and fully shared, so that other launcher processes
-  // working on the same folder can interleave whole lines.
-  UniqueHandle file(CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) return;
-  // Windows appends through such a handle atomically; Wine seeks and writes, so two
-  // processes can land on the same offset. A byte-range lock far past any real log size
-  // serialises the writers there; where the lock is refused the append goes ahead as is.
-  OVERLAPPED region{};
-  region.Offset = 0xFFFFFFF0u;
-  region.OffsetHigh = 0x7FFFFFFFu;
-  const bool locked = LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region);
-  DWORD written = 0;
-  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  if (locked) UnlockFileEx(file.Get(), 0, 1, 0, &region);
-}
+void LogFile::AppendLocked(const std::string& line) { AppendToLogFile(path_, line); }
 
 LogFile& ProcessLog() {
   static LogFile log;
@@ -89,3 +92,9 @@ void LogLine(const std::wstring& text) { ProcessLog().Line(text); }
 void SetLogDirectory(const std::wstring& folder) { ProcessLog().SetDirectory(folder); }
 
 const wchar_t* LogFolderForCrashReport() { return g_crashReportFolder; }
+
+void LogLineWithoutLock(const std::wstring& text) {
+  if (!g_crashReportFolder[0]) return;
+  AppendToLogFile(JoinPath(g_crashReportFolder, kLogFileName),
+                  LinePrefix() + Utf8FromWide(EscapeControlCharacters(text)) + "\r\n");
+}

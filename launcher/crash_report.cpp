@@ -15,7 +15,6 @@
 #include "base/files.h"
 #include "base/handles.h"
 #include "base/log.h"
-#include "base/text.h"
 
 namespace {
 
@@ -52,23 +51,6 @@ void PruneOldReports(const std::wstring& folder) {
   for (size_t i = 0; i + kCrashReportsKept < names.size(); ++i) DeleteFileW(JoinPath(folder, names[i]).c_str());
 }
 
-// The log line is appended here directly: the crashing thread may hold the log's lock.
-void AppendLogLine(const std::wstring& folder, const std::wstring& text) {
-  if (!LogFolderForCrashReport()[0]) return;
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  char prefix[48];
-  std::snprintf(prefix, sizeof(prefix), "%04u-%02u-%02u %02u:%02u:%02u [%lu] ", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(GetCurrentProcessId()));
-  const std::string line = prefix + Utf8FromWide(text) + "\r\n";
-  UniqueHandle file(CreateFileW(JoinPath(folder, kLogFileName).c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) return;
-  DWORD written = 0;
-  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
-
 std::wstring HexText(unsigned long value) {
   wchar_t text[16];
   std::swprintf(text, 16, L"0x%08lX", value);
@@ -101,7 +83,8 @@ LONG WINAPI WriteCrashReport(EXCEPTION_POINTERS* exception) {
   if (!written) DeleteFileW(path.c_str());
   const std::wstring line = L"crash: exception " + HexText(code) +
                             (written ? L", report " + path : std::wstring(L", no report could be written in " + folder));
-  AppendLogLine(folder, line);
+  // The crashing thread may hold the log's lock.
+  LogLineWithoutLock(line);
   if (g_consoleLine) WriteConsoleLine(written ? L"crash report " + path : L"crash report could not be written");
   if (written) PruneOldReports(folder);
   // The process ends as it would without us: its exit code is the exception's code.
