@@ -27,17 +27,17 @@
 #include <vector>
 
 #include "base/files.h"
+#include "base/gzip_inflater.h"
 #include "base/text.h"
 #include "manifest/hashing.h"
-#include "net/http_client.h"
+#include "manifest/installed_state.h"
 #include "manifest/manifest.h"
+#include "net/http_client.h"
 #include "sync/client_files.h"
 #include "sync/download_workers.h"
-#include "sync/game_sync.h"
 #include "sync/folder_scan.h"
+#include "sync/game_sync.h"
 #include "sync/parallel_hashing.h"
-#include "sync/state.h"
-#include "update/gzip_inflater.h"
 
 namespace {
 

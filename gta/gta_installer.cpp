@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/install_layout.h"
 #include "base/log.h"
 #include "base/registry.h"
 #include "base/text.h"
@@ -11,7 +12,6 @@
 #include "gta/archive_rules.h"
 #include "gta/rar_archive.h"
 #include "net/resume_rules.h"
-#include "system/install.h"
 
 namespace {
 

@@ -9,11 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "base/install_layout.h"
 #include "net/resumable_download.h"
-
-// The value under HKCU "Software\Talvoreen\Common" that names the game folder; the game
-// client reads the same value.
-inline constexpr const wchar_t* kGtaFolderValue = L"GtaSaFolder";
 
 enum GtaStatus : int {
   kGtaIdle = 0,

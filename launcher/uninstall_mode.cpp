@@ -10,13 +10,13 @@
 #include <thread>
 
 #include "base/files.h"
+#include "base/game_copies.h"
 #include "base/handles.h"
 #include "base/log.h"
 #include "base/version.h"
 #include "base/worker_failure.h"
 #include "launcher/run_modes.h"
 #include "launcher/single_instance.h"
-#include "system/game_copies.h"
 #include "system/game_launch.h"
 #include "system/install.h"
 #include "system/uninstall_stages.h"
@@ -169,7 +169,7 @@ int RunUninstall() {
     ShowBox(L"Oyun açık. Önce oyunu kapat, sonra tekrar dene.", MB_ICONERROR);
     return 1;
   }
-  const bool gtaPresent = !installDir.empty() && DirectoryExists(JoinPath(installDir, L"GTA-SA"));
+  const bool gtaPresent = !installDir.empty() && DirectoryExists(JoinPath(installDir, kGtaCopyFolder));
   if (!ConfirmUninstall(gtaPresent)) return 0;
 
   if (!installDir.empty() && HandOverToTemporaryCopy(installDir)) return 0;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "manifest/installed_state.h"
 #include "manifest/manifest.h"
 #include "sync/object_download.h"
-#include "sync/state.h"
 #include "sync/sync_plan.h"
 
 struct DownloadJob {

@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include "base/files.h"
+#include "base/game_copies.h"
+#include "base/install_layout.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "base/worker_failure.h"
 #include "manifest/hashing.h"
+#include "manifest/installed_state.h"
 #include "net/http_client.h"
 #include "net/resumable_download.h"
 #include "sync/client_files.h"
@@ -14,11 +17,6 @@
 #include "sync/folder_scan.h"
 #include "sync/parallel_hashing.h"
 #include "sync/path_obstacles.h"
-#include "sync/state.h"
-#include "system/game_copies.h"
-#include "system/game_launch.h"
-#include "system/install.h"
-
 
 const wchar_t* SyncStatusName(int status) {
   static const wchar_t* const names[] = {L"idle",         L"checking",          L"verifying",

@@ -4,11 +4,11 @@
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/gzip_inflater.h"
 #include "base/handles.h"
 #include "base/text.h"
 #include "net/http_client.h"
 #include "sync/download_urls.h"
-#include "update/gzip_inflater.h"
 
 void DownloadProgress::AddDownloaded(uint64_t bytes) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -20,8 +20,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "manifest/installed_state.h"
 #include "manifest/manifest.h"
-#include "sync/state.h"
 
 // ---- Modes and disk facts ---------------------------------------------------------------
 

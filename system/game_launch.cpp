@@ -10,23 +10,12 @@
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/game_copies.h"
 #include "base/handles.h"
 #include "base/text.h"
 #include "base/version.h"
 #include "manifest/hashing.h"
 #include "manifest/rules.h"
-#include "system/game_copies.h"
-
-bool IsGameInstanceRunning(int copy) {
-  if (copy < 1 || copy > kGameCopyLimit) return false;
-  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, GameInstanceMutexName(copy).c_str());
-  if (mutex != nullptr) {
-    CloseHandle(mutex);
-    return true;
-  }
-  // A copy started elevated holds a mutex that a normal process may not open.
-  return GetLastError() == ERROR_ACCESS_DENIED;
-}
 
 int FindFreeGameInstance() {
   for (int copy = 1; copy <= kGameCopyLimit; ++copy) {

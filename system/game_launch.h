@@ -1,11 +1,10 @@
 // Starting game copies and telling which copies run. The launcher never keeps a handle to a
-// started copy; a copy runs while its named mutex exists (system/game_copies.h).
+// started copy; a copy runs while its named mutex exists (base/game_copies.h).
 #pragma once
 
 #include <string>
 
-// Copies 1..16; any other number is not running.
-bool IsGameInstanceRunning(int copy);
+#include "base/game_copies.h"
 
 // The lowest copy number that is not running, or 0 when all 16 run.
 int FindFreeGameInstance();

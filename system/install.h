@@ -3,8 +3,8 @@
 
 #include <string>
 
-inline constexpr const wchar_t* kStateFolder = L".talvoreen";
-inline constexpr const wchar_t* kInstalledStateFile = L"installed.json";
+#include "base/install_layout.h"
+
 inline constexpr const wchar_t* kDefaultInstallDir = L"C:\\Talvoreen";
 
 // "Talvoreen.exe" in the folder, or ".talvoreen\installed.json" (files, not folders).

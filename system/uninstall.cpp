@@ -9,8 +9,8 @@
 #include "base/format.h"
 #include "base/text.h"
 #include "base/version.h"
+#include "manifest/installed_state.h"
 #include "manifest/rules.h"
-#include "sync/state.h"
 #include "system/install.h"
 
 namespace {

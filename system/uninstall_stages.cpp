@@ -12,10 +12,10 @@
 #include "base/files.h"
 #include "base/format.h"
 #include "base/handles.h"
+#include "base/install_layout.h"
 #include "base/log.h"
 #include "base/registry.h"
 #include "base/version.h"
-#include "gta/gta_installer.h"
 #include "system/install.h"
 #include "system/shell.h"
 #include "system/uninstall.h"
@@ -23,7 +23,6 @@
 namespace {
 
 constexpr const wchar_t* kDataFolder = L"TALVOREEN";
-constexpr const wchar_t* kGtaCopyFolder = L"GTA-SA";
 constexpr const wchar_t* kScreenshotsFolder = L"TALVOREEN\\screenshots";
 constexpr const wchar_t* kSharedDataFolder = L"Talvoreen";
 constexpr const wchar_t* kTalvoreenRegistryKey = L"Software\\Talvoreen";

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Fails when a source file includes a header from a folder above its own.
+"""Fails when a source file includes a header from a folder above its own or from another
+folder of its own floor.
 
 The floors, lowest first: base/; manifest/ and net/; sync/, gta/, update/ and system/;
-ui/; launcher/. A folder may include its own floor and the floors below it.
+ui/; launcher/. A folder may include itself and the floors below it; what two folders of
+one floor share belongs on a floor below both.
 Usage: check_layers.py [source root]
 """
 import pathlib
@@ -27,9 +29,11 @@ def violations(root):
             text = path.read_text(encoding="utf-8", errors="replace")
             for match in INCLUDE.finditer(text):
                 target = match.group(1)
-                if target in FLOORS and FLOORS[target] > floor:
-                    line = text.count("\n", 0, match.start()) + 1
-                    yield f"{path.relative_to(root)}:{line}: includes {target}/ from a lower floor ({folder}/)"
+                if target not in FLOORS or target == folder or FLOORS[target] < floor:
+                    continue
+                line = text.count("\n", 0, match.start()) + 1
+                where = "a lower floor" if FLOORS[target] > floor else "the same floor"
+                yield f"{path.relative_to(root)}:{line}: includes {target}/ from {where} ({folder}/)"
 
 
 def main():

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "base/catalogue.h"
+#include "base/game_copies.h"
 #include "gta/gta_installer.h"
 #include "net/player_count_parse.h"
 #include "sync/game_sync.h"
-#include "system/game_copies.h"
 #include "ui/canvas.h"
 #include "update/launcher_updater.h"
 

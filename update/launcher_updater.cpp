@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/gzip_inflater.h"
 #include "base/handles.h"
 #include "base/log.h"
 #include "base/text.h"
@@ -11,7 +12,6 @@
 #include "manifest/hashing.h"
 #include "manifest/manifest.h"
 #include "net/http_client.h"
-#include "update/gzip_inflater.h"
 
 LauncherUpdater::~LauncherUpdater() {
   cancel_ = true;

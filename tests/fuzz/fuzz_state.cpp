@@ -9,9 +9,9 @@
 
 #include <json-c/json.h>
 
+#include "manifest/installed_state.h"
 #include "manifest/json.h"
 #include "manifest/rules.h"
-#include "sync/state.h"
 #include "tests/fuzz/strict_json.h"
 
 namespace {

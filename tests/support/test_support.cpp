@@ -3,10 +3,10 @@
 #include <shellapi.h>
 
 #include "base/files.h"
+#include "base/game_copies.h"
 #include "base/handles.h"
 #include "base/registry.h"
 #include "base/text.h"
-#include "system/game_copies.h"
 
 namespace testing_support {
 

@@ -9,15 +9,15 @@
 #include <sstream>
 
 #include "base/files.h"
+#include "base/game_copies.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "manifest/hashing.h"
+#include "manifest/installed_state.h"
 #include "sync/download_workers.h"
 #include "sync/folder_scan.h"
 #include "sync/game_sync.h"
 #include "sync/parallel_hashing.h"
-#include "sync/state.h"
-#include "system/game_copies.h"
 #include "system/uninstall.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/signing.h"

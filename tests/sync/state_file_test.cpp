@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/files.h"
-#include "sync/state.h"
+#include "manifest/installed_state.h"
 #include "tests/support/test_support.h"
 
 using testing_support::ReadBytes;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "sync/state.h"
+#include "manifest/installed_state.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include <map>
 
+#include "manifest/installed_state.h"
 #include "manifest/manifest.h"
 #include "sync/client_files.h"
-#include "sync/state.h"
 
 namespace {
 

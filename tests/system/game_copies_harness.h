@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/game_copies.h"
 #include "base/handles.h"
 #include "base/text.h"
-#include "system/game_copies.h"
 #include "tests/support/test_support.h"
 #include "tests/system/game_stand_in.h"
 

@@ -1,7 +1,7 @@
 // Names, copy numbers and argument quoting of game copies.
 #include <gtest/gtest.h>
 
-#include "system/game_copies.h"
+#include "base/game_copies.h"
 
 namespace {
 

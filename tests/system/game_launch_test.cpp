@@ -10,13 +10,13 @@
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/game_copies.h"
 #include "base/handles.h"
 #include "base/text.h"
 #include "manifest/hashing.h"
-#include "system/game_copies.h"
 #include "system/game_launch.h"
-#include "tests/support/test_support.h"
 #include "tests/system/game_copies_harness.h"
+#include "tests/support/test_support.h"
 #include "tests/system/game_stand_in.h"
 
 using testing_support::LauncherExePath;

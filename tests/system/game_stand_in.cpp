@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/files.h"
-#include "system/game_copies.h"
+#include "base/game_copies.h"
 #include "system/game_launch.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include "base/files.h"
 #include "base/text.h"
-#include "sync/state.h"
+#include "manifest/installed_state.h"
 #include "system/uninstall.h"
 #include "tests/support/test_support.h"
 

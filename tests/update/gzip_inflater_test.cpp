@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 
+#include "base/gzip_inflater.h"
 #include "tests/support/gzip.h"
-#include "update/gzip_inflater.h"
 
 using testing_support::Gzip;
 

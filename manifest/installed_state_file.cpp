@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "base/files.h"
-#include "sync/state.h"
+#include "manifest/installed_state.h"
 
 std::optional<InstalledState> ReadInstalledState(const std::wstring& path) {
   {

@@ -1,5 +1,5 @@
 // Names and texts shared by the launcher and the game client for side-by-side game copies.
-// Portable: the launcher's Windows code and the tests build on these.
+// Portable but for IsGameInstanceRunning: the launcher's Windows code and the tests build on these.
 #pragma once
 
 #include <string>
@@ -19,6 +19,9 @@ inline constexpr const wchar_t* kLaunchPermissionEventBase = L"Local\\TalvoreenL
 inline constexpr size_t kLaunchPermissionTokenLength = 64;  // lower-case hex of 32 random bytes
 
 std::wstring GameInstanceMutexName(int copy);
+
+// Windows: copies 1..16 whose mutex exists; any other number is not running.
+bool IsGameInstanceRunning(int copy);
 
 // kLaunchPermissionEventBase + copy + "-" + digest (the token's SHA-256, lower-case hex).
 std::wstring LaunchPermissionEventName(int copy, const std::string& tokenDigestHex);

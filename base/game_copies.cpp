@@ -1,4 +1,4 @@
-#include "system/game_copies.h"
+#include "base/game_copies.h"
 
 #include "base/text.h"
 

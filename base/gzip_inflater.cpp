@@ -1,4 +1,4 @@
-#include "update/gzip_inflater.h"
+#include "base/gzip_inflater.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "sync/state.h"
+#include "manifest/installed_state.h"
 
 #include <vector>
 
