@@ -142,6 +142,15 @@ int RunUninstallJob(const std::wstring& installDir) {
   return ok ? 0 : 1;
 }
 
+// The folder a job's log goes to: the given --dir; for "servers", which needs none, the
+// installation found on this machine, else none at all. A log folder makes any folder pass the
+// uninstall's test for an installation, so no job creates one anywhere it was not sent.
+std::wstring LogInstallFolder(const std::wstring& installDir) {
+  if (!installDir.empty()) return installDir;
+  const std::wstring found = FindExistingInstall();
+  return !found.empty() && HoldsInstallation(found) ? found : std::wstring();
+}
+
 }  // namespace
 
 int RunPlayerCountJob(const std::array<std::wstring, 4>& urls) {
@@ -170,8 +179,11 @@ int RunPlayerCountJob(const std::array<std::wstring, 4>& urls) {
 }
 
 int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
-  // Which key this build trusts, for the person reading: a script reads standard output.
-  WriteConsoleNote(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + BuildKeyMark());
+  // Standard error stays silent in a release: callers merge the streams or fail on any
+  // error output. A development-key build must never reach them, so it may warn.
+  if (IsDevelopmentSigningKey()) {
+    WriteConsoleNote(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | " + BuildKeyLine());
+  }
   if (job == L"where") return RunWhere();
   if (options.installDir.empty() && job != L"servers") {
     WriteConsoleLine(L"--headless needs --dir <install folder>");
@@ -184,9 +196,13 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
     WriteConsoleLine(L"removed 0 files error: " + std::wstring(kNoInstallationText));
     return 1;
   }
-  SetLogDirectory(JoinPath(installDir, kLogFolder));
-  LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | headless " + job + L" | install " +
-          installDir + BuildKeyMark());
+  const std::wstring logInstall = LogInstallFolder(installDir);
+  if (!logInstall.empty()) {
+    SetLogDirectory(JoinPath(logInstall, kLogFolder));
+    LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | headless " + job + L" | install " +
+            installDir);
+    LogLine(BuildKeyLine());
+  }
 
   int server = -1;
   for (int i = 0; i < ServerCatalogue::kCount; ++i) {

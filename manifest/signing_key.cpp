@@ -27,9 +27,9 @@ bool IsDevelopmentSigningKey() {
   return std::strcmp(SigningPublicKey(), TALVOREEN_DEVELOPMENT_PUBLIC_KEY) == 0;
 }
 
-std::wstring BuildKeyMark() {
+std::wstring BuildKeyLine() {
   const std::string fingerprint = SigningKeyFingerprint();
-  std::wstring mark = L" | key " + std::wstring(fingerprint.begin(), fingerprint.end());
+  std::wstring mark = L"key " + std::wstring(fingerprint.begin(), fingerprint.end());
   if (IsDevelopmentSigningKey()) mark += L" | DEVELOPMENT SIGNING KEY, NOT A RELEASE";
   return mark;
 }

@@ -12,6 +12,7 @@ std::string KeyFingerprint(const std::string& publicKeyBase64);
 std::string SigningKeyFingerprint();
 bool IsDevelopmentSigningKey();
 
-// Ends the header line of a run: " | key <fingerprint>", then " | DEVELOPMENT SIGNING KEY,
-// NOT A RELEASE" in a build that trusts the development key.
-std::wstring BuildKeyMark();
+// The log line that follows a run's header line: "key <fingerprint>", then " | DEVELOPMENT
+// SIGNING KEY, NOT A RELEASE" in a build that trusts the development key. A line of its own,
+// so that scripts reading the header up to its end keep reading what they always did.
+std::wstring BuildKeyLine();

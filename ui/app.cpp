@@ -146,7 +146,8 @@ void App::SetInstallDir(const std::wstring& folder) {
   adoptedInstallation_ = HoldsInstallation(folder);
   SetLogDirectory(JoinPath(folder, kLogFolder));
   LogLine(std::wstring(L"Talvoreen Launcher ") + kLauncherVersionW + L" | install " + folder + L" | exe " +
-          GetModulePath() + BuildKeyMark());
+          GetModulePath());
+  LogLine(BuildKeyLine());
 
   state_.installed = true;
   state_.installFolder = folder;

@@ -5,6 +5,7 @@
 #include "base/registry.h"
 #include "base/text.h"
 #include "launcher/single_instance.h"
+#include "system/uninstall.h"
 #include "manifest/signing_key.h"
 #include "tests/support/signing.h"
 #include "tests/support/test_support.h"
@@ -24,6 +25,66 @@ ProcessResult RunLauncher(const std::vector<std::wstring>& args) {
   ProcessResult result = RunProcess(LauncherExePath(), args);
   EXPECT_TRUE(result.started) << "cannot start the launcher";
   return result;
+}
+
+struct BothStreams {
+  DWORD exitCode = 999;
+  std::string out, err;
+};
+
+// Standard output and standard error each into a file of their own, in the given folder.
+BothStreams RunCapturingBoth(const std::wstring& exe, const std::vector<std::wstring>& args,
+                             const std::wstring& workingDir = L"") {
+  TempDir streams;
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  auto open = [&](const wchar_t* name) {
+    return CreateFileW(streams.Join(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  };
+  HANDLE out = open(L"out"), err = open(L"err");
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = out;
+  si.hStdError = err;
+  PROCESS_INFORMATION pi{};
+  std::wstring line = QuoteArgument(exe);
+  for (const std::wstring& arg : args) line += L" " + QuoteArgument(arg);
+  BothStreams result;
+  const bool started = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      workingDir.empty() ? nullptr : workingDir.c_str(), &si, &pi);
+  EXPECT_TRUE(started) << "cannot start " << Utf8FromWide(exe);
+  if (started) {
+    CloseHandle(pi.hThread);
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 180000), WAIT_OBJECT_0);
+    GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(out);
+  CloseHandle(err);
+  result.out = ReadBytes(streams.Join(L"out"));
+  result.err = ReadBytes(streams.Join(L"err"));
+  return result;
+}
+
+// Nothing on standard error in a release; a development-key build warns there, one line.
+std::string ExpectedStandardError() {
+  return testing_support::BuiltWithDevelopmentKey()
+             ? "Talvoreen Launcher 0.4.21 | key " + SigningKeyFingerprint() + " | DEVELOPMENT SIGNING KEY, NOT A RELEASE\n"
+             : std::string();
+}
+
+// The lines of a log, without their time and process prefix.
+std::vector<std::string> LogMessages(const std::wstring& logFile) {
+  std::vector<std::string> messages;
+  const std::string log = ReadBytes(logFile);
+  for (size_t at = 0; at < log.size();) {
+    const size_t end = log.find("\r\n", at);
+    const std::string line = log.substr(at, end - at);
+    const size_t body = line.find("] ");
+    messages.push_back(body == std::string::npos ? line : line.substr(body + 2));
+    at = end == std::string::npos ? log.size() : end + 2;
+  }
+  return messages;
 }
 
 TEST(HeadlessExe, WhereFindsNothingOnAnEmptyMachine) {
@@ -55,20 +116,55 @@ TEST(HeadlessExe, JobsOtherThanWhereNeedAnInstallFolder) {
   EXPECT_EQ(r2.exitCode, 2u);
 }
 
-TEST(HeadlessExe, UnknownJobLeavesTheHeaderInTheLog) {
+TEST(HeadlessExe, OutputAndLogHeaderKeepTheirForm) {
   TempDir dir;
   const std::wstring install = dir.Join(L"Kurulum Ğ");
-  ProcessResult r = RunLauncher({L"--headless", L"Sync", L"--dir", install + L"/"});
-  EXPECT_EQ(r.output, "unknown --headless job: Sync\n");
+  BothStreams r = RunCapturingBoth(LauncherExePath(), {L"--headless", L"Sync", L"--dir", install + L"/"});
+  EXPECT_EQ(r.out, "unknown --headless job: Sync\n");
+  EXPECT_EQ(r.err, ExpectedStandardError());
   EXPECT_EQ(r.exitCode, 2u);
-  const std::string log = ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log"));
-  // The header ends with the key this build trusts, and says so when it is the development key.
-  const std::string header = "Talvoreen Launcher 0.4.21 | headless Sync | install " + Utf8FromWide(install) +
-                             " | key " + SigningKeyFingerprint() +
-                             (testing_support::BuiltWithDevelopmentKey() ? " | DEVELOPMENT SIGNING KEY, NOT A RELEASE" : "") +
-                             "\r\n";
-  ASSERT_GE(log.size(), header.size());
-  EXPECT_EQ(log.substr(log.size() - header.size()), header);
+  // The header line as scripts read it to its end; the key this build trusts on the next line.
+  const std::vector<std::string> lines = LogMessages(JoinPath(install, L"TALVOREEN\\logs\\launcher.log"));
+  const std::vector<std::string> expected = {
+      "Talvoreen Launcher 0.4.21 | headless Sync | install " + Utf8FromWide(install),
+      "key " + SigningKeyFingerprint() +
+          (testing_support::BuiltWithDevelopmentKey() ? " | DEVELOPMENT SIGNING KEY, NOT A RELEASE" : "")};
+  EXPECT_EQ(lines, expected);
+  // The jobs that end before any log keep standard error as quiet.
+  BothStreams usage = RunCapturingBoth(LauncherExePath(), {L"--headless", L"sync"});
+  EXPECT_EQ(usage.out, "--headless needs --dir <install folder>\n");
+  EXPECT_EQ(usage.err, ExpectedStandardError());
+}
+
+// "servers" needs no --dir: run from a folder of the player's own, it must leave nothing there,
+// since a log folder would make the removal take that folder for an installation.
+TEST(HeadlessExe, ServersLeavesTheCurrentFolderAlone) {
+  RegistryValueGuard guard(kLauncherRegistryKey, kInstallDirValue);
+  DeleteRegistryValue(kLauncherRegistryKey, kInstallDirValue);
+  ASSERT_FALSE(DirectoryExists(L"C:\\Talvoreen"));
+  TempDir own;
+  CreateDirectoryTree(own.Join(L"mods"));
+  CreateDirectoryTree(own.Join(L"skins"));
+  ASSERT_TRUE(WriteBytes(own.Join(L"mods\\notes.txt"), "mine"));
+  ASSERT_TRUE(WriteBytes(own.Join(L"skins\\skin.png"), "mine"));
+  const std::wstring loopback = WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER);
+  BothStreams servers = RunCapturingBoth(loopback, {L"--headless", L"servers"}, own.Path());
+  EXPECT_NE(servers.out.find(" -> "), std::string::npos) << servers.out;
+  EXPECT_FALSE(DirectoryExists(own.Join(L"TALVOREEN")));
+  BothStreams removal = RunCapturingBoth(loopback, {L"--headless", L"uninstall", L"--dir", own.Path()}, own.Path());
+  EXPECT_EQ(removal.out, "removed 0 files error: " + Utf8FromWide(kNoInstallationText) + "\n");
+  EXPECT_EQ(ReadBytes(own.Join(L"mods\\notes.txt")), "mine");
+  EXPECT_EQ(ReadBytes(own.Join(L"skins\\skin.png")), "mine");
+
+  // With an installation on this machine the job's log goes there.
+  TempDir installed;
+  ASSERT_TRUE(WriteBytes(installed.Join(L"Talvoreen.exe"), "MZ"));
+  WriteRegistryString(kLauncherRegistryKey, kInstallDirValue, installed.Path());
+  RunCapturingBoth(loopback, {L"--headless", L"servers"}, own.Path());
+  EXPECT_FALSE(DirectoryExists(own.Join(L"TALVOREEN")));
+  const std::vector<std::string> lines = LogMessages(installed.Join(L"TALVOREEN\\logs\\launcher.log"));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Talvoreen Launcher 0.4.21 | headless servers | install ");
 }
 
 TEST(HeadlessExe, OutputIsUtf8WithLineFeeds) {
@@ -131,8 +227,10 @@ TEST(HeadlessExe, WithoutStandardHandlesTheJobWritesToTheParentsConsole) {
   // Wide text on the console: the Turkish letter arrives whatever the console's code page.
   const std::string text = ReadBytes(screen);
   EXPECT_NE(text.find("unknown --headless job: \xC5\x9E" "enlik\n"), std::string::npos) << text;
-  // The standard-error note with the build's key reaches the console as well.
-  EXPECT_NE(text.find("Talvoreen Launcher 0.4.21 | key " + SigningKeyFingerprint()), std::string::npos) << text;
+  // A development-key build's warning on standard error reaches the console as well.
+  EXPECT_EQ(text.find("Talvoreen Launcher 0.4.21 | key " + SigningKeyFingerprint()) != std::string::npos,
+            testing_support::BuiltWithDevelopmentKey())
+      << text;
 }
 
 TEST(HeadlessExe, HeadlessWinsOverScreenshotsAndRunsBesideAWindow) {
