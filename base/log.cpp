@@ -8,6 +8,7 @@
 
 #include "base/files.h"
 #include "base/handles.h"
+#include "base/paths.h"
 #include "base/text.h"
 
 namespace {
@@ -25,7 +26,8 @@ std::string LinePrefix() {
 }
 
 // Appends one whole line to a log file: rotation first, then one write under a byte-range lock.
-void AppendToLogFile(const std::wstring& path, const std::string& line) {
+// False when the file cannot be opened.
+bool AppendToLogFile(const std::wstring& path, const std::string& line) {
   WIN32_FILE_ATTRIBUTE_DATA info{};
   if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) &&
       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -36,7 +38,7 @@ void AppendToLogFile(const std::wstring& path, const std::string& line) {
   // working on the same folder can interleave whole lines.
   UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) return;
+  if (!file.Valid()) return false;
   // Windows appends through such a handle atomically; Wine seeks and writes, so two
   // processes can land on the same offset. A byte-range lock far past any real log size
   // serialises the writers there; where the lock is refused the append goes ahead as is.
@@ -47,6 +49,17 @@ void AppendToLogFile(const std::wstring& path, const std::string& line) {
   DWORD written = 0;
   WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   if (locked) UnlockFileEx(file.Get(), 0, 1, 0, &region);
+  return true;
+}
+
+// The folder whose existence allows the log folder to be made again: the install folder of
+// "<install>\TALVOREEN\logs", else the log folder's parent.
+std::wstring LogFolderHome(const std::wstring& folder) {
+  const std::wstring suffix = std::wstring(L"\\") + kLogFolder;
+  if (folder.size() > suffix.size() && EqualsIgnoreCase(folder.substr(folder.size() - suffix.size()), suffix)) {
+    return folder.substr(0, folder.size() - suffix.size());
+  }
+  return ParentPath(folder);
 }
 
 }  // namespace
@@ -57,6 +70,7 @@ void LogFile::SetDirectory(const std::wstring& folder) {
   CreateDirectoryTree(folder);
   if (!DirectoryExists(folder)) return;
   path_ = JoinPath(folder, kLogFileName);
+  folder_ = folder;
   if (folder.size() < std::size(g_crashReportFolder)) {
     std::copy(folder.begin(), folder.end(), g_crashReportFolder);
     g_crashReportFolder[folder.size()] = L'\0';
@@ -80,7 +94,15 @@ std::wstring LogFile::Path() {
   return path_;
 }
 
-void LogFile::AppendLocked(const std::string& line) { AppendToLogFile(path_, line); }
+void LogFile::AppendLocked(const std::string& line) {
+  if (AppendToLogFile(path_, line)) return;
+  // The launcher's own removal of the game files takes the log folder with it, at the moment
+  // support needs the log most. Made again only while its install folder is there: a removed
+  // installation does not come back as a stray folder.
+  if (DirectoryExists(folder_) || !DirectoryExists(LogFolderHome(folder_))) return;
+  CreateDirectoryTree(folder_);
+  AppendToLogFile(path_, line);
+}
 
 LogFile& ProcessLog() {
   static LogFile log;

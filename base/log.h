@@ -20,6 +20,7 @@ class LogFile {
   void SetDirectory(const std::wstring& folder);
 
   // Timestamps and appends one line, control characters escaped; never fails towards the caller.
+  // A log folder removed meanwhile is made again while the folder holding it exists.
   void Line(const std::wstring& text);
 
   std::wstring Path();
@@ -29,6 +30,7 @@ class LogFile {
 
   std::mutex mutex_;
   std::wstring path_;
+  std::wstring folder_;
   std::vector<std::string> pending_;
 };
 

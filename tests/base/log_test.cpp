@@ -109,6 +109,38 @@ TEST(Log, MovingToAnotherFolderLeavesOldLinesBehind) {
   EXPECT_EQ(Body(lines[0]), "two");
 }
 
+// The launcher's own removal of the game files deletes its log folder; the next line makes it
+// again, but only while the folder it lives in is there: never a new folder elsewhere.
+TEST(Log, ARemovedFolderComesBackOnlyInsideItsInstallFolder) {
+  TempDir dir;
+  struct Case {
+    const wchar_t* folder;   // the log folder, under dir
+    const wchar_t* removed;  // what goes, under dir
+    bool recreated;
+  };
+  const Case cases[] = {
+      {L"install\\TALVOREEN\\logs", L"install\\TALVOREEN", true},
+      {L"install\\TALVOREEN\\logs", L"install", false},
+      {L"plain\\logs", L"plain\\logs", true},
+      {L"plain\\logs", L"plain", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8FromWide(std::wstring(c.folder) + L" without " + c.removed));
+    const std::wstring folder = dir.Join(c.folder);
+    LogFile log;
+    log.SetDirectory(folder);
+    log.Line(L"before");
+    testing_support::RemoveTree(dir.Join(c.removed));
+    ASSERT_FALSE(DirectoryExists(dir.Join(c.removed)));
+    log.Line(L"after");
+    log.Line(L"later");
+    EXPECT_EQ(DirectoryExists(dir.Join(c.removed)), c.recreated);
+    const auto lines = Lines(ReadBytes(JoinPath(folder, L"launcher.log")));
+    ASSERT_EQ(lines.size(), c.recreated ? 2u : 0u);
+    if (c.recreated) EXPECT_EQ(Body(lines[0]), "after");
+  }
+}
+
 TEST(Log, RotatesOnlyAboveTwoMebibytes) {
   TempDir dir;
   const std::wstring path = dir.Join(L"launcher.log");

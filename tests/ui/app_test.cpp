@@ -506,6 +506,10 @@ TEST_F(AppTest, UninstallFromTheWindowKeepsGtaAndIsRefusedWhileAGameRuns) {
   EXPECT_FALSE(FileExists(JoinPath(install, kGameExeName)));
   EXPECT_TRUE(FileExists(JoinPath(install, L"GTA-SA\\gta_sa.exe")));
   EXPECT_GT(app->State().uninstallDeleted, 0u);
+  // The removal took the log with it; the window's next lines are found in a new one.
+  const std::string log = ReadBytes(JoinPath(install, L"TALVOREEN\\logs\\launcher.log"));
+  EXPECT_EQ(log.find("removing the game files of"), std::string::npos) << log;
+  EXPECT_NE(log.find("game files removed"), std::string::npos) << log;
   app->JoinWorkersForTests();
   EXPECT_EQ(Requests(kGameManifest), checks + 2);
   app->RefreshSnapshot();
