@@ -3,8 +3,10 @@
 // bytes per input byte for shapes such as [{},{},...]; reading events as they come keeps the
 // memory at the input plus what the reader decides to keep.
 //
-// Strict JSON (RFC 8259): no comments, trailing commas, single quotes, NaN or Infinity.
-// Integers stay apart from other numbers: 5.0 and 1e2 arrive as Double, never as an integer.
+// Strict JSON (RFC 8259) for what machines write: no comments, trailing commas, single quotes,
+// NaN or Infinity. What people write by hand is read with ReadHandWrittenJsonEvents, which takes
+// those forms too. Integers stay apart from other numbers: 5.0, 1e2 and NaN arrive as Double,
+// never as an integer.
 #pragma once
 
 #include <rapidjson/memorystream.h>
@@ -108,4 +110,91 @@ bool ReadJsonEventsInPlace(char* buffer, size_t length, Events& events) {
   rapidjson::InsituStringStream stream(buffer);
   return !reader.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseInsituFlag>(stream, adapter).IsError() &&
          stream.Tell() == length;
+}
+
+// The text as RapidJSON's input stream, with one form added for documents written by hand: a
+// raw control character inside a string (a tab typed into a path) reads as its \u00XX escape.
+// The stream follows strings and comments itself to know where it is; outside strings such a
+// character stays what it is (white space, or an error). No copy of the text is made.
+class HandWrittenJsonStream {
+ public:
+  typedef char Ch;
+
+  HandWrittenJsonStream(const char* text, size_t size) : begin_(text), at_(text), end_(text + size) {}
+
+  Ch Peek() const {
+    if (at_ == end_) return '\0';
+    return EscapesHere() ? EscapeByte() : *at_;
+  }
+
+  Ch Take() {
+    if (at_ == end_) return '\0';
+    if (EscapesHere()) {
+      const Ch c = EscapeByte();
+      if (++escaped_ == 6) {
+        escaped_ = 0;
+        ++at_;
+      }
+      return c;
+    }
+    const Ch c = *at_++;
+    Follow(c);
+    return c;
+  }
+
+  // Bytes of the text consumed; an escape counts once it is read whole.
+  size_t Tell() const { return static_cast<size_t>(at_ - begin_); }
+
+  Ch* PutBegin() { return nullptr; }
+  void Put(Ch) {}
+  void Flush() {}
+  size_t PutEnd(Ch*) { return 0; }
+
+ private:
+  enum Place { kOutside, kSlash, kLineComment, kBlockComment, kBlockStar, kString, kStringEscape };
+
+  bool EscapesHere() const {
+    const unsigned char c = static_cast<unsigned char>(*at_);
+    return place_ == kString && c != 0 && c < 0x20;
+  }
+
+  // Byte escaped_ of "\u00XX" for the control character at at_.
+  Ch EscapeByte() const {
+    static const char kHex[] = "0123456789abcdef";
+    const unsigned char c = static_cast<unsigned char>(*at_);
+    if (escaped_ < 4) return "\\u00"[escaped_];
+    return kHex[escaped_ == 4 ? c >> 4 : c & 15];
+  }
+
+  // The same walk as the reader's over strings and comments: where a string starts and ends.
+  void Follow(Ch c) {
+    switch (place_) {
+      case kOutside: place_ = c == '"' ? kString : c == '/' ? kSlash : kOutside; break;
+      case kSlash: place_ = c == '/' ? kLineComment : c == '*' ? kBlockComment : kOutside; break;
+      case kLineComment: if (c == '\n') place_ = kOutside; break;
+      case kBlockComment: if (c == '*') place_ = kBlockStar; break;
+      case kBlockStar: place_ = c == '/' ? kOutside : c == '*' ? kBlockStar : kBlockComment; break;
+      case kString: place_ = c == '\\' ? kStringEscape : c == '"' ? kOutside : kString; break;
+      case kStringEscape: place_ = kString; break;
+    }
+  }
+
+  const char* begin_;
+  const char* at_;
+  const char* end_;
+  Place place_ = kOutside;
+  int escaped_ = 0;  // bytes of the current escape already read
+};
+
+// Reads a document written by hand, as game-server operators write their lists: strict JSON
+// plus what the earlier tree reader took from them: trailing commas, // and /* */ comments,
+// NaN and Infinity (as non-integers), raw control characters inside strings.
+template <class Events>
+bool ReadHandWrittenJsonEvents(const std::string& text, Events& events) {
+  JsonEventAdapter<Events> adapter(events);
+  rapidjson::Reader reader;
+  HandWrittenJsonStream stream(text.data(), text.size());
+  constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseCommentsFlag |
+                              rapidjson::kParseTrailingCommasFlag | rapidjson::kParseNanAndInfFlag;
+  return !reader.Parse<kFlags>(stream, adapter).IsError() && stream.Tell() == text.size();
 }

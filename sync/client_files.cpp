@@ -296,7 +296,7 @@ bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& erro
   list.build = kServerBuild;
   list.required = false;
   ClientFilesEvents events(list);
-  if (!ReadJsonEvents(body, events) || !events.Accepted()) return false;
+  if (!ReadHandWrittenJsonEvents(body, events) || !events.Accepted()) return false;
   out = std::move(list);
   error.clear();
   return true;

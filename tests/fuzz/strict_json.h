@@ -1,5 +1,6 @@
-// What the streaming readers must accept: strict JSON within their nesting limit. The fuzz
-// targets compare them with json-c's tree parser, which is laxer, on such texts only.
+// What the streaming readers must accept: strict JSON within their nesting limit, and for the
+// client-files list the forms people write by hand as well. The fuzz targets compare them with
+// json-c's tree parser, which is laxer still, on such texts only.
 #pragma once
 
 #include <rapidjson/memorystream.h>
@@ -7,11 +8,12 @@
 
 #include <string>
 
-// Strict JSON within the nesting limit. Left out as well: a NUL byte inside a string or a key,
+// JSON as RapidJSON reads it with kFlags, within the nesting limit. Left out as well: a NUL byte inside a string or a key,
 // because json-c's keys end there, and \u escapes of surrogates: json-c 0.16 turns some valid
 // pairs into U+FFFD and the two readers decode lone ones differently (neither is text a
 // launcher or a server writes).
-inline bool IsStrictJson(const std::string& body) {
+template <unsigned kFlags>
+bool WithinReaderRules(const std::string& body) {
   for (size_t at = body.find("\\u"); at != std::string::npos; at = body.find("\\u", at + 2)) {
     if (at + 3 < body.size() && (body[at + 2] == 'd' || body[at + 2] == 'D') &&
         std::string("89abcdefABCDEF").find(body[at + 3]) != std::string::npos) {
@@ -31,6 +33,45 @@ inline bool IsStrictJson(const std::string& body) {
   } handler;
   rapidjson::Reader reader;
   rapidjson::MemoryStream stream(body.data(), body.size());
-  return !reader.Parse<rapidjson::kParseIterativeFlag>(stream, handler).IsError() && stream.Tell() == body.size();
+  return !reader.Parse<kFlags | rapidjson::kParseIterativeFlag>(stream, handler).IsError() &&
+         stream.Tell() == body.size();
 }
 
+inline bool IsStrictJson(const std::string& body) { return WithinReaderRules<0>(body); }
+
+// The hand-written forms the client-files list is read with as well: comments, trailing
+// commas, NaN and Infinity, raw control characters inside strings. Worked out on a copy whose
+// raw characters in strings are escaped, apart from the reader's own stream. Left out: "Inf"
+// and "-NaN", which RapidJSON takes and json-c does not.
+inline bool IsHandWrittenJson(const std::string& body) {
+  if (body.find("-NaN") != std::string::npos) return false;
+  for (size_t at = body.find("Inf"); at != std::string::npos; at = body.find("Inf", at + 3)) {
+    if (body.compare(at, 8, "Infinity") != 0) return false;
+  }
+  std::string escaped;
+  enum { kOutside, kString, kEscape, kLine, kBlock } place = kOutside;
+  for (size_t i = 0; i < body.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(body[i]);
+    const char next = i + 1 < body.size() ? body[i + 1] : '\0';
+    if (place == kString && c != 0 && c < 0x20) {
+      static const char kHex[] = "0123456789abcdef";
+      escaped += std::string("\\u00") + kHex[c >> 4] + kHex[c & 15];
+      continue;
+    }
+    escaped += static_cast<char>(c);
+    size_t pair = 0;  // a two-byte comment mark, copied whole
+    switch (place) {
+      case kOutside:
+        if (c == '"') place = kString;
+        if (c == '/' && (next == '/' || next == '*')) place = next == '/' ? kLine : kBlock, pair = 1;
+        break;
+      case kString: place = c == '\\' ? kEscape : c == '"' ? kOutside : kString; break;
+      case kEscape: place = kString; break;
+      case kLine: if (c == '\n') place = kOutside; break;
+      case kBlock: if (c == '*' && next == '/') place = kOutside, pair = 1; break;
+    }
+    if (pair) escaped += body[++i];
+  }
+  return WithinReaderRules<rapidjson::kParseCommentsFlag | rapidjson::kParseTrailingCommasFlag |
+                           rapidjson::kParseNanAndInfFlag>(escaped);
+}

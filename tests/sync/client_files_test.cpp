@@ -9,10 +9,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "manifest/envelope.h"
+#include "manifest/installed_state.h"
+#include "tests/support/signing.h"
 #include "tools/publish/fileio.h"
+#include "tools/publish/keys.h"
 #include "tools/publish/publish.h"
 
 namespace fs = std::filesystem;
+using testing_support::EnvelopeText;
 
 namespace {
 
@@ -77,11 +82,17 @@ TEST(ParseClientFiles, DocumentLevelFailuresLeaveTheOutputUntouched) {
       "{\"schema\":1,\"resources\":{}}",
       "{\"schema\":1,\"resources\":[]",  // cut off
       "<html><body>proxy login</body></html>",
-      // Strict JSON only: a list nobody signed gets no lenient reading.
-      "{\"schema\":1,\"resources\":[],}",
-      "{\"schema\":1,/* c */\"resources\":[]}",
+      // Beyond the hand-written forms: single quotes, NUL bytes, a comment that never ends,
+      // a lone comma, a tab after a backslash, NaN where 1 must be, forms of no reader.
       "{'schema':1,\"resources\":[]}",
       "{\"schema\":1,\"resources\":[]}" + std::string(1, '\0') + "}",
+      "{\"schema\":1,\"resources\":[]} /* open",
+      "{\"schema\":1,\"resources\":[,]}",
+      "{\"schema\":1,,\"resources\":[]}",
+      "{\"schema\":1,\"x\":\"a\\\tb\",\"resources\":[]}",
+      "{\"schema\":NaN,\"resources\":[]}",
+      "{\"schema\":1,\"resources\":[]} // end\n}",
+      "{\"schema\":1 / 2,\"resources\":[]}",
       // The last of a repeated key counts.
       "{\"schema\":1,\"resources\":[],\"schema\":2}",
       "{\"schema\":1,\"resources\":[],\"resources\":7}",
@@ -124,6 +135,71 @@ TEST(ParseClientFiles, ObjectMembersInAnyOrderLastRepeatWins) {
                                     Resource("r", FileJson("A.lua")) + "]}");
   EXPECT_EQ(Paths(replaced), (std::vector<std::string>{"resources/r/A.lua"}));
   EXPECT_EQ(replaced.httpThreads, 0u);
+}
+
+// Operators write their lists by hand: what the earlier tree reader took from them is read the
+// same way, and a form that breaks one file's rule still skips only that file.
+TEST(ParseClientFiles, HandWrittenFormsAreRead) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::vector<std::string> paths;
+  };
+  const std::string a = FileJson("a.lua"), b = FileJson("b.lua");
+  const std::vector<std::string> both = {"resources/r/a.lua", "resources/r/b.lua"};
+  const std::vector<Case> cases = {
+      {"trailing commas everywhere",
+       "{\"schema\":1,\"resources\":[{\"name\":\"r\",\"files\":[" + a + "," + b + ",],},],}", both},
+      {"line comments", "// made by hand\n" + Document(Resource("r", a + ", // the first\n" + b)) + "// end", both},
+      {"block comments with quotes and stars inside",
+       Document(Resource("r", a + "/* \"b.lua\" was here **/," + b), "/* a \"quote\" */"), both},
+      {"raw tab and line feed in a string of no interest",
+       Document(Resource("r", a + "," + b), "\"note\":\"tab\there\nand a line\","), both},
+      {"raw tab in a path skips that file", Document(Resource("r", a + "," + FileJson("x\ty.lua") + "," + b)), both},
+      {"NaN and Infinity sizes skip their files",
+       Document(Resource("r", a + "," + FileJson("n.lua", "NaN") + "," + FileJson("i.lua", "Infinity") + "," +
+                                  FileJson("m.lua", "-Infinity") + "," + b)),
+       both},
+      {"escapes still work next to raw characters",
+       Document(Resource("r", FileJson("t\\u0061b.lua") + "," + b), "\"x\":\"\\\"\t\\\\\","),
+       {"resources/r/tab.lua", "resources/r/b.lua"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Paths(ParseOk(c.body)), c.paths) << c.what;
+  }
+  const Manifest settings =
+      ParseOk(Document("", "\"httpThreads\":NaN,/* slow */\"httpDosThreshold\":Infinity,\"httpDownloadUrl\":\"http://x\ty\","));
+  EXPECT_EQ(settings.httpThreads, 0u);
+  EXPECT_EQ(settings.httpDosThreshold, 0u);
+  EXPECT_EQ(settings.httpDownloadUrl, "");
+}
+
+// The envelope and the state file are written by machines: the hand-written forms are refused
+// there, each beside the same text without it, which is read.
+TEST(ParseClientFiles, MachineWrittenDocumentsStayStrict) {
+  const std::vector<std::pair<std::string, std::string>> forms = {
+      {",\"n\":1", ",\"n\":1,"},
+      {"", "/* c */"},
+      {"", "// c\n"},
+      {",\"n\":1.5", ",\"n\":NaN"},
+      {",\"n\":1.5", ",\"n\":-Infinity"},
+      {",\"n\":\"a\\tb\"", ",\"n\":\"a\tb\""},
+  };
+  const publish::SigningKey key = testing_support::DevelopmentKey();
+  const std::string payload = "{\"schema\":1}";
+  const std::string signature = publish::SignMessage(key, payload);
+  const std::string publicKey = publish::EncodeBase64(key.publicKey);
+  const std::string format = "talvoreen-signed-v1";
+  for (const auto& [plain, handWritten] : forms) {
+    std::string read;
+    std::wstring error;
+    EXPECT_TRUE(VerifyEnvelopeWithKey(EnvelopeText(payload, signature, format, plain), publicKey, read, error)) << plain;
+    EXPECT_FALSE(VerifyEnvelopeWithKey(EnvelopeText(payload, signature, format, handWritten), publicKey, read, error))
+        << handWritten;
+    const std::string state = "{\"version\":1,\"build\":\"b\",\"complete\":true,\"files\":[]";
+    EXPECT_TRUE(ParseInstalledState(state + plain + "}")) << plain;
+    EXPECT_FALSE(ParseInstalledState(state + handWritten + "}")) << handWritten;
+  }
 }
 
 TEST(ParseClientFiles, FilesBreakingARuleAreSkippedAlone) {
