@@ -7,6 +7,7 @@
 #include "launcher/single_instance.h"
 #include "system/uninstall.h"
 #include "manifest/signing_key.h"
+#include "tests/support/http_test_server.h"
 #include "tests/support/signing.h"
 #include "tests/support/test_support.h"
 
@@ -165,6 +166,36 @@ TEST(HeadlessExe, ServersLeavesTheCurrentFolderAlone) {
   const std::vector<std::string> lines = LogMessages(installed.Join(L"TALVOREEN\\logs\\launcher.log"));
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], "Talvoreen Launcher 0.4.21 | headless servers | install ");
+}
+
+// A list as an operator edits it by hand, fetched and synchronised by the real job.
+TEST(HeadlessExe, AHandWrittenServerListSyncs) {
+  const std::string md5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
+  const std::string list = "// edited by hand\n{\"schema\": 1, /* keep the defaults */\n"
+                           "\"note\": \"tabs\tand\nlines\",\n\"httpThreads\": NaN,\n\"resources\": [\n"
+                           "  {\"name\": \"race\", \"files\": [\n"
+                           "    {\"path\": \"car.lua\", \"size\": 3, \"md5\": \"" + md5 + "\",},\n"
+                           "    {\"path\": \"odd.lua\", \"size\": Infinity, \"md5\": \"" + md5 + "\"},\n"
+                           "  ],},\n],\n}\n";
+  testing_support::HttpTestServer server([&](const testing_support::TestRequest& request) {
+    testing_support::TestResponse response;
+    if (request.target == "/client-files.json") {
+      response.body = list;
+    } else if (request.target.rfind("/race/car.lua?", 0) == 0) {
+      response.body = "abc";
+    } else {
+      response = testing_support::StatusResponse(404);
+    }
+    return response;
+  });
+  TempDir dir;
+  const std::wstring cache = dir.Join(L"cache");
+  ProcessResult r = RunLauncher({L"--headless", L"server-corvel", L"--dir", dir.Join(L"install"), L"--cache", cache,
+                                 L"--server-list", server.Url("/client-files.json"), L"--cdn", L"http://127.0.0.1:9"});
+  EXPECT_EQ(r.exitCode, 0u) << r.output;
+  EXPECT_NE(r.output.find("result up-to-date build server unavailable 0\n"), std::string::npos) << r.output;
+  EXPECT_EQ(ReadBytes(JoinPath(cache, L"resources\\race\\car.lua")), "abc");
+  EXPECT_FALSE(FileExists(JoinPath(cache, L"resources\\race\\odd.lua")));
 }
 
 TEST(HeadlessExe, OutputIsUtf8WithLineFeeds) {
