@@ -61,13 +61,44 @@ void WriteLine(const Output& output, const std::wstring& text) {
   }
 }
 
-}  // namespace
-
-void WriteConsoleLine(const std::wstring& text) {
+const Output& StandardOutput() {
   static std::once_flag chosen;
   static Output output;
   std::call_once(chosen, [] { output = ChooseOutput(STD_OUTPUT_HANDLE); });
-  WriteLine(output, text);
+  return output;
+}
+
+// A copy of the chosen output for the crash report, readable without the once-flag's lock.
+Output g_preparedOutput;
+
+}  // namespace
+
+void WriteConsoleLine(const std::wstring& text) { WriteLine(StandardOutput(), text); }
+
+void PrepareConsoleLineWithoutLock() { g_preparedOutput = StandardOutput(); }
+
+void WriteConsoleLineWithoutLock(const wchar_t* text) {
+  char bytes[4096];
+  DWORD written = 0;
+  switch (g_preparedOutput.sink) {
+    case Sink::None:
+      return;
+    case Sink::Bytes: {
+      const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof(bytes) - 1, nullptr, nullptr);
+      if (size <= 0) return;
+      bytes[size - 1] = '\n';
+      WriteFile(g_preparedOutput.handle, bytes, static_cast<DWORD>(size), &written, nullptr);
+      return;
+    }
+    case Sink::Console: {
+      wchar_t line[2048];
+      int length = 0;
+      while (text[length] && length < 2046) line[length] = text[length], ++length;
+      line[length++] = L'\n';
+      WriteConsoleW(g_preparedOutput.handle, line, static_cast<DWORD>(length), &written, nullptr);
+      return;
+    }
+  }
 }
 
 void WriteConsoleNote(const std::wstring& text) {

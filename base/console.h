@@ -14,3 +14,8 @@ void WriteConsoleLine(const std::wstring& text);
 // The same on standard error: what a person at a prompt should see but a script reading the
 // job's standard output must not (the build's signing key).
 void WriteConsoleNote(const std::wstring& text);
+
+// For the crash report: chooses standard output now, so that WriteConsoleLineWithoutLock
+// later takes no lock and allocates nothing; that writes nothing before this ran.
+void PrepareConsoleLineWithoutLock();
+void WriteConsoleLineWithoutLock(const wchar_t* text);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "base/files.h"
@@ -15,14 +16,43 @@ namespace {
 
 // Written once under the log's lock when the folder is set, read by the crash report.
 wchar_t g_crashReportFolder[1024];
+wchar_t g_crashReportLog[1040];
 
-std::string LinePrefix() {
+constexpr size_t kPrefixSize = 48;
+
+int FormatLinePrefix(char (&prefix)[kPrefixSize]) {
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  char prefix[48];
-  std::snprintf(prefix, sizeof(prefix), "%04u-%02u-%02u %02u:%02u:%02u [%lu] ", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(GetCurrentProcessId()));
+  return std::snprintf(prefix, kPrefixSize, "%04u-%02u-%02u %02u:%02u:%02u [%lu] ", now.wYear, now.wMonth, now.wDay,
+                       now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(GetCurrentProcessId()));
+}
+
+std::string LinePrefix() {
+  char prefix[kPrefixSize];
+  FormatLinePrefix(prefix);
   return prefix;
+}
+
+// One write under a byte-range lock; without waitForLock a lock held elsewhere is not waited for.
+// False when the file cannot be opened.
+bool WriteLocked(const wchar_t* path, const char* line, DWORD size, bool waitForLock) {
+  // Opened per line, append-only and fully shared, so that other launcher processes
+  // working on the same folder can interleave whole lines.
+  UniqueHandle file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return false;
+  // Windows appends through such a handle atomically; Wine seeks and writes, so two
+  // processes can land on the same offset. A byte-range lock far past any real log size
+  // serialises the writers there; where the lock is refused the append goes ahead as is.
+  OVERLAPPED region{};
+  region.Offset = 0xFFFFFFF0u;
+  region.OffsetHigh = 0x7FFFFFFFu;
+  const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (waitForLock ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+  const bool locked = LockFileEx(file.Get(), flags, 0, 1, 0, &region);
+  DWORD written = 0;
+  WriteFile(file.Get(), line, size, &written, nullptr);
+  if (locked) UnlockFileEx(file.Get(), 0, 1, 0, &region);
+  return true;
 }
 
 // Appends one whole line to a log file: rotation first, then one write under a byte-range lock.
@@ -34,22 +64,7 @@ bool AppendToLogFile(const std::wstring& path, const std::string& line) {
     const unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     if (size > LogFile::kRotateAbove) MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
   }
-  // Opened per line, append-only and fully shared, so that other launcher processes
-  // working on the same folder can interleave whole lines.
-  UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) return false;
-  // Windows appends through such a handle atomically; Wine seeks and writes, so two
-  // processes can land on the same offset. A byte-range lock far past any real log size
-  // serialises the writers there; where the lock is refused the append goes ahead as is.
-  OVERLAPPED region{};
-  region.Offset = 0xFFFFFFF0u;
-  region.OffsetHigh = 0x7FFFFFFFu;
-  const bool locked = LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &region);
-  DWORD written = 0;
-  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  if (locked) UnlockFileEx(file.Get(), 0, 1, 0, &region);
-  return true;
+  return WriteLocked(path.c_str(), line.data(), static_cast<DWORD>(line.size()), true);
 }
 
 // The folder whose existence allows the log folder to be made again: the install folder of
@@ -71,7 +86,9 @@ void LogFile::SetDirectory(const std::wstring& folder) {
   if (!DirectoryExists(folder)) return;
   path_ = JoinPath(folder, kLogFileName);
   folder_ = folder;
-  if (folder.size() < std::size(g_crashReportFolder)) {
+  if (path_.size() < std::size(g_crashReportLog)) {
+    std::copy(path_.begin(), path_.end(), g_crashReportLog);
+    g_crashReportLog[path_.size()] = L'\0';
     std::copy(folder.begin(), folder.end(), g_crashReportFolder);
     g_crashReportFolder[folder.size()] = L'\0';
   }
@@ -115,8 +132,18 @@ void SetLogDirectory(const std::wstring& folder) { ProcessLog().SetDirectory(fol
 
 const wchar_t* LogFolderForCrashReport() { return g_crashReportFolder; }
 
-void LogLineWithoutLock(const std::wstring& text) {
-  if (!g_crashReportFolder[0]) return;
-  AppendToLogFile(JoinPath(g_crashReportFolder, kLogFileName),
-                  LinePrefix() + Utf8FromWide(EscapeControlCharacters(text)) + "\r\n");
+void LogLineWithoutLock(const wchar_t* text) {
+  if (!g_crashReportLog[0]) return;
+  char line[4096];
+  char prefix[kPrefixSize];
+  const int head = FormatLinePrefix(prefix);
+  if (head <= 0) return;
+  std::memcpy(line, prefix, static_cast<size_t>(head));
+  const int room = static_cast<int>(sizeof(line)) - head - 2;
+  int body = WideCharToMultiByte(CP_UTF8, 0, text, -1, line + head, room, nullptr, nullptr);
+  if (body <= 0) return;
+  body -= 1;  // the terminating NUL
+  line[head + body] = '\r';
+  line[head + body + 1] = '\n';
+  WriteLocked(g_crashReportLog, line, static_cast<DWORD>(head + body + 2), false);
 }

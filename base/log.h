@@ -45,5 +45,7 @@ void SetLogDirectory(const std::wstring& folder);
 // The folder of the process log once it is set, else an empty text. Readable without the
 // log's lock, which a crashing thread may hold: for the crash report only.
 const wchar_t* LogFolderForCrashReport();
-// Appends one line as LogLine does, without the log's lock; nothing before a folder is set.
-void LogLineWithoutLock(const std::wstring& text);
+// Appends one line as LogLine does, but takes no lock, waits for none and allocates nothing,
+// so that a crashed process can still write it; text is not escaped (fixed texts and paths
+// only). Nothing before a folder is set.
+void LogLineWithoutLock(const wchar_t* text);

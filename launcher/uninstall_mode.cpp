@@ -136,6 +136,14 @@ void UninstallThread(UninstallContext* context) {
   if (SUCCEEDED(com)) CoUninitialize();
 }
 
+// The crash campaign's kill points: named in the environment, the stage ends there at once,
+// as abruptly as a kill (no handler, no clean-up).
+void EndAtKillPoint(const wchar_t* step) {
+  wchar_t wanted[64] = {};
+  const DWORD length = GetEnvironmentVariableW(L"TALVOREEN_UNINSTALL_KILL_AT", wanted, 64);
+  if (length > 0 && length < 64 && std::wstring(wanted) == step) TerminateProcess(GetCurrentProcess(), 137);
+}
+
 // A copy in the temporary folder does the removal, so that this file is free to go.
 bool HandOverToTemporaryCopy(const std::wstring& installDir) {
   wchar_t buffer[MAX_PATH + 1] = {};
@@ -153,13 +161,7 @@ bool HandOverToTemporaryCopy(const std::wstring& installDir) {
 }  // namespace
 
 int RunUninstall() {
-  std::wstring installDir;
-  const std::wstring ownFolder = ParentPath(GetModulePath());
-  if (IsInstallFolder(ownFolder)) {
-    installDir = NormalizePath(ownFolder);
-  } else if (const std::wstring registered = RegisteredInstallDir(); !registered.empty()) {
-    installDir = NormalizePath(registered);
-  }
+  const std::wstring installDir = FindUninstallFolder();
 
   if (MutexExists(kInstanceMutexName)) {
     ShowBox(L"Talvoreen Launcher açık. Önce launcher'ı kapat, sonra tekrar dene.", MB_ICONERROR);
@@ -184,6 +186,7 @@ int RunUninstallStage2(const std::wstring& folder, int waitProcessId) {
 
   UninstallContext context;
   context.installDir = AcceptedUninstallFolder(folder);
+  context.afterStep = EndAtKillPoint;
   // The shared log lives in the folder being removed; it is only set up where that folder
   // already exists, so that logging never makes a plain folder look like an installation.
   if (!context.installDir.empty() && DirectoryExists(JoinPath(context.installDir, L"TALVOREEN"))) {

@@ -100,10 +100,15 @@ bool StartProgram(const std::wstring& exe, const std::wstring& parameters, const
   info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
   info.lpDirectory = folder.c_str();
   info.nShow = SW_SHOWNORMAL;
+  // The crash reporter turns Windows' fault box off for the launcher; a started program would
+  // inherit that, and its own crashes would never reach Windows Error Reporting.
+  const UINT ownMode = GetErrorMode();
+  SetErrorMode(ownMode & ~SEM_NOGPFAULTERRORBOX);
   SetLastError(ERROR_SUCCESS);
-  if (ShellExecuteExW(&info)) return true;
-  errorCode = StartFailureCode(info);
-  return false;
+  const bool started = ShellExecuteExW(&info) != FALSE;
+  if (!started) errorCode = StartFailureCode(info);
+  SetErrorMode(ownMode);
+  return started;
 }
 
 bool IssueLaunchPermission(int copy, const std::string& token, std::wstring& error) {

@@ -96,10 +96,52 @@ void RemoveProtectedTree(const std::wstring& folder, const Protection& protectio
   }
 }
 
+void AddName(std::vector<std::wstring>& names, const std::wstring& name) {
+  if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+}
+
+// Lower-case top-level names of the game files: the fixed ones, the first component of every
+// file the state lists, and what an earlier uninstall's marker recorded.
+std::vector<std::wstring> GameEntryNames(const std::wstring& root) {
+  std::vector<std::wstring> names = {L"talvoreen.exe", L"talvoreen", L"mods", L"skins"};
+  if (const auto state = ReadInstalledState(JoinPath(JoinPath(root, kStateFolder), kInstalledStateFile))) {
+    for (const InstalledFile& file : state->files) {
+      if (!IsSafeRelativePath(file.path)) continue;
+      AddName(names, Lower(WideFromUtf8(file.path.substr(0, file.path.find_first_of("/\\")))));
+    }
+  }
+  std::string marker;
+  if (ReadWholeFile(JoinPath(root, kUninstallMarkerName), marker)) {
+    size_t start = 0;
+    while (start < marker.size()) {
+      size_t end = marker.find('\n', start);
+      if (end == std::string::npos) end = marker.size();
+      const std::string name = marker.substr(start, end - start);
+      // Only single safe names: the marker is a file anyone could have edited.
+      if (IsSafeRelativePath(name) && name.find_first_of("/\\") == std::string::npos) {
+        AddName(names, Lower(WideFromUtf8(name)));
+      }
+      start = end + 1;
+    }
+  }
+  return names;
+}
+
 }  // namespace
 
+bool HasUninstallMarker(const std::wstring& installDir) {
+  return !installDir.empty() && FileExists(JoinPath(installDir, kUninstallMarkerName));
+}
+
+bool WriteUninstallMarker(const std::wstring& installDir) {
+  std::string lines;
+  for (const std::wstring& name : GameEntryNames(installDir)) lines += Utf8FromWide(name) + "\n";
+  return WriteFileAtomic(JoinPath(installDir, kUninstallMarkerName), lines);
+}
+
 bool HoldsInstallation(const std::wstring& installDir) {
-  return !installDir.empty() && (IsInstallFolder(installDir) || DirectoryExists(JoinPath(installDir, L"TALVOREEN")));
+  return !installDir.empty() && (IsInstallFolder(installDir) || DirectoryExists(JoinPath(installDir, L"TALVOREEN")) ||
+                                 HasUninstallMarker(installDir));
 }
 
 bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder, std::atomic<unsigned>& count,
@@ -111,20 +153,12 @@ bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder
   const std::wstring root = NormalizePath(installDir);
   const std::wstring stateFolder = JoinPath(root, kStateFolder);
 
-  std::vector<std::wstring> names = {L"talvoreen.exe", L"talvoreen", L"mods", L"skins"};
-  if (const auto state = ReadInstalledState(JoinPath(stateFolder, kInstalledStateFile))) {
-    for (const InstalledFile& file : state->files) {
-      if (!IsSafeRelativePath(file.path)) continue;
-      const std::string first = file.path.substr(0, file.path.find_first_of("/\\"));
-      const std::wstring name = Lower(WideFromUtf8(first));
-      if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
-    }
-  }
+  const std::vector<std::wstring> names = GameEntryNames(root);
 
   const Protection protection(root, gtaFolder);
   FirstFailure failure;
   for (const std::wstring& name : names) {
-    if (name == L".talvoreen" || protection.Covers(name)) continue;
+    if (name == L".talvoreen" || name == Lower(kUninstallMarkerName) || protection.Covers(name)) continue;
     const std::wstring path = JoinPath(root, name);
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || IsReparsePoint(attributes)) continue;

@@ -15,6 +15,7 @@
 #include "base/install_layout.h"
 #include "base/log.h"
 #include "base/registry.h"
+#include "base/text.h"
 #include "base/version.h"
 #include "system/install.h"
 #include "system/shell.h"
@@ -69,12 +70,21 @@ bool HasAnyEntry(const std::wstring& folder) {
 void RemoveShortcuts();
 void RemoveRegistryEntries();
 
-// The launcher file goes last: while it exists, a second stage started again after this one
-// was killed still accepts the folder, and the registration that points to it goes first, so
-// that no uninstall entry is ever left pointing to nothing.
+void AfterStep(UninstallContext& context, int step) {
+  if (context.afterStep) context.afterStep(kUninstallSteps[step]);
+}
+
+// The marker is written first and goes last, after the launcher: whatever a kill leaves, the
+// folder is still accepted and the marker still names the game files left. The registration
+// goes before the launcher, so that no uninstall entry is ever left pointing to nothing.
 void RemoveInstallFolder(UninstallContext& context) {
   const std::wstring& d = context.installDir;
-  if (HoldsInstallation(d)) {
+  // A folder accepted for the launcher alone gets no marker: the marker would make the core
+  // treat it as an installation on the next run.
+  const bool holdsInstallation = HoldsInstallation(d);
+  if (holdsInstallation) WriteUninstallMarker(d);
+  AfterStep(context, 0);
+  if (holdsInstallation) {
     const std::wstring gtaFolder = ReadRegistryString(kCommonRegistryKey, kGtaFolderValue);
     std::wstring error;
     if (!UninstallCore(d, gtaFolder, context.removedCount, error) && context.failures.empty()) {
@@ -87,10 +97,11 @@ void RemoveInstallFolder(UninstallContext& context) {
   for (const std::wstring& path : {writeTest, writeTest + L".tmp"}) {
     RemoveTree(path, context.removedCount, context.failures);
   }
+  AfterStep(context, 1);
 
   RemoveShortcuts();
   RemoveRegistryEntries();
-  if (context.beforeLauncherRemoval) context.beforeLauncherRemoval();
+  AfterStep(context, 2);
   const std::wstring launcher = JoinPath(d, kLauncherExeName);
   for (const std::wstring& path : {launcher + L".old", launcher + L".new", CopyScratchPath(launcher)}) {
     RemoveTree(path, context.removedCount, context.failures);
@@ -106,6 +117,9 @@ void RemoveInstallFolder(UninstallContext& context) {
     RemoveDirectoryW(JoinPath(d, kDataFolder).c_str());
   }
   RemoveTree(launcher, context.removedCount, context.failures);
+  AfterStep(context, 3);
+  // Kept while anything failed: the next run still knows what to remove.
+  if (context.failures.empty()) DeleteFileW(JoinPath(d, kUninstallMarkerName).c_str());
   RemoveDirectoryW(d.c_str());
 }
 
@@ -136,7 +150,17 @@ void RemoveRegistryEntries() {
 std::wstring AcceptedUninstallFolder(const std::wstring& folder) {
   const std::wstring d = NormalizePath(folder);
   if (d.size() <= 3) return std::wstring();
-  if (IsInstallFolder(d) || FileExists(JoinPath(d, kLauncherExeName))) return d;
+  if (IsInstallFolder(d) || FileExists(JoinPath(d, kLauncherExeName)) || HasUninstallMarker(d)) return d;
+  return std::wstring();
+}
+
+std::wstring FindUninstallFolder() {
+  const std::wstring running = GetModulePath();
+  const std::wstring own = ParentPath(running);
+  if (IsInstallFolder(own) || HasUninstallMarker(own)) return NormalizePath(own);
+  if (const std::wstring registered = RegisteredInstallDir(); !registered.empty()) return NormalizePath(registered);
+  // A copy of another name (the temporary one of stage 2, a download) proves nothing.
+  if (EqualsIgnoreCase(running, JoinPath(own, kLauncherExeName))) return AcceptedUninstallFolder(own);
   return std::wstring();
 }
 

@@ -21,17 +21,28 @@ struct UninstallContext {
   std::wstring failures;        // first failure, empty when everything went
   std::wstring screenshotsDir;  // kept screenshots folder, empty when none or empty
   wchar_t progressText[128] = {};
-  // Called just before the launcher file is removed: what a kill at that moment would leave.
-  std::function<void()> beforeLauncherRemoval;
+  // Called after each step of kUninstallSteps: what a kill at that moment would leave.
+  std::function<void(const wchar_t* step)> afterStep;
 };
 
-// The folder a second stage may remove: the normalised folder when it holds an installation
-// or the launcher and is more than a drive root; otherwise empty.
+// The moments between the worker's steps, in order: the marker is written; the game files,
+// GTA and the launcher's data went; the shortcuts and registration went; the launcher went.
+inline constexpr const wchar_t* kUninstallSteps[] = {L"marker-written", L"files-removed", L"registration-removed",
+                                                     L"launcher-removed"};
+
+// The folder a second stage may remove: the normalised folder when it holds an installation,
+// the launcher or an uninstall marker and is more than a drive root; otherwise empty.
 std::wstring AcceptedUninstallFolder(const std::wstring& folder);
 
 // "TalvoreenGuard.exe" in "Talvoreen Multiplayer" under the 32-bit Program Files folder;
 // empty when that folder is unknown.
 std::wstring InstalledGuardExecutable();
+
+// The folder "--uninstall" removes: the running launcher's own folder when it holds an
+// installation or an uninstall marker, else the registered one, else the own folder when the
+// running launcher is the one installed there (its registration may be gone already).
+// Empty when none.
+std::wstring FindUninstallFolder();
 
 // Runs the guard's own "--uninstall" when the service or its installed executable exists.
 // Problems are logged, never reported.

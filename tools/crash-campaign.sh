@@ -255,6 +255,66 @@ answer_boxes() {
   done
 }
 
+# The first stage's confirmation: "Kaldır" is the button before the default Cancel. Pressed
+# once only: a second shift+Tab on a dialog that is still closing would land on Cancel.
+confirm_uninstall() {
+  local pid="$1"
+  for _ in $(seq 600); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    for w in $(xdotool search --name '^Talvoreen Multiplayer$' 2>/dev/null); do
+      xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key shift+Tab space 2>/dev/null && return 0
+    done
+    sleep 0.1
+  done
+}
+
+# The second stage that a first stage handed over to: the copy in the prefix's temporary folder.
+second_stage_pid() {
+  local pid
+  for _ in $(seq 200); do
+    for pid in $(pgrep -f '^C:.*\\Talvoreen-Uninstall-[0-9]+\.exe --uninstall-run ' || true); do
+      if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$work/wineprefix"; then
+        echo "$pid"; return 0
+      fi
+    done
+    sleep 0.05
+  done
+}
+
+# An uninstall is finished from whatever a killed one left: the launcher's own --uninstall
+# while the launcher is still in the folder (its registration may be gone: it finds the
+# folder by the uninstall marker or by itself), else the second stage on the folder.
+# Prints "finished <exit code of the stage started here>".
+run_uninstall_again() {
+  local left="$install/Talvoreen Launcher.exe" pid code=0 second
+  if [ ! -f "$left" ]; then run_operation uninstall; return; fi
+  "$root/cmake/wine-run.sh" "$work" "$left" --uninstall >"$work/runs/last.out" 2>&1 &
+  pid=$!
+  confirm_uninstall "$pid"
+  wait "$pid" || code=$?
+  second=$(second_stage_pid)
+  if [ -n "$second" ]; then
+    answer_boxes "$second"
+    while kill -0 "$second" 2>/dev/null; do sleep 0.1; done
+  fi
+  echo "finished $code"
+}
+
+# Moments between the second stage's steps where it ends itself as abruptly as a kill
+# (TALVOREEN_UNINSTALL_KILL_AT): each is met once per campaign, whatever the random draws hit.
+kill_points() {
+  case "$1" in
+    uninstall) echo marker-written files-removed registration-removed launcher-removed ;;
+  esac
+}
+
+run_again() {
+  case "$1" in
+    uninstall) run_uninstall_again ;;
+    *) run_operation "$1" ;;
+  esac
+}
+
 # Runs the operation; with a delay (ms) the process is killed that long after its .exe
 # started. Prints "killed", "finished <exit code>" or "no-start".
 run_operation() {
@@ -338,7 +398,7 @@ for op in "${operations[@]}"; do
   echo "$status" >"$work/runs/last.status"
   judge "$op" || { echo "== $op: the uninterrupted run already fails"; summary+=("$op: broken"); continue; }
   echo "== $op: an uninterrupted run takes $span ms"
-  kills=0; early=0; recovered=0
+  kills=0; early=0; recovered=0; rounds_done=$rounds
   for round in $(seq "$rounds"); do
     setup "$op"
     # Drawn within 80 % of the measured run: runs vary in length, and a round whose run ends
@@ -346,7 +406,7 @@ for op in "${operations[@]}"; do
     delay=$(( (RANDOM * 32768 + RANDOM) % (span * 8 / 10 > 1 ? span * 8 / 10 : 1) ))
     killed=$(run_operation "$op" "$delay")
     if [ "$killed" = killed ]; then kills=$((kills + 1)); else early=$((early + 1)); killed="ended first"; fi
-    status=$(run_operation "$op")
+    status=$(run_again "$op")
     echo "$status" >"$work/runs/last.status"
     if judge "$op"; then
       recovered=$((recovered + 1)); verdict=recovered
@@ -356,8 +416,23 @@ for op in "${operations[@]}"; do
     fi
     echo "$op round $round: kill after $delay ms ($killed), run again: $status -> $verdict"
   done
+  for point in $(kill_points "$op"); do
+    setup "$op"
+    killed=$(TALVOREEN_UNINSTALL_KILL_AT="$point" run_operation "$op")
+    if [ "$killed" = "finished 137" ]; then kills=$((kills + 1)); killed=killed; else early=$((early + 1)); fi
+    status=$(run_again "$op")
+    echo "$status" >"$work/runs/last.status"
+    if judge "$op"; then
+      recovered=$((recovered + 1)); verdict=recovered
+    else
+      verdict="NOT RECOVERED"
+      cp -a "$install" "$work/runs/failed-$op-$point" 2>/dev/null || true
+    fi
+    rounds_done=$((rounds_done + 1))
+    echo "$op at $point: $killed, run again: $status -> $verdict"
+  done
   total_kills=$((total_kills + kills))
-  summary+=("$op: $kills kills, $early runs ended before their kill, $recovered of $rounds recovered")
+  summary+=("$op: $kills kills, $early runs ended before their kill, $recovered of $rounds_done recovered")
 done
 
 echo "== summary (seed $seed)"

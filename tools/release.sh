@@ -1,23 +1,27 @@
 #!/usr/bin/env bash
 # Builds, signs and publishes a release of the launcher.
 #
-#   tools/release.sh --public-key KEY --signing-key KEYFILE --version V --out CDN_ROOT
+#   tools/release.sh --public-key KEY --signing-key KEYFILE --out CDN_ROOT [--version V]
 #                    [--cert CERT.pem --cert-key KEY.pem | --pkcs12 FILE.p12] [--cert-pass PASS]
-#                    [--build-dir DIR]
+#                    [--timestamp-url URL] [--build-dir DIR]
 #
+# The version published is the one compiled into the executable (base/version.h); a
+# --version that differs is refused: a manifest naming a newer version than its launcher
+# makes every player download and swap it on every start, an older one updates nobody.
 # KEY is the release public key (44 base64 characters, or a file holding them) that the
 # launcher will trust; KEYFILE its private half (talvoreen-publish keygen), which signs the
 # launcher manifest. The development key of keys/ is refused. With a certificate the
 # executable is signed with Authenticode (osslsigncode) and the signature verified against
 # that certificate before anything is published; without one the release goes out unsigned,
-# with a warning. The launcher manifest is written last, after its object.
+# with a warning. With --timestamp-url the signature gets an RFC 3161 time stamp from that
+# authority, so that it stays valid after the certificate expires. The launcher manifest is written last, after its object.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 die() { printf 'release: %s\n' "$*" >&2; exit 1; }
 say() { printf '[release] %s\n' "$*" >&2; }
 
-public_key="" signing_key="" version="" out="" cert="" cert_key="" pkcs12="" cert_pass="" build_dir=""
+public_key="" signing_key="" version="" out="" cert="" cert_key="" pkcs12="" cert_pass="" build_dir="" timestamp_url=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --public-key) public_key="${2-}"; shift 2 ;;
@@ -28,12 +32,18 @@ while [ $# -gt 0 ]; do
     --cert-key) cert_key="${2-}"; shift 2 ;;
     --pkcs12) pkcs12="${2-}"; shift 2 ;;
     --cert-pass) cert_pass="${2-}"; shift 2 ;;
+    --timestamp-url) timestamp_url="${2-}"; shift 2 ;;
     --build-dir) build_dir="${2-}"; shift 2 ;;
     *) die "unknown argument: $1" ;;
   esac
 done
-[ -n "$public_key" ] && [ -n "$signing_key" ] && [ -n "$version" ] && [ -n "$out" ] ||
-  die "usage: tools/release.sh --public-key KEY --signing-key KEYFILE --version V --out CDN_ROOT [--cert CERT --cert-key KEY | --pkcs12 FILE] [--cert-pass PASS] [--build-dir DIR]"
+[ -n "$public_key" ] && [ -n "$signing_key" ] && [ -n "$out" ] ||
+  die "usage: tools/release.sh --public-key KEY --signing-key KEYFILE --out CDN_ROOT [--version V] [--cert CERT --cert-key KEY | --pkcs12 FILE] [--cert-pass PASS] [--timestamp-url URL] [--build-dir DIR]"
+compiled="$(sed -n 's/^inline constexpr const char\* kLauncherVersion = "\([0-9.]*\)";$/\1/p' "$root/base/version.h")"
+[ -n "$compiled" ] || die "cannot read the launcher version from base/version.h"
+[ -z "$version" ] || [ "$version" = "$compiled" ] ||
+  die "--version $version differs from the version compiled into the launcher ($compiled, base/version.h)"
+version="$compiled"
 [ -f "$public_key" ] && public_key="$(head -n 1 "$public_key")"
 public_key="$(printf '%s' "$public_key" | tr -d '[:space:]')"
 [[ "$public_key" =~ ^[A-Za-z0-9+/]{43}=$ ]] || die "the public key must be 44 base64 characters"
@@ -44,6 +54,7 @@ development_key="$(head -n 1 "$root/keys/development.pub" | tr -d '[:space:]')"
 if [ -n "$cert" ] || [ -n "$pkcs12" ]; then
   [ -z "$cert" ] || [ -z "$pkcs12" ] || die "give either --cert with --cert-key, or --pkcs12"
   [ -z "$cert" ] || [ -n "$cert_key" ] || die "--cert needs --cert-key"
+  [ -z "$timestamp_url" ] || [[ "$timestamp_url" =~ ^https?:// ]] || die "the time-stamp URL must be http:// or https://"
   command -v osslsigncode >/dev/null || die "osslsigncode is missing (tools/setup.sh installs it)"
 fi
 build_dir="${build_dir:-$root/build/release}"
@@ -61,20 +72,24 @@ cmake --build "$build_dir" -j "$(nproc)" --target talvoreen_launcher >/dev/null
 exe="$build_dir/Bin/launcher/Talvoreen Launcher.exe"
 publish="$build_dir/host-publish/tools/publish/talvoreen-publish"
 [ -f "$exe" ] || die "the build did not produce $exe"
+# The executable's own version resource must say the same, or the manifest would still lie.
+built="$(strings -el "$exe" | grep -x -A1 FileVersion | sed -n 2p)"
+[ "$built" = "$version" ] || die "the executable's version resource says '$built', base/version.h $version"
 
 release_exe="$build_dir/release/Talvoreen Launcher.exe"
 mkdir -p "$build_dir/release"
 rm -f "$release_exe"
 if [ -n "$cert" ] || [ -n "$pkcs12" ]; then
   say "signing with Authenticode"
-  pass_args=()
+  pass_args=() ts_args=()
   [ -z "$cert_pass" ] || pass_args=(-pass "$cert_pass")
+  [ -z "$timestamp_url" ] || ts_args=(-ts "$timestamp_url")
   if [ -n "$cert" ]; then
-    osslsigncode sign -certs "$cert" -key "$cert_key" "${pass_args[@]}" -h sha256 \
+    osslsigncode sign -certs "$cert" -key "$cert_key" "${pass_args[@]}" "${ts_args[@]}" -h sha256 \
       -n "Talvoreen Launcher" -in "$exe" -out "$release_exe" >/dev/null
     ca="$cert"
   else
-    osslsigncode sign -pkcs12 "$pkcs12" "${pass_args[@]}" -h sha256 \
+    osslsigncode sign -pkcs12 "$pkcs12" "${pass_args[@]}" "${ts_args[@]}" -h sha256 \
       -n "Talvoreen Launcher" -in "$exe" -out "$release_exe" >/dev/null
     ca="$build_dir/release/signing-cert.pem"
     openssl pkcs12 -in "$pkcs12" -nokeys -clcerts -passin "pass:$cert_pass" -out "$ca" 2>/dev/null ||

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/files.h"
+#include "base/handles.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "launcher/crash_report.h"
@@ -34,6 +35,32 @@ TV_CHILD_ROLE(crash_on_purpose) {
     *nowhere = 1;
   });
   worker.join();
+  return 0;
+}
+
+// args: log folder. The first thread faults; the second raises another code as soon as the
+// first one's report has begun (a report file shows up), so it faults while that is written.
+TV_CHILD_ROLE(fault_twice) {
+  const std::wstring folder = args.at(0);
+  SetLogDirectory(folder);
+  InstallCrashReporter(false);
+  std::thread second([&folder] {
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    WIN32_FIND_DATAW found{};
+    HANDLE find = INVALID_HANDLE_VALUE;
+    while ((find = FindFirstFileW(JoinPath(folder, L"crash-*").c_str(), &found)) == INVALID_HANDLE_VALUE &&
+           GetTickCount64() < deadline) {
+      SwitchToThread();
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    RaiseException(0xE0000002, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+  });
+  std::thread first([] {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+  });
+  first.join();
+  second.join();
   return 0;
 }
 
@@ -121,6 +148,33 @@ TEST(CrashReport, AnExceptionLeavingAThreadIsReportedToo) {
   ExpectValidMinidump(ReadBytes(dir.Join(reports[0])));
   EXPECT_NE(ReadBytes(dir.Join(L"launcher.log")).find(", report " + Utf8FromWide(dir.Join(reports[0]))),
             std::string::npos);
+}
+
+// Another log writer holds the log's lock for the whole crash: the report must neither wait
+// for it nor be cut short by the second thread, which waits for the first report instead.
+TEST(CrashReport, ASecondFaultingThreadWaitsForTheFirstReport) {
+  TempDir dir;
+  const std::wstring log = dir.Join(L"launcher.log");
+  UniqueHandle held(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held.Valid());
+  OVERLAPPED region{};
+  region.Offset = 0xFFFFFFF0u;
+  region.OffsetHigh = 0x7FFFFFFFu;
+  ASSERT_TRUE(LockFileEx(held.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &region));
+
+  const ProcessResult r = RunChild("fault_twice", {dir.Path()});
+  EXPECT_EQ(r.exitCode, 0xC0000005u);
+  const std::vector<std::wstring> reports = ReportsIn(dir.Path());
+  ASSERT_EQ(reports.size(), 1u);
+  ExpectValidMinidump(ReadBytes(dir.Join(reports[0])));
+  std::vector<std::wstring> everything;
+  for (const std::wstring& file : ListTree(dir.Path()).files) everything.push_back(file);
+  std::sort(everything.begin(), everything.end());
+  EXPECT_EQ(everything, (std::vector<std::wstring>{dir.Join(reports[0]), log}));
+  EXPECT_NE(ReadBytes(log).find("crash: exception 0xC0000005, report " + Utf8FromWide(dir.Join(reports[0])) + "\r\n"),
+            std::string::npos);
+  UnlockFileEx(held.Get(), 0, 1, 0, &region);
 }
 
 }  // namespace

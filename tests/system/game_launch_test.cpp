@@ -101,9 +101,17 @@ TEST(LaunchGame, StartsTheCopyWithItsNumberLinkAndFolder) {
     ASSERT_EQ(copy, 2);
     StandInEvents events(copy);
     std::wstring error;
-    ASSERT_TRUE(LaunchGame(folder.Path(), copy, L"mtasa://127.0.0.1:22003", error)) << Utf8FromWide(error);
+    // The launcher's crash reporter keeps Windows' fault box away from itself, not from the
+    // game, whose own crashes must still reach Windows (Wine passes no error mode on at all).
+    const UINT ownMode = GetErrorMode();
+    SetErrorMode(ownMode | SEM_NOGPFAULTERRORBOX);
+    const bool launched = LaunchGame(folder.Path(), copy, L"mtasa://127.0.0.1:22003", error);
+    EXPECT_EQ(GetErrorMode(), ownMode | SEM_NOGPFAULTERRORBOX);
+    SetErrorMode(ownMode);
+    ASSERT_TRUE(launched) << Utf8FromWide(error);
     ASSERT_TRUE(events.WaitReady());
     second = folder.ReadRecord(2);
+    EXPECT_EQ(std::stoul(second["errorMode"]) & SEM_NOGPFAULTERRORBOX, 0u);
     EXPECT_EQ(second["instance"], "2");
     EXPECT_EQ(second["argc"], "2");
     EXPECT_EQ(second["arg1"], "mtasa://127.0.0.1:22003");

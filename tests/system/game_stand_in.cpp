@@ -54,6 +54,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   wchar_t folder[MAX_PATH + 1] = {};
   GetCurrentDirectoryW(MAX_PATH, folder);
   Line(record, L"cwd", folder);
+  Line(record, L"errorMode", DecimalText(static_cast<long long>(GetErrorMode())));
 
   HANDLE mutex = nullptr;
   bool alreadyRunning = false;

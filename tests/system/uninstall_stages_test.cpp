@@ -339,6 +339,24 @@ TEST_F(UninstallStagesTest, EmptyScreenshotsFolderGoesAndTheFolderOnlyWhenNothin
   EXPECT_EQ(ListTree(dir.Path()).files.size(), 1u);
 }
 
+// A folder accepted for the launcher alone is no installation: its launcher goes, and no
+// marker is left that would make a later run treat the player's "mods" as game files.
+TEST_F(UninstallStagesTest, AFolderWithOnlyTheLauncherLosesOnlyTheLauncher) {
+  Put(L"Talvoreen Launcher.exe");
+  Put(L"mods\\keep.lua", "mine");
+  UninstallContext context;
+  context.installDir = AcceptedUninstallFolder(dir.Path());
+  ASSERT_EQ(context.installDir, dir.Path());
+  std::vector<std::wstring> stepsWithMarker;
+  context.afterStep = [&](const wchar_t* step) {
+    if (Has(L".talvoreen-uninstall")) stepsWithMarker.push_back(step);
+  };
+  RunUninstallWorker(context);
+  EXPECT_EQ(context.failures, L"");
+  EXPECT_TRUE(stepsWithMarker.empty());
+  EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"mods\\keep.lua")});
+}
+
 TEST_F(UninstallStagesTest, WorkerDoesNotFollowLinksOutOfTheFolder) {
   MakeInstallation(false);
   ASSERT_TRUE(WriteBytes(work.Join(L"precious.txt"), "keep"));
@@ -385,7 +403,8 @@ TEST_F(UninstallStagesTest, FullUninstallLeavesNoRegistrationBehind) {
   // A second stage killed just before the launcher goes must leave no registration pointing
   // to a launcher that a rerun would then delete.
   bool launcherThere = false, entryThere = true;
-  context.beforeLauncherRemoval = [&] {
+  context.afterStep = [&](const wchar_t* step) {
+    if (std::wstring(step) != L"registration-removed") return;
     launcherThere = Has(L"Talvoreen Launcher.exe");
     entryThere = KeyExists(kUninstallKey) || KeyExists(kProtocolKey) || FileExists(JoinPath(desktop, kShortcutName));
   };
@@ -539,6 +558,69 @@ TEST_F(UninstallStagesTest, ConfirmedUninstallHandsOverToATemporaryCopyThatRemov
   const std::wstring copy = JoinPath(TempFolder(), copyName);
   EXPECT_TRUE(FileExists(copy));
   DeleteFileW(copy.c_str());
+}
+
+// A second stage killed after any of its steps is finished by running the uninstall again from
+// what is left: the launcher's own "--uninstall" while it is there (its registration may be
+// gone), else the second stage on the folder. A file still held at the first try is not
+// forgotten: the run after it removes it too.
+TEST_F(UninstallStagesTest, AStageKilledAfterAnyStepIsFinishedFromWhatIsLeft) {
+  for (const wchar_t* step : kUninstallSteps) {
+    SCOPED_TRACE(Utf8FromWide(step));
+    std::wstring launcherPath, error;
+    ASSERT_TRUE(InstallIntoFolder(dir.Path(), launcherPath, error)) << Utf8FromWide(error);
+    MakeInstallation(true);
+    UseRealLauncher();
+    Put(L"data\\held.dat");
+    ASSERT_TRUE(WriteInstalledState(dir.Join(L".talvoreen\\installed.json"), [] {
+      InstalledState s;
+      for (const char* path : {"Talvoreen.exe", "models/a.img", "data/held.dat"}) {
+        s.files.emplace_back();
+        s.files.back().path = path;
+      }
+      return s;
+    }()));
+    struct Killed {};
+    UninstallContext killed;
+    killed.installDir = AcceptedUninstallFolder(dir.Path());
+    killed.afterStep = [step](const wchar_t* reached) {
+      if (std::wstring(reached) == step) throw Killed{};
+    };
+    {
+      testing_support::FileHeldElsewhere holder(dir.Join(L"data\\held.dat"));
+      ASSERT_TRUE(holder.Holding());
+      EXPECT_THROW(RunUninstallWorker(killed), Killed);
+    }
+    ASSERT_TRUE(Has(L"data\\held.dat"));
+
+    DWORD secondId = 0;
+    const bool launcherLeft = Has(L"Talvoreen Launcher.exe");
+    std::wstring copyName;
+    if (launcherLeft) {
+      Launched firstStage(testing_support::StartProcess(launcherPath, {L"--uninstall"}));
+      ASSERT_TRUE(firstStage.Valid());
+      HWND dialog = firstStage.Dialog(IsConfirmation);
+      ASSERT_NE(dialog, nullptr);
+      PressButton(dialog, kRemoveButtonId);
+      EXPECT_EQ(firstStage.ExitCode(), 0u);
+      copyName = L"Talvoreen-Uninstall-" + std::to_wstring(firstStage.Id()) + L".exe";
+      secondId = FindProcessByName(copyName);
+    }
+    Launched secondStage = launcherLeft ? Launched(secondId)
+                                        : Launched(testing_support::StartProcess(
+                                              testing_support::LauncherExePath(), {L"--uninstall-run", dir.Path()}));
+    ASSERT_TRUE(secondStage.Valid());
+    HWND box = secondStage.Dialog(IsMessageBox);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(TextOf(GetDlgItem(box, kMessageBoxTextId)),
+              kSuccessText + L"\n\nEkran görüntülerin burada duruyor:\n" + dir.Join(L"TALVOREEN\\screenshots"));
+    PressButton(box, IDOK);
+    EXPECT_EQ(secondStage.ExitCode(), 0u);
+    EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"TALVOREEN\\screenshots\\shot1.png")});
+    ExpectRegistrationGone();
+    if (!copyName.empty()) DeleteFileW(JoinPath(TempFolder(), copyName).c_str());
+    DeleteTree(dir.Join(L"TALVOREEN"));
+  }
 }
 
 TEST_F(UninstallStagesTest, SecondStageOnAFolderWithoutAnInstallationRemovesOnlyTheRegistration) {

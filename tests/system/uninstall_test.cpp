@@ -4,6 +4,7 @@
 #include "base/files.h"
 #include "base/text.h"
 #include "manifest/installed_state.h"
+#include "system/install.h"
 #include "system/uninstall.h"
 #include "tests/support/test_support.h"
 
@@ -112,6 +113,28 @@ TEST_F(UninstallTest, NothingToRemoveWithoutAnInstallation) {
   EXPECT_FALSE(UninstallCore(dir.Path(), L"", removed, error));
   EXPECT_EQ(error, L"Bu klasörde oyun dosyası yok");
   EXPECT_TRUE(Has(L"unrelated.txt"));
+}
+
+// What a killed uninstall leaves: the state file is gone, the marker still names the game
+// files. Only single safe names count; the marker itself and what it does not name stay.
+TEST_F(UninstallTest, TheMarkerOfAKilledUninstallNamesWhatIsLeft) {
+  MakeInstallation();
+  ASSERT_TRUE(WriteUninstallMarker(dir.Path()));
+  ASSERT_TRUE(DeleteFileW(dir.Join(L"Talvoreen.exe").c_str()));
+  ASSERT_TRUE(DeleteFileW(dir.Join(L".talvoreen\\installed.json").c_str()));
+  testing_support::RemoveTree(dir.Join(L"TALVOREEN"));
+  ASSERT_FALSE(IsInstallFolder(dir.Path()));
+  const std::string marker = ReadBytes(dir.Join(L".talvoreen-uninstall"));
+  ASSERT_TRUE(WriteBytes(dir.Join(L".talvoreen-uninstall"), marker + "..\n.\nplayer-notes.txt/x\nc:\\\n"));
+  Put(L"outside-marker\\keep.txt");
+
+  ASSERT_TRUE(HoldsInstallation(dir.Path()));
+  ASSERT_TRUE(UninstallCore(dir.Path(), L"", removed, error)) << Utf8FromWide(error);
+  for (const wchar_t* gone : {L"models", L"data", L"mods", L"skins"}) EXPECT_FALSE(Has(gone)) << Utf8FromWide(gone);
+  for (const wchar_t* kept : {L"player-notes.txt", L"outside-marker\\keep.txt", L"GTA-SA\\gta_sa.exe",
+                              L"Talvoreen Launcher.exe", L".talvoreen-uninstall"}) {
+    EXPECT_TRUE(Has(kept)) << Utf8FromWide(kept);
+  }
 }
 
 TEST_F(UninstallTest, RecordedGtaFolderInsideTheInstallationStays) {
