@@ -381,8 +381,9 @@ bool GtaInstaller::Register(std::wstring& message) {
   }
   const std::wstring previous = ReadRegistryString(kCommonRegistryKey, kGtaFolderValue);
   if (!previous.empty() && EqualsIgnoreCase(NormalizePath(previous), NormalizePath(game))) return true;
-  if (!WriteRegistryString(kCommonRegistryKey, kGtaFolderValue, game)) {
-    message = L"Oyun ayarı kaydedilemedi (kayıt defteri).";
+  uint32_t error = 0;
+  if (!WriteRegistryString(kCommonRegistryKey, kGtaFolderValue, game, &error)) {
+    message = L"Oyun ayarı kaydedilemedi (kayıt defteri): " + WindowsErrorText(error);
     return false;
   }
   LogLine(L"[gta] GTA folder " + (previous.empty() ? std::wstring(L"(none)") : previous) + L" -> " + game);
