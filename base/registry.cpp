@@ -31,15 +31,17 @@ std::wstring ReadRegistryString(const std::wstring& subKey, const std::wstring& 
   return {};
 }
 
-bool WriteRegistryString(const std::wstring& subKey, const std::wstring& name, const std::wstring& value) {
+bool WriteRegistryString(const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
+                         uint32_t* error) {
   UniqueRegKey key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(),
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
+  LSTATUS result = RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(),
+                                   nullptr);
+  if (result == ERROR_SUCCESS) {
+    const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    result = RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
   }
-  const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-  return RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
-         ERROR_SUCCESS;
+  if (error) *error = static_cast<uint32_t>(result);
+  return result == ERROR_SUCCESS;
 }
 
 bool DeleteRegistryValue(const std::wstring& subKey, const std::wstring& name) {

@@ -1,6 +1,7 @@
 // HKEY_CURRENT_USER string values, and the launcher's own key and value names.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 inline constexpr const wchar_t* kLauncherRegistryKey = L"Software\\Talvoreen\\Launcher";
@@ -11,8 +12,9 @@ inline constexpr const wchar_t* kSelectedServerValue = L"SelectedServer";
 // REG_SZ only; empty on any failure (missing key or value, other type).
 std::wstring ReadRegistryString(const std::wstring& subKey, const std::wstring& name);
 
-// REG_SZ, creating the key when missing.
-bool WriteRegistryString(const std::wstring& subKey, const std::wstring& name, const std::wstring& value);
+// REG_SZ, creating the key when missing. On failure *error (when given) holds the system's code.
+bool WriteRegistryString(const std::wstring& subKey, const std::wstring& name, const std::wstring& value,
+                         uint32_t* error = nullptr);
 
 bool DeleteRegistryValue(const std::wstring& subKey, const std::wstring& name);
 

@@ -37,8 +37,23 @@ std::wstring ArchiveResultText(int code) {
   }
 }
 
+bool IsMachineFailureCode(int code) { return code == 11 || code == 16 || code == 19; }
+
+std::wstring UnpackFailureText(int code, uint32_t systemError, const std::wstring& file,
+                               const std::wstring& systemText) {
+  // System error numbers, kept here so that the rules build without the system headers.
+  constexpr uint32_t kSharingViolation = 32, kLockViolation = 33, kHandleDiskFull = 39, kDiskFull = 112;
+  if ((code != 16 && code != 19) || systemError == 0) return ArchiveResultText(code);
+  if (systemError == kSharingViolation || systemError == kLockViolation) {
+    return L"Dosya başka bir program tarafından kullanılıyor: " + file;
+  }
+  if (systemError == kDiskFull || systemError == kHandleDiskFull) return L"Dosyalar diske yazılamadı: disk dolu";
+  return L"Dosyalar diske yazılamadı: " + systemText;
+}
+
 std::string FailureRecordText(int code) { return std::to_string(code); }
 
 bool DiscardArchiveAfterFailure(int code, const std::string& previousRecord) {
+  if (IsMachineFailureCode(code)) return false;
   return IsCorruptArchiveCode(code) || previousRecord == FailureRecordText(code);
 }

@@ -2,6 +2,7 @@
 // codes. Portable.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 inline constexpr const wchar_t* kGameFolderName = L"GTA-SA";
@@ -15,6 +16,16 @@ bool IsCorruptArchiveCode(int code);
 
 std::wstring ArchiveResultText(int code);
 
+// Failures of the machine rather than of the archive: out of memory, a file that cannot be
+// created or written (held by another program, a full disk). Unpacking the same archive
+// again succeeds once the cause is gone, so it is kept and the failure is not recorded.
+bool IsMachineFailureCode(int code);
+
+// The text of an unpacking that failed with code while file was being written, given the
+// system error behind it (0 when unknown) and the system's words for that error.
+std::wstring UnpackFailureText(int code, uint32_t systemError, const std::wstring& file,
+                               const std::wstring& systemText);
+
 // Not a library code: the unpacked folder lacks the key files. Counts as an unpacking
 // failure of the archive for the rule below.
 inline constexpr int kArchiveLacksKeyFiles = 1000;
@@ -22,6 +33,14 @@ inline constexpr int kArchiveLacksKeyFiles = 1000;
 // What is kept beside a complete archive whose unpacking failed with code.
 std::string FailureRecordText(int code);
 // Whether an archive that just failed with code is deleted, so that the next start downloads
-// it again: at once when its data is bad, otherwise when the previous failure (its record,
-// empty when none) had the same code.
+// it again: at once when its data is bad, never for a failure of the machine, otherwise when
+// the previous failure (its record, empty when none) had the same code.
 bool DiscardArchiveAfterFailure(int code, const std::string& previousRecord);
+
+// What the marker of an unfinished installation holds. It is written before the game folder
+// is touched and removed only once the installation is complete; while it exists the game
+// folder is not an installation, whatever files it holds. The second text is written once
+// the whole archive was unpacked and the key files are there; anything else (a torn write
+// included) means a partial copy.
+inline constexpr const char* kMarkerUnpacking = "unpacking\n";
+inline constexpr const char* kMarkerUnpackedWhole = "unpacked whole\n";

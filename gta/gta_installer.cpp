@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/handles.h"
 #include "base/install_layout.h"
 #include "base/log.h"
 #include "base/registry.h"
@@ -16,6 +17,26 @@
 namespace {
 
 constexpr uint64_t kUnpackSpaceReserve = 67108864;  // 64 MiB
+
+// Small records written straight to the disk. Their readers take anything unexpected for the
+// safe case (a partial copy, no earlier failure), so a torn write needs no scratch file.
+bool WriteRecord(const std::wstring& path, const std::string& text, DWORD& error) {
+  UniqueHandle file(CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!file.Valid()) {
+    error = GetLastError();
+    return false;
+  }
+  DWORD written = 0;
+  if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+      !FlushFileBuffers(file.Get())) {
+    error = GetLastError();
+    return false;
+  }
+  // A short write that reports success is the file system running out of room.
+  error = written == text.size() ? 0 : ERROR_HANDLE_DISK_FULL;
+  return error == 0;
+}
 
 }  // namespace
 
@@ -47,10 +68,28 @@ std::wstring GtaInstaller::WorkFolder() const { return JoinPath(JoinPath(install
 std::wstring GtaInstaller::ArchivePath() const { return JoinPath(WorkFolder(), L"talvoreen-gtasa.rar"); }
 std::wstring GtaInstaller::OldCopyPath() const { return JoinPath(WorkFolder(), L"GTA-SA.old"); }
 std::wstring GtaInstaller::FailureRecordPath() const { return ArchivePath() + L".failed"; }
+std::wstring GtaInstaller::UnfinishedMarkerPath() const { return JoinPath(WorkFolder(), L"GTA-SA.unfinished"); }
 
-// An archive or an old copy left behind marks an installation that did not finish.
+// The key files alone do not make an installation: unpacking may have stopped after them.
 bool GtaInstaller::IsInstalled() const {
-  return IsValidGameFolder(GameFolder()) && !FileExists(ArchivePath()) && !DirectoryExists(OldCopyPath());
+  return !FileExists(UnfinishedMarkerPath()) && IsValidGameFolder(GameFolder());
+}
+
+bool GtaInstaller::MarkerSaysWhole() const {
+  std::string text;
+  return ReadWholeFile(UnfinishedMarkerPath(), text) && text == kMarkerUnpackedWhole;
+}
+
+bool GtaInstaller::WriteMarker(const char* text) {
+  DWORD error = 0;
+  if (WriteRecord(UnfinishedMarkerPath(), text, error)) return true;
+  FailWriting(UnfinishedMarkerPath(), error);
+  return false;
+}
+
+void GtaInstaller::FailWriting(const std::wstring& path, uint32_t systemError) {
+  LogLine(L"[gta] could not write " + path);
+  Fail(UnpackFailureText(19, systemError, path, WindowsErrorText(systemError)));
 }
 
 GtaSnapshot GtaInstaller::GetSnapshot() {
@@ -114,7 +153,10 @@ bool GtaInstaller::Download(const std::wstring& partPath, const std::wstring& fi
 void GtaInstaller::Run(bool reinstall) {
   const std::wstring work = WorkFolder();
   if (!CreateDirectoryTree(work)) {
-    Fail(L"Kurulum klasörüne yazılamıyor: " + installDir_);
+    // The helper ends with a check that resets the error; creating the folder once more
+    // gives the cause.
+    const DWORD error = CreateDirectoryW(LongPath(work).c_str(), nullptr) ? 0 : GetLastError();
+    Fail(L"Kurulum klasörüne yazılamıyor: " + installDir_ + (error ? L" (" + WindowsErrorText(error) + L")" : L""));
     return;
   }
   const std::wstring stateFolder = JoinPath(installDir_, kStateFolder);
@@ -123,21 +165,24 @@ void GtaInstaller::Run(bool reinstall) {
   const std::wstring archive = ArchivePath();
   const std::wstring game = GameFolder();
   const std::wstring old = OldCopyPath();
-  // An old copy left by a reinstall that was killed is still the fallback: either the new
-  // copy was complete (the archive is gone, only the clean-up was missed) or it is unpacked
-  // again below with the old copy restored if that fails.
-  bool movedAside = DirectoryExists(old);
-  if (movedAside && !FileExists(archive) && IsValidGameFolder(game) && !reinstall) {
+  // A copy the marker calls whole only missed its completion. Any other copy under the marker
+  // is partial, whatever files it holds: it is unpacked again, the old copy kept until then.
+  if (!reinstall && MarkerSaysWhole() && IsValidGameFolder(game)) {
     Finish();
     return;
   }
+  // Without the marker an old copy is one that a completion could not delete, not a fallback.
+  bool movedAside = FileExists(UnfinishedMarkerPath()) && DirectoryExists(old);
   if (!FileExists(archive)) {
     if (!Download(archive + L".part", archive)) return;
     DeleteFileW(FailureRecordPath().c_str());  // the record was about an earlier file
   }
+  if (!ListArchive()) return;
+  if (!WriteMarker(kMarkerUnpacking)) return;
 
   if (reinstall && DirectoryExists(game) && !movedAside) {
-    if (MoveFileExW(game.c_str(), old.c_str(), 0)) {
+    if (DirectoryExists(old)) DeleteTree(old);
+    if (MoveFileExW(game.c_str(), old.c_str(), MOVEFILE_WRITE_THROUGH)) {
       movedAside = true;
     } else {
       LogLine(L"[gta] could not put the old copy aside (" + WindowsErrorText(GetLastError()) + L"), unpacking over it");
@@ -145,13 +190,17 @@ void GtaInstaller::Run(bool reinstall) {
   }
 
   // Whatever goes wrong with the new copy, the player gets the old one back rather than a
-  // broken folder that the next reinstall would take for the copy to keep.
+  // broken folder that the next reinstall would take for the copy to keep. The marker stays:
+  // the archive is unpacked again on the next start.
   auto restoreOldCopy = [&] {
     if (!movedAside || stop_ || !IsValidGameFolder(old)) return;
     DeleteTree(game);
-    if (!DirectoryExists(game)) MoveFileExW(old.c_str(), game.c_str(), 0);
+    if (DirectoryExists(game)) return;
+    if (!MoveFileExW(old.c_str(), game.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      LogLine(L"[gta] could not put the old copy back (" + WindowsErrorText(GetLastError()) + L")");
+    }
   };
-  if (!Unpack()) {
+  if (!Extract()) {
     restoreOldCopy();
     return;
   }
@@ -160,7 +209,8 @@ void GtaInstaller::Run(bool reinstall) {
     restoreOldCopy();
     return;
   }
-  if (!Finish()) restoreOldCopy();
+  if (!WriteMarker(kMarkerUnpackedWhole)) return;
+  Finish();
 }
 
 bool GtaInstaller::Finish() {
@@ -169,13 +219,21 @@ bool GtaInstaller::Finish() {
     Fail(message);
     return false;
   }
-  // The validator goes first: an archive alone marks an unfinished installation, which the
-  // next start completes; a validator alone would stay for good.
   const std::wstring archive = ArchivePath();
   DeleteFileW((archive + L".part.validator").c_str());
   DeleteFileW(FailureRecordPath().c_str());
-  DeleteFileW(archive.c_str());
+  if (!DeleteFileW(archive.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    LogLine(L"[gta] the archive could not be deleted: " + WindowsErrorText(GetLastError()));
+  }
   if (DirectoryExists(OldCopyPath())) DeleteTree(OldCopyPath());
+  if (DirectoryExists(OldCopyPath())) LogLine(L"[gta] the previous copy could not be deleted: " + OldCopyPath());
+  if (!DeleteFileW(UnfinishedMarkerPath().c_str())) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+      Fail(L"Kurulum tamamlanamadı: " + UnfinishedMarkerPath() + L" (" + WindowsErrorText(error) + L")");
+      return false;
+    }
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   status_.status = kGtaDone;
   status_.folder = GameFolder();
@@ -185,10 +243,13 @@ bool GtaInstaller::Finish() {
 // A complete archive that failed is normally kept, so that the next start does not download
 // it again. One whose headers or data are bad goes at once; any other failure goes when it
 // repeats with the same code, since unpacking the same file again would fail the same way.
-void GtaInstaller::FailUnpack(int code) { FailArchive(code, ArchiveResultText(code)); }
+void GtaInstaller::FailUnpack(int code, uint32_t systemError, const std::wstring& file) {
+  FailArchive(code, UnpackFailureText(code, systemError, file, WindowsErrorText(systemError)));
+}
 
 void GtaInstaller::FailArchive(int code, const std::wstring& text) {
-  if (!stop_) {
+  // A failure of the machine says nothing about the archive: it neither goes nor counts.
+  if (!stop_ && !IsMachineFailureCode(code)) {
     const std::wstring archive = ArchivePath();
     const std::wstring record = FailureRecordPath();
     std::string previous;
@@ -199,13 +260,16 @@ void GtaInstaller::FailArchive(int code, const std::wstring& text) {
       }
       DeleteFileW(record.c_str());
     } else {
-      WriteFileAtomic(record, FailureRecordText(code));
+      DWORD error = 0;
+      if (!WriteRecord(record, FailureRecordText(code), error)) {
+        LogLine(L"[gta] could not record the failure: " + WindowsErrorText(error));
+      }
     }
   }
   Fail(text);
 }
 
-bool GtaInstaller::Unpack() {
+bool GtaInstaller::ListArchive() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     status_.status = kGtaExtracting;
@@ -268,14 +332,22 @@ bool GtaInstaller::Unpack() {
     status_.extractTotal = countedBytes;
     status_.filesTotal = countedFiles;
   }
+  return true;
+}
 
+bool GtaInstaller::Extract() {
   RarArchive archive;
-  const int code = archive.Open(archivePath, RarArchive::Mode::Extract, [this](uint64_t bytes) {
+  const int code = archive.Open(ArchivePath(), RarArchive::Mode::Extract, [this](uint64_t bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     status_.extractDone += bytes;
     return !stop_.load();
   });
-  if (code != 0) return failWithCode(code);
+  if (code != 0) {
+    const uint32_t error = archive.SystemError();
+    archive.Close();
+    FailUnpack(code, error, ArchivePath());
+    return false;
+  }
   for (;;) {
     RarEntry entry;
     int result = archive.ReadHeader(entry);
@@ -289,8 +361,14 @@ bool GtaInstaller::Unpack() {
       }
     }
     if (result != 0) {
+      const uint32_t error = archive.SystemError();
       archive.Close();
-      return failWithCode(result);
+      std::wstring file = entry.name;
+      for (wchar_t& c : file) {
+        if (c == L'/') c = L'\\';
+      }
+      FailUnpack(result, error, JoinPath(installDir_, file));
+      return false;
     }
   }
 }
@@ -303,8 +381,9 @@ bool GtaInstaller::Register(std::wstring& message) {
   }
   const std::wstring previous = ReadRegistryString(kCommonRegistryKey, kGtaFolderValue);
   if (!previous.empty() && EqualsIgnoreCase(NormalizePath(previous), NormalizePath(game))) return true;
-  if (!WriteRegistryString(kCommonRegistryKey, kGtaFolderValue, game)) {
-    message = L"Oyun ayarı kaydedilemedi (kayıt defteri).";
+  uint32_t error = 0;
+  if (!WriteRegistryString(kCommonRegistryKey, kGtaFolderValue, game, &error)) {
+    message = L"Oyun ayarı kaydedilemedi (kayıt defteri): " + WindowsErrorText(error);
     return false;
   }
   LogLine(L"[gta] GTA folder " + (previous.empty() ? std::wstring(L"(none)") : previous) + L" -> " + game);

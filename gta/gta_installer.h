@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -49,6 +50,7 @@ class GtaInstaller {
   void Start(bool reinstall);
   GtaSnapshot GetSnapshot();
   bool IsRunning() const { return running_.load(); }
+  // A valid game folder and no marker of an unfinished installation.
   bool IsInstalled() const;
 
   // Records the game folder for the game client; also run before every launch. On failure
@@ -60,6 +62,7 @@ class GtaInstaller {
   std::wstring ArchivePath() const;
   std::wstring OldCopyPath() const;        // the previous copy while a reinstall runs
   std::wstring FailureRecordPath() const;  // the code of the archive's last failed unpacking
+  std::wstring UnfinishedMarkerPath() const;  // exists from before unpacking until Finish is done
 
   // For tests: the free-space figure of the download's volume.
   void SetFreeSpaceProbe(std::function<bool(const std::wstring&, uint64_t&)> probe) { freeSpace_ = std::move(probe); }
@@ -71,11 +74,18 @@ class GtaInstaller {
   void Run(bool reinstall);
   void Fail(const std::wstring& text);
   bool Download(const std::wstring& partPath, const std::wstring& finalPath);
-  bool Unpack();
-  void FailUnpack(int code);
+  // Counts what the archive holds for the game and checks the space for it; touches nothing.
+  bool ListArchive();
+  bool Extract();
+  void FailUnpack(int code, uint32_t systemError = 0, const std::wstring& file = std::wstring());
   // Fails with text; the archive goes when it is corrupt or failed the same way last time.
   void FailArchive(int code, const std::wstring& text);
-  bool Finish();  // registers, then removes what the installation left; false when registering failed
+  void FailWriting(const std::wstring& path, uint32_t systemError);
+  bool WriteMarker(const char* text);
+  bool MarkerSaysWhole() const;
+  // Registers, then removes what the installation left, the marker last; false when that
+  // failed (the marker stays and the next start tries again).
+  bool Finish();
 
   const std::wstring installDir_;
   const std::wstring archiveUrl_;

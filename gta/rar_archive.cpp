@@ -15,6 +15,7 @@ int RarArchive::Open(const std::wstring& path, Mode mode, Progress progress) {
   data.Callback = &RarArchive::Callback;
   data.UserData = reinterpret_cast<LPARAM>(this);
   handle_ = RAROpenArchiveEx(&data);
+  systemError_ = !handle_ || data.OpenResult != 0 ? GetLastError() : 0;
   flags_ = data.Flags;
   if (!handle_) return data.OpenResult != 0 ? static_cast<int>(data.OpenResult) : ERAR_EOPEN;
   if (data.OpenResult != 0) {
@@ -46,11 +47,17 @@ int RarArchive::ReadHeader(RarEntry& entry) {
   return 0;
 }
 
-int RarArchive::Skip() { return RARProcessFileW(handle_, RAR_SKIP, nullptr, nullptr); }
+int RarArchive::Skip() {
+  const int code = RARProcessFileW(handle_, RAR_SKIP, nullptr, nullptr);
+  systemError_ = code != 0 ? GetLastError() : 0;
+  return code;
+}
 
 int RarArchive::ExtractInto(const std::wstring& folder) {
   std::wstring destination = folder;
-  return RARProcessFileW(handle_, RAR_EXTRACT, &destination[0], nullptr);
+  const int code = RARProcessFileW(handle_, RAR_EXTRACT, &destination[0], nullptr);
+  systemError_ = code != 0 ? GetLastError() : 0;
+  return code;
 }
 
 int CALLBACK RarArchive::Callback(UINT message, LPARAM user, LPARAM, LPARAM p2) {

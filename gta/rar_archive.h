@@ -38,11 +38,14 @@ class RarArchive {
   int ReadHeader(RarEntry& entry);
   int Skip();
   int ExtractInto(const std::wstring& folder);
+  // The system error of the call that last failed, read as it returned (0 when none).
+  uint32_t SystemError() const { return systemError_; }
 
  private:
   static int CALLBACK Callback(UINT message, LPARAM user, LPARAM p1, LPARAM p2);
 
   HANDLE handle_ = nullptr;
   unsigned flags_ = 0;
+  uint32_t systemError_ = 0;
   Progress progress_;
 };

@@ -5,6 +5,9 @@
 #   tools/crash-campaign.sh [--build DIR] [--exe PATH] [--publisher PATH] [--work DIR] ROUNDS SEED [OPERATION...]
 #
 # ROUNDS kills per operation; SEED makes the kill moments reproducible (each is printed).
+# Rounds of gta take turns: a fresh installation or a reinstall over a damaged copy, killed
+# at a drawn moment or at one of its steps (unpacking begun, key files unpacked with data
+# still to come, copy unpacked whole but not yet completed); the next start is a plain "gta".
 # Operations (all by default): sync-fresh, sync-update, sync-verify, server-files, gta,
 # self-update, uninstall. Everything runs under Wine in a prefix of its own inside the work
 # folder (default <build>/crash-campaign; the prefix is kept between runs) against nginx on
@@ -100,6 +103,9 @@ put(os.path.join(gta, "GTA-SA", "gta_sa.exe"), b"stand-in game executable\n")
 put(os.path.join(gta, "GTA-SA", "models", "gta3.img"), blob(12_000_000))
 for i in range(30):
     put(os.path.join(gta, "GTA-SA", "data", "d%02d.dat" % i), blob(rng.choice([100, 40000, 200000])))
+# Unpacked after the key files: room for a kill while they are there and the rest is not.
+for i in range(16):
+    put(os.path.join(gta, "GTA-SA", "data", "late", "l%02d.dat" % i), blob(1_000_000))
 PY
 port=$(free_loopback_port)
 publish() { wine_run "$publisher" "$@" >/dev/null 2>&1; }
@@ -111,7 +117,9 @@ publish launcher "$(winpath "$subject")" --out "$(winpath "$work/cdn1")" --key "
 publish client-files "$(winpath "$work/resources")" --out "$(winpath "$work/cdn1/server/client-files.json")" \
   --download-url "http://127.0.0.1:$port/cdn1/server/files"
 cp -a "$work/resources/." "$work/cdn1/server/files/"
-(cd "$work/gta-tree" && rar a -m0 -idq "$work/cdn1/gta/talvoreen-gtasa.rar" GTA-SA)
+(cd "$work/gta-tree" && rar a -m0 -idq "$work/cdn1/gta/talvoreen-gtasa.rar" GTA-SA/gta_sa.exe GTA-SA/models GTA-SA/data)
+[ "$(unrar lb "$work/cdn1/gta/talvoreen-gtasa.rar" | head -n 2 | tr '\n' ' ')" = "GTA-SA/gta_sa.exe GTA-SA/models/gta3.img " ] \
+  || { echo "the GTA archive does not begin with the key files" >&2; exit 1; }
 
 start_loopback_nginx "$work/nginx" "$port" 1 256 off "root $work; limit_rate 3m; location /cdn1/gta/ { limit_rate 10m; }"
 url() { echo "http://127.0.0.1:$port/$1"; }
@@ -153,8 +161,16 @@ elif cmd == "scratch":  # scratch FOLDER: nothing a killed run may leave
             low = n.lower()
             if low.endswith((".part", ".tmp", ".new", ".old", ".validator", ".failed")) or \
                low.startswith("download") and os.path.basename(base) == ".talvoreen" or \
-               low == "talvoreen-gtasa.rar":
+               low in ("talvoreen-gtasa.rar", "gta-sa.unfinished"):
                 problems.append("left behind " + os.path.relpath(os.path.join(base, n), sys.argv[2]))
+elif cmd == "unfinished":  # unfinished REFERENCE GAME MARKER: a partial copy never passes for installed
+    # Partial: a file of the reference missing or of another size (a damaged copy is whole).
+    game, marker = sys.argv[3], sys.argv[4]
+    valid = os.path.isfile(os.path.join(game, "gta_sa.exe")) and os.path.isfile(os.path.join(game, "models", "gta3.img"))
+    src, dst = files(sys.argv[2]), files(game) if os.path.isdir(game) else {}
+    whole = all(r in dst and os.path.getsize(dst[r]) == os.path.getsize(src[r]) for r in src)
+    if valid and not whole and not os.path.exists(marker):
+        problems.append("a partial GTA-SA with the key files and no marker")
 elif cmd == "state":  # state STATE_FILE ROOT BUILD: nothing trusted that differs from disk
     state = json.load(open(sys.argv[2], encoding="utf-8"))
     if not state.get("complete"): problems.append("state not complete")
@@ -174,6 +190,50 @@ sys.exit(1 if problems else 0)
 PY
 check() { python3 "$work/check.py" "$@"; }
 
+# Waits until a step of the GTA installation is reached or the process has ended, polling
+# every millisecond: when.py STEP INSTALL PID.
+cat >"$work/when.py" <<'PY'
+import os, sys, time
+step, install, pid = sys.argv[1], sys.argv[2], sys.argv[3]
+marker = os.path.join(install, ".talvoreen", "gta", "GTA-SA.unfinished")
+game = os.path.join(install, "GTA-SA")
+def marker_text():
+    try:
+        with open(marker, "rb") as f: return f.read()
+    except OSError: return None
+def reached():
+    if step == "marker": return marker_text() is not None
+    if step == "key-files":
+        try: img = os.path.getsize(os.path.join(game, "models", "gta3.img"))
+        except OSError: return False
+        return marker_text() is not None and img == 12_000_000 and os.path.isfile(os.path.join(game, "gta_sa.exe")) \
+            and not os.path.exists(os.path.join(game, "data", "late", "l15.dat"))
+    if step == "whole": return marker_text() == b"unpacked whole\n"
+    raise SystemExit("unknown step " + step)
+deadline = time.monotonic() + 300
+while time.monotonic() < deadline and os.path.exists("/proc/" + pid) and not reached():
+    time.sleep(0.001)
+PY
+# What a killed GTA run left, for the round's line.
+gta_leftovers() {
+  local w="$install/.talvoreen/gta" out=""
+  [ -f "$w/GTA-SA.unfinished" ] && out="marker $(tr -d '\n' <"$w/GTA-SA.unfinished")" || out="no marker"
+  [ -f "$w/talvoreen-gtasa.rar" ] && out="$out, archive"
+  [ -d "$w/GTA-SA.old" ] && out="$out, old copy"
+  [ -f "$install/GTA-SA/models/gta3.img" ] && out="$out, gta3.img $(stat -c %s "$install/GTA-SA/models/gta3.img")"
+  echo "$out"
+}
+gta_job=gta
+gta_steps=(marker key-files whole)
+# Round n of gta: odd rounds reinstall; each third round kills at a drawn moment, the others
+# at the steps in turn.
+gta_round() {
+  local n="$1"
+  gta_job=gta; [ $((n % 2)) -eq 1 ] && gta_job=gta-repair
+  gta_kill=""; [ $((n % 3)) -eq 0 ] || gta_kill="when:${gta_steps[$(( (n - n / 3 - 1) % 3 ))]}"
+  return 0
+}
+
 # ---- Operations: set up, run (killed or not), judge -----------------------------------------
 install="$work/install"
 snapshot() {  # a finished installation of build 1 (and 2), made once and copied per round
@@ -190,7 +250,13 @@ snapshot() {  # a finished installation of build 1 (and 2), made once and copied
 setup() {
   rm -rf "$install"
   case "$1" in
-    sync-fresh|server-files|gta) mkdir -p "$install" ;;
+    sync-fresh|server-files) mkdir -p "$install" ;;
+    gta)
+      mkdir -p "$install"
+      if [ "$gta_job" = gta-repair ]; then  # a copy the player repairs: one file damaged
+        cp -a "$work/gta-tree/GTA-SA" "$install/GTA-SA"
+        printf 'DAMAGED' | dd of="$install/GTA-SA/data/d00.dat" bs=1 seek=0 conv=notrunc status=none
+      fi ;;
     sync-update) snapshot 1; cp -a "$work/snap-1" "$install" ;;
     sync-verify)
       snapshot 2; cp -a "$work/snap-2" "$install"
@@ -236,7 +302,7 @@ arguments() {
     sync-update) echo --headless sync --dir "$dir" --cdn "$(url cdn2)" ;;
     sync-verify) echo --headless verify --dir "$dir" --cdn "$(url cdn2)" ;;
     server-files) echo --headless server-corvel --dir "$dir" --server-list "$(url cdn1/server/client-files.json)" ;;
-    gta) echo --headless gta --dir "$dir" --gta-url "$(url cdn1/gta/talvoreen-gtasa.rar)" ;;
+    gta) echo --headless "$gta_job" --dir "$dir" --gta-url "$(url cdn1/gta/talvoreen-gtasa.rar)" ;;
     self-update) echo --headless launcher-update --dir "$dir" --cdn "$(url cdn1)" --test-old-version ;;
     uninstall) echo --uninstall-run "$dir" ;;
   esac
@@ -332,7 +398,10 @@ run_operation() {
   done
   date +%s%N >"$work/runs/started"
   if [ -n "$delay" ]; then
-    sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
+    case "$delay" in
+      when:*) python3 "$work/when.py" "${delay#when:}" "$install" "$pid" ;;
+      *) sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))" ;;
+    esac
     if kill -KILL "$pid" 2>/dev/null; then
       wait "$pid" 2>/dev/null || true
       echo killed
@@ -400,12 +469,20 @@ for op in "${operations[@]}"; do
   echo "== $op: an uninterrupted run takes $span ms"
   kills=0; early=0; recovered=0; rounds_done=$rounds
   for round in $(seq "$rounds"); do
+    [ "$op" != gta ] || gta_round "$round"
     setup "$op"
     # Drawn within 80 % of the measured run: runs vary in length, and a round whose run ends
     # before its kill counts as no kill.
     delay=$(( (RANDOM * 32768 + RANDOM) % (span * 8 / 10 > 1 ? span * 8 / 10 : 1) ))
+    [ "$op" != gta ] || delay="${gta_kill:-$delay}"
     killed=$(run_operation "$op" "$delay")
     if [ "$killed" = killed ]; then kills=$((kills + 1)); else early=$((early + 1)); killed="ended first"; fi
+    if [ "$op" = gta ]; then
+      check unfinished "$work/gta-tree/GTA-SA" "$install/GTA-SA" "$install/.talvoreen/gta/GTA-SA.unfinished" \
+        || fail "gta round $round: killed ($gta_job, $delay) with a partial copy that passes for installed"
+      gta_round_job="$gta_job, left: $(gta_leftovers)"
+      gta_job=gta  # the next start: the window's own check
+    fi
     status=$(run_again "$op")
     echo "$status" >"$work/runs/last.status"
     if judge "$op"; then
@@ -414,7 +491,9 @@ for op in "${operations[@]}"; do
       verdict="NOT RECOVERED"
       cp -a "$install" "$work/runs/failed-$op-$round" 2>/dev/null || true
     fi
-    echo "$op round $round: kill after $delay ms ($killed), run again: $status -> $verdict"
+    moment="after $delay ms"; [[ "$delay" != when:* ]] || moment="at ${delay#when:}"
+    [ "$op" != gta ] || moment="$moment ($gta_round_job)"
+    echo "$op round $round: kill $moment ($killed), run again: $status -> $verdict"
   done
   for point in $(kill_points "$op"); do
     setup "$op"

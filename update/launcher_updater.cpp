@@ -113,6 +113,7 @@ void LauncherUpdater::Run() {
 
   const std::wstring staged = target_ + L".new";
   bool good = false;
+  DWORD writeError = 0;  // read where a write failed, before any other call
   error.clear();
   {
     UniqueHandle file(CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -132,7 +133,13 @@ void LauncherUpdater::Run() {
       if (inflated > manifest.file.size) return false;  // longer than announced: stop at once
       hasher.Update(data, length);
       DWORD written = 0;
-      return WriteFile(file.Get(), data, static_cast<DWORD>(length), &written, nullptr) && written == length;
+      if (!WriteFile(file.Get(), data, static_cast<DWORD>(length), &written, nullptr)) {
+        writeError = GetLastError();
+        return false;
+      }
+      // A short write that reports success is the file system running out of room.
+      if (written != length) writeError = ERROR_HANDLE_DISK_FULL;
+      return written == length;
     };
     HttpClient client;
     const bool ok = client.Get(
@@ -152,10 +159,12 @@ void LauncherUpdater::Run() {
         error, &cancel_);
     good = ok && inflater.Finished() && inflated == manifest.file.size && hasher.Valid() && hasher.FinishHex() == sha;
     // On the disk before it can be swapped in: a power cut must not leave a launcher of zeros.
-    if (good && !FlushFileBuffers(file.Get())) {
-      error = WindowsErrorText(GetLastError());
-      good = false;
-    }
+    if (good && !FlushFileBuffers(file.Get())) writeError = GetLastError();
+  }
+  if (writeError != 0) {
+    DeleteFileW(staged.c_str());
+    SetResult(kUpdateFailed, L"Launcher güncellemesi yazılamadı: " + WindowsErrorText(writeError));
+    return;
   }
   if (!good) {
     DeleteFileW(staged.c_str());
@@ -167,16 +176,24 @@ void LauncherUpdater::Run() {
   status_.state = kUpdateReady;
 }
 
+// Both renames reach the disk before the call returns: after a power cut the start-up
+// recovery must find either the old launcher or the new one under the target's name, never a
+// swap that is only half on disk. The staged file itself was flushed when it was verified.
 bool LauncherUpdater::ApplyUpdate(const std::wstring& stagedPath, const std::wstring& target, std::wstring& error) {
+  constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   const std::wstring old = target + L".old";
   DeleteFileW(old.c_str());
-  if (FileExists(target) && !MoveFileExW(target.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    error = L"Launcher güncellenemedi: " + WindowsErrorText(GetLastError());
+  if (FileExists(target) && !MoveFileExW(target.c_str(), old.c_str(), kMoveFlags)) {
+    const DWORD code = GetLastError();
+    error = L"Launcher güncellenemedi: " + WindowsErrorText(code);
     return false;
   }
-  if (MoveFileExW(stagedPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  error = L"Launcher güncellenemedi: " + WindowsErrorText(GetLastError());
-  MoveFileExW(old.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (MoveFileExW(stagedPath.c_str(), target.c_str(), kMoveFlags)) return true;
+  const DWORD code = GetLastError();
+  error = L"Launcher güncellenemedi: " + WindowsErrorText(code);
+  if (!MoveFileExW(old.c_str(), target.c_str(), kMoveFlags)) {
+    LogLine(L"[launcher-update] the previous launcher could not be put back: " + WindowsErrorText(GetLastError()));
+  }
   return false;
 }
 

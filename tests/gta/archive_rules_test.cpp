@@ -31,6 +31,42 @@ TEST(ArchiveEntries, ResultTexts) {
   EXPECT_EQ(ArchiveResultText(-3), L"Arşiv açılamadı (kod -3)");
 }
 
+TEST(ArchiveEntries, FailuresOfTheMachineNameTheirCauseAndKeepTheArchive) {
+  const std::wstring file = L"C:\\Oyun\\GTA-SA\\data\\gta.dat";
+  struct Case {
+    int code;
+    uint32_t systemError;
+    const wchar_t* text;
+  } cases[] = {
+      {16, 32, L"Dosya başka bir program tarafından kullanılıyor: C:\\Oyun\\GTA-SA\\data\\gta.dat"},
+      {19, 33, L"Dosya başka bir program tarafından kullanılıyor: C:\\Oyun\\GTA-SA\\data\\gta.dat"},
+      {19, 112, L"Dosyalar diske yazılamadı: disk dolu"},
+      {16, 39, L"Dosyalar diske yazılamadı: disk dolu"},
+      {16, 5, L"Dosyalar diske yazılamadı: (system text)"},
+      {16, 0, L"Dosyalar diske yazılamadı (disk dolu olabilir)"},
+      {11, 0, L"Yetersiz bellek"},
+      {12, 32, L"İndirilen arşiv bozuk; bir sonraki denemede yeniden indirilecek"},
+      {18, 5, L"Arşiv okunamadı"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UnpackFailureText(c.code, c.systemError, file, L"(system text)"), c.text) << c.code << "/" << c.systemError;
+  }
+  for (int code : {11, 16, 19}) {
+    EXPECT_TRUE(IsMachineFailureCode(code)) << code;
+    EXPECT_FALSE(DiscardArchiveAfterFailure(code, FailureRecordText(code))) << code;
+  }
+  for (int code : {12, 13, 14}) {
+    EXPECT_FALSE(IsMachineFailureCode(code));
+    EXPECT_TRUE(DiscardArchiveAfterFailure(code, ""));
+  }
+  for (int code : {15, 18, kArchiveLacksKeyFiles}) {
+    EXPECT_FALSE(IsMachineFailureCode(code));
+    EXPECT_FALSE(DiscardArchiveAfterFailure(code, "")) << code;
+    EXPECT_FALSE(DiscardArchiveAfterFailure(code, FailureRecordText(16))) << code;
+    EXPECT_TRUE(DiscardArchiveAfterFailure(code, FailureRecordText(code))) << code;
+  }
+}
+
 TEST(ResumeRules, Decisions) {
   ResumeDecision d = DecideResume(206, 1000, true, 4000, L"bytes 1000-4999/5000");
   EXPECT_EQ(d.verdict, ResumeVerdict::Append);

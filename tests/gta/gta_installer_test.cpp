@@ -2,10 +2,16 @@
 // a loopback server or placed in the work folder.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <vector>
+
 #include "base/files.h"
+#include "base/handles.h"
 #include "base/log.h"
 #include "base/registry.h"
 #include "base/text.h"
+#include "gta/archive_rules.h"
 #include "gta/gta_installer.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
@@ -109,37 +115,99 @@ TEST_F(GtaInstallerTest, UnusableArchivesAreDeletedWithTheirTexts) {
   }
 }
 
-TEST_F(GtaInstallerTest, ArchiveThatFailsTwiceWithTheSameCodeIsDownloadedAgain) {
+// Failures of the machine rather than of the archive: however often they repeat, the complete
+// archive stays and the next start unpacks it without downloading it again.
+TEST_F(GtaInstallerTest, FilesThatCannotBeWrittenNeverCostTheArchive) {
   const std::string archive = Archive("good.rar");
   HttpTestServer server([&](const TestRequest&) {
     TestResponse r;
     r.body = archive;
     return r;
   });
-  // A file where the archive wants a folder: unpacking fails the same way every time.
-  ASSERT_TRUE(CreateDirectoryTree(dir.Join(L"GTA-SA")));
-  ASSERT_TRUE(WriteBytes(dir.Join(L"GTA-SA\\data"), "in the way"));
-  auto attempt = [&] {
-    GtaInstaller installer(dir.Path(), server.Url("/gta.rar"));
-    installer.Start(false);
-    installer.Join();
-    return installer.GetSnapshot();
+  const std::wstring held = dir.Join(L"GTA-SA\\data\\gta.dat");
+  struct Case {
+    const char* name;
+    std::function<std::function<void()>()> block;  // blocks the unpacking, returns the release
+    std::wstring message;
+  } cases[] = {
+      {"held by another program",
+       [&] {
+         EXPECT_TRUE(CreateDirectoryTree(dir.Join(L"GTA-SA\\data")));
+         EXPECT_TRUE(WriteBytes(held, "an older file"));
+         auto handle = std::make_shared<UniqueHandle>(
+             CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+         EXPECT_TRUE(handle->Valid());
+         return [handle] { handle->Reset(); };
+       },
+       L"Dosya başka bir program tarafından kullanılıyor: " + held},
+      {"a file where a folder belongs",
+       [&] {
+         EXPECT_TRUE(CreateDirectoryTree(dir.Join(L"GTA-SA")));
+         EXPECT_TRUE(WriteBytes(dir.Join(L"GTA-SA\\data"), "in the way"));
+         return [&] { EXPECT_TRUE(DeleteFileW(dir.Join(L"GTA-SA\\data").c_str())); };
+       },
+       L"Dosyalar diske yazılamadı: "},
   };
   GtaInstaller probe(dir.Path(), L"");
-  const GtaSnapshot first = attempt();
-  EXPECT_EQ(first.status, kGtaFailed);
-  EXPECT_TRUE(FileExists(probe.ArchivePath())) << "one failure keeps the archive";
-  const GtaSnapshot second = attempt();
-  EXPECT_EQ(second.status, kGtaFailed);
-  EXPECT_EQ(second.message, first.message);
-  EXPECT_FALSE(FileExists(probe.ArchivePath())) << Utf8FromWide(second.message);
-  EXPECT_EQ(server.Requests().size(), 1u);
+  for (Case& c : cases) {
+    DeleteTree(dir.Join(L"GTA-SA"));
+    DeleteTree(probe.WorkFolder());
+    const size_t requests = server.Requests().size();
+    auto attempt = [&] {
+      GtaInstaller installer(dir.Path(), server.Url("/gta.rar"));
+      installer.Start(false);
+      installer.Join();
+      return installer.GetSnapshot();
+    };
+    auto release = c.block();
+    for (int i = 0; i < 2; ++i) {
+      const GtaSnapshot s = attempt();
+      EXPECT_EQ(s.status, kGtaFailed) << c.name;
+      // A text ending in a space is followed by the system's own words for the error.
+      if (c.message.back() == L' ') {
+        EXPECT_EQ(s.message.substr(0, c.message.size()), c.message) << c.name << ": " << Utf8FromWide(s.message);
+        EXPECT_GT(s.message.size(), c.message.size()) << c.name;
+      } else {
+        EXPECT_EQ(s.message, c.message) << c.name << ": " << Utf8FromWide(s.message);
+      }
+      EXPECT_TRUE(FileExists(probe.ArchivePath())) << c.name << " attempt " << i;
+      EXPECT_FALSE(FileExists(probe.FailureRecordPath())) << c.name;
+      EXPECT_FALSE(probe.IsInstalled()) << c.name;
+    }
+    release();
+    const GtaSnapshot s = attempt();
+    EXPECT_EQ(s.status, kGtaDone) << c.name << ": " << Utf8FromWide(s.message);
+    EXPECT_EQ(server.Requests().size(), requests + 1) << c.name;
+    EXPECT_TRUE(probe.IsInstalled()) << c.name;
+  }
+}
 
-  ASSERT_TRUE(DeleteFileW(dir.Join(L"GTA-SA\\data").c_str()));
-  const GtaSnapshot third = attempt();
-  EXPECT_EQ(third.status, kGtaDone) << Utf8FromWide(third.message);
-  EXPECT_EQ(server.Requests().size(), 2u);
-  EXPECT_FALSE(FileExists(probe.FailureRecordPath()));
+// The key files arrive before a later entry turns out broken: the archive goes, and what
+// was unpacked must not pass for an installation (the window would never retry, and the
+// game would start on it).
+TEST_F(GtaInstallerTest, UnpackingThatFailsAfterTheKeyFilesLeavesNoInstallation) {
+  std::vector<std::string> bodies = {Archive("late-corrupt.rar"), Archive("good.rar")};
+  HttpTestServer server([&](const TestRequest& request) {
+    TestResponse r;
+    r.body = bodies[request.target == "/late.rar" ? 0 : 1];
+    return r;
+  });
+  DeleteRegistryValue(kCommonRegistryKey, kGtaFolderValue);
+  GtaInstaller first(dir.Path(), server.Url("/late.rar"));
+  first.Start(false);
+  first.Join();
+  EXPECT_EQ(first.GetSnapshot().message, L"İndirilen arşiv bozuk; bir sonraki denemede yeniden indirilecek");
+  ASSERT_TRUE(IsValidGameFolder(dir.Join(L"GTA-SA")));
+  EXPECT_FALSE(FileExists(first.ArchivePath()));
+  EXPECT_FALSE(first.IsInstalled());
+  EXPECT_EQ(ReadRegistryString(kCommonRegistryKey, kGtaFolderValue), L"");
+
+  GtaInstaller retry(dir.Path(), server.Url("/good.rar"));
+  retry.Start(false);
+  retry.Join();
+  EXPECT_EQ(retry.GetSnapshot().status, kGtaDone) << Utf8FromWide(retry.GetSnapshot().message);
+  EXPECT_EQ(ReadBytes(dir.Join(L"GTA-SA\\data\\maps\\city.ipl")).size(), 20000u);
+  EXPECT_TRUE(retry.IsInstalled());
 }
 
 TEST_F(GtaInstallerTest, MissingKeyFileKeepsTheArchiveOnceNotTwice) {
@@ -186,6 +254,8 @@ TEST_F(GtaInstallerTest, ReinstallWhoseNewCopyIsIncompletePutsThePreviousCopyBac
 TEST_F(GtaInstallerTest, ReinstallKilledHalfWayIsCompletedByTheNextStart) {
   // What a kill during a reinstall's unpacking leaves: the old copy aside, a partial new one.
   GtaInstaller probe(dir.Path(), L"");
+  ASSERT_TRUE(CreateDirectoryTree(probe.WorkFolder()));
+  ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), kMarkerUnpacking));
   const std::wstring old = probe.OldCopyPath();
   ASSERT_TRUE(CreateDirectoryTree(JoinPath(old, L"models")));
   ASSERT_TRUE(WriteBytes(JoinPath(old, L"gta_sa.exe"), "old exe"));
@@ -205,12 +275,60 @@ TEST_F(GtaInstallerTest, ReinstallKilledHalfWayIsCompletedByTheNextStart) {
 
   // Killed after the new copy was complete, before the old one was deleted.
   ASSERT_TRUE(CreateDirectoryTree(old));
+  ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), kMarkerUnpackedWhole));
   EXPECT_FALSE(installer.IsInstalled());
   GtaInstaller next(dir.Path(), L"http://127.0.0.1:9/unused");
   next.Start(false);
   next.Join();
   EXPECT_EQ(next.GetSnapshot().status, kGtaDone) << Utf8FromWide(next.GetSnapshot().message);
   EXPECT_FALSE(DirectoryExists(old));
+  EXPECT_FALSE(FileExists(probe.UnfinishedMarkerPath()));
+  EXPECT_TRUE(next.IsInstalled());
+}
+
+// A reinstall whose old copy could not come back (it was not valid) leaves a partial new copy
+// with the key files beside the old one: the next start must neither complete the partial
+// copy nor give up the old one before a new copy is whole.
+TEST_F(GtaInstallerTest, PartialCopyBesideAnOldOneIsNeverCompletedAsItIs) {
+  DeleteRegistryValue(kCommonRegistryKey, kGtaFolderValue);
+  const std::wstring game = dir.Join(L"GTA-SA");
+  ASSERT_TRUE(CreateDirectoryTree(game));
+  ASSERT_TRUE(WriteBytes(JoinPath(game, L"gta_sa.exe"), "old exe without its models"));
+  ASSERT_TRUE(WriteBytes(JoinPath(game, L"my-settings.ini"), "keep me"));
+  const GtaSnapshot failed = RunWithArchive("late-corrupt.rar", true);
+  EXPECT_EQ(failed.status, kGtaFailed);
+  GtaInstaller probe(dir.Path(), L"");
+  const std::wstring oldSettings = JoinPath(probe.OldCopyPath(), L"my-settings.ini");
+  ASSERT_EQ(ReadBytes(oldSettings), "keep me");
+  ASSERT_TRUE(IsValidGameFolder(game));
+  EXPECT_FALSE(probe.IsInstalled());
+
+  HttpTestServer missing([](const TestRequest&) {
+    TestResponse r;
+    r.status = 404;
+    return r;
+  });
+  GtaInstaller next(dir.Path(), missing.Url("/gta.rar"));
+  next.Start(false);
+  next.Join();
+  EXPECT_EQ(next.GetSnapshot().status, kGtaFailed);
+  EXPECT_EQ(ReadBytes(oldSettings), "keep me");
+  EXPECT_FALSE(next.IsInstalled());
+  EXPECT_EQ(ReadRegistryString(kCommonRegistryKey, kGtaFolderValue), L"");
+
+  const std::string archive = Archive("good.rar");
+  HttpTestServer server([&](const TestRequest&) {
+    TestResponse r;
+    r.body = archive;
+    return r;
+  });
+  GtaInstaller last(dir.Path(), server.Url("/gta.rar"));
+  last.Start(false);
+  last.Join();
+  EXPECT_EQ(last.GetSnapshot().status, kGtaDone) << Utf8FromWide(last.GetSnapshot().message);
+  EXPECT_EQ(ReadBytes(JoinPath(game, L"data\\maps\\city.ipl")).size(), 20000u);
+  EXPECT_FALSE(DirectoryExists(probe.OldCopyPath()));
+  EXPECT_TRUE(last.IsInstalled());
 }
 
 TEST_F(GtaInstallerTest, SuccessfulReinstallReplacesTheOldCopy) {
@@ -236,13 +354,17 @@ TEST_F(GtaInstallerTest, RegistryValueNamingTheSameFolderIsLeftAlone) {
   EXPECT_EQ(Log().find("[gta] GTA folder"), std::string::npos);
 }
 
-TEST_F(GtaInstallerTest, IsInstalledIsFalseWhileTheArchiveExists) {
+TEST_F(GtaInstallerTest, IsInstalledFollowsTheMarkerAlone) {
   const GtaSnapshot s = RunWithArchive("good.rar", false);
   ASSERT_EQ(s.status, kGtaDone);
   GtaInstaller probe(dir.Path(), L"");
   EXPECT_TRUE(probe.IsInstalled());
   ASSERT_TRUE(WriteBytes(probe.ArchivePath(), "left over"));
-  EXPECT_FALSE(probe.IsInstalled());
+  EXPECT_TRUE(probe.IsInstalled());
+  for (const char* marker : {kMarkerUnpacking, kMarkerUnpackedWhole, ""}) {
+    ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), marker));
+    EXPECT_FALSE(probe.IsInstalled()) << marker;
+  }
 }
 
 TEST_F(GtaInstallerTest, ShutdownDuringTheTransferPausesAndTheNextStartResumes) {

@@ -54,6 +54,11 @@ cp stored.rar header-corrupt.rar
 name=$(grep -abo 'gta.dat' stored.rar | head -n 1 | cut -d: -f1)
 printf 'XXXXXXXX' | dd of=header-corrupt.rar bs=1 seek=$((name - 40)) conv=notrunc status=none
 
-cp good.rar missing-keyfile.rar no-game.rar header-encrypted.rar corrupt.rar header-corrupt.rar "$out/"
+# late-corrupt.rar: the key files arrive whole, a data file after them is broken.
+cp stored.rar late-corrupt.rar
+size=$(stat -c %s late-corrupt.rar)
+printf 'CORRUPTCORRUPT' | dd of=late-corrupt.rar bs=1 seek=$((size - 10000)) conv=notrunc status=none
+
+cp good.rar late-corrupt.rar missing-keyfile.rar no-game.rar header-encrypted.rar corrupt.rar header-corrupt.rar "$out/"
 cp multi.part1.rar "$out/multi-volume.rar"
 unrar lb "$out/good.rar" >"$out/good.list"

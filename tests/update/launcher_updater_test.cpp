@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "base/files.h"
+#include "base/format.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "manifest/manifest.h"
@@ -193,15 +194,34 @@ TEST_F(UpdaterTest, MissingObjectAndBrokenManifestHaveTheirTexts) {
   EXPECT_EQ(s.remoteVersion, "");
 }
 
-TEST(UpdaterSwap, FailedSwapPutsTheOldLauncherBack) {
-  TempDir dir;
-  const std::wstring target = dir.Join(L"Talvoreen Launcher.exe");
-  ASSERT_TRUE(WriteBytes(target, "old"));
-  std::wstring error;
-  EXPECT_FALSE(LauncherUpdater::ApplyUpdate(dir.Join(L"missing.new"), target, error));
-  EXPECT_EQ(error.rfind(L"Launcher güncellenemedi: ", 0), 0u);
-  EXPECT_EQ(ReadBytes(target), "old");
-  EXPECT_FALSE(FileExists(target + L".old"));
+TEST(UpdaterSwap, FailedSwapLeavesTheOldLauncherAndNamesTheCause) {
+  struct Case {
+    const char* name;
+    bool staged;
+    bool holdTarget;  // open without delete sharing, as another program may hold it
+    DWORD cause;
+  } cases[] = {
+      {"the staged file is gone", false, false, ERROR_FILE_NOT_FOUND},
+      {"the launcher is held", true, true, ERROR_SHARING_VIOLATION},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::wstring target = dir.Join(L"Talvoreen Launcher.exe");
+    const std::wstring staged = target + L".new";
+    ASSERT_TRUE(WriteBytes(target, "old"));
+    if (c.staged) {
+      ASSERT_TRUE(WriteBytes(staged, "new"));
+    }
+    HANDLE held = c.holdTarget ? CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                             nullptr)
+                               : INVALID_HANDLE_VALUE;
+    std::wstring error;
+    EXPECT_FALSE(LauncherUpdater::ApplyUpdate(staged, target, error)) << c.name;
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_EQ(error, L"Launcher güncellenemedi: " + WindowsErrorText(c.cause)) << c.name;
+    EXPECT_EQ(ReadBytes(target), "old") << c.name;
+    EXPECT_FALSE(FileExists(target + L".old")) << c.name;
+  }
 }
 
 TEST(UpdaterSwap, CleanupGivesUpOnALockedOldFile) {
