@@ -155,7 +155,7 @@ class HandWrittenJsonStream {
 
   bool EscapesHere() const {
     const unsigned char c = static_cast<unsigned char>(*at_);
-    return place_ == kString && c != 0 && c < 0x20;
+    return c < 0x20 && c != 0 && place_ == kString;
   }
 
   // Byte escaped_ of "\u00XX" for the control character at at_.
@@ -168,13 +168,18 @@ class HandWrittenJsonStream {
 
   // The same walk as the reader's over strings and comments: where a string starts and ends.
   void Follow(Ch c) {
+    if (place_ == kString) {  // most bytes: only a quote or a backslash matters here
+      if (c == '"') place_ = kOutside;
+      if (c == '\\') place_ = kStringEscape;
+      return;
+    }
     switch (place_) {
       case kOutside: place_ = c == '"' ? kString : c == '/' ? kSlash : kOutside; break;
       case kSlash: place_ = c == '/' ? kLineComment : c == '*' ? kBlockComment : kOutside; break;
       case kLineComment: if (c == '\n') place_ = kOutside; break;
       case kBlockComment: if (c == '*') place_ = kBlockStar; break;
       case kBlockStar: place_ = c == '/' ? kOutside : c == '*' ? kBlockStar : kBlockComment; break;
-      case kString: place_ = c == '\\' ? kStringEscape : c == '"' ? kOutside : kString; break;
+      case kString: break;
       case kStringEscape: place_ = kString; break;
     }
   }
