@@ -321,14 +321,15 @@ answer_boxes() {
   done
 }
 
-# The first stage's confirmation: "Kaldır" is the button before the default Cancel. Pressed
-# once only: a second shift+Tab on a dialog that is still closing would land on Cancel.
+# The first stage's confirmation has two buttons, "Kaldır" first and the default Cancel: Tab
+# reaches "Kaldır" from Cancel and from no focus alike. Pressed once only: a second Tab on a
+# dialog that is still closing would land on Cancel.
 confirm_uninstall() {
   local pid="$1"
   for _ in $(seq 600); do
     kill -0 "$pid" 2>/dev/null || return 0
     for w in $(xdotool search --name '^Talvoreen Multiplayer$' 2>/dev/null); do
-      xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key shift+Tab space 2>/dev/null && return 0
+      xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key Tab space 2>/dev/null && return 0
     done
     sleep 0.1
   done
@@ -352,13 +353,20 @@ second_stage_pid() {
 # folder by the uninstall marker or by itself), else the second stage on the folder.
 # Prints "finished <exit code of the stage started here>".
 run_uninstall_again() {
-  local left="$install/Talvoreen Launcher.exe" pid code=0 second
+  local left="$install/Talvoreen Launcher.exe" pid code second="" attempt
   if [ ! -f "$left" ]; then run_operation uninstall; return; fi
-  "$root/cmake/wine-run.sh" "$work" "$left" --uninstall >"$work/runs/last.out" 2>&1 &
-  pid=$!
-  confirm_uninstall "$pid"
-  wait "$pid" || code=$?
-  second=$(second_stage_pid)
+  # A key that xdotool delivers before the dialog takes input can answer Cancel, which removes
+  # nothing: the confirmation is then given again (a stage 1 that never hands over still fails).
+  for attempt in 1 2 3; do
+    code=0
+    "$root/cmake/wine-run.sh" "$work" "$left" --uninstall >"$work/runs/last.out" 2>&1 &
+    pid=$!
+    confirm_uninstall "$pid"
+    wait "$pid" || code=$?
+    second=$(second_stage_pid)
+    [ -z "$second" ] || break
+    echo "uninstall: the first stage handed over to no second stage (try $attempt)" >&2
+  done
   if [ -n "$second" ]; then
     answer_boxes "$second"
     while kill -0 "$second" 2>/dev/null; do sleep 0.1; done
