@@ -22,6 +22,7 @@
 #include "sync/client_files.h"
 #include "tools/publish/fileio.h"
 #include "tools/publish/keys.h"
+#include "tools/publish/object_store.h"
 #include "tools/publish/objects.h"
 #include "tools/publish/parallel.h"
 
@@ -47,7 +48,6 @@ constexpr char kLauncherManifestPath[] = "launcher/stable/manifest.json";
 constexpr size_t kMaxServerFiles = 200000;
 constexpr uint64_t kMaxGameEnvelopeBytes = 33554432;  // what the launcher fetches at most
 constexpr uint64_t kMaxClientFilesBytes = 67108864;
-constexpr uint64_t kLargeFile = 268435456;  // progress lines inside files from 256 MiB on
 
 // ---- Command line --------------------------------------------------------------------
 
@@ -110,16 +110,6 @@ int Fail(std::ostream& err, const std::string& text) {
 }
 
 std::string Narrow(const std::wstring& text) { return Utf8FromWide(text); }
-
-std::string HumanSize(uint64_t bytes) {
-  char text[64];
-  if (bytes < 1024 * 1024) {
-    std::snprintf(text, sizeof(text), "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else {
-    std::snprintf(text, sizeof(text), "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
-  }
-  return text;
-}
 
 bool IsVersionText(const std::string& text) {
   if (text.empty() || text.front() == '.' || text.back() == '.') return false;
@@ -265,115 +255,6 @@ bool IsInside(const fs::path& inner, const fs::path& outer) {
     if (ai == a.end() || *ai != *bi) return false;
   }
   return true;
-}
-
-struct StoredObject {
-  uint64_t zsize = 0;
-  bool created = false;
-};
-
-// SHA-256 and size of one file, with a line for every 256 MiB of a large one.
-bool DigestContent(const fs::path& file, const std::string& label, std::string& sha256, uint64_t& size,
-                   std::string& error, std::ostream& err) {
-  const ByteProgress progress = [&](uint64_t done) {
-    if (done % kLargeFile == 0) err << "    " << label << ": " << HumanSize(done) << " hashed\n";
-  };
-  return DigestFile(file, Digest::Sha256, sha256, size, error, progress);
-}
-
-// Stores the gzip object of a file already digested, unless one with that content exists. An
-// existing object is reused only when it inflates to the file's size and hash (an earlier run
-// may have been cut off while writing it), unless trustExisting skips that check.
-bool StoreObject(const fs::path& file, const fs::path& cdnRoot, const std::string& label, bool trustExisting,
-                 const std::string& sha256, uint64_t size, StoredObject& object, std::string& error,
-                 std::ostream& err) {
-  const fs::path target = cdnRoot / PathFromUtf8(ObjectPath(sha256));
-  std::error_code ec;
-  if (fs::is_regular_file(target, ec)) {
-    std::string existingHash, inflateError;
-    uint64_t existingSize = 0;
-    if (trustExisting ||
-        (InflateObject(target, existingHash, existingSize, inflateError) && existingHash == sha256 &&
-         existingSize == size)) {
-      object.zsize = fs::file_size(target, ec);
-      object.created = false;
-      if (ec) error = "cannot read the size of " + Utf8FromPath(target);
-      return !ec;
-    }
-    err << "    " << label << ": the existing object " << ObjectPath(sha256)
-        << " does not hold this file; it is written again\n";
-  }
-  object.created = true;
-  return WriteGzipObject(file, target, sha256, object.zsize, error);
-}
-
-// The digest and the object of each file, on `jobs` threads. Files with the same content
-// share one object, stored for the first of them, so that no two threads write one object and
-// the report names the same file as a run on one thread does. report(i) runs in list order as
-// soon as file i is settled, and stops the work when it returns false. False with error when a
-// file fails; later files may have their objects by then, which a later run checks and reuses.
-struct PublishedFile {
-  std::string sha256;
-  uint64_t size = 0;
-  StoredObject object;
-};
-
-bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::string>& labels, const fs::path& cdnRoot,
-                  bool trustExisting, unsigned jobs, std::vector<PublishedFile>& published,
-                  const std::function<bool(size_t)>& report, std::string& error, std::ostream& err,
-                  PhaseClock& phases) {
-  struct Outcome {
-    bool ok = false;
-    std::string error, log;
-  };
-  published.assign(files.size(), PublishedFile());
-  std::vector<Outcome> outcomes(files.size());
-  const auto settle = [&](size_t i) {
-    err << outcomes[i].log;
-    if (!outcomes[i].ok) error = outcomes[i].error;
-    outcomes[i] = Outcome();
-    return error.empty();
-  };
-  const bool digested = ForEachInOrder(
-      files.size(), jobs,
-      [&](size_t i) {
-        std::ostringstream log;
-        outcomes[i].ok = DigestContent(files[i], labels[i], published[i].sha256, published[i].size,
-                                       outcomes[i].error, log);
-        outcomes[i].log = log.str();
-      },
-      settle);
-  phases.Lap("digests");
-  if (!digested) return false;
-
-  std::map<std::string, size_t> first;  // content -> the file that stores its object
-  std::vector<size_t> owners;
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (first.emplace(published[i].sha256, i).second) owners.push_back(i);
-  }
-  // A file whose content an earlier file stores is settled once that file is.
-  size_t reported = 0;
-  const auto reportUpTo = [&](size_t end) {
-    for (; reported < end; ++reported) {
-      const size_t owner = first[published[reported].sha256];
-      if (owner != reported) published[reported].object = {published[owner].object.zsize, false};
-      if (!report(reported)) return false;
-    }
-    return true;
-  };
-  const bool stored = ForEachInOrder(
-      owners.size(), jobs,
-      [&](size_t n) {
-        const size_t i = owners[n];
-        std::ostringstream log;
-        outcomes[i].ok = StoreObject(files[i], cdnRoot, labels[i], trustExisting, published[i].sha256,
-                                     published[i].size, published[i].object, outcomes[i].error, log);
-        outcomes[i].log = log.str();
-      },
-      [&](size_t n) { return reportUpTo(owners[n]) && settle(owners[n]) && reportUpTo(owners[n] + 1); });
-  const bool complete = stored && reportUpTo(files.size());
-  phases.Lap("objects");
-  return complete;
 }
 
 // Signs the document, checks that the launcher's own verification accepts the envelope, and
