@@ -3,7 +3,9 @@
 #   - the hash engine: which code digests SHA-256 (the processor's SHA instructions or not) and
 #     what it and BCrypt digest in memory on one thread;
 #   - the in-process floor: the same HashFiles the run uses over the same files, 1 and N
-#     threads (N = processors, at most 8);
+#     threads (N = processors, at most 8), with the time each of its threads waited for
+#     anything but a processor (bench/thread_waits.py), which shows a serialised step even on
+#     a machine too busy for the wall times to show it;
 #   - `--headless verify` of the tree (default 400 MiB in 400 files) on all cores and on one
 #     core (taskset), each beside the process start (`--headless where`) on the same cores,
 #     and the same verify run in-process on 1 and N hashing threads;
@@ -102,7 +104,8 @@ if [ -n "${BASELINE_LAUNCHER:-}" ]; then
   t_base=$(best3 wine_run "$BASELINE_LAUNCHER" "${verify[@]}"); c_base=$(cat "$work/best.cpu")
   tail -n 1 "$work/last.out"
 fi
-wine_run "$build/bench/sync_floor_bench.exe" hash "Z:$work/install" "$threads" | tr -d '\r' >"$work/hash.out"
+python3 "$root/bench/thread_waits.py" sync_floor_bench.exe -- "$root/cmake/wine-run.sh" "$build" \
+  "$build/bench/sync_floor_bench.exe" hash "Z:$work/install" "$threads" | tr -d '\r' >"$work/hash.out"
 t_hash1=$(awk '/^hash 1 thread/ { print $4 }' "$work/hash.out")
 t_hashn=$(awk -v n="$threads" '$2 == n { print $4 }' "$work/hash.out" | tail -n 1)
 wine_run "$build/bench/sync_floor_bench.exe" verify "Z:$work/install" "$base/verify" "$threads" | tr -d '\r' >"$work/run.out"
@@ -118,6 +121,10 @@ cat <<TABLE
 load at end:$(uptime | sed 's/.*load average://')
 
 $(head -n 2 "$work/hash.out")
+
+The floor's threads (the first is the main thread, which also lists the files and measures in
+memory; then one more per run on $threads threads):
+$(grep '^thread' "$work/hash.out" | sed 's/^/    /')
 
 Processor time (user + system) beside a wall time tells how much of the cores a run had.
 
