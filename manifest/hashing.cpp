@@ -6,7 +6,7 @@
 
 #include "manifest/rules.h"
 
-// MD5 stays with Crypto++ as well: measured under Wine it digests as fast as BCrypt, and one
+// MD5 stays with Crypto++ as well: measured under Wine it digests about as fast as BCrypt, and one
 // engine serves the launcher, its tests and the publisher on every platform.
 Hasher::Hasher(HashKind kind) {
   if (kind == kHashMd5) {
