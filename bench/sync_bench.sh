@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Synchronisation benchmarks under Wine, each beside its floors measured in the same run:
-#   1. verify of an installed tree (default 1024 MiB in 1,000 files) against the same hashing
-#      code alone in-process on 1 and on N threads (N = processors, at most 8), and against
-#      native sha256sum on 1 and on N processes;
+#   1. verify of an installed tree (default 400 MiB in 400 files) and publishing it, by
+#      bench/verify_bench.sh, which prints its own table: the hash engine's code path, verify on
+#      one core and on all beside the same hashing code alone in-process on 1 and N threads
+#      (N = processors, at most 8) and native sha256sum, and the publisher on 1 and N threads;
 #   2. fresh sync of a generated build (default 400 MiB in 1,000 files) from nginx on
 #      127.0.0.1 against the same objects fetched by the same HTTP client with 16 workers,
 #      inflated and hashed in-process without the run around it, and against 16 native
@@ -17,8 +18,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$root/tools/lib/loopback_nginx.sh"
-verify_mib="${1:-1024}"
-verify_files="${2:-1000}"
+verify_mib="${1:-400}"
+verify_files="${2:-400}"
 sync_mib="${3:-400}"
 sync_files="${4:-1000}"
 check_files="${5:-10000}"
@@ -33,7 +34,6 @@ wine_run() { "$root/cmake/wine-run.sh" "$build" "$@"; }
 publisher() { wine_run "$build/tools/publish/talvoreen-publish.exe" "$@" 2>/dev/null; }
 launcher() { wine_run "$exe" "$@"; }
 floor() { wine_run "$floor_exe" "$@"; }
-threads=$(nproc); [ "$threads" -gt 8 ] && threads=8
 now() { date +%s.%N; }
 # elapsed <command...>: runs it (output to $work/last.out) and prints the seconds it took.
 elapsed() {
@@ -84,20 +84,8 @@ stop_nginx() { if [ -f "$work/nginx/nginx.pid" ]; then kill "$(cat "$work/nginx/
 trap stop_nginx EXIT
 base="http://127.0.0.1:$port"
 
-# ---- 1. Verify ------------------------------------------------------------------------------
-make_tree "$work/verify-source" "$verify_mib" "$verify_files"
-publisher game "Z:$work/verify-source" --out "Z:$work/www/verify" --key "$key" --build verify-1 >/dev/null
-cp -r "$work/verify-source" "$work/verify-install"
-bytes=$(du -sb --apparent-size "$work/verify-source" | cut -f1)
-launcher --headless verify --dir "Z:$work/verify-install" --cdn "$base/verify" >/dev/null  # state file, warm cache
-t_verify=$(elapsed launcher --headless verify --dir "Z:$work/verify-install" --cdn "$base/verify")
-tail -n 1 "$work/last.out"
-floor hash "Z:$work/verify-install" "$threads" | tee "$work/hash.out"
-t_hash1=$(awk '/^hash 1 thread/ { print $4 }' "$work/hash.out")
-t_hashn=$(awk -v n="$threads" '$2 == n { print $4 }' "$work/hash.out" | tail -n 1)
-sha() { find "$work/verify-install" -name '*.bin' -print0 | xargs -0 -P "$1" -n 50 sha256sum >/dev/null; }
-t_sha1=$(elapsed sha 1)
-t_shan=$(elapsed sha "$threads")
+# ---- 1. Verify and publish -------------------------------------------------------------------
+"$root/bench/verify_bench.sh" "$verify_mib" "$verify_files"
 
 # ---- 2. Fresh sync --------------------------------------------------------------------------
 make_tree "$work/sync-source" "$sync_mib" "$sync_files"
@@ -187,18 +175,12 @@ PY
 done
 
 # ---- Table ----------------------------------------------------------------------------------
-v_rate=$(rate "$bytes" "$t_verify")
 cat <<TABLE
 
 load at end:$(uptime | sed 's/.*load average://')
 
 | measure | time (s) | rate | ratio | target |
 |---|---|---|---|---|
-| verify, $((bytes / 1048576)) MiB in $verify_files files, whole process | $t_verify | $v_rate MB/s | | |
-| in-process hash, 1 thread | $t_hash1 | $(rate "$bytes" "$t_hash1") MB/s | verify / this: $(ratio "$t_hash1" "$t_verify") | ≥ 1.6 (today's verify is one thread) |
-| in-process hash, $threads threads | $t_hashn | $(rate "$bytes" "$t_hashn") MB/s | verify / this: $(ratio "$t_hashn" "$t_verify") | ≥ 0.8 |
-| native sha256sum, 1 process | $t_sha1 | $(rate "$bytes" "$t_sha1") MB/s | verify / this: $(ratio "$t_sha1" "$t_verify") | |
-| native sha256sum, $threads processes | $t_shan | $(rate "$bytes" "$t_shan") MB/s | verify / this: $(ratio "$t_shan" "$t_verify") | |
 | fresh sync, $((sync_bytes / 1048576)) MiB in $sync_files files, whole process | $t_sync | $(rate "$sync_bytes" "$t_sync") MB/s | | |
 | in-process fetch + inflate + hash, 16 workers | $t_fetch | $(rate "$sync_bytes" "$t_fetch") MB/s | sync / this: $(ratio "$t_fetch" "$t_sync") | ≥ 0.9 |
 | native curl \\| gunzip \\| sha256sum, 16 at once | $t_native_sync | $(rate "$sync_bytes" "$t_native_sync") MB/s | sync / this: $(ratio "$t_native_sync" "$t_sync") | |

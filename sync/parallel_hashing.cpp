@@ -30,6 +30,7 @@ bool HashFiles(HashKind kind, const std::wstring& root, const std::vector<HashTa
   std::atomic<size_t> next{0};
   std::atomic<bool> failed{false};  // a thread that could not run its share ends the step
   auto work = [&] {
+    FileHashReader reader;
     for (;;) {
       if ((cancel && cancel->load()) || failed.load()) return;
       const size_t n = next.fetch_add(1);
@@ -38,7 +39,7 @@ bool HashFiles(HashKind kind, const std::wstring& root, const std::vector<HashTa
       const std::wstring path = JoinPath(root, WideFromUtf8(task.file.path));
       HashedFile& result = results[order[n]];
       std::string digest;
-      if (HashFile(kind, path, digest, progress, cancel)) result.digest = std::move(digest);
+      if (reader.Hash(kind, path, digest, progress, cancel)) result.digest = std::move(digest);
       if (cancel && cancel->load()) return;
       result.after = ReadDiskFile(path);
     }

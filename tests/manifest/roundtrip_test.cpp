@@ -1,6 +1,6 @@
 // Publisher to launcher round trip under Wine: the Windows build of talvoreen-publish runs as
-// a child process (Crypto++ SHA-256, zlib, Ed25519 signing) and the launcher's own code
-// (Crypt32 base64, Crypto++ verification, BCrypt hashing) must accept what it wrote.
+// a child process (zlib, Ed25519 signing) and the launcher's own code (Crypt32 base64,
+// Crypto++ verification, its inflating and hashing) must accept what it wrote.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -32,7 +32,7 @@ std::string LastLine(std::string text) {
   return text.substr(text.find_last_of('\n') + 1);
 }
 
-// Inflates a gzip object the way the object download does and digests the content with BCrypt.
+// Inflates a gzip object the way the object download does and digests the content.
 bool InflateAndHash(const std::string& gz, std::string& hex, uint64_t& size) {
   z_stream stream{};
   if (inflateInit2(&stream, 15 + 16) != Z_OK) return false;

@@ -3,9 +3,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
+#include <stdexcept>
 
 #include "manifest/envelope.h"
 #include "manifest/json.h"
@@ -14,6 +19,7 @@
 #include "tools/publish/fileio.h"
 #include "tools/publish/keys.h"
 #include "tools/publish/objects.h"
+#include "tools/publish/parallel.h"
 #include "tools/publish/publish.h"
 
 namespace fs = std::filesystem;
@@ -280,6 +286,12 @@ TEST(PublishGame, BadCommandLines) {
                      "--min-launcher-version", "latest"})
                 .code,
             1);
+  for (const char* jobs : {"0", "65", "two"}) {
+    EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
+                       "--jobs", jobs})
+                  .code,
+              2);
+  }
   EXPECT_EQ(Publish({"help"}).code, 0);
   EXPECT_FALSE(fs::exists(cdn / "game"));
 }
@@ -431,6 +443,123 @@ TEST(PublishClientFiles, OneResourcePerTopLevelFolderWithMd5) {
   Write(resources / "loose.txt", "not in a resource");
   EXPECT_EQ(Publish({"client-files", resources.Text(), "--out", out.Text("x.json")}).code, 1);
   EXPECT_FALSE(fs::exists(out / "x.json"));
+}
+
+// Every file's bytes under folder, by relative path.
+std::map<std::string, std::string> TreeBytes(const Folder& folder) {
+  std::map<std::string, std::string> bytes;
+  const fs::path root = folder / "";
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) bytes[entry.path().lexically_relative(root).generic_u8string()] = Read(entry.path());
+  }
+  return bytes;
+}
+
+// The phase times are the one line that may differ from run to run.
+std::string WithoutPhases(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line, kept;
+  while (std::getline(lines, line)) {
+    if (line.rfind("phases: ", 0) != 0) kept += line + "\n";
+  }
+  return kept;
+}
+
+// Files that share their content with an earlier one, and more files than threads, so that
+// the threads finish out of list order; the time stamp of the manifest is fixed.
+TEST(PublishParallel, OutputIsTheSameOnAnyNumberOfThreads) {
+  Folder source, resources;
+  MakeGameSource(source);
+  for (int i = 0; i < 12; ++i) Write(source / ("many/f" + std::to_string(i)), std::string(i * 40000, 'a' + i % 3));
+  Write(source / "zz/copy-of-big.img", Read(source / "models/big.img"));
+  Write(source / "aa/copy-of-a.txt", "hello");
+  Write(resources / "race/client/car.lua", "abc");
+  Write(resources / "race/empty.xml", "");
+  Write(resources / "empty-resource/.keep/x", "x");
+  for (int i = 0; i < 12; ++i) Write(resources / ("hud/f" + std::to_string(i)), std::string(i * 30000, 'h'));
+#ifdef _WIN32
+  _putenv_s("SOURCE_DATE_EPOCH", "1796601600");
+#else
+  setenv("SOURCE_DATE_EPOCH", "1796601600", 1);
+#endif
+  std::vector<PublishRun> games, lists;
+  std::vector<std::map<std::string, std::string>> trees;
+  for (const char* jobs : {"1", "3"}) {
+    Folder cdn, out;
+    games.push_back(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build",
+                             "b1", "--jobs", jobs}));
+    ASSERT_EQ(games.back().code, 0) << games.back().err;
+    lists.push_back(Publish({"client-files", resources.Text(), "--out", cdn.Text("client-files.json"), "--jobs", jobs}));
+    ASSERT_EQ(lists.back().code, 0) << lists.back().err;
+    EXPECT_NE(lists.back().err.find("phases: listing"), std::string::npos) << lists.back().err;
+    trees.push_back(TreeBytes(cdn));
+  }
+#ifdef _WIN32
+  _putenv_s("SOURCE_DATE_EPOCH", "");
+#else
+  unsetenv("SOURCE_DATE_EPOCH");
+#endif
+  EXPECT_EQ(trees[1], trees[0]);  // manifest, objects and list, byte for byte
+  EXPECT_EQ(trees[0].size(), 16 + 2u);  // 19 game files, three of them copies, and the two lists
+  std::string payload;
+  std::wstring error;
+  ASSERT_TRUE(VerifyEnvelopeWithKey(trees[0]["game/stable/manifest.json"], DevelopmentPublicKey(), payload, error));
+  EXPECT_NE(payload.find("\"2026-12-07T00:00:00Z\""), std::string::npos);
+  // Up to the folder they name, which differs.
+  const auto summary = [](const std::string& out) { return out.substr(0, std::min(out.find('\n'), out.rfind(" in "))); };
+  for (size_t i = 0; i < games.size(); ++i) {
+    EXPECT_EQ(summary(games[i].out), summary(games[0].out));
+    EXPECT_EQ(WithoutPhases(games[i].err), WithoutPhases(games[0].err));
+    EXPECT_EQ(summary(lists[i].out), summary(lists[0].out));
+  }
+  EXPECT_NE(games[0].out.find("16 new objects"), std::string::npos) << games[0].out;
+  EXPECT_NE(games[0].err.find("zz/copy-of-big.img: 2.5 MiB, object already published"), std::string::npos);
+  EXPECT_NE(games[0].err.find("phases: listing"), std::string::npos) << games[0].err;
+}
+
+// What the publisher's commands build on: results in list order however the threads finish.
+TEST(PublishParallel, ForEachInOrderSettlesInListOrder) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  size_t finished = 0;
+  std::vector<size_t> settled;
+  // Item 0 waits until every other item has finished, so it finishes last of all.
+  const auto work = [&](size_t i) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (i == 0) changed.wait_for(lock, std::chrono::seconds(30), [&] { return finished == 5; });
+    ++finished;
+    changed.notify_all();
+  };
+  EXPECT_TRUE(publish::ForEachInOrder(6, 6, work, [&](size_t i) {
+    settled.push_back(i);
+    return true;
+  }));
+  EXPECT_EQ(finished, 6u);
+  EXPECT_EQ(settled, (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
+
+  // A refusal stops the work: nothing settles after it.
+  settled.clear();
+  EXPECT_FALSE(publish::ForEachInOrder(
+      1000, 2, [](size_t) {},
+      [&](size_t i) {
+        settled.push_back(i);
+        return i < 3;
+      }));
+  EXPECT_EQ(settled, (std::vector<size_t>{0, 1, 2, 3}));
+
+  // An exception of an item comes out in that item's turn.
+  settled.clear();
+  EXPECT_THROW(publish::ForEachInOrder(
+                   5, 3,
+                   [](size_t i) {
+                     if (i == 2) throw std::runtime_error("disk gone");
+                   },
+                   [&](size_t i) {
+                     settled.push_back(i);
+                     return true;
+                   }),
+               std::runtime_error);
+  EXPECT_EQ(settled, (std::vector<size_t>{0, 1}));
 }
 
 TEST(MatchKeepPattern, GlobsWithinAndAcrossFolders) {

@@ -1,8 +1,5 @@
 #include "tools/publish/objects.h"
 
-#define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
-#include <cryptopp/md5.h>
-#include <cryptopp/sha.h>
 #include <zlib.h>
 
 #include <fstream>
@@ -10,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "manifest/rules.h"
+#include "manifest/hashing.h"
 #include "tools/publish/fileio.h"
 
 namespace fs = std::filesystem;
@@ -22,12 +19,6 @@ namespace {
 constexpr size_t kReadSize = 1048576;
 constexpr size_t kZlibBuffer = 262144;
 
-std::string FinishHex(CryptoPP::HashTransformation& hash) {
-  std::vector<unsigned char> digest(hash.DigestSize());
-  hash.Final(digest.data());
-  return LowerHex(digest.data(), digest.size());
-}
-
 }  // namespace
 
 bool DigestFile(const fs::path& path, Digest kind, std::string& hex, uint64_t& size, std::string& error,
@@ -37,19 +28,14 @@ bool DigestFile(const fs::path& path, Digest kind, std::string& hex, uint64_t& s
     error = "cannot open " + Utf8FromPath(path);
     return false;
   }
-  std::unique_ptr<CryptoPP::HashTransformation> hash;
-  if (kind == Digest::Md5) {
-    hash.reset(new CryptoPP::Weak::MD5);
-  } else {
-    hash.reset(new CryptoPP::SHA256);
-  }
+  Hasher hash(kind == Digest::Md5 ? kHashMd5 : kHashSha256);
   std::vector<char> buffer(kReadSize);
   size = 0;
   while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     const size_t got = static_cast<size_t>(in.gcount());
     if (got == 0) break;
-    hash->Update(reinterpret_cast<const CryptoPP::byte*>(buffer.data()), got);
+    hash.Update(buffer.data(), got);
     size += got;
     if (progress) progress(size);
   }
@@ -57,7 +43,7 @@ bool DigestFile(const fs::path& path, Digest kind, std::string& hex, uint64_t& s
     error = "cannot read " + Utf8FromPath(path);
     return false;
   }
-  hex = FinishHex(*hash);
+  hex = hash.FinishHex();
   return true;
 }
 
@@ -86,7 +72,7 @@ bool WriteGzipObject(const fs::path& source, const fs::path& target, const std::
     error = "cannot start zlib";
     return false;
   }
-  CryptoPP::SHA256 hash;
+  Hasher hash(kHashSha256);
   std::vector<char> input(kReadSize), output(kZlibBuffer);
   bool ok = true;
   int flush = Z_NO_FLUSH;
@@ -98,7 +84,7 @@ bool WriteGzipObject(const fs::path& source, const fs::path& target, const std::
       ok = false;
       break;
     }
-    hash.Update(reinterpret_cast<const CryptoPP::byte*>(input.data()), got);
+    hash.Update(input.data(), got);
     flush = got < input.size() ? Z_FINISH : Z_NO_FLUSH;
     stream.next_in = reinterpret_cast<Bytef*>(input.data());
     stream.avail_in = static_cast<uInt>(got);
@@ -119,7 +105,7 @@ bool WriteGzipObject(const fs::path& source, const fs::path& target, const std::
     error = "cannot write " + Utf8FromPath(temp);
     ok = false;
   }
-  if (ok && FinishHex(hash) != expectedSha256) {
+  if (ok && hash.FinishHex() != expectedSha256) {
     error = Utf8FromPath(source) + " changed while it was published; publish again";
     ok = false;
   }
@@ -148,7 +134,7 @@ bool InflateObject(const fs::path& object, std::string& sha256, uint64_t& size, 
     error = "cannot start zlib";
     return false;
   }
-  CryptoPP::SHA256 hash;
+  Hasher hash(kHashSha256);
   std::vector<char> input(kReadSize), output(kZlibBuffer);
   size = 0;
   bool ended = false, ok = true;
@@ -163,7 +149,7 @@ bool InflateObject(const fs::path& object, std::string& sha256, uint64_t& size, 
       stream.avail_out = static_cast<uInt>(output.size());
       const int result = inflate(&stream, Z_NO_FLUSH);
       const size_t produced = output.size() - stream.avail_out;
-      hash.Update(reinterpret_cast<const CryptoPP::byte*>(output.data()), produced);
+      hash.Update(output.data(), produced);
       size += produced;
       if (result == Z_STREAM_END) {
         ended = true;
@@ -183,7 +169,7 @@ bool InflateObject(const fs::path& object, std::string& sha256, uint64_t& size, 
     error = "corrupt or cut-off gzip object " + Utf8FromPath(object);
     return false;
   }
-  sha256 = FinishHex(hash);
+  sha256 = hash.FinishHex();
   return true;
 }
 

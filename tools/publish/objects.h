@@ -1,5 +1,5 @@
-// Content digests and gzip objects, with Crypto++ and zlib: an implementation independent of
-// the launcher's BCrypt hashing, so that each side checks the other.
+// Content digests and gzip objects, with the launcher's own digest engine and zlib. Each call
+// stands alone, so that several files can be published on several threads at once.
 #pragma once
 
 #include <cstdint>

@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <system_error>
 
 #include "base/text.h"
@@ -19,7 +22,9 @@
 #include "sync/client_files.h"
 #include "tools/publish/fileio.h"
 #include "tools/publish/keys.h"
+#include "tools/publish/object_store.h"
 #include "tools/publish/objects.h"
+#include "tools/publish/parallel.h"
 
 namespace fs = std::filesystem;
 
@@ -32,9 +37,10 @@ constexpr char kUsage[] =
     "  talvoreen-publish keygen KEYFILE\n"
     "  talvoreen-publish game SOURCE_FOLDER --out CDN_ROOT --key KEYFILE --build ID\n"
     "                    [--min-launcher-version V] [--optional] [--keep PATTERN]... [--trust-existing]\n"
+    "                    [--jobs N]\n"
     "  talvoreen-publish launcher EXE --out CDN_ROOT --key KEYFILE --version V [--trust-existing]\n"
     "  talvoreen-publish client-files RESOURCES_FOLDER --out FILE [--download-url URL]\n"
-    "                    [--threads N] [--dos-threshold N]\n"
+    "                    [--threads N] [--dos-threshold N] [--jobs N]\n"
     "  talvoreen-publish verify CDN_ROOT --public-key KEY\n";
 
 constexpr char kGameManifestPath[] = "game/stable/manifest.json";
@@ -42,7 +48,6 @@ constexpr char kLauncherManifestPath[] = "launcher/stable/manifest.json";
 constexpr size_t kMaxServerFiles = 200000;
 constexpr uint64_t kMaxGameEnvelopeBytes = 33554432;  // what the launcher fetches at most
 constexpr uint64_t kMaxClientFilesBytes = 67108864;
-constexpr uint64_t kLargeFile = 268435456;  // progress lines inside files from 256 MiB on
 
 // ---- Command line --------------------------------------------------------------------
 
@@ -106,29 +111,6 @@ int Fail(std::ostream& err, const std::string& text) {
 
 std::string Narrow(const std::wstring& text) { return Utf8FromWide(text); }
 
-std::string HumanSize(uint64_t bytes) {
-  char text[64];
-  if (bytes < 1024 * 1024) {
-    std::snprintf(text, sizeof(text), "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else {
-    std::snprintf(text, sizeof(text), "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
-  }
-  return text;
-}
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-#ifdef _WIN32
-  gmtime_s(&parts, &now);
-#else
-  gmtime_r(&now, &parts);
-#endif
-  char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
-
 bool IsVersionText(const std::string& text) {
   if (text.empty() || text.front() == '.' || text.back() == '.') return false;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -146,6 +128,32 @@ bool ParseNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t&
     value = value * 10 + static_cast<uint64_t>(c - '0');
   }
   return value >= low && value <= high;
+}
+
+// SOURCE_DATE_EPOCH, when set to seconds since 1970, stands for the clock, so that publishing
+// the same tree again writes the same bytes.
+std::string UtcNow() {
+  std::time_t now = std::time(nullptr);
+  uint64_t fixed = 0;
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch && ParseNumber(epoch, 0, 253402300799ull, fixed)) now = static_cast<std::time_t>(fixed);
+  std::tm parts{};
+#ifdef _WIN32
+  gmtime_s(&parts, &now);
+#else
+  gmtime_r(&now, &parts);
+#endif
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+// --jobs: threads that digest and compress, one file at a time each; one per processor by default.
+unsigned JobsOption(const CommandLine& line) {
+  if (!line.Has("--jobs")) return DefaultJobs();
+  uint64_t jobs = 0;
+  if (!ParseNumber(line.Value("--jobs"), 1, 64, jobs)) throw UsageError("--jobs must be a number from 1 to 64");
+  return static_cast<unsigned>(jobs);
 }
 
 json_object* JsonText(const std::string& text) {
@@ -249,40 +257,6 @@ bool IsInside(const fs::path& inner, const fs::path& outer) {
   return true;
 }
 
-struct StoredObject {
-  uint64_t zsize = 0;
-  bool created = false;
-};
-
-// Hashes one file and stores its gzip object unless one with that content exists. An existing
-// object is reused only when it inflates to the file's size and hash (an earlier run may have
-// been cut off while writing it), unless trustExisting skips that check.
-bool PublishObject(const fs::path& file, const fs::path& cdnRoot, const std::string& label, bool trustExisting,
-                   std::string& sha256, uint64_t& size, StoredObject& object, std::string& error, std::ostream& err) {
-  const ByteProgress progress = [&](uint64_t done) {
-    if (done % kLargeFile == 0) err << "    " << label << ": " << HumanSize(done) << " hashed\n";
-  };
-  if (!DigestFile(file, Digest::Sha256, sha256, size, error, progress)) return false;
-  const fs::path target = cdnRoot / PathFromUtf8(ObjectPath(sha256));
-  std::error_code ec;
-  if (fs::is_regular_file(target, ec)) {
-    std::string existingHash, inflateError;
-    uint64_t existingSize = 0;
-    if (trustExisting ||
-        (InflateObject(target, existingHash, existingSize, inflateError) && existingHash == sha256 &&
-         existingSize == size)) {
-      object.zsize = fs::file_size(target, ec);
-      object.created = false;
-      if (ec) error = "cannot read the size of " + Utf8FromPath(target);
-      return !ec;
-    }
-    err << "    " << label << ": the existing object " << ObjectPath(sha256)
-        << " does not hold this file; it is written again\n";
-  }
-  object.created = true;
-  return WriteGzipObject(file, target, sha256, object.zsize, error);
-}
-
 // Signs the document, checks that the launcher's own verification accepts the envelope, and
 // writes it last, atomically.
 bool WriteSignedManifest(const SigningKey& key, const std::string& document, const fs::path& target,
@@ -369,8 +343,10 @@ int KeygenCommand(const std::vector<std::string>& args, std::ostream& out, std::
 
 int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const CommandLine line =
-      ParseCommandLine(args, 1, {"--out", "--key", "--build", "--min-launcher-version", "--keep"},
+      ParseCommandLine(args, 1, {"--out", "--key", "--build", "--min-launcher-version", "--keep", "--jobs"},
                        {"--optional", "--trust-existing"}, {"--out", "--key", "--build"}, {"--keep"});
+  PhaseClock phases;
+  const unsigned jobs = JobsOption(line);
   const bool trustExisting = line.flags.count("--trust-existing") > 0;
   const fs::path source = PathFromUtf8(line.positional[0]);
   const fs::path cdnRoot = PathFromUtf8(line.Value("--out"));
@@ -404,19 +380,19 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   if (!problems.empty()) return ReportProblems(err, problems, "game " + line.positional[0]);
   WarnAboutShapeChanges(cdnRoot / PathFromUtf8(kGameManifestPath), EncodeBase64(key.publicKey), paths, err);
 
+  phases.Lap("listing");
+  std::vector<fs::path> sources;
+  for (const std::string& path : paths) sources.push_back(source / PathFromUtf8(path));
   JsonPtr files(json_object_new_array());
   uint64_t totalBytes = 0, newObjectBytes = 0;
   size_t newObjects = 0;
-  for (size_t i = 0; i < paths.size(); ++i) {
-    std::string sha256;
-    uint64_t size = 0;
-    StoredObject object;
-    if (!PublishObject(source / PathFromUtf8(paths[i]), cdnRoot, paths[i], trustExisting, sha256, size, object, error,
-                       err)) {
-      return Fail(err, error);
-    }
+  std::vector<PublishedFile> published;
+  const auto report = [&](size_t i) {
+    const uint64_t size = published[i].size;
+    const StoredObject& object = published[i].object;
     if (size > kMaxGameFileSize || object.zsize > kMaxGameFileSize) {
-      return Fail(err, paths[i] + ": larger than the 8 GiB the launcher accepts");
+      error = paths[i] + ": larger than the 8 GiB the launcher accepts";
+      return false;
     }
     err << "[" << i + 1 << "/" << paths.size() << "] " << paths[i] << ": " << HumanSize(size)
         << (object.created ? ", new object of " + HumanSize(object.zsize) : ", object already published") << "\n";
@@ -425,10 +401,14 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     json_object* entry = json_object_new_object();
     json_object_object_add(entry, "path", JsonText(paths[i]));
     json_object_object_add(entry, "size", json_object_new_int64(static_cast<int64_t>(size)));
-    json_object_object_add(entry, "sha256", JsonText(sha256));
+    json_object_object_add(entry, "sha256", JsonText(published[i].sha256));
     json_object_object_add(entry, "zsize", json_object_new_int64(static_cast<int64_t>(object.zsize)));
     if (keep[i]) json_object_object_add(entry, "keep", json_object_new_boolean(1));
     json_object_array_add(files.get(), entry);
+    return true;
+  };
+  if (!PublishFiles(sources, paths, cdnRoot, trustExisting, jobs, published, report, error, err, phases)) {
+    return Fail(err, error);
   }
 
   JsonPtr root(json_object_new_object());
@@ -448,6 +428,8 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     return Fail(err, "the launcher would refuse this manifest: " + Narrow(parseError));
   }
   if (!WriteSignedManifest(key, document, cdnRoot / PathFromUtf8(kGameManifestPath), error)) return Fail(err, error);
+  phases.Lap("manifest");
+  err << phases.Text() << " (" << jobs << (jobs == 1 ? " thread" : " threads") << ")\n";
   out << "Published game build " << build << ": " << paths.size() << " files, " << totalBytes << " bytes ("
       << HumanSize(totalBytes) << "); " << newObjects << " new objects, " << newObjectBytes << " bytes compressed; "
       << paths.size() - newObjects << " already published.\n";
@@ -478,7 +460,8 @@ int LauncherCommand(const std::vector<std::string>& args, std::ostream& out, std
   uint64_t size = 0;
   StoredObject object;
   const std::string name = Utf8FromPath(exe.filename());
-  if (!PublishObject(exe, cdnRoot, name, line.flags.count("--trust-existing") > 0, sha256, size, object, error, err)) {
+  if (!DigestContent(exe, name, sha256, size, error, err) ||
+      !StoreObject(exe, cdnRoot, name, line.flags.count("--trust-existing") > 0, sha256, size, object, error, err)) {
     return Fail(err, error);
   }
 
@@ -514,7 +497,9 @@ int LauncherCommand(const std::vector<std::string>& args, std::ostream& out, std
 
 int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const CommandLine line =
-      ParseCommandLine(args, 1, {"--out", "--download-url", "--threads", "--dos-threshold"}, {}, {"--out"});
+      ParseCommandLine(args, 1, {"--out", "--download-url", "--threads", "--dos-threshold", "--jobs"}, {}, {"--out"});
+  PhaseClock phases;
+  const unsigned jobs = JobsOption(line);
   const fs::path resources = PathFromUtf8(line.positional[0]);
   std::error_code ec;
   if (!fs::is_directory(resources, ec)) return Fail(err, "not a folder: " + line.positional[0]);
@@ -574,37 +559,69 @@ int ClientFilesCommand(const std::vector<std::string>& args, std::ostream& out, 
   if (line.Has("--dos-threshold")) {
     json_object_object_add(root.get(), "httpDosThreshold", json_object_new_int64(static_cast<int64_t>(dosThreshold)));
   }
+  phases.Lap("listing");
+  struct Digested {
+    const Entry* entry = nullptr;
+    size_t resource = 0;
+    std::string md5, error;
+    uint64_t size = 0;
+    bool ok = false;
+  };
+  std::vector<Digested> digests;
   json_object* resourceArray = json_object_new_array();
   json_object_object_add(root.get(), "resources", resourceArray);
-  uint64_t totalBytes = 0;
-  size_t done = 0;
-  std::string error;
-  for (const auto& resource : listed) {
-    json_object* files = json_object_new_array();
-    for (const Entry& entry : resource.second) {
-      std::string md5;
-      uint64_t size = 0;
-      if (!DigestFile(entry.file, Digest::Md5, md5, size, error)) return Fail(err, error);
-      if (size > kMaxGameFileSize) return Fail(err, resource.first + "/" + entry.path + ": larger than 8 GiB");
-      json_object* file = json_object_new_object();
-      json_object_object_add(file, "path", JsonText(entry.path));
-      json_object_object_add(file, "size", json_object_new_int64(static_cast<int64_t>(size)));
-      json_object_object_add(file, "md5", JsonText(md5));
-      json_object_array_add(files, file);
-      totalBytes += size;
-      if (++done % 1000 == 0) err << "[" << done << "/" << total << "] files hashed\n";
+  std::vector<json_object*> fileArrays;
+  for (size_t r = 0; r < listed.size(); ++r) {
+    for (const Entry& entry : listed[r].second) {
+      digests.emplace_back();
+      digests.back().entry = &entry;
+      digests.back().resource = r;
     }
     json_object* object = json_object_new_object();
-    json_object_object_add(object, "name", JsonText(resource.first));
-    json_object_object_add(object, "files", files);
+    json_object_object_add(object, "name", JsonText(listed[r].first));
+    fileArrays.push_back(json_object_new_array());
+    json_object_object_add(object, "files", fileArrays.back());
     json_object_array_add(resourceArray, object);
   }
+  uint64_t totalBytes = 0;
+  std::string error;
+  const auto add = [&](size_t i) {
+    Digested& digest = digests[i];
+    if (!digest.ok) {
+      error = digest.error;
+      return false;
+    }
+    if (digest.size > kMaxGameFileSize) {
+      error = listed[digest.resource].first + "/" + digest.entry->path + ": larger than 8 GiB";
+      return false;
+    }
+    json_object* file = json_object_new_object();
+    json_object_object_add(file, "path", JsonText(digest.entry->path));
+    json_object_object_add(file, "size", json_object_new_int64(static_cast<int64_t>(digest.size)));
+    json_object_object_add(file, "md5", JsonText(digest.md5));
+    json_object_array_add(fileArrays[digest.resource], file);
+    totalBytes += digest.size;
+    if ((i + 1) % 1000 == 0) err << "[" << i + 1 << "/" << total << "] files hashed\n";
+    digest.md5 = std::string();
+    return true;
+  };
+  const bool digested = ForEachInOrder(
+      digests.size(), jobs,
+      [&](size_t i) {
+        Digested& digest = digests[i];
+        digest.ok = DigestFile(digest.entry->file, Digest::Md5, digest.md5, digest.size, digest.error);
+      },
+      add);
+  if (!digested) return Fail(err, error);
+  phases.Lap("digests");
   const std::string listText = JsonDocument(root.get());
   if (listText.size() > kMaxClientFilesBytes) {
     return Fail(err, "the list would be " + std::to_string(listText.size()) +
                          " bytes; the launcher reads at most 67108864 (too many files or paths too long)");
   }
   if (!WriteFileAtomically(PathFromUtf8(line.Value("--out")), listText, error)) return Fail(err, error);
+  phases.Lap("list");
+  err << phases.Text() << " (" << jobs << (jobs == 1 ? " thread" : " threads") << ")\n";
   out << "Listed " << listed.size() << " resources, " << total << " files, " << totalBytes << " bytes ("
       << HumanSize(totalBytes) << ") in " << line.Value("--out") << "\n";
   return 0;
