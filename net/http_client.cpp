@@ -271,19 +271,18 @@ bool HttpClient::Exchange(WatchedRequestHandle& request, const std::vector<std::
                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
   }
   request.Adopt(*helper_);
-  // The calls own what they touch besides the handle: a call left behind outlives this frame.
+  // The call owns what it touches besides the handle: a call left behind outlives this frame.
+  // Sending and receiving are one hand-off to the helper, since a request makes both anyway.
   auto sent = std::make_shared<std::string>(static_cast<const char*>(body), bodyLength);
-  if (!request.Blocking(error, [sent](HINTERNET handle) {
-        void* optional = sent->empty() ? WINHTTP_NO_REQUEST_DATA : &(*sent)[0];
-        const DWORD length = static_cast<DWORD>(sent->size());
-        return WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, length, length, 0);
-      })) {
-    return false;
-  }
   auto info = std::make_shared<HttpResponseInfo>();
   auto sizesInRange = std::make_shared<bool>(false);
-  if (!request.Blocking(error, [info, sizesInRange](HINTERNET handle) {
-        if (!WinHttpReceiveResponse(handle, nullptr)) return FALSE;
+  if (!request.Blocking(error, [sent, info, sizesInRange](HINTERNET handle) {
+        void* optional = sent->empty() ? WINHTTP_NO_REQUEST_DATA : &(*sent)[0];
+        const DWORD length = static_cast<DWORD>(sent->size());
+        if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, length, length, 0) ||
+            !WinHttpReceiveResponse(handle, nullptr)) {
+          return FALSE;
+        }
         *sizesInRange = ReadResponseInfo(handle, *info);
         return TRUE;
       })) {
