@@ -7,7 +7,9 @@
 #   2. fresh sync of a generated build (default 400 MiB in 1,000 files) from nginx on
 #      127.0.0.1 against the same objects fetched by the same HTTP client with 16 workers,
 #      inflated and hashed in-process without the run around it, and against 16 native
-#      `curl | gunzip | sha256sum` pipelines;
+#      `curl | gunzip | sha256sum` pipelines, and, when OLDER_BUILD names the source root of an
+#      older build (built there with the windows preset), against that build's launcher on
+#      the same objects (bench/fresh_sync_bench.sh runs this part alone, in alternating rounds);
 #   3. no-op check of a synced game tree (default 10,000 files) against the process start
 #      (`--headless where`) and a native stat of the same files;
 #   4. scaling: no-op check of a server's file list (default 1,000, 10,000, 100,000 and
@@ -108,6 +110,13 @@ t_sync=$(elapsed /usr/bin/time -f '%M' -o "$work/peak-kb" "$root/cmake/wine-run.
   --headless sync --dir "Z:$work/sync-install" --cdn "$base/sync")
 tail -n 1 "$work/last.out"
 sync_peak=$(( $(cat "$work/peak-kb") / 1024 ))
+older_row=""
+if [ -n "${OLDER_BUILD:-}" ]; then
+  t_older=$(elapsed "$OLDER_BUILD/cmake/wine-run.sh" "$OLDER_BUILD/build/windows" "$OLDER_BUILD/Bin/launcher/Talvoreen Launcher.exe" \
+    --headless sync --dir "Z:$work/sync-install-older" --cdn "$base/sync")
+  tail -n 1 "$work/last.out"
+  older_row="| fresh sync, older build $(git -C "$OLDER_BUILD" rev-parse --short HEAD), whole process | $t_older | $(rate "$sync_bytes" "$t_older") MB/s | sync / this: $(ratio "$t_older" "$t_sync") | ≥ 1.0 |"$'\n'
+fi
 
 # ---- 3. No-op check of game files -----------------------------------------------------------
 make_small "$work/check-source" "$check_files"
@@ -184,7 +193,7 @@ load at end:$(uptime | sed 's/.*load average://')
 | fresh sync, $((sync_bytes / 1048576)) MiB in $sync_files files, whole process | $t_sync | $(rate "$sync_bytes" "$t_sync") MB/s | | |
 | in-process fetch + inflate + hash, 16 workers | $t_fetch | $(rate "$sync_bytes" "$t_fetch") MB/s | sync / this: $(ratio "$t_fetch" "$t_sync") | ≥ 0.9 |
 | native curl \\| gunzip \\| sha256sum, 16 at once | $t_native_sync | $(rate "$sync_bytes" "$t_native_sync") MB/s | sync / this: $(ratio "$t_native_sync" "$t_sync") | |
-| peak resident memory of the fresh sync | | $sync_peak MiB | | |
+$older_row| peak resident memory of the fresh sync | | $sync_peak MiB | | |
 | no-op check, $check_files game files, whole process | $t_check | | | ≤ start + 2 × stat = $(awk -v w="$t_where" -v s="$t_stat" 'BEGIN { printf "%.3f", w + 2 * s }') |
 | process start (\`--headless where\`) | $t_where | | | |
 | native stat of the same files | $t_stat | | check − start = $(awk -v c="$t_check" -v w="$t_where" -v s="$t_stat" 'BEGIN { printf "%.2f", (c - w) / s }') × stat | ≤ 2 × stat |

@@ -1,52 +1,64 @@
-// The thread that makes an HttpClient's blocking WinHTTP calls, so that the caller can stop
-// waiting for one. Closing a request handle aborts a blocked call on Windows but not under
-// Wine, where WinHttpSendRequest has been seen blocked for many minutes; so the caller waits
-// for the helper with the watchdog's verdict in view and, once the verdict is in, leaves the
-// call behind. A helper left behind owns everything its call touches (the read buffer, the
-// request body) and ends by itself when its call returns.
+// The thread that makes an HttpClient's blocking WinHTTP calls and owns the request handle
+// they run on. Closing a handle does not end a blocked call under Wine, where WinHttpSendRequest
+// has been seen blocked for many minutes, and a handle value closed by anyone else may be
+// reused by the next request while a call is still on its way to it. So one thread owns a
+// request handle at a time: the caller until it hands the handle over, then the helper, which
+// alone calls into it; the caller waits with the watchdog's verdict in view and, once the
+// verdict is in, leaves the call behind; the helper closes the handle when its call returns
+// and ends. Nobody else ever closes a request handle.
+//
+// The body is read ahead by the helper into a few buffers while the caller consumes the
+// previous ones, so that the caller waits only when nothing has arrived yet and a read takes
+// whatever the socket holds by then.
 #pragma once
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
 
 struct CallHelperState;
 
+// Helpers left behind at once, at most: each one holds a thread (and its stack) until its
+// peer answers or drops the connection.
+inline constexpr uint32_t kMaxCallsLeftBehind = 4;
+inline constexpr uint32_t kHelperStackBytes = 256 * 1024;
+
 class CallHelper {
  public:
-  // What a call may touch besides its handle: owned by the helper, valid after Run returned.
-  struct Scratch {
-    std::vector<uint8_t> buffer;  // read target
-    std::string body;             // request body, copied here before the send
-    DWORD read = 0;
-  };
-  using Call = std::function<BOOL(Scratch&)>;
+  using Call = std::function<BOOL(HINTERNET request)>;
 
-  // Starts the thread; null when the system refuses one.
+  // Starts the thread; null when the system refuses one or kMaxCallsLeftBehind helpers are
+  // still blocked.
   static std::unique_ptr<CallHelper> Start();
-  ~CallHelper();  // the thread ends now when idle, else as soon as its call returns
+  ~CallHelper();  // closes an adopted handle; a helper in a call is left behind
   CallHelper(const CallHelper&) = delete;
   CallHelper& operator=(const CallHelper&) = delete;
 
-  // Free for the caller between calls only.
-  Scratch& Data();
+  // From here on only this helper calls into request and closes it.
+  void Adopt(HINTERNET request, uint64_t watchdogId, const std::atomic<bool>* cancel);
+  // Closes the adopted handle, or leaves it to the helper when a call of it is still under
+  // way. True: the helper can take the next request.
+  bool Release();
 
-  // Runs call on the helper. True: it returned, with ok and code (its last error). False:
-  // the request's verdict came first (cancel flag or watchdog); a call already under way is
-  // left behind, and this helper must not be used again.
-  bool Run(const Call& call, uint64_t watchdogId, const std::atomic<bool>* cancel, BOOL& ok, DWORD& code);
+  // Runs call on the adopted handle. True: it returned, with ok and code (its last error).
+  // False: the request's verdict came first; code is then 12017 (operation cancelled).
+  bool Run(const Call& call, BOOL& ok, DWORD& code);
 
-  // Helper threads alive that were left behind in a call (for the exit log and for tests).
+  // The next piece of the body, read ahead: true with length 0 at its end. False: the read
+  // failed (code) or the verdict came first (12017). data stays valid until the next call.
+  bool NextPiece(const uint8_t*& data, uint32_t& length, DWORD& code);
+
+  // Helper threads alive that were left behind in a call (for the exit log and for tests),
+  // and a wait (of at most ms) until at most count are left.
   static uint32_t LeftBehind();
+  static bool WaitForLeftBehindAtMost(uint32_t count, uint32_t ms);
 
  private:
   explicit CallHelper(std::shared_ptr<CallHelperState> state) : state_(std::move(state)) {}
+  bool AwaitVerdictOr(const std::function<bool()>& done);
   std::shared_ptr<CallHelperState> state_;
 };

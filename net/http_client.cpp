@@ -32,7 +32,8 @@ constexpr DWORD kOptionConnectionInfo = 93;  // WINHTTP_OPTION_CONNECTION_INFO
 
 std::atomic<bool> g_compatibilityFlag{false};
 
-constexpr DWORD kOperationCancelled = 12017;  // ERROR_WINHTTP_OPERATION_CANCELLED
+constexpr DWORD kOperationCancelled = 12017;     // ERROR_WINHTTP_OPERATION_CANCELLED
+constexpr DWORD kInvalidServerResponse = 12152;  // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
 
 std::wstring QueryHeaderText(HINTERNET request, DWORD level, const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX) {
   DWORD bytes = 0;
@@ -61,8 +62,9 @@ std::wstring RemoteAddressOf(HINTERNET request) {
   return {};
 }
 
-HttpResponseInfo ReadResponseInfo(HINTERNET request) {
-  HttpResponseInfo info;
+// Fills info; false when a size header announces more than any download can be.
+bool ReadResponseInfo(HINTERNET request, HttpResponseInfo& info) {
+  info = HttpResponseInfo();
   DWORD status = 0;
   DWORD size = sizeof(status);
   if (WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -70,9 +72,10 @@ HttpResponseInfo ReadResponseInfo(HINTERNET request) {
     info.status = status;
   }
   const std::wstring length = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  bool inRange = true;
   if (!length.empty()) {
     info.hasContentLength = true;
-    info.contentLength = ParseUnsignedDecimal(length);
+    inRange = ParseContentLength(length, info.contentLength);
   }
   info.etag = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
   info.contentType = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_TYPE);
@@ -87,29 +90,44 @@ HttpResponseInfo ReadResponseInfo(HINTERNET request) {
     if (SystemTimeToFileTime(&date, &ft)) info.date = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
   }
   info.keepAliveMax = ParseKeepAliveMax(QueryHeaderText(request, WINHTTP_QUERY_CUSTOM, L"Keep-Alive"));
-  return info;
+  return inRange && ContentRangeNumbersInRange(info.contentRange);
 }
 
 }  // namespace
 
-// Keeps a request registered with the watchdog for exactly the life of this object and
-// closes the handle unless the watchdog already did, also when an exception passes.
+// Keeps a request registered with the watchdog for exactly the life of this object. The
+// handle is the caller's until Adopt hands it to the helper, which then alone calls into it;
+// the end of the request closes it, or leaves that to the helper when a call of it is still
+// under way.
 class WatchedRequestHandle {
  public:
   WatchedRequestHandle(HINTERNET request, const std::atomic<bool>* cancel)
-      : request_(request), cancel_(cancel), id_(RequestWatchdog::Instance().Register(request, cancel)) {}
+      : request_(request), cancel_(cancel), id_(RequestWatchdog::Instance().Register(cancel)) {}
   ~WatchedRequestHandle() {
-    if (!RequestWatchdog::Instance().Unregister(id_)) WinHttpCloseHandle(request_);
+    if (!helper_) WinHttpCloseHandle(request_);
+    RequestWatchdog::Instance().Unregister(id_);
   }
   WatchedRequestHandle(const WatchedRequestHandle&) = delete;
   WatchedRequestHandle& operator=(const WatchedRequestHandle&) = delete;
 
   HINTERNET Get() const { return request_; }
+  uint64_t Id() const { return id_; }
   bool LeftACallBehind() const { return leftBehind_; }
 
+  void Adopt(CallHelper& helper) {
+    helper.Adopt(request_, id_, cancel_);
+    helper_ = &helper;
+  }
+  // Before the helper goes: true when it can take the next request.
+  bool Release() {
+    if (!helper_ || helper_->Release()) return true;
+    leftBehind_ = true;
+    return false;
+  }
+
   // Runs one blocking WinHTTP call on the helper under the watchdog; on failure fills the
-  // error text. After a call was left behind the helper must not be used again.
-  bool Blocking(CallHelper& helper, std::wstring& error, const CallHelper::Call& call) {
+  // error text.
+  bool Blocking(std::wstring& error, const CallHelper::Call& call) {
     RequestWatchdog& watchdog = RequestWatchdog::Instance();
     if (!watchdog.BeginBlockingCall(id_)) {
       watchdog.FailureText(id_, kOperationCancelled, error);
@@ -117,9 +135,9 @@ class WatchedRequestHandle {
     }
     BOOL ok = FALSE;
     DWORD code = 0;
-    if (!helper.Run(call, id_, cancel_, ok, code)) {
+    if (!helper_->Run(call, ok, code)) {
       leftBehind_ = true;
-      watchdog.FailureText(id_, kOperationCancelled, error);
+      watchdog.FailureText(id_, code, error);
       return false;
     }
     const bool stillActive = watchdog.EndBlockingCall(id_);
@@ -132,6 +150,7 @@ class WatchedRequestHandle {
   HINTERNET request_;
   const std::atomic<bool>* cancel_;
   uint64_t id_;
+  CallHelper* helper_ = nullptr;
   bool leftBehind_ = false;
 };
 
@@ -185,8 +204,9 @@ void HttpClient::OpenSession(bool compatibility) {
 bool HttpClient::Perform(const wchar_t* verb, const std::wstring& url, const std::vector<std::wstring>& headers,
                          const void* body, uint32_t bodyLength, const HeaderCallback& onHeaders,
                          const DataCallback& onData, std::wstring& error, const std::atomic<bool>* cancel,
-                         bool& reached) {
+                         bool& reached, bool& leftBehind) {
   reached = false;
+  leftBehind = false;
   if (!session_) {
     error = kSessionFailedText;
     return false;
@@ -226,8 +246,15 @@ bool HttpClient::Perform(const wchar_t* verb, const std::wstring& url, const std
     return false;
   }
   WatchedRequestHandle request(raw, cancel);
-  const bool ok = Exchange(request, headers, body, bodyLength, onHeaders, onData, error, cancel, reached);
-  if (request.LeftACallBehind()) helper_.reset();
+  bool ok = false;
+  try {
+    ok = Exchange(request, headers, body, bodyLength, onHeaders, onData, error, cancel, reached);
+  } catch (...) {
+    if (!request.Release()) helper_.reset();
+    throw;
+  }
+  if (!request.Release()) helper_.reset();
+  leftBehind = request.LeftACallBehind();
   return ok;
 }
 
@@ -239,51 +266,52 @@ bool HttpClient::Exchange(WatchedRequestHandle& request, const std::vector<std::
     error = kNoThreadText;
     return false;
   }
-  CallHelper::Scratch& scratch = helper_->Data();
   for (const std::wstring& header : headers) {
     WinHttpAddRequestHeaders(request.Get(), header.c_str(), static_cast<DWORD>(header.size()),
                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
   }
-  // The calls capture the handle and sizes only: a call left behind may outlive this frame.
-  const HINTERNET handle = request.Get();
-  scratch.body.assign(static_cast<const char*>(body), bodyLength);
-  if (!request.Blocking(*helper_, error, [handle, bodyLength](CallHelper::Scratch& s) {
-        void* optional = bodyLength ? &s.body[0] : WINHTTP_NO_REQUEST_DATA;
-        return WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, bodyLength, bodyLength, 0);
+  request.Adopt(*helper_);
+  // The call owns what it touches besides the handle: a call left behind outlives this frame.
+  // Sending and receiving are one hand-off to the helper, since a request makes both anyway.
+  auto sent = std::make_shared<std::string>(static_cast<const char*>(body), bodyLength);
+  auto info = std::make_shared<HttpResponseInfo>();
+  auto sizesInRange = std::make_shared<bool>(false);
+  if (!request.Blocking(error, [sent, info, sizesInRange](HINTERNET handle) {
+        void* optional = sent->empty() ? WINHTTP_NO_REQUEST_DATA : &(*sent)[0];
+        const DWORD length = static_cast<DWORD>(sent->size());
+        if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, length, length, 0) ||
+            !WinHttpReceiveResponse(handle, nullptr)) {
+          return FALSE;
+        }
+        *sizesInRange = ReadResponseInfo(handle, *info);
+        return TRUE;
       })) {
     return false;
   }
-  if (!request.Blocking(*helper_, error,
-                        [handle](CallHelper::Scratch&) { return WinHttpReceiveResponse(handle, nullptr); })) {
-    return false;
-  }
   reached = true;
-
-  const HttpResponseInfo info = ReadResponseInfo(handle);
-  if (onHeaders && !onHeaders(info)) {
-    if (error.empty()) error = UnexpectedResponseText(info.status);
+  // A size no download can have would overflow the free-space sum and the size caps.
+  if (!*sizesInRange) {
+    RequestWatchdog::Instance().FailureText(request.Id(), kInvalidServerResponse, error);
     return false;
   }
-  if (scratch.buffer.size() != kReadBufferBytes) scratch.buffer.assign(kReadBufferBytes, 0);
+  if (onHeaders && !onHeaders(*info)) {
+    if (error.empty()) error = UnexpectedResponseText(info->status);
+    return false;
+  }
   for (;;) {
     if (cancel && cancel->load()) {
       error = kCancelledText;
       return false;
     }
-    // Asking what has arrived first makes a read return with what is there: Wine's
-    // WinHttpReadData alone waits for the whole buffer or the end of the body.
-    if (!request.Blocking(*helper_, error, [handle](CallHelper::Scratch& s) {
-          s.read = 0;
-          DWORD available = 0;
-          if (!WinHttpQueryDataAvailable(handle, &available)) return FALSE;
-          if (available == 0) return TRUE;
-          const DWORD wanted = available < kReadBufferBytes ? available : kReadBufferBytes;
-          return WinHttpReadData(handle, s.buffer.data(), wanted, &s.read);
-        })) {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    DWORD code = 0;
+    if (!helper_->NextPiece(data, length, code)) {
+      RequestWatchdog::Instance().FailureText(request.Id(), code, error);
       return false;
     }
-    if (scratch.read == 0) return true;
-    if (onData && !onData(scratch.buffer.data(), scratch.read)) {
+    if (length == 0) return true;
+    if (onData && !onData(data, length)) {
       if (error.empty()) error = kDownloadStoppedText;
       return false;
     }
@@ -293,12 +321,12 @@ bool HttpClient::Exchange(WatchedRequestHandle& request, const std::vector<std::
 bool HttpClient::Request(const wchar_t* verb, const std::wstring& url, const std::vector<std::wstring>& headers,
                          const void* body, uint32_t bodyLength, const HeaderCallback& onHeaders,
                          const DataCallback& onData, std::wstring& error, const std::atomic<bool>* cancel) {
-  bool reached = false;
-  if (Perform(verb, url, headers, body, bodyLength, onHeaders, onData, error, cancel, reached)) return true;
-  if (!ShouldRetryInCompatibilityMode(reached, compatibility_, cancel && cancel->load())) return false;
+  bool reached = false, leftBehind = false;
+  if (Perform(verb, url, headers, body, bodyLength, onHeaders, onData, error, cancel, reached, leftBehind)) return true;
+  if (!ShouldRetryInCompatibilityMode(reached, compatibility_, cancel && cancel->load(), leftBehind)) return false;
   OpenSession(true);
   error.clear();
-  const bool ok = Perform(verb, url, headers, body, bodyLength, onHeaders, onData, error, cancel, reached);
+  const bool ok = Perform(verb, url, headers, body, bodyLength, onHeaders, onData, error, cancel, reached, leftBehind);
   if (reached) {
     g_compatibilityFlag.exchange(true);
   } else {

@@ -1,8 +1,9 @@
 // Synchronous HTTP(S) over WinHTTP. A request blocks the calling thread until the body has
 // been read or the request failed; failures come back as Turkish texts, never as exceptions.
 // One client per thread: it keeps one connection open while host and port stay the same.
-// The WinHTTP calls themselves run on a helper thread (net/call_helper.h), so that a request
-// ends at the watchdog's verdict even where closing its handle does not abort the call.
+// The WinHTTP calls themselves run on a helper thread that owns the request handle
+// (net/call_helper.h), so that a request ends at the watchdog's verdict even where closing a
+// handle does not abort the call, and the body is read ahead while the caller consumes it.
 #pragma once
 
 #include <windows.h>
@@ -68,7 +69,7 @@ class HttpClient {
   void CloseConnection();
   bool Perform(const wchar_t* verb, const std::wstring& url, const std::vector<std::wstring>& headers,
                const void* body, uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
-               std::wstring& error, const std::atomic<bool>* cancel, bool& reached);
+               std::wstring& error, const std::atomic<bool>* cancel, bool& reached, bool& leftBehind);
   bool Exchange(WatchedRequestHandle& request, const std::vector<std::wstring>& headers, const void* body,
                 uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
                 std::wstring& error, const std::atomic<bool>* cancel, bool& reached);

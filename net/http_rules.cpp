@@ -15,6 +15,34 @@ uint64_t ParseUnsignedDecimal(const std::wstring& text) {
   return value;
 }
 
+bool ReadAnnouncedSize(const std::wstring& text, size_t& pos, uint64_t& value) {
+  const size_t start = pos;
+  value = 0;
+  for (; pos < text.size() && text[pos] >= L'0' && text[pos] <= L'9'; ++pos) {
+    value = value * 10 + static_cast<uint64_t>(text[pos] - L'0');
+    if (value > kMaxAnnouncedBytes) return false;  // checked per digit, so nothing wraps
+  }
+  return pos > start;
+}
+
+bool ParseContentLength(const std::wstring& text, uint64_t& value) {
+  size_t pos = text.find_first_not_of(L" \t");
+  if (pos == std::wstring::npos || !ReadAnnouncedSize(text, pos, value)) return false;
+  return text.find_first_not_of(L" \t", pos) == std::wstring::npos;
+}
+
+bool ContentRangeNumbersInRange(const std::wstring& text) {
+  for (size_t pos = 0; pos < text.size();) {
+    uint64_t value = 0;
+    if (text[pos] < L'0' || text[pos] > L'9') {
+      ++pos;
+    } else if (!ReadAnnouncedSize(text, pos, value)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 uint32_t ParseKeepAliveMax(const std::wstring& header) {
   if (header.size() < 4) return 0;
   const size_t pos = header.find(L"max=");
@@ -42,8 +70,8 @@ std::wstring AppendNoCacheStamp(const std::wstring& url, uint64_t fileTime) {
          DecimalText(static_cast<unsigned long long>(fileTime));
 }
 
-bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled) {
-  return !reached && !compatibilityMode && !cancelled;
+bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled, bool callLeftBehind) {
+  return !reached && !compatibilityMode && !cancelled && !callLeftBehind;
 }
 
 std::wstring UnexpectedResponseText(uint32_t status) {

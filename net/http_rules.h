@@ -14,6 +14,18 @@ uint32_t ParseKeepAliveMax(const std::wstring& header);
 // Leading decimal digits as an unsigned 64-bit number (a Content-Length text).
 uint64_t ParseUnsignedDecimal(const std::wstring& text);
 
+// Largest size a response header may announce: far beyond any real download, and far enough
+// below 2^64 that no sum with an offset or the space reserve can wrap.
+inline constexpr uint64_t kMaxAnnouncedBytes = 1ull << 50;
+
+// The decimal number at text[pos] (pos moves past it); false when there is none or it is
+// above kMaxAnnouncedBytes.
+bool ReadAnnouncedSize(const std::wstring& text, size_t& pos, uint64_t& value);
+// A Content-Length text: one such number, nothing else but spaces around it.
+bool ParseContentLength(const std::wstring& text, uint64_t& value);
+// Whether every number in a Content-Range text is within kMaxAnnouncedBytes.
+bool ContentRangeNumbersInRange(const std::wstring& text);
+
 // "a.b.c.d:port" and "[x:x:x:x:x:x:x:x]:port" (every group, lower-case hex, no compression).
 std::wstring FormatIPv4Endpoint(const uint8_t address[4], uint16_t port);
 std::wstring FormatIPv6Endpoint(const uint8_t address[16], uint16_t port);
@@ -23,7 +35,8 @@ std::wstring AppendNoCacheStamp(const std::wstring& url, uint64_t fileTime);
 
 // A failed first attempt is tried once more with the conservative session only when the
 // server was never reached, the client is not conservative already and nobody cancelled.
-bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled);
+// A call left behind is not followed by a second one that could be left behind as well.
+bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled, bool callLeftBehind);
 
 std::wstring UnexpectedResponseText(uint32_t status);  // "Sunucu beklenmeyen yanıt verdi (HTTP n)"
 std::wstring ServerErrorText(uint32_t status);         // 404 has its own text

@@ -17,6 +17,8 @@ uint64_t NowFileTime() {
 
 }  // namespace
 
+PlayerCountService::PlayerCountService() = default;
+
 PlayerCountService::~PlayerCountService() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -55,6 +57,11 @@ uint64_t PlayerCountService::CyclesCompleted() {
 }
 
 FetchResult PlayerCountService::Fetch(const std::wstring& url, const std::atomic<bool>* cancel) {
+  HttpClient client;
+  return Fetch(client, url, cancel);
+}
+
+FetchResult PlayerCountService::Fetch(HttpClient& client, const std::wstring& url, const std::atomic<bool>* cancel) {
   FetchResult result;
   if (url.empty()) return result;
   uint64_t date = 0;
@@ -68,7 +75,6 @@ FetchResult PlayerCountService::Fetch(const std::wstring& url, const std::atomic
     body.append(reinterpret_cast<const char*>(data), length);
     return true;
   };
-  HttpClient client;
   std::wstring error;
   static const char kBody[] = "{}";
   if (!client.Request(L"POST", url, {L"Content-Type: application/json", L"Accept: application/json"}, kBody, 2,
@@ -95,7 +101,8 @@ void PlayerCountService::Run() {
       // A fetcher the system refuses leaves its slot's result a failed request.
       TryStartThread(fetchers[i], L"player-count", [this, &results, &urls, i] {
         try {
-          results[i] = Fetch(urls[i], &cancel_);
+          if (!clients_[i]) clients_[i] = std::make_unique<HttpClient>();
+          results[i] = Fetch(*clients_[i], urls[i], &cancel_);
         } catch (...) {
           results[i] = FetchResult();  // counts as a failed request
         }

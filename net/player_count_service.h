@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -12,13 +13,15 @@
 
 #include "net/player_count_parse.h"
 
+class HttpClient;
+
 class PlayerCountService {
  public:
   static constexpr int kSlots = 4;
   static constexpr uint32_t kMaxBodyBytes = 65536;
   static constexpr uint32_t kPeriodMs = 30000;
 
-  PlayerCountService() = default;
+  PlayerCountService();
   ~PlayerCountService();
   PlayerCountService(const PlayerCountService&) = delete;
   PlayerCountService& operator=(const PlayerCountService&) = delete;
@@ -30,6 +33,8 @@ class PlayerCountService {
 
   // One poll: POST "{}" and judge the answer. The flag ends a request that hangs.
   static FetchResult Fetch(const std::wstring& url, const std::atomic<bool>* cancel = nullptr);
+  // The same with a client kept between polls, so that a slot reuses its helper thread.
+  static FetchResult Fetch(HttpClient& client, const std::wstring& url, const std::atomic<bool>* cancel);
 
   // Completed polling cycles; WaitForCycles blocks until at least n are done.
   uint64_t CyclesCompleted();
@@ -46,5 +51,6 @@ class PlayerCountService {
   uint64_t cycles_ = 0;
   bool stop_ = false;
   std::atomic<bool> cancel_{false};  // set with stop_: the window's close must not wait for a silent host
+  std::array<std::unique_ptr<HttpClient>, kSlots> clients_;  // the poller's thread only
   std::thread thread_;
 };

@@ -10,11 +10,10 @@ RequestWatchdog& RequestWatchdog::Instance() {
   return *instance;
 }
 
-uint64_t RequestWatchdog::Register(HINTERNET request, const std::atomic<bool>* cancel) {
+uint64_t RequestWatchdog::Register(const std::atomic<bool>* cancel) {
   std::lock_guard<std::mutex> lock(mutex_);
   const uint64_t id = nextId_++;
   Entry& entry = entries_[id];
-  entry.handle = request;
   entry.cancel = cancel;
   entry.request.lastActivity = GetTickCount64();
   if (!started_) {
@@ -45,13 +44,9 @@ bool RequestWatchdog::EndBlockingCall(uint64_t id) {
   return r.state == RequestState::Active;
 }
 
-bool RequestWatchdog::Unregister(uint64_t id) {
+void RequestWatchdog::Unregister(uint64_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = entries_.find(id);
-  if (it == entries_.end()) return false;
-  const bool closed = it->second.request.closedByWatchdog;
-  entries_.erase(it);
-  return closed;
+  entries_.erase(id);
 }
 
 void RequestWatchdog::FailureText(uint64_t id, uint32_t code, std::wstring& error) {
@@ -73,7 +68,7 @@ void RequestWatchdog::Cancel(uint64_t id) {
   auto it = entries_.find(id);
   if (it == entries_.end()) return;
   it->second.request.cancelRequested = true;
-  if (ScanWatchedRequest(it->second.request, GetTickCount64())) WinHttpCloseHandle(it->second.handle);
+  ScanWatchedRequest(it->second.request, GetTickCount64());
 }
 
 bool RequestWatchdog::IsActive(uint64_t id) {
@@ -106,7 +101,7 @@ void RequestWatchdog::Run() {
       const uint64_t now = GetTickCount64();
       for (auto& [id, entry] : entries_) {
         entry.request.cancelRequested = entry.cancel && entry.cancel->load();
-        if (ScanWatchedRequest(entry.request, now)) WinHttpCloseHandle(entry.handle);
+        ScanWatchedRequest(entry.request, now);
       }
     }
     Sleep(kWatchdogScanMs);

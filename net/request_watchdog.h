@@ -1,12 +1,10 @@
-// One process-wide thread that ends blocked WinHTTP calls: when the caller's cancel flag is
-// set, or when 40 s pass without any of the request's blocking calls completing, it closes
-// the request handle from its own thread. On Windows that makes the blocked call return;
-// under Wine it does not, so the caller waits for the call with IsActive in view and stops
-// waiting once the verdict is in (see HttpClient).
+// One process-wide thread that gives blocked WinHTTP calls their verdict: a request is
+// cancelled as soon as the caller's cancel flag is set, and timed out once 40 s pass without
+// any of its blocking calls completing. It never touches a request handle: the caller stops
+// waiting at the verdict and the helper that owns the handle closes it (net/call_helper.h).
 #pragma once
 
 #include <windows.h>
-#include <winhttp.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -21,10 +19,10 @@ class RequestWatchdog {
  public:
   static RequestWatchdog& Instance();
 
-  uint64_t Register(HINTERNET request, const std::atomic<bool>* cancel);
+  uint64_t Register(const std::atomic<bool>* cancel);
   bool BeginBlockingCall(uint64_t id);  // false: do not make the call, the verdict is in
   bool EndBlockingCall(uint64_t id);    // false: the request was cancelled or timed out
-  bool Unregister(uint64_t id);         // true: the watchdog closed the handle already
+  void Unregister(uint64_t id);
   void FailureText(uint64_t id, uint32_t code, std::wstring& error);
   // The caller saw its own cancel flag: the verdict now instead of at the next scan.
   void Cancel(uint64_t id);
@@ -40,7 +38,6 @@ class RequestWatchdog {
   void Run();
 
   struct Entry {
-    HINTERNET handle = nullptr;
     const std::atomic<bool>* cancel = nullptr;
     WatchedRequest request;
   };

@@ -1,9 +1,10 @@
 #include "net/resume_rules.h"
 
-#include <cstdio>
+#include <cwchar>
 
 #include "base/format.h"
 #include "base/text.h"
+#include "net/http_rules.h"
 
 bool IsSafeValidator(const std::wstring& value) {
   if (value.empty() || value.size() > kMaxValidatorBytes) return false;
@@ -19,12 +20,16 @@ std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastM
 }
 
 bool ParseContentRange(const std::wstring& text, uint64_t& first, uint64_t& last, uint64_t& total) {
-  unsigned long long a = 0, b = 0, c = 0;
-  if (std::sscanf(Utf8FromWide(text).c_str(), "bytes %llu-%llu/%llu", &a, &b, &c) != 3) return false;
-  first = a;
-  last = b;
-  total = c;
-  return true;
+  // Bounded numbers only: a saturated one would make the remaining size wrap.
+  size_t pos = 0;
+  auto literal = [&](const wchar_t* expected) {
+    const size_t length = std::wcslen(expected);
+    if (text.compare(pos, length, expected) != 0) return false;
+    pos += length;
+    return true;
+  };
+  return literal(L"bytes ") && ReadAnnouncedSize(text, pos, first) && literal(L"-") &&
+         ReadAnnouncedSize(text, pos, last) && literal(L"/") && ReadAnnouncedSize(text, pos, total);
 }
 
 ResumeDecision DecideResume(uint32_t status, uint64_t resumeOffset, bool hasContentLength, uint64_t contentLength,

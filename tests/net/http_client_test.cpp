@@ -1,9 +1,13 @@
 // HttpClient over the platform's WinHTTP against a scripted server on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <thread>
 
 #include "base/text.h"
+#include "net/call_helper.h"
 #include "net/http_client.h"
 #include "net/network_error_text.h"
 #include "net/request_watchdog.h"
@@ -332,6 +336,76 @@ TEST(HttpClient, CancelEndsABlockedRequestWhateverThePeerHolds) {
     EXPECT_LE(received, peer.stallAfter);
     EXPECT_EQ(server.Requests().size(), 1u) << "a cancelled request is not tried again";
   }
+}
+
+// A peer that wakes up after its request was given up must not feed the client's next
+// request: the call left behind goes on when the bytes come (closing a handle does not end it
+// under Wine), and a handle value closed under it may by then be the next request's.
+TEST(HttpClient, APeerThatAnswersAfterTheVerdictCannotTouchTheNextRequest) {
+  std::string next(1000, ' ');
+  for (size_t i = 0; i < next.size(); ++i) next[i] = static_cast<char>('a' + i % 26);
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool wakeUp = false;
+  auto wake = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    wakeUp = true;
+    changed.notify_all();
+  };
+  HttpTestServer server([&](const TestRequest& request) {
+    if (request.target != "/late") return Body(next);
+    TestResponse r = Body(std::string(100, 'x') + std::string(10, 'L'));
+    r.pieces = {100};
+    r.afterPiece = [&](size_t sent) {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (sent == 100) changed.wait_for(lock, std::chrono::seconds(60), [&] { return wakeUp; });
+    };
+    return r;
+  });
+  struct WakeAtEnd {
+    std::function<void()> wake;
+    ~WakeAtEnd() { wake(); }
+  } wakeAtEnd{wake};
+
+  HttpClient client;
+  std::atomic<bool> cancel{false};
+  std::promise<void> firstPiece;
+  std::wstring error;
+  bool ok = true;
+  std::thread worker([&] {
+    ok = client.Get(server.Url("/late"), {}, nullptr,
+                    [&](const uint8_t*, uint32_t) {
+                      firstPiece.set_value();
+                      return true;
+                    },
+                    error, &cancel);
+  });
+  ASSERT_EQ(firstPiece.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  RequestWatchdog::Instance().WaitUntilAnyBlockingCall();
+  cancel = true;
+  worker.join();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(error, L"İptal edildi");
+  EXPECT_EQ(CallHelper::LeftBehind(), 1u);
+
+  std::string body;
+  error.clear();
+  ok = client.Get(
+      server.Url("/next"), {},
+      [&](const HttpResponseInfo&) {
+        // The next request's body is waiting now; the late peer answers and its call ends.
+        wake();
+        EXPECT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
+        return true;
+      },
+      [&](const uint8_t* data, uint32_t length) {
+        body.append(reinterpret_cast<const char*>(data), length);
+        return true;
+      },
+      error, nullptr);
+  EXPECT_TRUE(ok) << Utf8FromWide(error);
+  EXPECT_EQ(body, next);
+  EXPECT_EQ(CallHelper::LeftBehind(), 0u);
 }
 
 TEST(HttpClient, EndlessBodyStopsAtTheCallersLimit) {

@@ -157,7 +157,6 @@ TEST(StalledPeers, EveryDownloadPathEndsWithATimeOutText) {
     c.thread.join();
     std::printf("%-52s %5.1f s  %s\n", c.name.c_str(), c.seconds, Utf8FromWide(c.error).c_str());
   }
-  std::printf("calls left behind and still blocked: %u\n", CallHelper::LeftBehind());
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE(cases[i].name);
     EXPECT_FALSE(cases[i].ok);
@@ -179,6 +178,48 @@ TEST(StalledPeers, EveryDownloadPathEndsWithATimeOutText) {
               viaProxy == "ok=0 compat=0 error=Sunucu 40 saniye boyunca yanıt vermedi")
       << viaProxy;
   EXPECT_EQ(proxy.Requests().size(), 1u) << "the proxy was asked";
+}
+
+// A call left behind holds a thread until its peer answers or goes. Past a few, a request
+// fails at once instead of leaving one more; the count returns to zero as the peers go.
+TEST(StalledPeers, CallsLeftBehindAreCappedAndEndWithTheirPeers) {
+  // Whatever the test before left behind ends with its peers, which are gone by now.
+  ASSERT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 120000)) << CallHelper::LeftBehind();
+  HttpTestServer answered([](const TestRequest&) {
+    TestResponse r;
+    r.body = "ok";
+    return r;
+  });
+  {
+    HttpTestServer silent([](const TestRequest&) { return Stalling(Peer::NeverAnswers); });
+    for (uint32_t i = 1; i <= kMaxCallsLeftBehind; ++i) {
+      std::atomic<bool> cancel{false};
+      std::wstring error;
+      std::thread worker([&] {
+        HttpClient client;
+        std::string body;
+        client.GetString(silent.Url("/silent"), body, error, 100, &cancel);
+      });
+      silent.WaitUntilStalled(static_cast<int>(i));  // the helper is inside the send
+      cancel = true;
+      worker.join();
+      EXPECT_EQ(error, L"İptal edildi");
+      EXPECT_EQ(CallHelper::LeftBehind(), i);
+    }
+    HttpClient client;
+    std::string body;
+    std::wstring error;
+    EXPECT_FALSE(client.GetString(answered.Url("/after-the-cap"), body, error, 100));
+    EXPECT_EQ(error, L"Ağ isteği için iş parçacığı açılamadı");
+    EXPECT_TRUE(answered.Requests().empty());
+    EXPECT_EQ(CallHelper::LeftBehind(), kMaxCallsLeftBehind);
+  }  // the silent peer drops its connections
+  EXPECT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 120000)) << CallHelper::LeftBehind();
+  HttpClient client;
+  std::string body;
+  std::wstring error;
+  EXPECT_TRUE(client.GetString(answered.Url("/recovered"), body, error, 100)) << Utf8FromWide(error);
+  EXPECT_EQ(body, "ok");
 }
 
 TEST(StalledPeers, EndlessBodyAfterAnObjectIsRefused) {

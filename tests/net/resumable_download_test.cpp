@@ -268,6 +268,43 @@ TEST(ResumableDownload, FreeSpaceRule) {
   EXPECT_EQ(ReadBytes(d.part), s.content.substr(0, 1000));  // nothing lost
 }
 
+// A size past any real download would make the free-space sum wrap and the size cap never
+// trigger: the request fails before a byte is written, fresh or resumed.
+TEST(ResumableDownload, AnnouncedSizesOutOfRangeFailBeforeAnyByteIsWritten) {
+  for (const char* size : {"99999999999999999999", "9223372036854775807", "9223372036854775808",
+                           "18446744073709551615", "18446744073709551616", "18446744073709551617"}) {
+    for (const bool resumed : {false, true}) {
+      SCOPED_TRACE(std::string(size) + (resumed ? " in Content-Range" : " in Content-Length"));
+      RangeServer s;
+      s.tweak = [&](TestResponse& r, const TestRequest&) {
+        if (!resumed) r.headers.emplace_back("Content-Length", size);
+        for (auto& [name, value] : r.headers) {
+          if (name == "Content-Range") value = "bytes 1000-4999/" + std::string(size);
+        }
+      };
+      Download d;
+      if (resumed) {
+        ASSERT_TRUE(WriteBytes(d.part, s.content.substr(0, 1000)));
+        ASSERT_TRUE(WriteBytes(d.validator, "\"v1\""));
+      }
+      std::wstring error;
+      EXPECT_FALSE(d.Run(s.server.Url("/f"), error));
+      EXPECT_EQ(error, L"Bağlantı koptu");
+      EXPECT_EQ(ReadBytes(d.part), resumed ? s.content.substr(0, 1000) : "");
+      EXPECT_EQ(d.progress, 0u);
+      EXPECT_FALSE(FileExists(d.final));
+    }
+  }
+  // The largest size in range reaches the space check, which holds for it.
+  RangeServer s;
+  s.tweak = [](TestResponse& r, const TestRequest&) { r.headers.emplace_back("Content-Length", "1125899906842624"); };
+  Download d;
+  std::wstring error;
+  EXPECT_FALSE(d.Run(s.server.Url("/f"), error));
+  EXPECT_EQ(error.rfind(L"Diskte yeterli yer yok: ", 0), 0u) << Utf8FromWide(error);
+  EXPECT_EQ(d.progress, 0u);
+}
+
 TEST(ResumableDownload, FailuresKeepWhatArrived) {
   RangeServer s;
   s.tweak = [](TestResponse& r, const TestRequest& request) {

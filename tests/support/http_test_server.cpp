@@ -140,9 +140,9 @@ int HttpTestServer::ConnectionCount() {
   return connections_;
 }
 
-void HttpTestServer::WaitUntilStalled() {
+void HttpTestServer::WaitUntilStalled(int count) {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return stalled_ > 0 || stopping_; });
+  changed_.wait(lock, [this, count] { return stalled_ >= count || stopping_; });
 }
 
 void HttpTestServer::AcceptLoop() {

@@ -61,8 +61,8 @@ class HttpTestServer {
   std::vector<TestRequest> Requests();
   int ConnectionCount();
 
-  // Blocks until the server holds a stalled response (or the server stops).
-  void WaitUntilStalled();
+  // Blocks until the server has held count stalled responses (or the server stops).
+  void WaitUntilStalled(int count = 1);
 
  private:
   void AcceptLoop();
