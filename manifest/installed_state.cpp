@@ -209,6 +209,15 @@ std::string SerializeInstalledState(const InstalledState& state) {
   return out;
 }
 
+bool operator==(const InstalledFile& a, const InstalledFile& b) {
+  return a.path == b.path && a.hash == b.hash && a.size == b.size && a.mtime == b.mtime && a.keep == b.keep &&
+         a.unavailable == b.unavailable;
+}
+
+bool operator==(const InstalledState& a, const InstalledState& b) {
+  return a.build == b.build && a.complete == b.complete && a.files == b.files;
+}
+
 std::optional<InstalledState> ParseInstalledState(const std::string& text) {
   if (text.size() > kMaxStateFileBytes) return std::nullopt;
   InstalledState state;

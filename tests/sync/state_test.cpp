@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "manifest/installed_state.h"
+#include "manifest/rules.h"
 
 namespace {
 
@@ -95,12 +98,24 @@ TEST(InstalledStateText, LenientFieldsAndStrictFilesArray) {
   EXPECT_TRUE(ParseInstalledState("{\"files\":[]}"));
 }
 
-TEST(InstalledStateText, ThirtyTwoMebibytesAndNotOneByteMore) {
+TEST(InstalledStateText, TheLimitAndNotOneByteMore) {
   std::string text = "{\"files\":[]}";
   text.resize(kMaxStateFileBytes, ' ');
   EXPECT_TRUE(ParseInstalledState(text));
   text.push_back(' ');
   EXPECT_FALSE(ParseInstalledState(text));
+}
+
+// The bounds the list limits are checked against hold for the longest entry there can be.
+TEST(InstalledStateText, TheLongestEntryAndTheFrameStayWithinTheirBounds) {
+  InstalledState state;
+  EXPECT_LE(SerializeInstalledState(state).size(), kStateFrameBytes);
+  const InstalledFile longest{std::string(kMaxSafePathBytes, 'p'), kHash, UINT64_MAX, UINT64_MAX, true, true};
+  state.files.push_back(longest);
+  const size_t one = SerializeInstalledState(state).size();
+  state.files.push_back(longest);
+  EXPECT_EQ(SerializeInstalledState(state).size() - one, StateEntryBytesAtMost(kMaxSafePathBytes, kHash.size()));
+  EXPECT_LE(one, kStateFrameBytes + StateEntryBytesAtMost(kMaxSafePathBytes, kHash.size()));
 }
 
 }  // namespace
