@@ -62,6 +62,10 @@ std::optional<InstalledState> ParseInstalledState(const std::string& text);
 bool operator==(const InstalledFile& a, const InstalledFile& b);
 bool operator==(const InstalledState& a, const InstalledState& b);
 
+// The same build, completeness and entries, in any order: what the next run reads from either
+// is the same.
+bool SameRecord(const InstalledState& a, const InstalledState& b);
+
 // Windows: the whole file through ParseInstalledState (nothing when missing, unreadable or
 // larger than kMaxStateFileBytes), and SerializeInstalledState stored with WriteFileAtomic. A
 // text over the limit is never written, since it could not be read back: the write fails,

@@ -219,10 +219,10 @@ void GameSync::Run(SyncMode mode, bool verify) {
   SetStatus(kSyncVerifying);
   const StateFileRead stateRead = TakeStateRead(statePath);
   const InstalledState previous = stateRead.state.value_or(InstalledState());
-  // A record equal to the file's own text, in a file nobody replaced meanwhile, is not written
-  // again: a no-op check leaves the disk alone.
+  // A record the file already holds (entries in any order: workers finish in their own), in a
+  // file nobody replaced meanwhile, is not written again: a no-op check leaves the disk alone.
   const auto writeState = [&](const InstalledState& state, bool* tooLarge, std::wstring* error) {
-    if (stateRead.canonical && state == previous && StampStateFile(statePath) == stateRead.stamp) {
+    if (stateRead.canonical && SameRecord(state, previous) && StampStateFile(statePath) == stateRead.stamp) {
       if (tooLarge) *tooLarge = false;
       return true;
     }

@@ -701,8 +701,9 @@ TEST_F(ServerSyncTest, UnavailableFileDoesNotFailTheRun) {
 }
 
 // The largest list accepted: as many files as allowed, each with the longest local path (made
-// by tests/sync/largest_client_list.py, every file present and empty). Its state file is
-// written, read back and trusted by the next run.
+// by tests/sync/largest_client_list.py, every file present and empty, with the state of a run
+// that verified them all and stopped). The run that finishes it writes its state file, which is
+// read back and trusted by the next run.
 TEST_F(ServerSyncTest, TheLargestListAcceptedSyncsAndItsStateIsKept) {
   const std::wstring made = WideFromUtf8(TALVOREEN_LARGEST_LIST);
   std::string list;
@@ -722,10 +723,12 @@ TEST_F(ServerSyncTest, TheLargestListAcceptedSyncsAndItsStateIsKept) {
     }
     return testing_support::StatusResponse(404);
   };
+  const std::wstring statePath = dir.Join(L"install\\.talvoreen\\server-corvel.json");
+  ASSERT_TRUE(CreateDirectoryTree(ParentPath(statePath)));
+  ASSERT_TRUE(CopyFileW(JoinPath(made, L"state.json").c_str(), statePath.c_str(), FALSE));
   SyncSnapshot s = RunServer(SyncMode::Update);
   ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
   EXPECT_EQ(s.filesToDownload, 0u);
-  const std::wstring statePath = dir.Join(L"install\\.talvoreen\\server-corvel.json");
   const auto state = ReadInstalledState(statePath);
   ASSERT_TRUE(state.has_value());
   EXPECT_EQ(state->files.size(), kMaxClientFiles);

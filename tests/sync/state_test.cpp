@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "manifest/installed_state.h"
 #include "manifest/rules.h"
@@ -116,6 +117,34 @@ TEST(InstalledStateText, TheLongestEntryAndTheFrameStayWithinTheirBounds) {
   state.files.push_back(longest);
   EXPECT_EQ(SerializeInstalledState(state).size() - one, StateEntryBytesAtMost(kMaxSafePathBytes, kHash.size()));
   EXPECT_LE(one, kStateFrameBytes + StateEntryBytesAtMost(kMaxSafePathBytes, kHash.size()));
+}
+
+}  // namespace
+
+namespace {
+
+// A run skips writing a record the file already holds; any difference but the order is a change.
+TEST(InstalledStateText, SameRecordIgnoresOnlyTheOrderOfEntries) {
+  InstalledState a;
+  a.build = "b";
+  a.complete = true;
+  a.files = {{"x", kHash, 1, 2, false, false}, {"y", "", 3, 4, true, false}, {"z", kHash, 0, 0, false, true}};
+  InstalledState b = a;
+  std::swap(b.files[0], b.files[2]);
+  EXPECT_TRUE(SameRecord(a, b));
+  const auto changed = [&](auto change) {
+    InstalledState c = b;
+    change(c);
+    return !SameRecord(a, c);
+  };
+  EXPECT_TRUE(changed([](InstalledState& c) { c.build = "c"; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.complete = false; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[1].mtime = 5; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[1].keep = false; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[0].unavailable = false; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[2].hash = "d"; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[2] = c.files[0]; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files.pop_back(); }));
 }
 
 }  // namespace
