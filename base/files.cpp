@@ -67,27 +67,61 @@ bool CreateDirectoryTree(const std::wstring& path) {
   return DirectoryExists(path);
 }
 
-bool WriteFileAtomic(const std::wstring& path, const std::string& bytes) {
+bool WriteAll(void* file, const void* data, size_t length, uint32_t& error) {
+  const char* at = static_cast<const char*>(data);
+  error = 0;
+  while (length > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, 1u << 24));
+    DWORD written = 0;
+    if (!WriteFile(file, at, chunk, &written, nullptr)) {
+      error = GetLastError();
+      return false;
+    }
+    // Success with nothing written, for a request of at least one byte, leaves no other cause.
+    if (written == 0) {
+      error = ERROR_DISK_FULL;
+      return false;
+    }
+    at += written;
+    length -= written;
+  }
+  return true;
+}
+
+bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::wstring& error) {
   const std::wstring temp = path + L".tmp";
+  uint32_t code = 0;
   bool ok = false;
   {
     UniqueHandle file(CreateFileW(LongPath(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) return false;
-    ok = true;
-    size_t offset = 0;
-    while (ok && offset < bytes.size()) {
-      DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, 1u << 24));
-      DWORD written = 0;
-      ok = WriteFile(file.Get(), bytes.data() + offset, chunk, &written, nullptr) && written == chunk;
-      offset += written;
+    if (!file.Valid()) {
+      error = WindowsErrorText(GetLastError());
+      return false;
     }
-    ok = ok && FlushFileBuffers(file.Get());
+    ok = WriteAll(file.Get(), bytes.data(), bytes.size(), code);
+    if (ok && !FlushFileBuffers(file.Get())) {
+      code = GetLastError();
+      ok = false;
+    }
   }
-  ok = ok &&
-       MoveFileExW(LongPath(temp).c_str(), LongPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileW(LongPath(temp).c_str());
-  return ok;
+  if (ok &&
+      !MoveFileExW(LongPath(temp).c_str(), LongPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    code = GetLastError();
+    ok = false;
+  }
+  if (ok) {
+    error.clear();
+    return true;
+  }
+  DeleteFileW(LongPath(temp).c_str());
+  error = WindowsErrorText(code);
+  return false;
+}
+
+bool WriteFileAtomic(const std::wstring& path, const std::string& bytes) {
+  std::wstring ignored;
+  return WriteFileAtomic(path, bytes, ignored);
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {

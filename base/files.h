@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,8 +30,15 @@ bool DirectoryExists(const std::wstring& path);
 bool CreateDirectoryTree(const std::wstring& path);
 
 // Writes path + ".tmp" fresh and unshared, flushes it and moves it over path with
-// write-through. On any failure the ".tmp" file is removed and false is returned.
+// write-through. On any failure the ".tmp" file is removed and false is returned; error then
+// holds the system's text of the call that failed (a full disk says so).
 bool WriteFileAtomic(const std::wstring& path, const std::string& bytes);
+bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::wstring& error);
+
+// Writes all length bytes to an open file handle. A write that the system reports as done but
+// short (a disk that filled up, under Wine) is continued, so that the failure that follows
+// names its cause. On failure error holds the system's code, read at once.
+bool WriteAll(void* file, const void* data, size_t length, uint32_t& error);
 
 // What a real folder holds, links never entered: files (and links to files), links to
 // folders, and the folder itself with its real subfolders, deepest first. Entries for which

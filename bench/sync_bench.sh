@@ -198,7 +198,7 @@ $older_row| peak resident memory of the fresh sync | | $sync_peak MiB | | |
 | process start (\`--headless where\`) | $t_where | | | |
 | native stat of the same files | $t_stat | | check − start = $(awk -v c="$t_check" -v w="$t_where" -v s="$t_stat" 'BEGIN { printf "%.2f", (c - w) / s }') × stat | ≤ 2 × stat |
 
-Check of $check_files game files, its parts in-process: $(cat "$work/run.out"); $(cat "$work/list.out"); $(cat "$work/state.out"); $(cat "$work/scan.out")
+Check of $check_files game files, its parts in-process: $(paste -sd';' "$work/run.out"); $(cat "$work/list.out"); $(cat "$work/state.out"); $(cat "$work/scan.out")
 
 Scaling, no-op check of a server's file list (median of three; check − start per file; state and list in-process; peak of the whole process):
 

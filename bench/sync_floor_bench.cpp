@@ -12,14 +12,17 @@
 //                                                with HttpClient from <objects url>/<aa>/<sha256>.gz
 //                                                by <workers> threads, inflated and hashed,
 //                                                nothing written
-//   sync_floor_bench state <state file>          ReadInstalledState, then WriteInstalledState to
+//   sync_floor_bench state <state file>          the read a run makes, then WriteInstalledState to
 //                                                a copy beside it
 //   sync_floor_bench scan <folder>               sizes and times of every file under folder,
 //                                                one query per file and one listing per folder
 //   sync_floor_bench list <game|server> <file>   a signed game manifest or a server's file list,
 //                                                read from disk and parsed as a run parses it
-//   sync_floor_bench check <install> <cdn url>   one check run of the game files in-process,
-//                                                without the process start and the console
+//   sync_floor_bench check <install> <cdn url>   the parts of a check of the game files one by
+//                                                one (fetch, manifest parse, state read, scan,
+//                                                hash, manifest copy, state write), then one
+//                                                whole check run in-process, without the process
+//                                                start and the console
 #include <windows.h>
 #include <bcrypt.h>
 #include <psapi.h>
@@ -229,7 +232,7 @@ int Fetch(const std::wstring& objectsUrl, const std::wstring& listPath, unsigned
 
 int State(const std::wstring& path) {
   auto start = Clock::now();
-  const auto state = ReadInstalledState(path);
+  const auto state = ReadStateFile(path).state;
   const double read = Since(start);
   if (!state) {
     std::printf("state: cannot read\n");
@@ -272,10 +275,51 @@ int List(const std::wstring& kind, const std::wstring& path) {
   return ok ? 0 : 1;
 }
 
+// The parts of a no-op check one after another, each as the run does it, then the whole run.
+// The state write is what a run that changed nothing no longer does.
 int Check(const std::wstring& install, const std::wstring& cdn) {
+  const std::wstring stateFolder = JoinPath(install, L".talvoreen");
+  const std::wstring statePath = JoinPath(stateFolder, L"installed.json");
+  auto start = Clock::now();
+  HttpClient client;
+  std::string body;
+  std::wstring error;
+  const bool fetched =
+      client.GetString(AppendNoCache(cdn + L"/game/stable/manifest.json"), body, error, kGameManifestLimit, nullptr);
+  const double fetch = Since(start);
+  start = Clock::now();
+  Manifest manifest;
+  const bool parsed = fetched && ParseGameManifest(body, manifest, error);
+  const double parse = Since(start);
+  start = Clock::now();
+  const StateFileRead read = ReadStateFile(statePath);
+  const double stateRead = Since(start);
+  start = Clock::now();
+  const std::vector<DiskFile> disk = ReadDiskFiles(install, manifest.files);
+  const double scan = Since(start);
+  start = Clock::now();
+  const SyncPlan plan = ClassifyFiles(manifest, disk, read.state.value_or(InstalledState()), true, false);
+  std::vector<HashedFile> hashed;
+  HashFiles(kHashSha256, install, plan.toHash, HashThreadCount(), [](uint64_t) {}, nullptr, hashed);
+  const double classify = Since(start);
+  start = Clock::now();
+  std::string copy;
+  const bool same = ReadWholeFile(JoinPath(stateFolder, kManifestCopyName), copy) && copy == body;
+  const double compare = Since(start);
+  start = Clock::now();
+  const bool written = read.state && WriteInstalledState(statePath + L".bench", *read.state);
+  const double stateWrite = Since(start);
+  DeleteFileW((statePath + L".bench").c_str());
+  std::printf("check parts: fetch %.3f s, manifest parse %.3f s, state read %.3f s, scan %.3f s, "
+              "classify + hash %zu .exe/.dll %.3f s, manifest copy compare %.3f s%s, state write %.3f s%s "
+              "(skipped by a run that changes nothing)\n",
+              fetch, parse, stateRead, scan, plan.toHash.size(), classify, compare, same ? "" : " (differs)", stateWrite,
+              written ? "" : " (failed)");
+  if (!parsed) return 1;
+
   GameSync sync;
   sync.SetContentBaseUrl(cdn);
-  auto start = Clock::now();
+  start = Clock::now();
   sync.SetInstallFolder(install);
   const double setUp = Since(start);
   start = Clock::now();

@@ -1,5 +1,7 @@
 #include "manifest/installed_state.h"
 
+#include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "manifest/json_stream.h"
@@ -207,6 +209,35 @@ std::string SerializeInstalledState(const InstalledState& state) {
   }
   out += "]}";
   return out;
+}
+
+bool operator==(const InstalledFile& a, const InstalledFile& b) {
+  return a.path == b.path && a.hash == b.hash && a.size == b.size && a.mtime == b.mtime && a.keep == b.keep &&
+         a.unavailable == b.unavailable;
+}
+
+bool operator==(const InstalledState& a, const InstalledState& b) {
+  return a.build == b.build && a.complete == b.complete && a.files == b.files;
+}
+
+bool SameRecord(const InstalledState& a, const InstalledState& b) {
+  if (a.build != b.build || a.complete != b.complete || a.files.size() != b.files.size()) return false;
+  if (a.files == b.files) return true;
+  const auto sorted = [](const InstalledState& state) {
+    std::vector<const InstalledFile*> entries;
+    entries.reserve(state.files.size());
+    for (const InstalledFile& file : state.files) entries.push_back(&file);
+    std::sort(entries.begin(), entries.end(), [](const InstalledFile* x, const InstalledFile* y) {
+      return std::tie(x->path, x->hash, x->size, x->mtime, x->keep, x->unavailable) <
+             std::tie(y->path, y->hash, y->size, y->mtime, y->keep, y->unavailable);
+    });
+    return entries;
+  };
+  const auto x = sorted(a), y = sorted(b);
+  for (size_t i = 0; i < x.size(); ++i) {
+    if (!(*x[i] == *y[i])) return false;
+  }
+  return true;
 }
 
 std::optional<InstalledState> ParseInstalledState(const std::string& text) {

@@ -8,7 +8,32 @@
 #include <string>
 #include <vector>
 
-inline constexpr uint64_t kMaxStateFileBytes = 33554432;  // 32 MiB
+#include "manifest/manifest.h"
+
+// The reader's limit follows from the largest lists accepted: each of their entries becomes
+// one state entry of at most StateEntryBytesAtMost, and the limit leaves a fifth to spare
+// (checked where each list's limits are set, sync/client_files.h and below for the manifest).
+inline constexpr uint64_t kMaxStateFileBytes = 100663296;  // 96 MiB
+
+// The longest text of one entry with a path of pathBytes (paths that pass IsSafeRelativePath
+// need no escapes) and a hash of hashBytes: 20 digits of size and of time, both flags and the
+// comma between entries.
+constexpr uint64_t StateEntryBytesAtMost(uint64_t pathBytes, uint64_t hashBytes) {
+  return 110 + pathBytes + hashBytes;
+}
+// Everything around the entries except the build text, which comes from the list and is
+// written back no longer than it was there.
+inline constexpr uint64_t kStateFrameBytes = 64;
+// The shortest entry of a game manifest, {"path":"p","size":0,"sha256":"<64>","zsize":0} and a
+// comma, without the bytes of the path, which the state entry repeats.
+inline constexpr uint64_t kShortestGameEntryBytes = 107;
+// A game manifest of kMaxManifestBytes: its entries grow by the difference, its build text and
+// paths are no longer in the state than in the manifest.
+static_assert(kStateFrameBytes + kMaxManifestBytes +
+                      (kMaxManifestBytes / (kShortestGameEntryBytes + 1)) *
+                          (StateEntryBytesAtMost(0, 64) - kShortestGameEntryBytes) <=
+                  kMaxStateFileBytes / 5 * 4,
+              "the state of the largest game manifest must fit the state limit with room to spare");
 
 struct InstalledFile {
   std::string path;  // UTF-8, "/" separators, exactly as in the manifest
@@ -34,9 +59,40 @@ std::string SerializeInstalledState(const InstalledState& state);
 // "sha256" stands in for a missing "hash".
 std::optional<InstalledState> ParseInstalledState(const std::string& text);
 
+bool operator==(const InstalledFile& a, const InstalledFile& b);
+bool operator==(const InstalledState& a, const InstalledState& b);
+
+// The same build, completeness and entries, in any order: what the next run reads from either
+// is the same.
+bool SameRecord(const InstalledState& a, const InstalledState& b);
+
 // Windows: the whole file through ParseInstalledState (nothing when missing, unreadable or
-// larger than 32 MiB), and SerializeInstalledState stored with WriteFileAtomic. A text over
-// 32 MiB is never written, since it could not be read back: the write fails, tooLarge is set
-// and the previous file stays.
+// larger than kMaxStateFileBytes), and SerializeInstalledState stored with WriteFileAtomic. A
+// text over the limit is never written, since it could not be read back: the write fails,
+// tooLarge is set and the previous file stays. error gets the system's text of a failed write.
 std::optional<InstalledState> ReadInstalledState(const std::wstring& path);
-bool WriteInstalledState(const std::wstring& path, const InstalledState& state, bool* tooLarge = nullptr);
+bool WriteInstalledState(const std::wstring& path, const InstalledState& state, bool* tooLarge = nullptr,
+                         std::wstring* error = nullptr);
+
+// What tells one version of a state file from another without reading it: the file is only
+// ever replaced whole (WriteFileAtomic), so a new version has a new creation time.
+struct StateFileStamp {
+  bool exists = false;
+  uint64_t size = 0;
+  uint64_t created = 0;
+  uint64_t written = 0;
+  bool operator==(const StateFileStamp& other) const {
+    return exists == other.exists && size == other.size && created == other.created && written == other.written;
+  }
+};
+StateFileStamp StampStateFile(const std::wstring& path);
+
+// One reading of a state file with what a later run needs to know about it: its stamp, taken
+// before reading, and (with checkCanonical) whether its text is exactly what writing the record
+// gives, so that writing an equal record again would change nothing.
+struct StateFileRead {
+  StateFileStamp stamp;
+  std::optional<InstalledState> state;
+  bool canonical = false;
+};
+StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical = true);

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr size_t kMaxPathBytes = 240;
+constexpr size_t kMaxPathBytes = kMaxSafePathBytes;
 
 bool IsReservedDeviceStem(const std::string& lowerStem) {
   static const char* const kNames[] = {"con", "prn", "aux", "nul"};

@@ -13,6 +13,7 @@
 // first segment other than ".talvoreen" in any case. Bytes 0x80 and above are allowed when the
 // whole path is valid UTF-8: names that are not have no one file they could name.
 bool IsSafeRelativePath(const char* text, size_t length);
+inline constexpr size_t kMaxSafePathBytes = 240;
 inline bool IsSafeRelativePath(const std::string& text) { return IsSafeRelativePath(text.data(), text.size()); }
 
 // Exactly 64 characters, each 0-9 or a-f.

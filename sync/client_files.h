@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "manifest/installed_state.h"
 #include "manifest/manifest.h"
+#include "manifest/rules.h"
 
 inline constexpr size_t kMaxClientFiles = 200000;
 inline constexpr uint32_t kMaxHttpThreads = 1000;
@@ -12,6 +14,13 @@ inline constexpr uint32_t kMaxHttpDosThreshold = 100000;
 inline constexpr size_t kMaxDownloadUrlBytes = 2048;  // accepted lengths are below this
 inline constexpr char kServerBuild[] = "server";
 inline constexpr wchar_t kClientFilesUnreadableText[] = L"Sunucunun dosya listesi okunamadı";
+
+// Every accepted file becomes one entry of the server's state file (local paths pass
+// IsSafeRelativePath, hashes are MD5 texts), so the largest list accepted must leave a state
+// file the reader takes, with a fifth to spare.
+static_assert(kStateFrameBytes + sizeof kServerBuild + kMaxClientFiles * StateEntryBytesAtMost(kMaxSafePathBytes, 32) <=
+                  kMaxStateFileBytes / 5 * 4,
+              "the state of the largest client-files list must fit the state limit with room to spare");
 
 // The rule for "httpDownloadUrl": shorter than 2048 bytes, "http://" or "https://" followed by
 // a host (not by "/"), none of space, tab, CR, LF, " < > \ ? #. On success `accepted` is the

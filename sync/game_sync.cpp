@@ -36,10 +36,24 @@ void GameSync::Join() {
 
 void GameSync::SetInstallFolder(const std::wstring& folder) {
   installFolder_ = folder;
-  const auto state = ReadInstalledState(JoinPath(JoinPath(folder, kStateFolder), stateFileName_));
-  std::lock_guard<std::mutex> lock(mutex_);
-  status_.installedBuild = state ? state->build : std::string();
-  status_.installedComplete = state && state->complete;
+  StateFileRead read = ReadStateFile(JoinPath(JoinPath(folder, kStateFolder), stateFileName_));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.installedBuild = read.state ? read.state->build : std::string();
+    status_.installedComplete = read.state && read.state->complete;
+  }
+  std::lock_guard<std::mutex> lock(stateReadMutex_);
+  stateRead_ = std::move(read);
+}
+
+StateFileRead GameSync::TakeStateRead(const std::wstring& statePath) {
+  std::optional<StateFileRead> kept;
+  {
+    std::lock_guard<std::mutex> lock(stateReadMutex_);
+    kept.swap(stateRead_);
+  }
+  if (kept && kept->stamp == StampStateFile(statePath)) return std::move(*kept);
+  return ReadStateFile(statePath);
 }
 
 void GameSync::ConfigureServer(const std::wstring& installFolder, const std::wstring& serverRoot,
@@ -203,7 +217,17 @@ void GameSync::Run(SyncMode mode, bool verify) {
   }
 
   SetStatus(kSyncVerifying);
-  const InstalledState previous = ReadInstalledState(statePath).value_or(InstalledState());
+  const StateFileRead stateRead = TakeStateRead(statePath);
+  const InstalledState previous = stateRead.state.value_or(InstalledState());
+  // A record the file already holds (entries in any order: workers finish in their own), in a
+  // file nobody replaced meanwhile, is not written again: a no-op check leaves the disk alone.
+  const auto writeState = [&](const InstalledState& state, bool* tooLarge, std::wstring* error) {
+    if (stateRead.canonical && SameRecord(state, previous) && StampStateFile(statePath) == stateRead.stamp) {
+      if (tooLarge) *tooLarge = false;
+      return true;
+    }
+    return WriteInstalledState(statePath, state, tooLarge, error);
+  };
   const std::vector<DiskFile> disk = ReadDiskFiles(root, manifest.files);
   SyncPlan plan = ClassifyFiles(manifest, disk, previous, gameMode_, verify);
   {
@@ -233,7 +257,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
   }
 
   if (mode == SyncMode::Check && !plan.toDownload.empty()) {
-    WriteInstalledState(statePath, MergeCheckedState(previous, plan.current));
+    writeState(MergeCheckedState(previous, plan.current), nullptr, nullptr);
     SetStatus(kSyncUpdateAvailable);
     return;
   }
@@ -296,7 +320,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
         const std::vector<InstalledFile> stale = EntriesLeftManifest(previous, manifest);
         job.newState.files.insert(job.newState.files.end(), stale.begin(), stale.end());
       }
-      WriteInstalledState(statePath, job.newState);
+      writeState(job.newState, nullptr, nullptr);
       DeleteTree(scratchFolder);
       if (!cancel_) Fail(job.firstError.empty() ? std::wstring(L"Güncelleme tamamlanamadı") : job.firstError);
       return;
@@ -315,16 +339,18 @@ void GameSync::Run(SyncMode mode, bool verify) {
     const std::wstring copyPath = JoinPath(stateFolder, kManifestCopyName);
     std::string existing;
     const bool same = ReadWholeFile(copyPath, existing) && existing.size() <= kGameManifestLimit && existing == body;
-    if (!same && !WriteFileAtomic(copyPath, body)) {
-      Fail(L"Kurulum bilgisi kaydedilemedi: " + copyPath);
+    std::wstring error;
+    if (!same && !WriteFileAtomic(copyPath, body, error)) {
+      Fail(L"Kurulum bilgisi kaydedilemedi: " + copyPath + L" (" + error + L")");
       return;
     }
   }
   job.newState.complete = true;
   bool tooLarge = false;
-  if (!WriteInstalledState(statePath, job.newState, &tooLarge)) {
-    Fail(tooLarge ? L"Kurulum bilgisi 32 MB sınırını aşıyor (çok fazla dosya), kaydedilemedi: " + statePath
-                  : L"Kurulum bilgisi kaydedilemedi: " + statePath);
+  std::wstring error;
+  if (!writeState(job.newState, &tooLarge, &error)) {
+    Fail(tooLarge ? L"Kurulum bilgisi 96 MB sınırını aşıyor (çok fazla dosya), kaydedilemedi: " + statePath
+                  : L"Kurulum bilgisi kaydedilemedi: " + statePath + L" (" + error + L")");
     return;
   }
   DeleteTree(scratchFolder);

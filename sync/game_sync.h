@@ -8,9 +8,11 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "manifest/installed_state.h"
 #include "sync/object_download.h"
 #include "sync/sync_plan.h"
 
@@ -77,6 +79,8 @@ class GameSync {
   void SetStatus(int status);
   bool FetchList(const std::wstring& url, Manifest& manifest, std::string& body, uint32_t& keepAliveMax);
   void LogLineTagged(const std::wstring& text);
+  // The state file as SetInstallFolder read it when the file has not changed since, else read now.
+  StateFileRead TakeStateRead(const std::wstring& statePath);
 
   std::wstring installFolder_;
   std::wstring contentBaseUrl_;
@@ -95,4 +99,8 @@ class GameSync {
   std::mutex mutex_;
   SyncSnapshot status_;
   DownloadProgress progress_;  // the workers' counters, merged into snapshots
+
+  // What SetInstallFolder read, kept for the next run so that a run reads the file once.
+  std::mutex stateReadMutex_;
+  std::optional<StateFileRead> stateRead_;
 };

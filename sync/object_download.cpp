@@ -57,7 +57,8 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
   UniqueHandle file(CreateFileW(LongPath(scratch).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) {
-    message = L"Geçici dosya oluşturulamadı: " + WindowsErrorText(GetLastError());
+    const DWORD code = GetLastError();
+    message = L"Geçici dosya oluşturulamadı: " + WindowsErrorText(code);
     return false;
   }
   GzipInflater inflater;
@@ -79,9 +80,9 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
       return false;
     }
     hasher.Update(data, length);
-    DWORD done = 0;
-    if (!WriteFile(file.Get(), data, static_cast<DWORD>(length), &done, nullptr) || done != length) {
-      message = L"Diske yazılamadı: " + WindowsErrorText(GetLastError());
+    uint32_t code = 0;
+    if (!WriteAll(file.Get(), data, length, code)) {
+      message = L"Diske yazılamadı: " + WindowsErrorText(code);
       return false;
     }
     return true;
@@ -125,7 +126,8 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
   // trust it is written through, and after a power cut it must not trust a file of zeros.
   // Flushing this one handle costs far less than flushing the volume after the run.
   if (verified && !FlushFileBuffers(file.Get())) {
-    message = L"Diske yazılamadı: " + WindowsErrorText(GetLastError());
+    const DWORD code = GetLastError();
+    message = L"Diske yazılamadı: " + WindowsErrorText(code);
     verified = false;
   }
   file.Reset();

@@ -43,6 +43,8 @@ inline constexpr uint32_t kMaxDownloadWorkers = 16;
 inline constexpr int kManifestTries = 3;
 inline constexpr uint32_t kGameManifestLimit = 33554432;  // 32 MiB
 inline constexpr uint32_t kServerListLimit = 67108864;    // 64 MiB
+// The state limit is derived from the largest game manifest the parser is given.
+static_assert(kGameManifestLimit <= kMaxManifestBytes, "the game manifest's body limit is the one the state allows for");
 
 // One try at the manifest or file list, as the run thread saw it.
 struct FetchFacts {

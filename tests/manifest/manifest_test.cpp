@@ -101,6 +101,11 @@ TEST(GameManifest, SchemaAndProductErrorsSayIncompatible) {
   ExpectGameFails("not json", kIncompatible);
   ExpectGameFails("[1,2,3]", kIncompatible);
   ExpectGameFails("", kIncompatible);
+  // Only strict JSON, and nothing after it; a refused entry does not hide a wrong schema.
+  ExpectGameFails(Game("") + "x", kIncompatible);
+  ExpectGameFails(Game(Entry("a") + ","), kIncompatible);
+  ExpectGameFails(Game(Entry("../x"), ",\"schema\":2"), kIncompatible);
+  ExpectGameFails(Game(Entry("a"), ",\"product\":null"), kIncompatible);
 }
 
 TEST(GameManifest, BuildAndFilesErrorsSayUnreadable) {
@@ -111,6 +116,35 @@ TEST(GameManifest, BuildAndFilesErrorsSayUnreadable) {
   ExpectGameFails("{\"schema\":1,\"product\":\"Talvoreen\",\"build\":\"b\",\"files\":{}}", kUnreadable);
   ExpectGameFails(Game("1"), kUnreadable);
   ExpectGameFails(Game("\"data/a.txt\""), kUnreadable);
+  ExpectGameFails(Game("null"), kUnreadable);
+  ExpectGameFails(Game("[" + Entry("a") + "]"), kUnreadable);
+  ExpectGameFails(Game(Entry("a") + ",{}"), kUnreadable);
+}
+
+// Members of an object count as their last occurrence, whatever the order: a later "files"
+// replaces an earlier one, refused or not, and a later member of an entry replaces the earlier.
+TEST(GameManifest, RepeatedMembersCountAsTheLastOne) {
+  Manifest out;
+  std::wstring error;
+  ASSERT_TRUE(ParseGame("{\"files\":[" + Entry("../bad") + "],\"build\":7,\"schema\":1,\"build\":\"b\"," +
+                            "\"product\":\"Talvoreen\",\"files\":[" +
+                            Entry("a", "1", kHashA, "1", ",\"path\":\"b/c\",\"size\":2,\"keep\":true,\"keep\":1") +
+                            "," + Entry("x", "3") + "],\"required\":false,\"required\":0,\"channel\":\"x\",\"channel\":5}",
+                        out, error));
+  EXPECT_EQ(out.build, "b");
+  EXPECT_TRUE(out.required);
+  EXPECT_EQ(out.channel, "");
+  ASSERT_EQ(out.files.size(), 2u);
+  EXPECT_EQ(out.files[0].path, "b/c");
+  EXPECT_EQ(out.files[0].size, 2u);
+  EXPECT_FALSE(out.files[0].keep);
+  EXPECT_EQ(out.totalSize, 5u);
+  ExpectGameFails(Game(Entry("a", "1", kHashA, "1", ",\"path\":\"../x\"")), kUnreadable);
+  ExpectGameFails(Game(Entry("a"), ",\"files\":[" + Entry("x") + "," + Entry("X") + "]"), kUnreadable);
+  ExpectGameFails(Game(Entry("a"), ",\"build\":\"\""), kUnreadable);
+  // A NUL byte inside a text is part of it, not its end.
+  ExpectGameFails(Game(Entry("a\\u0000b")), kUnreadable);
+  ExpectGameFails(Game("", "", "\"schema\":1,\"product\":\"Talvoreen\\u0000x\""), kIncompatible);
 }
 
 TEST(GameManifest, EveryUnsafePathFailsTheManifest) {

@@ -9,12 +9,15 @@
 #include <sstream>
 
 #include "base/files.h"
+#include "base/format.h"
 #include "base/game_copies.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "manifest/hashing.h"
 #include "manifest/installed_state.h"
+#include "manifest/rules.h"
 #include "sync/download_workers.h"
+#include "sync/client_files.h"
 #include "sync/folder_scan.h"
 #include "sync/game_sync.h"
 #include "sync/parallel_hashing.h"
@@ -32,6 +35,23 @@ using testing_support::TestResponse;
 using testing_support::WriteBytes;
 
 namespace {
+
+// The 1 MiB disk that tests/sync/small_disk.sh mounts before these tests; empty where mounting
+// was impossible.
+std::wstring SmallDisk() {
+  const std::wstring root = WideFromUtf8(TALVOREEN_SMALL_DISK);
+  ULARGE_INTEGER total{};
+  if (!GetDiskFreeSpaceExW((root + L"\\").c_str(), nullptr, &total, nullptr) || total.QuadPart > (2u << 20)) return L"";
+  return root;
+}
+
+// Creation and last-write time: a file replaced or written again differs in one of them.
+std::pair<uint64_t, uint64_t> FileTimes(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return {0, 0};
+  return {(uint64_t(data.ftCreationTime.dwHighDateTime) << 32) | data.ftCreationTime.dwLowDateTime,
+          (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime};
+}
 
 std::string Content(size_t size, unsigned seed) {
   std::string bytes(size, '\0');
@@ -133,10 +153,15 @@ TEST_F(GameSyncTest, FreshInstallThenANoOpCheck) {
   EXPECT_TRUE(GetFileAttributesW(JoinPath(install, L".talvoreen").c_str()) & FILE_ATTRIBUTE_HIDDEN);
 
   const size_t objects = ObjectRequests();
+  const auto stateTimes = FileTimes(StatePath());
+  const auto copyTimes = FileTimes(JoinPath(install, L".talvoreen\\manifest-stable.json"));
   s = RunSync(SyncMode::Check);
   EXPECT_EQ(s.status, kSyncUpToDate);
   EXPECT_EQ(s.bytesToVerify, 40000u + 70000u);  // only the .exe and the .dll are hashed again
   EXPECT_EQ(ObjectRequests(), objects);
+  // Nothing changed, so nothing is written.
+  EXPECT_EQ(FileTimes(StatePath()), stateTimes);
+  EXPECT_EQ(FileTimes(JoinPath(install, L".talvoreen\\manifest-stable.json")), copyTimes);
   EXPECT_EQ(server.Requests().back().target.rfind("/game/stable/manifest.json?nocache=", 0), 0u);
 }
 
@@ -421,6 +446,27 @@ TEST_F(GameSyncTest, FreeSpaceMustCoverTheDownloadsAndTheReserve) {
   EXPECT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
 }
 
+// The disk fills up while the files arrive: another program took the space after the check.
+TEST_F(GameSyncTest, ADiskThatFillsUpDuringTheDownloadSaysSo) {
+  const std::wstring disk = SmallDisk();
+  if (disk.empty()) {
+    GTEST_SKIP() << "no 1 MiB disk mounted at " << TALVOREEN_SMALL_DISK
+                 << " (mounting a tmpfs needs root; tests/sync/small_disk.sh said why)";
+  }
+  install = JoinPath(disk, L"install");
+  DeleteTree(install);
+  files = {{"data/big.bin", Content(3 << 20, 9)}};
+  Publish("build-1");
+  freeSpace = [](const std::wstring&, uint64_t& available) {
+    available = 1ull << 40;
+    return true;
+  };
+  const SyncSnapshot s = RunSync(SyncMode::Update);
+  DeleteTree(install);
+  EXPECT_EQ(s.status, kSyncFailed);
+  EXPECT_EQ(Utf8FromWide(s.message), Utf8FromWide(L"Diske yazılamadı: " + WindowsErrorText(ERROR_DISK_FULL)));
+}
+
 TEST_F(GameSyncTest, NewerLauncherNeededAndFailuresHaveTheirTexts) {
   Publish("build-1", {"--min-launcher-version", "0.5.0"});
   EXPECT_EQ(RunSync(SyncMode::Update).status, kSyncLauncherOutdated);
@@ -652,6 +698,45 @@ TEST_F(ServerSyncTest, UnavailableFileDoesNotFailTheRun) {
   s = RunServer(SyncMode::Check);
   EXPECT_EQ(s.status, kSyncUpToDate);
   EXPECT_EQ(s.filesUnavailable, 1u);
+}
+
+// The largest list accepted: as many files as allowed, each with the longest local path (made
+// by tests/sync/largest_client_list.py, every file present and empty, with the state of a run
+// that verified them all and stopped). The run that finishes it writes its state file, which is
+// read back and trusted by the next run.
+TEST_F(ServerSyncTest, TheLargestListAcceptedSyncsAndItsStateIsKept) {
+  const std::wstring made = WideFromUtf8(TALVOREEN_LARGEST_LIST);
+  std::string list;
+  ASSERT_TRUE(ReadWholeFile(JoinPath(made, L"client-files.json"), list));
+  ASSERT_LE(list.size(), kServerListLimit);
+  Manifest parsed;
+  std::wstring error;
+  ASSERT_TRUE(ParseClientFiles(list, parsed, error));
+  ASSERT_EQ(parsed.files.size(), kMaxClientFiles);
+  for (const ManifestFile& file : parsed.files) ASSERT_EQ(file.path.size(), kMaxSafePathBytes);
+  cache = JoinPath(made, L"cache");
+  handler = [&list](const TestRequest& request) {
+    if (request.target == "/.talvoreen/client-files.json") {
+      TestResponse r;
+      r.body = list;
+      return r;
+    }
+    return testing_support::StatusResponse(404);
+  };
+  const std::wstring statePath = dir.Join(L"install\\.talvoreen\\server-corvel.json");
+  ASSERT_TRUE(CreateDirectoryTree(ParentPath(statePath)));
+  ASSERT_TRUE(CopyFileW(JoinPath(made, L"state.json").c_str(), statePath.c_str(), FALSE));
+  SyncSnapshot s = RunServer(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(s.filesToDownload, 0u);
+  const auto state = ReadInstalledState(statePath);
+  ASSERT_TRUE(state.has_value());
+  EXPECT_EQ(state->files.size(), kMaxClientFiles);
+  EXPECT_TRUE(state->complete);
+  const auto times = FileTimes(statePath);
+  s = RunServer(SyncMode::Check);
+  EXPECT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(FileTimes(statePath), times);  // every entry trusted as it was
 }
 
 // A list with a long path, two names that are one file to Windows, a name that is not UTF-8,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "base/files.h"
+#include "base/format.h"
+#include "base/text.h"
 #include "manifest/installed_state.h"
 #include "tests/support/test_support.h"
 
@@ -42,7 +44,7 @@ TEST(InstalledStateFile, MissingOrBrokenFilesReadAsNothing) {
   EXPECT_FALSE(ReadInstalledState(dir.Path()));
 }
 
-TEST(InstalledStateFile, ThirtyTwoMebibytesAreReadOneByteMoreIsNot) {
+TEST(InstalledStateFile, TheLimitIsReadOneByteMoreIsNot) {
   TempDir dir;
   std::string text = "{\"build\":\"big\",\"files\":[]}";
   text.resize(kMaxStateFileBytes, ' ');
@@ -70,10 +72,10 @@ TEST(InstalledStateFile, AFailedWriteKeepsThePreviousFile) {
   EXPECT_FALSE(FileExists(path + L".tmp"));
   EXPECT_FALSE(WriteInstalledState(dir.Join(L"no-such-folder\\installed.json"), other));
 
-  // A record whose text would pass the 32 MiB the reader takes is never written.
+  // A record whose text would pass the limit the reader takes is never written.
   InstalledState huge = SampleState();
   const std::string folder(200, 'p');
-  for (int i = 0; huge.files.size() < 130000; ++i) {
+  for (int i = 0; huge.files.size() < 380000; ++i) {
     huge.files.push_back({folder + "/" + std::to_string(i), std::string(32, 'f'), 1, 1, false, false});
   }
   bool tooLarge = false;
@@ -82,6 +84,48 @@ TEST(InstalledStateFile, AFailedWriteKeepsThePreviousFile) {
   EXPECT_EQ(ReadBytes(path), before);
   EXPECT_TRUE(WriteInstalledState(path, SampleState(), &tooLarge));
   EXPECT_FALSE(tooLarge);
+}
+
+// The 1 MiB disk that tests/sync/small_disk.sh mounts before these tests; empty where mounting
+// was impossible.
+std::wstring SmallDisk() {
+  const std::wstring root = WideFromUtf8(TALVOREEN_SMALL_DISK);
+  ULARGE_INTEGER total{};
+  if (!GetDiskFreeSpaceExW((root + L"\\").c_str(), nullptr, &total, nullptr) || total.QuadPart > (2u << 20)) return L"";
+  return root;
+}
+
+TEST(InstalledStateFile, AWriteToAFullDiskSaysSoAndKeepsThePreviousFile) {
+  const std::wstring disk = SmallDisk();
+  if (disk.empty()) {
+    GTEST_SKIP() << "no 1 MiB disk mounted at " << TALVOREEN_SMALL_DISK
+                 << " (mounting a tmpfs needs root; tests/sync/small_disk.sh said why)";
+  }
+  const std::wstring folder = JoinPath(disk, L"state");
+  DeleteTree(folder);
+  ASSERT_TRUE(CreateDirectoryTree(folder));
+  const std::wstring path = JoinPath(folder, L"installed.json");
+  ASSERT_TRUE(WriteInstalledState(path, SampleState()));
+  const std::string before = ReadBytes(path);
+  {
+    // Whatever fits of 2 MiB stays behind and fills the disk.
+    HANDLE filler = CreateFileW(JoinPath(folder, L"filler").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(filler, INVALID_HANDLE_VALUE);
+    const std::string bytes(2u << 20, 'x');
+    uint32_t code = 0;
+    EXPECT_FALSE(WriteAll(filler, bytes.data(), bytes.size(), code));
+    EXPECT_EQ(code, static_cast<uint32_t>(ERROR_DISK_FULL));
+    CloseHandle(filler);
+  }
+  InstalledState other = SampleState();
+  other.build = "other";
+  std::wstring error;
+  EXPECT_FALSE(WriteInstalledState(path, other, nullptr, &error));
+  const std::wstring expected = WindowsErrorText(ERROR_DISK_FULL);
+  EXPECT_EQ(Utf8FromWide(error), Utf8FromWide(expected));
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_FALSE(FileExists(path + L".tmp"));
+  DeleteTree(folder);
 }
 
 }  // namespace

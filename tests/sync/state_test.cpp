@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <utility>
+
 #include "manifest/installed_state.h"
+#include "manifest/rules.h"
 
 namespace {
 
@@ -95,12 +99,52 @@ TEST(InstalledStateText, LenientFieldsAndStrictFilesArray) {
   EXPECT_TRUE(ParseInstalledState("{\"files\":[]}"));
 }
 
-TEST(InstalledStateText, ThirtyTwoMebibytesAndNotOneByteMore) {
+TEST(InstalledStateText, TheLimitAndNotOneByteMore) {
   std::string text = "{\"files\":[]}";
   text.resize(kMaxStateFileBytes, ' ');
   EXPECT_TRUE(ParseInstalledState(text));
   text.push_back(' ');
   EXPECT_FALSE(ParseInstalledState(text));
+}
+
+// The bounds the list limits are checked against hold for the longest entry there can be.
+TEST(InstalledStateText, TheLongestEntryAndTheFrameStayWithinTheirBounds) {
+  InstalledState state;
+  EXPECT_LE(SerializeInstalledState(state).size(), kStateFrameBytes);
+  const InstalledFile longest{std::string(kMaxSafePathBytes, 'p'), kHash, UINT64_MAX, UINT64_MAX, true, true};
+  state.files.push_back(longest);
+  const size_t one = SerializeInstalledState(state).size();
+  state.files.push_back(longest);
+  EXPECT_EQ(SerializeInstalledState(state).size() - one, StateEntryBytesAtMost(kMaxSafePathBytes, kHash.size()));
+  EXPECT_LE(one, kStateFrameBytes + StateEntryBytesAtMost(kMaxSafePathBytes, kHash.size()));
+}
+
+}  // namespace
+
+namespace {
+
+// A run skips writing a record the file already holds; any difference but the order is a change.
+TEST(InstalledStateText, SameRecordIgnoresOnlyTheOrderOfEntries) {
+  InstalledState a;
+  a.build = "b";
+  a.complete = true;
+  a.files = {{"x", kHash, 1, 2, false, false}, {"y", "", 3, 4, true, false}, {"z", kHash, 0, 0, false, true}};
+  InstalledState b = a;
+  std::swap(b.files[0], b.files[2]);
+  EXPECT_TRUE(SameRecord(a, b));
+  const auto changed = [&](auto change) {
+    InstalledState c = b;
+    change(c);
+    return !SameRecord(a, c);
+  };
+  EXPECT_TRUE(changed([](InstalledState& c) { c.build = "c"; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.complete = false; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[1].mtime = 5; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[1].keep = false; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[0].unavailable = false; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[2].hash = "d"; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files[2] = c.files[0]; }));
+  EXPECT_TRUE(changed([](InstalledState& c) { c.files.pop_back(); }));
 }
 
 }  // namespace
