@@ -109,9 +109,9 @@ bool ResumableDownload::Run(const std::wstring& partPath, const std::wstring& fi
         error = kResponseTooLargeText;
         return false;
       }
-      DWORD written = 0;
-      if (!WriteFile(part.Get(), data, length, &written, nullptr) || written != length) {
-        error = L"Diske yazılamadı: " + WindowsErrorText(GetLastError());
+      uint32_t code = 0;
+      if (!WriteAll(part.Get(), data, length, code)) {
+        error = L"Diske yazılamadı: " + WindowsErrorText(code);
         return false;
       }
       if (onProgress) onProgress(length);

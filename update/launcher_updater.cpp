@@ -132,14 +132,10 @@ void LauncherUpdater::Run() {
       inflated += length;
       if (inflated > manifest.file.size) return false;  // longer than announced: stop at once
       hasher.Update(data, length);
-      DWORD written = 0;
-      if (!WriteFile(file.Get(), data, static_cast<DWORD>(length), &written, nullptr)) {
-        writeError = GetLastError();
-        return false;
-      }
-      // A short write that reports success is the file system running out of room.
-      if (written != length) writeError = ERROR_HANDLE_DISK_FULL;
-      return written == length;
+      uint32_t code = 0;
+      if (WriteAll(file.Get(), data, length, code)) return true;
+      writeError = code;
+      return false;
     };
     HttpClient client;
     const bool ok = client.Get(

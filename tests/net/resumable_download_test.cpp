@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/files.h"
+#include "base/format.h"
 #include "base/text.h"
 #include "net/resumable_download.h"
 #include "tests/support/http_test_server.h"
@@ -320,6 +321,33 @@ TEST(ResumableDownload, FailuresKeepWhatArrived) {
   ASSERT_TRUE(d.Run(s.server.Url("/f"), error)) << Utf8FromWide(error);
   EXPECT_EQ(s.server.Requests().back().Header("Range"), "bytes=3000-");
   EXPECT_EQ(ReadBytes(d.final), s.content);
+}
+
+// The space check passed, then the disk filled up: the text names the cause (a short write
+// once read the error after something had reset it), and what arrived stays for a resume.
+TEST(ResumableDownload, ADiskThatFillsUpSaysSo) {
+  const std::wstring disk = testing_support::SmallDisk(TALVOREEN_SMALL_DISK);
+  if (disk.empty()) GTEST_SKIP() << "no 1 MiB disk mounted at " << TALVOREEN_SMALL_DISK;
+  RangeServer s;
+  s.content = Content(3u << 20);
+  const std::wstring folder = JoinPath(disk, L"download");
+  DeleteTree(folder);
+  ASSERT_TRUE(CreateDirectoryTree(folder));
+  ResumableDownload d;
+  d.url = s.server.Url("/gta.rar");
+  d.destinationFolder = folder;
+  d.freeSpace = [](const std::wstring&, uint64_t& available) {
+    available = 1ull << 40;
+    return true;
+  };
+  const std::wstring part = JoinPath(folder, L"archive.rar.part");
+  std::wstring error;
+  EXPECT_FALSE(d.Run(part, JoinPath(folder, L"archive.rar"), error));
+  EXPECT_EQ(Utf8FromWide(error), Utf8FromWide(L"Diske yazılamadı: " + WindowsErrorText(ERROR_DISK_FULL)));
+  const std::string kept = ReadBytes(part);
+  EXPECT_GT(kept.size(), 0u);
+  EXPECT_EQ(kept, s.content.substr(0, kept.size()));
+  DeleteTree(folder);
 }
 
 TEST(ResumableDownload, StatusesWithoutUsableBody) {

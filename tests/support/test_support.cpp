@@ -56,6 +56,15 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
          written == bytes.size();
 }
 
+std::wstring SmallDisk(const char* root) {
+  const std::wstring folder = WideFromUtf8(root);
+  ULARGE_INTEGER total{};
+  if (!GetDiskFreeSpaceExW((folder + L"\\").c_str(), nullptr, &total, nullptr) || total.QuadPart > (2u << 20)) {
+    return L"";
+  }
+  return folder;
+}
+
 std::string ReadBytes(const std::wstring& path) {
   std::string bytes;
   ReadWholeFile(path, bytes);

@@ -28,6 +28,10 @@ void RemoveTree(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 
+// root when it is the 1 MiB disk that tests/sync/small_disk.sh mounts before the tests that
+// fill a disk; empty where mounting was impossible.
+std::wstring SmallDisk(const char* root);
+
 struct ProcessResult {
   bool started = false;
   DWORD exitCode = 0;

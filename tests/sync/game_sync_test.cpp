@@ -36,15 +36,6 @@ using testing_support::WriteBytes;
 
 namespace {
 
-// The 1 MiB disk that tests/sync/small_disk.sh mounts before these tests; empty where mounting
-// was impossible.
-std::wstring SmallDisk() {
-  const std::wstring root = WideFromUtf8(TALVOREEN_SMALL_DISK);
-  ULARGE_INTEGER total{};
-  if (!GetDiskFreeSpaceExW((root + L"\\").c_str(), nullptr, &total, nullptr) || total.QuadPart > (2u << 20)) return L"";
-  return root;
-}
-
 // Creation and last-write time: a file replaced or written again differs in one of them.
 std::pair<uint64_t, uint64_t> FileTimes(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -448,7 +439,7 @@ TEST_F(GameSyncTest, FreeSpaceMustCoverTheDownloadsAndTheReserve) {
 
 // The disk fills up while the files arrive: another program took the space after the check.
 TEST_F(GameSyncTest, ADiskThatFillsUpDuringTheDownloadSaysSo) {
-  const std::wstring disk = SmallDisk();
+  const std::wstring disk = testing_support::SmallDisk(TALVOREEN_SMALL_DISK);
   if (disk.empty()) {
     GTEST_SKIP() << "no 1 MiB disk mounted at " << TALVOREEN_SMALL_DISK
                  << " (mounting a tmpfs needs root; tests/sync/small_disk.sh said why)";

@@ -86,17 +86,8 @@ TEST(InstalledStateFile, AFailedWriteKeepsThePreviousFile) {
   EXPECT_FALSE(tooLarge);
 }
 
-// The 1 MiB disk that tests/sync/small_disk.sh mounts before these tests; empty where mounting
-// was impossible.
-std::wstring SmallDisk() {
-  const std::wstring root = WideFromUtf8(TALVOREEN_SMALL_DISK);
-  ULARGE_INTEGER total{};
-  if (!GetDiskFreeSpaceExW((root + L"\\").c_str(), nullptr, &total, nullptr) || total.QuadPart > (2u << 20)) return L"";
-  return root;
-}
-
 TEST(InstalledStateFile, AWriteToAFullDiskSaysSoAndKeepsThePreviousFile) {
-  const std::wstring disk = SmallDisk();
+  const std::wstring disk = testing_support::SmallDisk(TALVOREEN_SMALL_DISK);
   if (disk.empty()) {
     GTEST_SKIP() << "no 1 MiB disk mounted at " << TALVOREEN_SMALL_DISK
                  << " (mounting a tmpfs needs root; tests/sync/small_disk.sh said why)";
