@@ -113,8 +113,11 @@ check_release() {  # <cdn> <certificate> stamped|unstamped
   [ "$(manifest_field "$1" sha256)" = "$(sha256sum "$exe" | cut -c1-64)" ] || fail "the manifest does not name the signed file"
   [ "$(manifest_field "$1" version)" = "$compiled" ] || fail "the manifest names version $(manifest_field "$1" version)"
   local code=0
-  printf '%s' "$(bash "$root/cmake/wine-run.sh" "$build" "$exe" --headless where)" | grep -Eq '^(none|[A-Z]:)' || code=$?
+  printf '%s' "$(bash "$root/cmake/wine-run.sh" "$build" "$exe" --headless where 2>"$work/stderr.txt")" |
+    grep -Eq '^(none|[A-Z]:)' || code=$?
   [ "$code" = 0 ] || fail "the signed launcher does not run under Wine"
+  # Scripts merge the streams or stop at any line on standard error: a release writes none.
+  [ ! -s "$work/stderr.txt" ] || fail "a headless job of the release wrote to standard error: $(cat "$work/stderr.txt")"
 }
 
 bash "$root/tools/release.sh" --public-key "$public_key" --signing-key "$work/release.key" \
