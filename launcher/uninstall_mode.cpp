@@ -137,11 +137,15 @@ void UninstallThread(UninstallContext* context) {
 }
 
 // The crash campaign's kill points: named in the environment, the stage ends there at once,
-// as abruptly as a kill (no handler, no clean-up).
+// as abruptly as a kill (no handler, no clean-up). Not in a release.
 void EndAtKillPoint(const wchar_t* step) {
+#ifdef TALVOREEN_RELEASE_BUILD
+  (void)step;
+#else
   wchar_t wanted[64] = {};
   const DWORD length = GetEnvironmentVariableW(L"TALVOREEN_UNINSTALL_KILL_AT", wanted, 64);
   if (length > 0 && length < 64 && std::wstring(wanted) == step) TerminateProcess(GetCurrentProcess(), 137);
+#endif
 }
 
 // A copy in the temporary folder does the removal, so that this file is free to go.
