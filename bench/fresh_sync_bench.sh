@@ -12,6 +12,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$root/tools/lib/loopback_nginx.sh"
+. "$root/bench/lib.sh"
 mib="${1:-400}"
 files="${2:-400}"
 rounds="${3:-3}"
@@ -20,17 +21,6 @@ build="$root/build/windows"
 work="$root/build/bench-fresh-sync"
 rm -rf "$work"; mkdir -p "$work/nginx" "$work/www"
 cmake --build --preset windows --target talvoreen_launcher talvoreen_publish sync_floor_bench >/dev/null
-now() { date +%s.%N; }
-elapsed() {
-  local start end
-  start=$(now)
-  "$@" >"$work/last.out" 2>&1
-  end=$(now)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
-}
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 # sync <source root> <install folder>: one headless fresh sync with that tree's launcher.
 sync_with() {
   rm -rf "$2"
@@ -39,18 +29,7 @@ sync_with() {
 }
 
 echo "machine: $(nproc) cores; load at start:$(uptime | sed 's/.*load average://')"
-python3 - "$work/source" "$mib" "$files" <<'PY'
-import os, sys
-root, mib, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-weights = [i % 10 + 1 for i in range(count)]
-unit = mib * 1048576 // sum(weights)
-for i, w in enumerate(weights):
-    folder = os.path.join(root, "data%02d" % (i % 20))
-    os.makedirs(folder, exist_ok=True)
-    size = unit * w
-    with open(os.path.join(folder, "f%05d.bin" % i), "wb") as f:
-        f.write(os.urandom(size // 2) + bytes(size - size // 2))
-PY
+make_tree "$work/source" "$mib" "$files"
 port=$(free_loopback_port)
 start_loopback_nginx "$work/nginx" "$port" 2 512 off "root $work/www;" "keepalive_requests 100000;"
 stop_nginx() { if [ -f "$work/nginx/nginx.pid" ]; then kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null || true; fi; }

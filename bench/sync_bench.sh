@@ -20,6 +20,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$root/tools/lib/loopback_nginx.sh"
+. "$root/bench/lib.sh"
 verify_mib="${1:-400}"
 verify_files="${2:-400}"
 sync_mib="${3:-400}"
@@ -36,36 +37,9 @@ wine_run() { "$root/cmake/wine-run.sh" "$build" "$@"; }
 publisher() { wine_run "$build/tools/publish/talvoreen-publish.exe" "$@" 2>/dev/null; }
 launcher() { wine_run "$exe" "$@"; }
 floor() { wine_run "$floor_exe" "$@"; }
-now() { date +%s.%N; }
-# elapsed <command...>: runs it (output to $work/last.out) and prints the seconds it took.
-elapsed() {
-  local start end
-  start=$(now)
-  "$@" >"$work/last.out" 2>&1
-  end=$(now)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
-}
-median3() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
-rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 echo "machine: $(nproc) cores; load at start:$(uptime | sed 's/.*load average://')"
 
-# Trees of generated files: half random, half zeros, so that the objects compress by half.
-make_tree() {  # folder MiB count: sizes vary from 1 to 10 parts so that some files are large
-  python3 - "$@" <<'PY'
-import os, sys
-root, mib, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-weights = [i % 10 + 1 for i in range(count)]
-unit = mib * 1048576 // sum(weights)
-for i, w in enumerate(weights):
-    folder = os.path.join(root, "data%02d" % (i % 20))
-    os.makedirs(folder, exist_ok=True)
-    size = unit * w
-    with open(os.path.join(folder, "f%05d.bin" % i), "wb") as f:
-        f.write(os.urandom(size // 2) + bytes(size - size // 2))
-PY
-}
 make_small() {  # folder count: tiny files, 100 a folder
   python3 - "$@" <<'PY'
 import os, sys
@@ -131,7 +105,7 @@ for _ in 1 2 3; do
   c+=("$(elapsed launcher --headless check --dir "Z:$work/check-install" --cdn "$base/check")")
 done
 tail -n 1 "$work/last.out"
-t_where=$(median3 "${w[@]}"); t_check=$(median3 "${c[@]}"); t_stat=$(median3 "${s[@]}")
+t_where=$(median "${w[@]}"); t_check=$(median "${c[@]}"); t_stat=$(median "${s[@]}")
 floor scan "Z:$work/check-install" | tee "$work/scan.out"
 floor state "Z:$work/check-install/.talvoreen/installed.json" | tee "$work/state.out"
 floor list game "Z:$work/www/check/game/stable/manifest.json" | tee "$work/list.out"
@@ -175,7 +149,7 @@ PY
   peak=$(cat "$work"/peak-kb-* | sort -n | tail -n 1)
   st=$(floor state "Z:$dir/install/.talvoreen/server-corvel.json")
   li=$(floor list server "Z:$work/www/client-files-$n.json")
-  row=$(awk -v n="$n" -v c="$(median3 "${c[@]}")" -v w="$t_where" -v s="$(median3 "${s[@]}")" -v p="$peak" \
+  row=$(awk -v n="$n" -v c="$(median "${c[@]}")" -v w="$t_where" -v s="$(median "${s[@]}")" -v p="$peak" \
     -v r="$(echo "$st" | awk '{ print $5 }')" -v wr="$(echo "$st" | awk '{ print $8 }')" -v l="$(echo "$li" | awk '{ print $7 }')" \
     'BEGIN { printf "| %d | %.2f | %.2f | %.1f | %.3f | %.3f | %.3f | %.3f | %d |", n, c, c - w, (c - w) / n * 1e6, r, wr, l, s, p / 1024 }')
   echo "$row"

@@ -19,6 +19,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$root/tools/lib/loopback_nginx.sh"
+. "$root/bench/lib.sh"
 mib="${1:-400}"
 count="${2:-400}"
 build="$root/build/windows"
@@ -30,20 +31,6 @@ wine_run() { "$root/cmake/wine-run.sh" "$build" "$@"; }
 one_core() { taskset -c 0 "$root/cmake/wine-run.sh" "$build" "$@"; }
 publisher() { wine_run "$build/tools/publish/talvoreen-publish.exe" "$@"; }
 threads=$(nproc); [ "$threads" -gt 8 ] && threads=8
-now() { date +%s.%N; }
-# elapsed <command...>: runs it (output to $work/last.out) and prints the seconds it took; the
-# processor seconds (user + system) of it and its children go to $work/last.cpu.
-# Called as $(elapsed ...), so that `times` counts the children of this one command.
-elapsed() {
-  local start end
-  start=$(now)
-  "$@" >"$work/last.out" 2>&1
-  end=$(now)
-  times >"$work/last.times"  # not in a pipe: that would be another process, without these children
-  awk 'NR == 2 { split($1, u, /[ms]/); split($2, k, /[ms]/); printf "%.2f", u[1] * 60 + u[2] + k[1] * 60 + k[2] }' \
-    "$work/last.times" >"$work/last.cpu"
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
-}
 # best3 <command...>: the least of three times; the processor seconds of that run go to $work/best.cpu.
 best3() {
   local best="" t
@@ -55,23 +42,11 @@ best3() {
   done
   echo "$best"
 }
-rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a - b }'; }
 
 echo "machine: $(nproc) cores; load at start:$(uptime | sed 's/.*load average://')"
 
-# Files of equal size, half random and half zeros, so that the objects compress by half.
-python3 - "$work/source" "$mib" "$count" <<'PY'
-import os, sys
-root, mib, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-size = mib * 1048576 // count
-for i in range(count):
-    folder = os.path.join(root, "data%02d" % (i % 20))
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "f%05d.bin" % i), "wb") as f:
-        f.write(os.urandom(size // 2) + bytes(size - size // 2))
-PY
+make_tree "$work/source" "$mib" "$count" equal
 bytes=$(du -sb --apparent-size "$work/source" | cut -f1)
 key="Z:$root/keys/development.key"
 
