@@ -465,6 +465,19 @@ judge() {
   return $ok
 }
 
+# After a kill: runs the operation again and judges the result (status, verdict, recovered);
+# a round that does not recover keeps its folder as runs/failed-<op>-<round>.
+recover_round() {
+  status=$(run_again "$1")
+  echo "$status" >"$work/runs/last.status"
+  if judge "$1"; then
+    recovered=$((recovered + 1)); verdict=recovered
+  else
+    verdict="NOT RECOVERED"
+    cp -a "$install" "$work/runs/failed-$1-$2" 2>/dev/null || true
+  fi
+}
+
 total_kills=0
 summary=()
 for op in "${operations[@]}"; do
@@ -491,14 +504,7 @@ for op in "${operations[@]}"; do
       gta_round_job="$gta_job, left: $(gta_leftovers)"
       gta_job=gta  # the next start: the window's own check
     fi
-    status=$(run_again "$op")
-    echo "$status" >"$work/runs/last.status"
-    if judge "$op"; then
-      recovered=$((recovered + 1)); verdict=recovered
-    else
-      verdict="NOT RECOVERED"
-      cp -a "$install" "$work/runs/failed-$op-$round" 2>/dev/null || true
-    fi
+    recover_round "$op" "$round"
     moment="after $delay ms"; [[ "$delay" != when:* ]] || moment="at ${delay#when:}"
     [ "$op" != gta ] || moment="$moment ($gta_round_job)"
     echo "$op round $round: kill $moment ($killed), run again: $status -> $verdict"
@@ -507,14 +513,7 @@ for op in "${operations[@]}"; do
     setup "$op"
     killed=$(TALVOREEN_UNINSTALL_KILL_AT="$point" run_operation "$op")
     if [ "$killed" = "finished 137" ]; then kills=$((kills + 1)); killed=killed; else early=$((early + 1)); fi
-    status=$(run_again "$op")
-    echo "$status" >"$work/runs/last.status"
-    if judge "$op"; then
-      recovered=$((recovered + 1)); verdict=recovered
-    else
-      verdict="NOT RECOVERED"
-      cp -a "$install" "$work/runs/failed-$op-$point" 2>/dev/null || true
-    fi
+    recover_round "$op" "$point"
     rounds_done=$((rounds_done + 1))
     echo "$op at $point: $killed, run again: $status -> $verdict"
   done

@@ -282,6 +282,18 @@ class UninstallStagesTest : public ShellStateTest {
     EXPECT_FALSE(Exists(JoinPath(programs, kShortcutName)));
   }
 
+  // The second stage ends with the success box naming the screenshots, which alone remain.
+  void ExpectRemovedButScreenshots(Launched& secondStage) {
+    ASSERT_TRUE(secondStage.Valid());
+    HWND box = secondStage.Dialog(IsMessageBox);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(TextOf(GetDlgItem(box, kMessageBoxTextId)),
+              kSuccessText + L"\n\nEkran görüntülerin burada duruyor:\n" + dir.Join(L"TALVOREEN\\screenshots"));
+    PressButton(box, IDOK);
+    EXPECT_EQ(secondStage.ExitCode(), 0u);
+    EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"TALVOREEN\\screenshots\\shot1.png")});
+  }
+
   RegistryValueGuard installDirGuard{kLauncherRegistryKey, kInstallDirValue};
   RegistryValueGuard gtaFolderGuard{kCommonRegistryKey, kGtaFolderValue};
   std::wstring installedGuard, record;
@@ -544,17 +556,9 @@ TEST_F(UninstallStagesTest, ConfirmedUninstallHandsOverToATemporaryCopyThatRemov
   const DWORD secondId = FindProcessByName(copyName);
   ASSERT_NE(secondId, 0u);
   Launched secondStage(secondId);
-  ASSERT_TRUE(secondStage.Valid());
-  HWND box = secondStage.Dialog(IsMessageBox);
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(TextOf(GetDlgItem(box, kMessageBoxTextId)),
-            kSuccessText + L"\n\nEkran görüntülerin burada duruyor:\n" + dir.Join(L"TALVOREEN\\screenshots"));
-  PressButton(box, IDOK);
-  EXPECT_EQ(secondStage.ExitCode(), 0u);
-
+  ExpectRemovedButScreenshots(secondStage);
   ExpectRegistrationGone();
   EXPECT_EQ(FindExistingInstall(), L"");
-  EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"TALVOREEN\\screenshots\\shot1.png")});
   const std::wstring copy = JoinPath(TempFolder(), copyName);
   EXPECT_TRUE(FileExists(copy));
   DeleteFileW(copy.c_str());
@@ -609,14 +613,7 @@ TEST_F(UninstallStagesTest, AStageKilledAfterAnyStepIsFinishedFromWhatIsLeft) {
     Launched secondStage = launcherLeft ? Launched(secondId)
                                         : Launched(testing_support::StartProcess(
                                               testing_support::LauncherExePath(), {L"--uninstall-run", dir.Path()}));
-    ASSERT_TRUE(secondStage.Valid());
-    HWND box = secondStage.Dialog(IsMessageBox);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(TextOf(GetDlgItem(box, kMessageBoxTextId)),
-              kSuccessText + L"\n\nEkran görüntülerin burada duruyor:\n" + dir.Join(L"TALVOREEN\\screenshots"));
-    PressButton(box, IDOK);
-    EXPECT_EQ(secondStage.ExitCode(), 0u);
-    EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"TALVOREEN\\screenshots\\shot1.png")});
+    ExpectRemovedButScreenshots(secondStage);
     ExpectRegistrationGone();
     if (!copyName.empty()) DeleteFileW(JoinPath(TempFolder(), copyName).c_str());
     DeleteTree(dir.Join(L"TALVOREEN"));
