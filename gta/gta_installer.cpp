@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/files.h"
 #include "base/format.h"
 #include "base/handles.h"
@@ -236,8 +238,8 @@ void GtaInstaller::Run(bool reinstall) {
       const std::wstring path = JoinPath(game, key);
       if (FileExists(path)) continue;
       const std::wstring name = JoinPath(kGameFolderName, key);
-      bool written = false;
-      for (const std::wstring& file : unpacked) written = written || EqualsIgnoreCase(file, name);
+      const bool written = std::any_of(unpacked.begin(), unpacked.end(),
+                                       [&](const std::wstring& file) { return EqualsIgnoreCase(file, name); });
       if (written) {
         FailUnpack(kUnpackedFileRemoved, 0, path);
       } else {
@@ -439,8 +441,9 @@ bool GtaInstaller::FlushUnpackedFiles(const std::vector<std::wstring>& unpacked)
     if (readOnly) SetFileAttributesW(longPath.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     DWORD error = 0;
     {
-      UniqueHandle file(CreateFileW(longPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      UniqueHandle file(
+          CreateFileW(longPath.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file.Valid() || !FlushFileBuffers(file.Get())) error = GetLastError();
     }
     if (readOnly) SetFileAttributesW(longPath.c_str(), attributes);
