@@ -323,10 +323,23 @@ TEST_F(GtaInstallerTest, ReinstallKilledHalfWayIsCompletedByTheNextStart) {
   EXPECT_FALSE(DirectoryExists(old));
   EXPECT_TRUE(installer.IsInstalled());
 
-  // Killed after the new copy was complete, before the old one was deleted.
+  // Killed after the new copy was complete, before the old one was deleted. An old copy that
+  // cannot go yet keeps the marker: without it, the copy would pass for unfinished and the
+  // archive be downloaded again.
   ASSERT_TRUE(CreateDirectoryTree(old));
+  ASSERT_TRUE(WriteBytes(JoinPath(old, L"held.txt"), "held"));
   ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), kMarkerUnpackedWhole));
   EXPECT_FALSE(installer.IsInstalled());
+  {
+    UniqueHandle held(CreateFileW(JoinPath(old, L"held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.Valid());
+    GtaInstaller blocked(dir.Path(), L"http://127.0.0.1:9/unused");
+    blocked.Start(false);
+    blocked.Join();
+    EXPECT_EQ(blocked.GetSnapshot().message, L"Kurulum tamamlanamadı: " + old);
+    EXPECT_EQ(ReadBytes(probe.UnfinishedMarkerPath()), kMarkerUnpackedWhole);
+  }
   GtaInstaller next(dir.Path(), L"http://127.0.0.1:9/unused");
   next.Start(false);
   next.Join();
