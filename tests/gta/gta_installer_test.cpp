@@ -425,9 +425,6 @@ TEST_F(GtaInstallerTest, UnfinishedInstallationOfAnEarlierBuildWithoutTheMarker)
   EXPECT_EQ(ReadBytes(JoinPath(game, L"gta_sa.exe")), "old");
   EXPECT_FALSE(DirectoryExists(probe.OldCopyPath()));
   EXPECT_FALSE(probe.IsInstalled());
-  s = RunWithArchive("good.rar", false);
-  ASSERT_EQ(s.status, kGtaDone) << Utf8FromWide(s.message);
-  EXPECT_TRUE(probe.IsInstalled());
 }
 
 TEST_F(GtaInstallerTest, SuccessfulReinstallReplacesTheOldCopy) {
@@ -527,7 +524,9 @@ TEST_F(GtaInstallerTest, NotEnoughSpaceToUnpack) {
   });
   installer.Start(false);
   installer.Join();
-  // The run thread keeps the PC from sleeping, and its request ends with the run.
+  // The run thread keeps the PC from sleeping, and its request ends with the run (Windows
+  // keeps the request per thread; Wine keeps one for the process, where this checks that the
+  // run gave it back).
   EXPECT_EQ(runState & (ES_CONTINUOUS | ES_SYSTEM_REQUIRED), DWORD(ES_CONTINUOUS | ES_SYSTEM_REQUIRED));
   EXPECT_FALSE(SetThreadExecutionState(0) & ES_SYSTEM_REQUIRED);
   const GtaSnapshot s = installer.GetSnapshot();
