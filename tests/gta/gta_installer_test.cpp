@@ -153,7 +153,7 @@ TEST_F(GtaInstallerTest, FilesThatCannotBeWrittenNeverCostTheArchive) {
          return holdExclusively(held);
        },
        L"Dosya başka bir program tarafından kullanılıyor: " + held, 1},
-      // The library calls this "cannot open": the archive itself is fine.
+      // The archive cannot be opened ("cannot open"), yet nothing is wrong with it.
       {"archive held by another program",
        [&] {
          EXPECT_TRUE(CreateDirectoryTree(probe.WorkFolder()));
