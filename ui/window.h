@@ -34,6 +34,12 @@ struct WindowCallbacks {
   std::function<double()> now;                  // seconds; the window's own clock when empty
 };
 
+using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+
+// The one place that decides the window's DPI: the monitor's effective DPI, or without
+// GetDpiForMonitor (Windows 7, 8.0) the system DPI.
+unsigned WindowDpiForMonitor(HMONITOR monitor, GetDpiForMonitorFn getDpi);
+
 class LauncherWindow {
  public:
   LauncherWindow(const Graphics& graphics, WindowCallbacks callbacks);
@@ -76,6 +82,7 @@ class LauncherWindow {
   UINT taskbarCreatedMessage_ = 0;
   int taskbarState_ = -1;
   std::wstring pendingLink_;
+  bool closing_ = false;
   int framePeriod_ = 0;
   uint64_t framesDrawn_ = 0;
   LARGE_INTEGER clockStart_{}, clockFrequency_{};
