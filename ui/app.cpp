@@ -43,9 +43,17 @@ App::App(LaunchOptions options) : options_(std::move(options)) {
   QueryPerformanceCounter(&clockStart_);
   for (int i = 0; i < ServerCatalogue::kCount; ++i) playerCountUrls_[i] = ServerCatalogue::kPlayerCountUrls[i];
   state_.devServer = options_.devServer;
+  lockRelease_.lock = options_.instanceLock;
 }
 
 App::~App() = default;
+
+App::InstanceLockRelease::~InstanceLockRelease() {
+  if (lock && *lock) {
+    CloseHandle(static_cast<HANDLE>(*lock));
+    *lock = nullptr;
+  }
+}
 
 double App::Now() const {
   if (clock_) return clock_();
