@@ -616,10 +616,7 @@ void App::RestartIntoNewLauncher() {
   LogLine(L"restarting into the updated launcher: " + arguments);
   unsigned long code = 0;
   if (StartProgram(launcherPath_, arguments, ParentPath(launcherPath_), code)) {
-    if (Window()) {
-      ShowWindow(Window(), SW_HIDE);
-      PostMessageW(Window(), WM_CLOSE, 0, 0);
-    }
+    if (window_) window_->BeginClose();
     return;
   }
   state_.updaterMessage = L"Güncellenen launcher açılamadı: " + WindowsErrorText(code);

@@ -122,6 +122,13 @@ bool LauncherWindow::Create(HINSTANCE instance, int showCommand) {
   return true;
 }
 
+void LauncherWindow::BeginClose() {
+  if (!hwnd_) return;
+  closing_ = true;
+  ShowWindow(hwnd_, SW_HIDE);
+  PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
 int LauncherWindow::RunMessageLoop() {
   MSG msg;
   BOOL got;

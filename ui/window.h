@@ -58,6 +58,9 @@ class LauncherWindow {
   void UpdateFrameTimer();
   void SetTaskbarProgress(TaskbarProgress state, uint64_t completed, uint64_t total);
   void StartTickTimer() { SetTimer(hwnd_, kTickTimer, 500, nullptr); }
+  // Hides the window at once and closes it with the next message; from now on it takes no
+  // hand-over from a second start, which waits for the lock instead.
+  void BeginClose();
   // Pumps messages until WM_QUIT; returns its exit code.
   static int RunMessageLoop();
 

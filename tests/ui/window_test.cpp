@@ -518,6 +518,21 @@ TEST_F(RealWindow, TakesForwardedLinksByTheRules) {
   EXPECT_EQ(links_, std::vector<std::wstring>{L"talvoreen://corvel"});
 }
 
+// A window on its way out (closed, or making way for an updated launcher) takes no hand-over:
+// the second start waits for the lock instead of losing its link to it.
+TEST_F(RealWindow, AClosingWindowRefusesHandOvers) {
+  HWND hwnd = window_->Handle();
+  EXPECT_EQ(SendMessageW(hwnd, kBringToFrontMessage, 0, 0), kBringToFrontAnswer);
+  window_->BeginClose();
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  EXPECT_EQ(SendMessageW(hwnd, kBringToFrontMessage, 0, 0), 0);
+  std::wstring text = L"talvoreen://corvel";
+  COPYDATASTRUCT data{kLinkCopyDataMagic, static_cast<DWORD>((text.size() + 1) * 2), text.data()};
+  EXPECT_EQ(SendMessageW(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hwnd); }));
+  EXPECT_TRUE(links_.empty());
+}
+
 TEST_F(RealWindow, ASecondLaunchersLinkReachesIt) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
   ASSERT_NE(mutex, nullptr);
