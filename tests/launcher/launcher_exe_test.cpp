@@ -427,18 +427,9 @@ TEST_F(SecondStart, WithoutALinkOnlyTheWindowComesForward) {
 TEST_F(SecondStart, AMutexItMayNotOpenIsARunningLauncher) {
   CloseHandle(mutex_);
   mutex_ = nullptr;
-  HANDLE token = nullptr;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  BYTE user[256] = {};
-  DWORD length = 0;
-  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof(user), &length));
-  CloseHandle(token);
-  LPWSTR sid = nullptr;
-  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
-  const std::wstring sddl = L"D:(D;;GA;;;" + std::wstring(sid) + L")";
-  LocalFree(sid);
+  // Everyone denied, this user with them; the creator keeps the handle it made.
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1,
                                                                    &attributes.lpSecurityDescriptor, nullptr));
   mutex_ = CreateMutexW(&attributes, FALSE, kInstanceMutexName);
   LocalFree(attributes.lpSecurityDescriptor);
