@@ -338,10 +338,11 @@ TEST(HttpClient, CancelEndsABlockedRequestWhateverThePeerHolds) {
   }
 }
 
-// A peer that wakes up after its request was given up must not feed the client's next
-// request: the call left behind goes on when the bytes come (closing a handle does not end it
-// under Wine), and a handle value closed under it may by then be the next request's.
-TEST(HttpClient, APeerThatAnswersAfterTheVerdictCannotTouchTheNextRequest) {
+// A call left behind goes on until its peer answers (closing a handle does not end it under
+// Wine). Meanwhile its client starts no other helper, so a peer that never answers holds one
+// thread per client, and the call keeps the connection and session its handle depends on,
+// even after its client is gone.
+TEST(HttpClient, ACallLeftBehindHoldsItsClientAndItsHandlesUntilItReturns) {
   std::string next(1000, ' ');
   for (size_t i = 0; i < next.size(); ++i) next[i] = static_cast<char>('a' + i % 26);
   std::mutex mutex;
@@ -367,18 +368,20 @@ TEST(HttpClient, APeerThatAnswersAfterTheVerdictCannotTouchTheNextRequest) {
     ~WakeAtEnd() { wake(); }
   } wakeAtEnd{wake};
 
-  HttpClient client;
+  ASSERT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
+  const uint32_t sessionsBefore = HttpClient::SessionsOpen();
+  auto client = std::make_unique<HttpClient>();
   std::atomic<bool> cancel{false};
   std::promise<void> firstPiece;
   std::wstring error;
   bool ok = true;
   std::thread worker([&] {
-    ok = client.Get(server.Url("/late"), {}, nullptr,
-                    [&](const uint8_t*, uint32_t) {
-                      firstPiece.set_value();
-                      return true;
-                    },
-                    error, &cancel);
+    ok = client->Get(server.Url("/late"), {}, nullptr,
+                     [&](const uint8_t*, uint32_t) {
+                       firstPiece.set_value();
+                       return true;
+                     },
+                     error, &cancel);
   });
   ASSERT_EQ(firstPiece.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
   RequestWatchdog::Instance().WaitUntilAnyBlockingCall();
@@ -388,24 +391,43 @@ TEST(HttpClient, APeerThatAnswersAfterTheVerdictCannotTouchTheNextRequest) {
   EXPECT_EQ(error, L"İptal edildi");
   EXPECT_EQ(CallHelper::LeftBehind(), 1u);
 
+  // The same client refuses at once, sends nothing and does not retry conservatively.
   std::string body;
-  error.clear();
-  ok = client.Get(
-      server.Url("/next"), {},
-      [&](const HttpResponseInfo&) {
-        // The next request's body is waiting now; the late peer answers and its call ends.
-        wake();
-        EXPECT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
-        return true;
-      },
-      [&](const uint8_t* data, uint32_t length) {
-        body.append(reinterpret_cast<const char*>(data), length);
-        return true;
-      },
-      error, nullptr);
-  EXPECT_TRUE(ok) << Utf8FromWide(error);
+  for (int i = 0; i < 3; ++i) {
+    error.clear();
+    EXPECT_FALSE(client->GetString(server.Url("/next"), body, error, 10000));
+    EXPECT_EQ(error, L"Önceki bağlantılar hâlâ yanıt bekliyor, biraz sonra tekrar dene");
+  }
+  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_FALSE(client->InCompatibilityMode());
+  EXPECT_EQ(CallHelper::LeftBehind(), 1u);
+
+  // Another client is not held up.
+  HttpClient other;
+  EXPECT_TRUE(other.GetString(server.Url("/next"), body, error, 10000)) << Utf8FromWide(error);
   EXPECT_EQ(body, next);
-  EXPECT_EQ(CallHelper::LeftBehind(), 0u);
+
+  client.reset();
+  EXPECT_EQ(HttpClient::SessionsOpen(), sessionsBefore + 2) << "the abandoned call's session was closed under it";
+  wake();
+  EXPECT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
+  EXPECT_EQ(HttpClient::SessionsOpen(), sessionsBefore + 1);
+}
+
+// The helper's read buffers are had when it starts; when they cannot be, the request fails
+// with a text instead of an exception ending the process, and the client goes on.
+TEST(HttpClient, AHelperWithoutMemoryFailsOnlyItsRequest) {
+  HttpTestServer server([](const TestRequest&) { return Body("fine"); });
+  HttpClient client;
+  std::string body;
+  std::wstring error;
+  CallHelper::FailNextBufferAllocation();
+  EXPECT_FALSE(client.GetString(server.Url("/a"), body, error, 100));
+  EXPECT_EQ(error, L"Yetersiz bellek");
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_FALSE(client.InCompatibilityMode());  // a refusal is not retried
+  EXPECT_TRUE(client.GetString(server.Url("/b"), body, error, 100)) << Utf8FromWide(error);
+  EXPECT_EQ(body, "fine");
 }
 
 TEST(HttpClient, EndlessBodyStopsAtTheCallersLimit) {

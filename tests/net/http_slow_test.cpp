@@ -210,7 +210,7 @@ TEST(StalledPeers, CallsLeftBehindAreCappedAndEndWithTheirPeers) {
     std::string body;
     std::wstring error;
     EXPECT_FALSE(client.GetString(answered.Url("/after-the-cap"), body, error, 100));
-    EXPECT_EQ(error, L"Ağ isteği için iş parçacığı açılamadı");
+    EXPECT_EQ(error, L"Önceki bağlantılar hâlâ yanıt bekliyor, biraz sonra tekrar dene");
     EXPECT_TRUE(answered.Requests().empty());
     EXPECT_EQ(CallHelper::LeftBehind(), kMaxCallsLeftBehind);
   }  // the silent peer drops its connections
