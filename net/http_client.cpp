@@ -290,15 +290,22 @@ void HttpClient::OpenSession(bool compatibility) {
     session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                           WINHTTP_NO_PROXY_BYPASS, 0);
   }
+  if (!session && !compatibility) {
+    // Without automatic detection (before Windows 8.1) the default route is the machine's
+    // netsh setting, which players never set: their proxy is in the browser's settings. A
+    // manual proxy is the session's; a script or detection is asked per host.
+    const BrowserProxySettings settings = ReadBrowserProxySettings();
+    if (AsksAutomaticProxy(settings)) {
+      browserProxy_ = std::make_shared<BrowserProxy>();
+      browserProxy_->settings = settings;
+    } else if (!settings.proxy.empty()) {
+      session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.proxy.c_str(),
+                            settings.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : settings.bypass.c_str(), 0);
+    }
+  }
   if (!session) {
     session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                           WINHTTP_NO_PROXY_BYPASS, 0);
-    // Without automatic detection (before Windows 8.1) the default route is the machine's
-    // netsh setting, which players never set: their proxy is in the browser's settings.
-    if (session && !compatibility) {
-      browserProxy_ = std::make_shared<BrowserProxy>();
-      browserProxy_->settings = ReadBrowserProxySettings();
-    }
   }
   if (!session) return;
   session_ = std::make_shared<InternetHandle>(session, nullptr);

@@ -463,8 +463,8 @@ TV_CHILD_ROLE(compatibility_probe) {
   std::wstring error;
   const bool ok = first.GetString(args.at(1), body, error, 1000);
   HttpClient later;
-  printf("ok=%d body=%s compat=%d flag=%d later=%d\n", ok, body.c_str(), first.InCompatibilityMode(),
-         HttpClient::CompatibilityFlag(), later.InCompatibilityMode());
+  printf("ok=%d body=%s compat=%d flag=%d later=%d error=%s\n", ok, body.c_str(), first.InCompatibilityMode(),
+         HttpClient::CompatibilityFlag(), later.InCompatibilityMode(), Utf8FromWide(error).c_str());
   return 0;
 }
 
@@ -488,6 +488,107 @@ TEST(HttpClient, ConservativeRetryReachesWhatTheNormalSessionCannot) {
   EXPECT_EQ(proxy.Requests().size(), 1u);
   // ... and from then on every client of that process starts conservative.
   EXPECT_NE(result.output.find(" compat=1 flag=1 later=1"), std::string::npos) << result.output;
+
+  // A proxy that wants a password (we send none) says so.
+  HttpTestServer passwordProxy([](const TestRequest&) {
+    TestResponse r = Body("", 407);
+    r.reason = "Proxy Authentication Required";
+    r.headers = {{"Proxy-Authenticate", "Basic realm=\"office\""}};
+    return r;
+  });
+  result = testing_support::RunChild("compatibility_probe", {passwordProxy.Url(""), WideFromUtf8(target)});
+  EXPECT_NE(result.output.find("ok=0 body= compat=1 flag=1 later=1 "
+                               "error=Ağdaki proxy sunucusu kullanıcı adı ve parola istiyor (HTTP 407)"),
+            std::string::npos)
+      << result.output;
+}
+
+// The current user's browser proxy settings as Internet Options writes them (flags 2: a
+// manual proxy, 4: a configuration script), put back as they were at the end of the scope.
+class BrowserProxySettingsScope {
+ public:
+  BrowserProxySettingsScope(uint32_t flags, const std::string& proxy, const std::string& script) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+    DWORD size = 0;
+    if (RegQueryValueExW(key_, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+      saved_.resize(size);
+      existed_ = RegQueryValueExW(key_, kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&saved_[0]), &size) == ERROR_SUCCESS;
+    }
+    std::string blob;
+    auto number = [&](uint32_t value) { blob.append(reinterpret_cast<const char*>(&value), 4); };
+    auto text = [&](const std::string& value) {
+      number(static_cast<uint32_t>(value.size()));
+      blob += value;
+    };
+    number(0x46);  // the format's version
+    number(1);     // changes counted
+    number(flags);
+    text(proxy);
+    text("<local>");
+    text(script);
+    blob.append(32, '\0');
+    RegSetValueExW(key_, kValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()));
+  }
+  ~BrowserProxySettingsScope() {
+    if (existed_) {
+      RegSetValueExW(key_, kValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(saved_.data()), static_cast<DWORD>(saved_.size()));
+    } else {
+      RegDeleteValueW(key_, kValue);
+    }
+    RegCloseKey(key_);
+  }
+
+ private:
+  static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+  static constexpr const wchar_t* kValue = L"DefaultConnectionSettings";
+  HKEY key_ = nullptr;
+  std::string saved_;
+  bool existed_ = false;
+};
+
+bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+TV_CHILD_ROLE(browser_proxy_probe) {
+  // args: "manual" or "script", the proxy's address or the script's URL, the target URL.
+  const bool manual = args.at(0) == L"manual";
+  BrowserProxySettingsScope settings(manual ? 2 : 4, manual ? Utf8FromWide(args.at(1)) : "",
+                                     manual ? "" : Utf8FromWide(args.at(1)));
+  HttpClient::ActAsWithoutAutomaticProxy();
+  HttpClient client;
+  std::string body;
+  std::wstring error;
+  const bool ok = client.GetString(args.at(2), body, error, 1000);
+  printf("ok=%d compat=%d body=%s error=%s\n", ok, client.InCompatibilityMode(), body.c_str(), Utf8FromWide(error).c_str());
+  return 0;
+}
+
+// Without automatic proxy detection (Windows before 8.1) the session takes the proxy from the
+// browser's settings: a manual proxy, or the one a configuration script names.
+TEST(HttpClient, WithoutAutomaticDetectionTheBrowsersProxyIsUsed) {
+  HttpTestServer proxy([](const TestRequest& request) { return Body("via proxy " + request.Header("Host")); });
+  HttpTestServer script([&](const TestRequest&) {
+    return Body("function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:" + std::to_string(proxy.Port()) +
+                "\"; }");
+  });
+  unsigned short closedPort;
+  {
+    HttpTestServer gone([](const TestRequest&) { return Body(""); });
+    closedPort = gone.Port();
+  }
+  const std::wstring target = L"http://127.0.0.1:" + std::to_wstring(closedPort) + L"/x";
+  const std::string expected = "ok=1 compat=0 body=via proxy 127.0.0.1:" + std::to_string(closedPort) + " error=";
+  auto result = testing_support::RunChild("browser_proxy_probe", {L"manual", L"127.0.0.1:" + std::to_wstring(proxy.Port()), target});
+  EXPECT_EQ(result.output.rfind(expected, 0), 0u) << result.output;
+  EXPECT_EQ(proxy.Requests().size(), 1u);
+
+  result = testing_support::RunChild("browser_proxy_probe", {L"script", script.Url("/proxy.pac"), target});
+  EXPECT_EQ(script.Requests().size(), 1u) << "the configuration script was asked";
+  // What the script chose is set on each request (WINHTTP_OPTION_PROXY), which Wine accepts
+  // and ignores.
+  if (!RunningUnderWine()) {
+    EXPECT_EQ(result.output.rfind(expected, 0), 0u) << result.output;
+    EXPECT_EQ(proxy.Requests().size(), 2u);
+  }
 }
 
 }  // namespace
