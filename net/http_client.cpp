@@ -41,6 +41,9 @@ std::atomic<bool> g_http2OptionLogged{false};
 
 constexpr DWORD kOperationCancelled = 12017;     // ERROR_WINHTTP_OPERATION_CANCELLED
 constexpr DWORD kConnectionError = 12030;        // ERROR_WINHTTP_CONNECTION_ERROR
+constexpr DWORD kResendRequest = 12032;          // ERROR_WINHTTP_RESEND_REQUEST
+constexpr int kMaxResends = 5;
+constexpr uint32_t kBodyInSendMaxBytes = 65536;
 constexpr DWORD kInvalidServerResponse = 12152;  // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
 constexpr uint32_t kProxyAuthenticationRequired = 407;
 
@@ -465,17 +468,26 @@ bool HttpClient::Exchange(WatchedRequestHandle& request, const std::wstring& url
       WinHttpSetOption(request.Get(), WINHTTP_OPTION_PROXY, &named, sizeof(named));
     }
   }
-  // The body follows the send through WinHttpWriteData: given whole to WinHttpSendRequest,
-  // Wine reads the response headers inside the send, which makes sending and waiting for
-  // the answer one call there.
-  if (!request.Blocking(error, [bodyLength](HINTERNET handle) {
-        return WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, bodyLength, 0);
-      })) {
-    return false;
-  }
-  if (bodyLength > 0) {
-    auto sent = std::make_shared<std::string>(static_cast<const char*>(body), bodyLength);
-    auto written = std::make_shared<DWORD>(0);
+  // A body that can take long to send (more than a socket takes at once) follows the send
+  // through WinHttpWriteData, so that writing it is a call of its own: given to
+  // WinHttpSendRequest, Wine would also wait for the response headers inside that one call.
+  // A small body goes with the send, which lets Wine send it again on a redirect that keeps
+  // the method; Windows asks for a body written separately once more (12032).
+  const bool bodyInSend = bodyLength <= kBodyInSendMaxBytes;
+  auto sent = std::make_shared<std::string>(static_cast<const char*>(body), bodyLength);
+  auto info = std::make_shared<HttpResponseInfo>();
+  auto sizesInRange = std::make_shared<bool>(false);
+  auto resend = std::make_shared<bool>(false);
+  for (int round = 0;; ++round) {
+    if (!request.Blocking(error, [sent, bodyInSend](HINTERNET handle) {
+          const DWORD length = static_cast<DWORD>(sent->size());
+          void* optional = bodyInSend && length > 0 ? &(*sent)[0] : WINHTTP_NO_REQUEST_DATA;
+          return WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, bodyInSend ? length : 0,
+                                    length, 0);
+        })) {
+      return false;
+    }
+    auto written = std::make_shared<DWORD>(bodyInSend ? bodyLength : 0);
     while (*written < bodyLength) {
       if (!request.Blocking(error, [sent, written](HINTERNET handle) {
             DWORD count = 0;
@@ -492,15 +504,19 @@ bool HttpClient::Exchange(WatchedRequestHandle& request, const std::wstring& url
         return false;
       }
     }
-  }
-  auto info = std::make_shared<HttpResponseInfo>();
-  auto sizesInRange = std::make_shared<bool>(false);
-  if (!request.Blocking(error, [info, sizesInRange](HINTERNET handle) {
-        if (!WinHttpReceiveResponse(handle, nullptr)) return FALSE;
-        *sizesInRange = ReadResponseInfo(handle, *info);
-        return TRUE;
-      })) {
-    return false;
+    const bool mayResend = round < kMaxResends;
+    if (!request.Blocking(error, [info, sizesInRange, resend, mayResend](HINTERNET handle) {
+          *resend = false;
+          if (!WinHttpReceiveResponse(handle, nullptr)) {
+            *resend = mayResend && GetLastError() == kResendRequest;
+            return *resend ? TRUE : FALSE;
+          }
+          *sizesInRange = ReadResponseInfo(handle, *info);
+          return TRUE;
+        })) {
+      return false;
+    }
+    if (!*resend) break;
   }
   reached = true;
   // We send no credentials: a proxy that wants them ends every request here.

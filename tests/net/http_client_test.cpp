@@ -184,7 +184,12 @@ TEST(HttpClient, CallbacksSeePiecesInOrderAndCanStop) {
 }
 
 TEST(HttpClient, PostSendsItsBody) {
-  HttpTestServer server([](const TestRequest& request) { return Body("got " + request.body); });
+  HttpTestServer server([](const TestRequest& request) {
+    if (request.target != "/moved") return Body("got " + request.body);
+    TestResponse r = Body("", 307);
+    r.headers = {{"Location", "/api"}};
+    return r;
+  });
   HttpClient client;
   std::wstring error;
   std::string received;
@@ -200,6 +205,17 @@ TEST(HttpClient, PostSendsItsBody) {
   const auto requests = server.Requests();
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
+
+  // A redirect that keeps the method gets the body again.
+  received.clear();
+  ASSERT_TRUE(client.Request(L"POST", server.Url("/moved"), {}, payload, 7, nullptr,
+                             [&](const uint8_t* d, uint32_t n) {
+                               received.append(reinterpret_cast<const char*>(d), n);
+                               return true;
+                             },
+                             error))
+      << Utf8FromWide(error);
+  EXPECT_EQ(received, "got {\"a\":1}");
 }
 
 TEST(HttpClient, InvalidAddressesNeverReachTheNetwork) {
