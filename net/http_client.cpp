@@ -162,7 +162,8 @@ BrowserProxySettings ReadBrowserProxySettings() {
 }
 
 // Asks the automatic configuration for url (a blocking call: it may download a script or
-// search the network), then sets what the settings chose on the request.
+// search the network), then sets what the settings chose on the request. Nothing here fails
+// the request: without an answer the request takes the manual proxy or the direct route.
 BOOL ApplyBrowserProxy(HINTERNET request, HINTERNET session, const std::wstring& url, BrowserProxy& proxy) {
   bool answered = false;
   std::wstring automaticProxy, automaticBypass;
@@ -191,7 +192,8 @@ BOOL ApplyBrowserProxy(HINTERNET request, HINTERNET session, const std::wstring&
   named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
   named.lpszProxy = &proxy.choice.proxy[0];
   named.lpszProxyBypass = proxy.choice.bypass.empty() ? nullptr : &proxy.choice.bypass[0];
-  return WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &named, sizeof(named));
+  WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &named, sizeof(named));  // refused: the session's route
+  return TRUE;
 }
 
 }  // namespace
