@@ -612,12 +612,14 @@ TEST_F(UninstallStagesTest, ConfirmedUninstallHandsOverToATemporaryCopyThatRemov
 }
 
 // A second stage killed after any of its steps is finished by running the uninstall again from
-// what is left: the launcher's own "--uninstall" while it is there (its registration may be
-// gone), else the second stage on the folder. A file still held at the first try is not
-// forgotten: the run after it removes it too.
+// what is left: the launcher's own "--uninstall" while the marker is there (its registration
+// may be gone), else the second stage on the folder. A file still held at the first try is not
+// forgotten: the run after it removes it too. The marker goes only when nothing failed, so the
+// kill between marker and launcher is met without a held file.
 TEST_F(UninstallStagesTest, AStageKilledAfterAnyStepIsFinishedFromWhatIsLeft) {
   for (const wchar_t* step : kUninstallSteps) {
     SCOPED_TRACE(Utf8FromWide(step));
+    const bool holdAFile = std::wstring(step) != L"marker-removed";
     std::wstring launcherPath, error;
     ASSERT_TRUE(InstallIntoFolder(dir.Path(), launcherPath, error)) << Utf8FromWide(error);
     MakeInstallation(true);
@@ -637,15 +639,18 @@ TEST_F(UninstallStagesTest, AStageKilledAfterAnyStepIsFinishedFromWhatIsLeft) {
     killed.afterStep = [step](const wchar_t* reached) {
       if (std::wstring(reached) == step) throw Killed{};
     };
-    {
+    if (holdAFile) {
       testing_support::FileHeldElsewhere holder(dir.Join(L"data\\held.dat"));
       ASSERT_TRUE(holder.Holding());
       EXPECT_THROW(RunUninstallWorker(killed), Killed);
+      ASSERT_TRUE(Has(L"data\\held.dat"));
+    } else {
+      EXPECT_THROW(RunUninstallWorker(killed), Killed);
+      ASSERT_FALSE(Has(L".talvoreen-uninstall"));
     }
-    ASSERT_TRUE(Has(L"data\\held.dat"));
 
     DWORD secondId = 0;
-    const bool launcherLeft = Has(L"Talvoreen Launcher.exe");
+    const bool launcherLeft = Has(L"Talvoreen Launcher.exe") && Has(L".talvoreen-uninstall");
     std::wstring copyName;
     if (launcherLeft) {
       Launched firstStage(testing_support::StartProcess(launcherPath, {L"--uninstall"}));
@@ -657,6 +662,7 @@ TEST_F(UninstallStagesTest, AStageKilledAfterAnyStepIsFinishedFromWhatIsLeft) {
       copyName = L"Talvoreen-Uninstall-" + std::to_wstring(firstStage.Id()) + L".exe";
       secondId = FindProcessByName(copyName);
     }
+    ASSERT_EQ(Has(L"Talvoreen Launcher.exe"), launcherLeft || std::wstring(step) == L"marker-removed");
     Launched secondStage = launcherLeft ? Launched(secondId)
                                         : Launched(testing_support::StartProcess(
                                               testing_support::LauncherExePath(), {L"--uninstall-run", dir.Path()}));
