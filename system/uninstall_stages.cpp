@@ -236,7 +236,8 @@ void RunUninstallWorker(UninstallContext& context) {
   if (holdsInstallation) {
     std::wstring error;
     if (!WriteUninstallMarker(context.installDir, error)) {
-      context.failures = kMarkerNotWrittenText + JoinPath(context.installDir, kUninstallMarkerName) + L"): " + error;
+      context.failures =
+          kMarkerNotWrittenText + (L" (" + JoinPath(context.installDir, kUninstallMarkerName) + L"): ") + error;
       context.nothingRemoved = true;
       context.done.store(true);
       return;

@@ -48,8 +48,9 @@ struct UninstallContext {
 inline constexpr const wchar_t* kUninstallSteps[] = {L"marker-written", L"files-removed", L"registration-removed",
                                                      L"marker-removed", L"launcher-removed"};
 
-// The failure of a run that could not write its marker and so removed nothing.
-inline constexpr const wchar_t* kMarkerNotWrittenText = L"Kaldırma kaydı yazılamadı (";
+// The failure of a run that could not write its marker and so removed nothing; followed by
+// " (<marker path>): <system text>".
+inline constexpr const wchar_t* kMarkerNotWrittenText = L"Kaldırma kaydı yazılamadı";
 
 // The folder a second stage may remove: the normalised folder when it holds an installation,
 // the launcher or an uninstall marker and is more than a drive root; otherwise empty.
