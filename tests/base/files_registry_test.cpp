@@ -139,7 +139,9 @@ TEST(BriefHolds, MovesAndDeletesOutlastAShortHoldOnly) {
     UniqueHandle heldForGood(hold(kept));
     ASSERT_TRUE(heldForGood.Valid());
     EXPECT_FALSE(c.act(kept));
-    if (c.leavesItsError) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (c.leavesItsError) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
     EXPECT_TRUE(FileExists(kept));
   }
   EXPECT_FALSE(FileExists(dir.Join(L"move-released")));
