@@ -30,7 +30,8 @@ struct UninstallContext {
   // The progress dialog's window (an HWND), owner of the guard's elevation prompt: a worker
   // thread has no active window, and an ownerless prompt may only flash on the taskbar.
   // dialogExpected is set before the worker starts when a dialog will be shown; the dialog
-  // calls SetDialogWindow once it exists, or with null when it could not be shown.
+  // calls SetDialogWindow once it exists, or with null when it could not be shown. The wait
+  // for it is bounded (10 s) and returns null when no dialog is expected.
   bool dialogExpected = false;
   void SetDialogWindow(void* window);
   void* WaitForDialogWindow();
