@@ -214,7 +214,7 @@ bool DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::ws
   if (ok) {
     ++count;
   } else if (failures.empty()) {
-    failures = path + L": " + WindowsErrorText(GetLastError());
+    failures = WithSystemError(L"Silinemedi", path, GetLastError());
   }
   return ok;
 }
@@ -267,7 +267,7 @@ void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wst
     // A folder is worth waiting for only when all it held went; a file that stayed keeps it.
     if (!(allDeleted ? RemoveDirectoryRetrying(f) : RemoveDirectoryW(LongPath(f).c_str()))) {
       const DWORD code = GetLastError();
-      if (failures.empty() && code != ERROR_FILE_NOT_FOUND) failures = f + L": " + WindowsErrorText(code);
+      if (failures.empty() && code != ERROR_FILE_NOT_FOUND) failures = WithSystemError(L"Silinemedi", f, code);
     }
   }
 }

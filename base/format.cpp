@@ -71,3 +71,13 @@ int CompareVersions(const std::string& a, const std::string& b) {
   }
   return 0;
 }
+
+std::wstring WithSystemText(const std::wstring& what, const std::wstring& place, const std::wstring& systemText) {
+  std::wstring text = place.empty() ? what : what + L" (" + place + L")";
+  if (!systemText.empty()) text += L": " + systemText;
+  return text;
+}
+
+std::wstring WithSystemText(const std::wstring& what, const std::wstring& systemText) {
+  return WithSystemText(what, std::wstring(), systemText);
+}

@@ -19,3 +19,11 @@ std::wstring WindowsErrorText(uint32_t code) {
   }
   return text;
 }
+
+std::wstring WithSystemError(const std::wstring& what, uint32_t code) {
+  return WithSystemText(what, WindowsErrorText(code));
+}
+
+std::wstring WithSystemError(const std::wstring& what, const std::wstring& place, uint32_t code) {
+  return WithSystemText(what, place, WindowsErrorText(code));
+}

@@ -176,7 +176,7 @@ void GtaInstaller::Run(bool reinstall) {
     // The helper ends with a check that resets the error; creating the folder once more
     // gives the cause.
     const DWORD error = CreateDirectoryW(LongPath(work).c_str(), nullptr) ? 0 : GetLastError();
-    Fail(L"Kurulum klasörüne yazılamıyor: " + installDir_ + (error ? L" (" + WindowsErrorText(error) + L")" : L""));
+    Fail(WithSystemText(L"Kurulum klasörüne yazılamıyor", installDir_, error ? WindowsErrorText(error) : L""));
     return;
   }
   const std::wstring stateFolder = JoinPath(installDir_, kStateFolder);
@@ -271,13 +271,13 @@ bool GtaInstaller::Finish() {
   // and download the archive again; with the marker it only retries this completion.
   if (DirectoryExists(OldCopyPath())) {
     LogLine(L"[gta] the previous copy could not be deleted: " + OldCopyPath());
-    Fail(L"Kurulum tamamlanamadı: " + OldCopyPath());
+    Fail(WithSystemText(L"Kurulum tamamlanamadı", OldCopyPath(), L""));
     return false;
   }
   if (!DeleteFileW(UnfinishedMarkerPath().c_str())) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {
-      Fail(L"Kurulum tamamlanamadı: " + UnfinishedMarkerPath() + L" (" + WindowsErrorText(error) + L")");
+      Fail(WithSystemError(L"Kurulum tamamlanamadı", UnfinishedMarkerPath(), error));
       return false;
     }
   }
@@ -466,7 +466,7 @@ bool GtaInstaller::Register(std::wstring& message) {
   if (!previous.empty() && EqualsIgnoreCase(NormalizePath(previous), NormalizePath(game))) return true;
   uint32_t error = 0;
   if (!WriteRegistryString(kCommonRegistryKey, kGtaFolderValue, game, &error)) {
-    message = L"Oyun ayarı kaydedilemedi (kayıt defteri): " + WindowsErrorText(error);
+    message = WithSystemError(L"Oyun ayarı kaydedilemedi", L"kayıt defteri", error);
     return false;
   }
   LogLine(L"[gta] GTA folder " + (previous.empty() ? std::wstring(L"(none)") : previous) + L" -> " + game);

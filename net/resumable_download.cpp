@@ -88,7 +88,7 @@ bool ResumableDownload::Run(const std::wstring& partPath, const std::wstring& fi
                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!part.Valid() || (append && SetFilePointer(part.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
                             GetLastError() != NO_ERROR)) {
-        error = L"Dosya oluşturulamadı: " + WindowsErrorText(GetLastError());
+        error = WithSystemError(L"Dosya oluşturulamadı", GetLastError());
         part.Reset();
         return false;
       }
@@ -111,7 +111,7 @@ bool ResumableDownload::Run(const std::wstring& partPath, const std::wstring& fi
       }
       uint32_t code = 0;
       if (!WriteAll(part.Get(), data, length, code)) {
-        error = L"Diske yazılamadı: " + WindowsErrorText(code);
+        error = WithSystemError(L"Diske yazılamadı", code);
         return false;
       }
       if (onProgress) onProgress(length);
@@ -137,7 +137,7 @@ bool ResumableDownload::Run(const std::wstring& partPath, const std::wstring& fi
         return false;
       }
       if (!MoveFileRetrying(partPath, finalPath, MOVEFILE_REPLACE_EXISTING)) {
-        error = L"İndirilen dosya kaydedilemedi: " + WindowsErrorText(GetLastError());
+        error = WithSystemError(L"İndirilen dosya kaydedilemedi", GetLastError());
         return false;
       }
       return true;

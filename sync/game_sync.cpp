@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/files.h"
+#include "base/format.h"
 #include "base/game_copies.h"
 #include "base/install_layout.h"
 #include "base/keep_awake.h"
@@ -343,7 +344,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
     const bool same = ReadWholeFile(copyPath, existing) && existing.size() <= kGameManifestLimit && existing == body;
     std::wstring error;
     if (!same && !WriteFileAtomic(copyPath, body, error)) {
-      Fail(L"Kurulum bilgisi kaydedilemedi: " + copyPath + L" (" + error + L")");
+      Fail(WithSystemText(L"Kurulum bilgisi kaydedilemedi", copyPath, error));
       return;
     }
   }
@@ -352,7 +353,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
   std::wstring error;
   if (!writeState(job.newState, &tooLarge, &error)) {
     Fail(tooLarge ? L"Kurulum bilgisi 96 MB sınırını aşıyor (çok fazla dosya), kaydedilemedi: " + statePath
-                  : L"Kurulum bilgisi kaydedilemedi: " + statePath + L" (" + error + L")");
+                  : WithSystemText(L"Kurulum bilgisi kaydedilemedi", statePath, error));
     return;
   }
   DeleteTree(scratchFolder);

@@ -58,7 +58,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) {
     const DWORD code = GetLastError();
-    message = L"Geçici dosya oluşturulamadı: " + WindowsErrorText(code);
+    message = WithSystemError(L"Geçici dosya oluşturulamadı", code);
     return false;
   }
   GzipInflater inflater;
@@ -82,7 +82,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
     hasher.Update(data, length);
     uint32_t code = 0;
     if (!WriteAll(file.Get(), data, length, code)) {
-      message = L"Diske yazılamadı: " + WindowsErrorText(code);
+      message = WithSystemError(L"Diske yazılamadı", code);
       return false;
     }
     return true;
@@ -127,7 +127,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
   // Flushing this one handle costs far less than flushing the volume after the run.
   if (verified && !FlushFileBuffers(file.Get())) {
     const DWORD code = GetLastError();
-    message = L"Diske yazılamadı: " + WindowsErrorText(code);
+    message = WithSystemError(L"Diske yazılamadı", code);
     verified = false;
   }
   file.Reset();
@@ -144,7 +144,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
       message = L"Dosya başka bir program tarafından kullanılıyor: " + path;
     } else {
-      message = L"Dosya yerine konamadı: " + WindowsErrorText(error);
+      message = WithSystemError(L"Dosya yerine konamadı", error);
     }
   }
   DeleteFileRetrying(scratch);

@@ -40,7 +40,7 @@ constexpr const wchar_t* kPermissionFailureText = L"Oyun başlatma izni oluştur
 
 std::wstring PermissionFailureText(DWORD code) {
   return code == 0 ? std::wstring(kPermissionFailureText)
-                   : std::wstring(kPermissionFailureText) + L": " + WindowsErrorText(code);
+                   : WithSystemError(kPermissionFailureText, code);
 }
 
 // The permission events this process issued, one per copy; closing one withdraws it.
@@ -215,7 +215,7 @@ bool ReadElevatedLaunchSlot(int& copy, std::wstring& token) {
 
 std::wstring LaunchFailureText(unsigned long code) {
   if (code == ERROR_CANCELLED) return L"Başlatma iptal edildi";
-  return L"Başlatılamadı: " + WindowsErrorText(code);
+  return WithSystemError(L"Başlatılamadı", code);
 }
 
 bool LaunchGame(const std::wstring& installDir, int copy, const std::wstring& link, std::wstring& error) {

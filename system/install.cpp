@@ -73,7 +73,7 @@ bool InstallIntoFolder(const std::wstring& chosen, std::wstring& launcherPath, s
   launcherPath = JoinPath(folder, kLauncherExeName);
   const std::wstring running = GetModulePath();
   if (!EqualsIgnoreCase(running, launcherPath) && !CopyFileUnmarked(running, launcherPath)) {
-    error = L"Launcher kopyalanamadı: " + WindowsErrorText(GetLastError());
+    error = WithSystemError(L"Launcher kopyalanamadı", GetLastError());
     return false;
   }
   if (!WriteRegistryString(kLauncherRegistryKey, kInstallDirValue, folder)) {

@@ -201,6 +201,6 @@ bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder
   }
 
   if (failure.path.empty()) return true;
-  error = L"Bazı dosyalar silinemedi (" + failure.path + L"): " + WindowsErrorText(failure.code);
+  error = WithSystemError(L"Bazı dosyalar silinemedi", failure.path, failure.code);
   return false;
 }

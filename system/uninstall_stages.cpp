@@ -237,7 +237,7 @@ void RunUninstallWorker(UninstallContext& context) {
     std::wstring error;
     if (!WriteUninstallMarker(context.installDir, error)) {
       context.failures =
-          kMarkerNotWrittenText + (L" (" + JoinPath(context.installDir, kUninstallMarkerName) + L"): ") + error;
+          WithSystemText(kMarkerNotWrittenText, JoinPath(context.installDir, kUninstallMarkerName), error);
       context.nothingRemoved = true;
       context.done.store(true);
       return;

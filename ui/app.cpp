@@ -619,7 +619,7 @@ void App::RestartIntoNewLauncher() {
     if (window_) window_->BeginClose();
     return;
   }
-  state_.updaterMessage = L"Güncellenen launcher açılamadı: " + WindowsErrorText(code);
+  state_.updaterMessage = WithSystemError(L"Güncellenen launcher açılamadı", code);
   state_.restarting = false;
   state_.restartFailed = true;
   state_.newLauncherStaged = false;

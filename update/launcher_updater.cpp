@@ -121,7 +121,7 @@ void LauncherUpdater::Run() {
     UniqueHandle file(CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     if (!file.Valid()) {
-      SetResult(kUpdateFailed, L"Launcher güncellemesi yazılamadı: " + WindowsErrorText(GetLastError()));
+      SetResult(kUpdateFailed, WithSystemError(L"Launcher güncellemesi yazılamadı", GetLastError()));
       return;
     }
     const std::string& sha = manifest.file.hash;
@@ -161,7 +161,7 @@ void LauncherUpdater::Run() {
   }
   if (writeError != 0) {
     DeleteFileW(staged.c_str());
-    SetResult(kUpdateFailed, L"Launcher güncellemesi yazılamadı: " + WindowsErrorText(writeError));
+    SetResult(kUpdateFailed, WithSystemError(L"Launcher güncellemesi yazılamadı", writeError));
     return;
   }
   if (!good) {
@@ -183,12 +183,12 @@ bool LauncherUpdater::ApplyUpdate(const std::wstring& stagedPath, const std::wst
   DeleteFileRetrying(old);
   if (FileExists(target) && !MoveFileRetrying(target, old, kMoveFlags)) {
     const DWORD code = GetLastError();
-    error = L"Launcher güncellenemedi: " + WindowsErrorText(code);
+    error = WithSystemError(L"Launcher güncellenemedi", code);
     return false;
   }
   if (MoveFileRetrying(stagedPath, target, kMoveFlags)) return true;
   const DWORD code = GetLastError();
-  error = L"Launcher güncellenemedi: " + WindowsErrorText(code);
+  error = WithSystemError(L"Launcher güncellenemedi", code);
   if (!MoveFileRetrying(old, target, kMoveFlags)) {
     LogLine(L"[launcher-update] the previous launcher could not be put back: " + WindowsErrorText(GetLastError()));
   }

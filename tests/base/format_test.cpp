@@ -83,7 +83,17 @@ TEST(WindowsErrorText, SystemMessageWithoutTrailingPunctuation) {
   }
   EXPECT_EQ(WindowsErrorText(0x12345u), L"Hata 74565");
   EXPECT_NE(WindowsErrorText(2), L"Hata 2");  // from the system table
+  EXPECT_EQ(WithSystemError(L"Diske yazılamadı", L"C:\\a", 0x12345u), L"Diske yazılamadı (C:\\a): Hata 74565");
 }
 #endif
+
+// Every failure that carries the system's reason reads the same way: the reason last.
+TEST(WithSystemText, PlaceInParenthesesReasonAfterAColon) {
+  EXPECT_EQ(WithSystemText(L"Diske yazılamadı", L"Disk dolu"), L"Diske yazılamadı: Disk dolu");
+  EXPECT_EQ(WithSystemText(L"Silinemedi", L"C:\\T\\a.txt", L"Erişim engellendi"),
+            L"Silinemedi (C:\\T\\a.txt): Erişim engellendi");
+  EXPECT_EQ(WithSystemText(L"Kurulum tamamlanamadı", L"C:\\T\\GTA-SA.old", L""), L"Kurulum tamamlanamadı (C:\\T\\GTA-SA.old)");
+  EXPECT_EQ(WithSystemText(L"Başlatılamadı", L""), L"Başlatılamadı");
+}
 
 }  // namespace

@@ -337,7 +337,7 @@ TEST_F(GtaInstallerTest, ReinstallKilledHalfWayIsCompletedByTheNextStart) {
     GtaInstaller blocked(dir.Path(), L"http://127.0.0.1:9/unused");
     blocked.Start(false);
     blocked.Join();
-    EXPECT_EQ(blocked.GetSnapshot().message, L"Kurulum tamamlanamadı: " + old);
+    EXPECT_EQ(blocked.GetSnapshot().message, L"Kurulum tamamlanamadı (" + old + L")");
     EXPECT_EQ(ReadBytes(probe.UnfinishedMarkerPath()), kMarkerUnpackedWhole);
   }
   GtaInstaller next(dir.Path(), L"http://127.0.0.1:9/unused");
