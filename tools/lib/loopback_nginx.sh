@@ -7,6 +7,7 @@ free_loopback_port() {
 }
 
 # start_loopback_nginx FOLDER PORT WORKERS CONNECTIONS ACCESS_LOG SERVER_LINES [HTTP_LINES]
+# PORT may carry parameters of nginx's listen directive ("8443 ssl").
 # ACCESS_LOG is a file or "off"; SERVER_LINES go inside the server block (root, limits,
 # locations), HTTP_LINES beside it. The pid file is FOLDER/nginx.pid.
 start_loopback_nginx() {
