@@ -5,7 +5,6 @@
 # Three servers over the same files: a certificate for localhost from the test authority (the
 # test adds that authority to its Wine prefix's root store, never the machine's), one for
 # localhost from an authority nobody trusts, and one from the test authority for another name.
-# Wine's WinHTTP compares host names only, never IP addresses, so the names are host names.
 # The GTA archive sends its first MiB at once and the rest at 8 KiB/s unless asked for a
 # range, so that a test can stop a download halfway without racing it.
 set -euo pipefail
@@ -21,24 +20,13 @@ fi
 [ -f "$dir/nginx/nginx.pid" ] && kill "$(cat "$dir/nginx/nginx.pid")" 2>/dev/null || true
 rm -rf "$dir"
 mkdir -p "$dir/certs" "$dir/nginx" "$dir/www/gta" "$dir/tree/GTA-SA/models"
-cd "$dir/certs"
-
-authority() {  # authority <name>
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 30 -subj "/CN=Talvoreen test $1" \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
-}
-leaf() {  # leaf <file name> <authority> <host name>
-  openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$3" 2>/dev/null
-  printf 'subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' "$3" >"$1.ext"
-  openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial -days 30 -extfile "$1.ext" \
-    -out "$1.pem" 2>/dev/null
-}
-authority trusted
-authority untrusted
-leaf good trusted localhost
-leaf stranger untrusted localhost
-leaf other-name trusted talvoreen-other.test
-openssl x509 -in trusted.pem -outform DER -out "$dir/trusted-ca.der"
+certs="$dir/certs"
+tls_authority "$certs" trusted
+tls_authority "$certs" untrusted
+tls_server_certificate "$certs" good trusted localhost
+tls_server_certificate "$certs" stranger untrusted localhost
+tls_server_certificate "$certs" other-name trusted talvoreen-other.test
+openssl x509 -in "$certs/trusted.pem" -outform DER -out "$dir/trusted-ca.der"
 
 # A stand-in game folder in a stored (uncompressed) archive of about 1.5 MiB.
 printf 'stand-in game executable\n' >"$dir/tree/GTA-SA/gta_sa.exe"
@@ -47,13 +35,12 @@ head -c 1500000 /dev/urandom >"$dir/tree/GTA-SA/models/gta3.img"
 
 ports=()
 for _ in 1 2 3; do ports+=("$(free_loopback_port)"); done
-tls() { printf 'ssl_certificate %s/certs/%s.pem; ssl_certificate_key %s/certs/%s.key;' "$dir" "$1" "$dir" "$1"; }
 start_loopback_nginx "$dir/nginx" "${ports[0]} ssl" 1 64 off \
-  "root $dir/www; $(tls good) access_log $dir/nginx/access.log tv;
+  "root $dir/www; $(tls_nginx_lines "$certs" good) access_log $dir/nginx/access.log tv;
     location /gta/ { limit_rate_after 1m; limit_rate \$tv_rate; }" \
   "log_format tv '\$request_uri \$status \"\$http_range\"';
   map \$http_range \$tv_rate { '' 8k; default 0; }
-  server { listen 127.0.0.1:${ports[1]} ssl; root $dir/www; $(tls stranger) }
-  server { listen 127.0.0.1:${ports[2]} ssl; root $dir/www; $(tls other-name) }" \
+  server { listen 127.0.0.1:${ports[1]} ssl; root $dir/www; $(tls_nginx_lines "$certs" stranger) }
+  server { listen 127.0.0.1:${ports[2]} ssl; root $dir/www; $(tls_nginx_lines "$certs" other-name) }" \
   </dev/null >/dev/null
 printf '%s\n' "${ports[@]}" >"$dir/ports"
