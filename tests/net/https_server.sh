@@ -10,7 +10,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 . "$root/tools/lib/loopback_nginx.sh"
-action="$1"; dir="$2"
+action="$1"; dir="$(realpath -m "$2")"
 
 if [ "$action" = stop ]; then
   [ -f "$dir/nginx/nginx.pid" ] && kill "$(cat "$dir/nginx/nginx.pid")" 2>/dev/null || true
