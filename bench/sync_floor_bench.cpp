@@ -23,8 +23,12 @@
 //                                                hash, manifest copy, state write), then one
 //                                                whole check run in-process, without the process
 //                                                start and the console
+//   sync_floor_bench trust <certificate.der>     adds a certificate authority to the current
+//                                                user's root store of this Wine prefix, for
+//                                                runs over HTTPS in a prefix of the bench's own
 #include <windows.h>
 #include <bcrypt.h>
+#include <wincrypt.h>
 #include <psapi.h>
 
 #include <cryptopp/cpu.h>
@@ -332,6 +336,17 @@ int Check(const std::wstring& install, const std::wstring& cdn) {
   return s.status == kSyncUpToDate ? 0 : 1;
 }
 
+int Trust(const std::wstring& path) {
+  std::string der;
+  if (!ReadWholeFile(path, der)) return 1;
+  if (!CertAddEncodedCertificateToSystemStoreW(L"ROOT", reinterpret_cast<const BYTE*>(der.data()),
+                                               static_cast<DWORD>(der.size()))) {
+    std::fprintf(stderr, "the certificate could not be added: %lu\n", GetLastError());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -345,7 +360,9 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"scan" && argc == 3) return Scan(NormalizePath(argv[2]));
   if (command == L"list" && argc == 4) return List(argv[2], NormalizePath(argv[3]));
   if (command == L"check" && argc == 4) return Check(NormalizePath(argv[2]), argv[3]);
+  if (command == L"trust" && argc == 3) return Trust(NormalizePath(argv[2]));
   std::fprintf(stderr, "usage: sync_floor_bench hash <folder> <threads> | verify <install> <cdn url> <threads> | "
-                       "fetch <objects url> <list> <workers> | state <state file> | scan <folder> | list <game|server> <file> | check <install> <cdn url>\n");
+                       "fetch <objects url> <list> <workers> | state <state file> | scan <folder> | list <game|server> <file> | check <install> <cdn url> | "
+                       "trust <certificate.der>\n");
   return 2;
 }

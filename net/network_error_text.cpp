@@ -14,7 +14,16 @@ std::wstring NetworkErrorText(uint32_t code) {
     case 12029: return L"Sunucuya bağlanılamadı";
     case 12030:
     case 12152: return L"Bağlantı koptu";
-    case 12175: return L"Güvenli bağlantı kurulamadı (sistem saatini kontrol et)";
+    // Windows names the certificate's fault (12037 expired or not yet valid, 12038 another host
+    // name, 12045 unknown authority, 12169 invalid, 12179 wrong use, 12175 other) and a failed
+    // handshake (12157); Wine's WinHTTP reports every certificate fault as 12157 too.
+    case 12037:
+    case 12038:
+    case 12045:
+    case 12157:
+    case 12169:
+    case 12175:
+    case 12179: return L"Güvenli bağlantı kurulamadı (sistem saatini kontrol et)";
     default: return L"Ağ hatası " + DecimalText(static_cast<unsigned long long>(code));
   }
 }

@@ -16,7 +16,9 @@ TEST(NetworkErrorText, KnownCodesAndTheRest) {
   EXPECT_EQ(NetworkErrorText(12029), L"Sunucuya bağlanılamadı");
   EXPECT_EQ(NetworkErrorText(12030), L"Bağlantı koptu");
   EXPECT_EQ(NetworkErrorText(12152), L"Bağlantı koptu");
-  EXPECT_EQ(NetworkErrorText(12175), L"Güvenli bağlantı kurulamadı (sistem saatini kontrol et)");
+  for (uint32_t secure : {12037u, 12038u, 12045u, 12157u, 12169u, 12175u, 12179u}) {
+    EXPECT_EQ(NetworkErrorText(secure), L"Güvenli bağlantı kurulamadı (sistem saatini kontrol et)") << secure;
+  }
   EXPECT_EQ(NetworkErrorText(12044), L"Ağ hatası 12044");
   EXPECT_EQ(NetworkErrorText(4294967295u), L"Ağ hatası 4294967295");
   EXPECT_EQ(InactivityTimeoutText(), L"Sunucu 40 saniye boyunca yanıt vermedi");
