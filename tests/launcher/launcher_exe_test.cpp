@@ -148,7 +148,7 @@ TEST(HeadlessExe, ServersLeavesTheCurrentFolderAlone) {
   CreateDirectoryTree(own.Join(L"skins"));
   ASSERT_TRUE(WriteBytes(own.Join(L"mods\\notes.txt"), "mine"));
   ASSERT_TRUE(WriteBytes(own.Join(L"skins\\skin.png"), "mine"));
-  const std::wstring loopback = WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER);
+  const std::wstring loopback = testing_support::TestFile(L"loopback\\Talvoreen Launcher.exe");
   BothStreams servers = RunCapturingBoth(loopback, {L"--headless", L"servers"}, own.Path());
   EXPECT_NE(servers.out.find(" -> "), std::string::npos) << servers.out;
   EXPECT_FALSE(DirectoryExists(own.Join(L"TALVOREEN")));
