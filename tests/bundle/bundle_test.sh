@@ -8,11 +8,11 @@ build="$(cd "$1" && pwd)"
 zip="$2"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
-# The Windows test programs as CTest knows them: the tests it runs through the Wine runner.
+# The Windows test programs as CTest knows them: the executables it runs through the Wine runner.
 ctest_programs="$(ctest --test-dir "$build" --show-only=json-v1 | python3 -c '
 import json, sys
 tests = json.load(sys.stdin)["tests"]
-print(" ".join(sorted(t["name"] for t in tests if t.get("command") and t["command"][0].endswith("/wine-run.sh"))))')"
+print(" ".join(sorted(t["name"] for t in tests if len(t.get("command", [])) > 2 and t["command"][0].endswith("/wine-run.sh") and t["command"][2].endswith(".exe"))))')"
 
 cmake --build "$build" --target test_bundle
 
@@ -32,10 +32,15 @@ mkdir -p "$folder"
 bundle="$folder/$(basename "$zip" .zip)"
 
 # The fresh prefix and display come from the same runner as the build's tests, with its
-# root in a folder of its own rather than the build folder.
-run_bundle() {
-  (cd "$bundle" && unset DISPLAY && "$here/../../cmake/wine-run.sh" "$wine_root" cmd /c run-tests.cmd "$@")
-}
+# root in a folder of its own rather than the build folder. Drive Z: (the whole file system)
+# goes: the programs see only the prefix's drives and B:, the folder the bundle was unpacked in,
+# so a path into the build tree fails as it would on another PC.
+run_wine() { (unset DISPLAY && "$here/../../cmake/wine-run.sh" "$wine_root" "$@"); }
+run_wine cmd /c exit >/dev/null
+WINEPREFIX="$wine_root/wineprefix" wineserver -k
+rm "$wine_root/wineprefix/dosdevices/z:"
+ln -s "$work" "$wine_root/wineprefix/dosdevices/b:"
+run_bundle() { (cd "$bundle" && run_wine cmd /c run-tests.cmd "$@"); }
 
 code=0
 output="$(run_bundle)" || code=$?
