@@ -31,15 +31,25 @@ mkdir -p "$folder"
 (cd "$folder" && cmake -E tar xf "$zip")
 bundle="$folder/$(basename "$zip" .zip)"
 
+# Nothing in the bundle may name the build machine's tree: under Wine such a path would still
+# work (drive Z: is the whole file system), on another PC it fails.
+python3 - "$bundle" "$(cd "$here/../.." && pwd)" "$build" <<'PY' || exit 1
+import os, sys
+bundle, roots = sys.argv[1], sys.argv[2:]
+needles = []
+for root in roots:
+    for text in (root, root.replace("/", "\\")):
+        needles += [text.encode("utf-8"), text.encode("utf-16-le")]
+for folder, _, names in os.walk(bundle):
+    for name in names:
+        data = open(os.path.join(folder, name), "rb").read()
+        if any(n in data for n in needles):
+            sys.exit("FAIL: %s names the build machine's tree" % os.path.join(folder, name))
+PY
+
 # The fresh prefix and display come from the same runner as the build's tests, with its
-# root in a folder of its own rather than the build folder. Drive Z: (the whole file system)
-# goes: the programs see only the prefix's drives and B:, the folder the bundle was unpacked in,
-# so a path into the build tree fails as it would on another PC.
+# root in a folder of its own rather than the build folder.
 run_wine() { (unset DISPLAY && "$here/../../cmake/wine-run.sh" "$wine_root" "$@"); }
-run_wine cmd /c exit >/dev/null
-WINEPREFIX="$wine_root/wineprefix" wineserver -k
-rm "$wine_root/wineprefix/dosdevices/z:"
-ln -s "$work" "$wine_root/wineprefix/dosdevices/b:"
 run_bundle() { (cd "$bundle" && run_wine cmd /c run-tests.cmd "$@"); }
 
 code=0

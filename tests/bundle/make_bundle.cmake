@@ -17,7 +17,7 @@ endforeach()
 # reasons keep to plain text.
 set(SKIP_LINES "")
 foreach(program IN LISTS SKIPPED)
-  string(REGEX REPLACE "[^A-Za-z0-9 ,.:;/_+=()'-]" " " reason "${SKIP_${program}}")
+  string(REGEX REPLACE "[^A-Za-z0-9 ,.:;/_+=()'-]+" " " reason "${SKIP_${program}}")
   string(APPEND SKIP_LINES "echo skipped ${program}: ${reason}\r\n")
 endforeach()
 list(LENGTH SKIPPED SKIP_COUNT)
