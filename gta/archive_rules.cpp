@@ -37,23 +37,36 @@ std::wstring ArchiveResultText(int code) {
   }
 }
 
-bool IsMachineFailureCode(int code) { return code == 11 || code == 16 || code == 19; }
+namespace {
+
+// System error numbers, kept here so that the rules build without the system headers.
+constexpr uint32_t kSharingViolation = 32, kLockViolation = 33, kHandleDiskFull = 39, kDiskFull = 112,
+                   kVirusInfected = 225, kVirusDeleted = 226;
+
+bool IsHeldError(uint32_t error) { return error == kSharingViolation || error == kLockViolation; }
+bool IsAntivirusError(uint32_t error) { return error == kVirusInfected || error == kVirusDeleted; }
+
+}  // namespace
+
+bool IsMachineFailure(int code, uint32_t systemError) {
+  return code == 11 || code == 16 || code == 19 || code == kUnpackedFileRemoved || IsHeldError(systemError) ||
+         IsAntivirusError(systemError);
+}
 
 std::wstring UnpackFailureText(int code, uint32_t systemError, const std::wstring& file,
                                const std::wstring& systemText) {
-  // System error numbers, kept here so that the rules build without the system headers.
-  constexpr uint32_t kSharingViolation = 32, kLockViolation = 33, kHandleDiskFull = 39, kDiskFull = 112;
-  if ((code != 16 && code != 19) || systemError == 0) return ArchiveResultText(code);
-  if (systemError == kSharingViolation || systemError == kLockViolation) {
-    return L"Dosya başka bir program tarafından kullanılıyor: " + file;
+  if (IsHeldError(systemError)) return L"Dosya başka bir program tarafından kullanılıyor: " + file;
+  if (code == kUnpackedFileRemoved || IsAntivirusError(systemError)) {
+    return L"Bir dosya antivirüs tarafından silinmiş olabilir: " + file;
   }
+  if ((code != 16 && code != 19) || systemError == 0) return ArchiveResultText(code);
   if (systemError == kDiskFull || systemError == kHandleDiskFull) return L"Dosyalar diske yazılamadı: disk dolu";
   return L"Dosyalar diske yazılamadı: " + systemText;
 }
 
 std::string FailureRecordText(int code) { return std::to_string(code); }
 
-bool DiscardArchiveAfterFailure(int code, const std::string& previousRecord) {
-  if (IsMachineFailureCode(code)) return false;
+bool DiscardArchiveAfterFailure(int code, uint32_t systemError, const std::string& previousRecord) {
+  if (IsMachineFailure(code, systemError)) return false;
   return IsCorruptArchiveCode(code) || previousRecord == FailureRecordText(code);
 }

@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/files.h"
 #include "base/format.h"
 #include "base/handles.h"
 #include "base/install_layout.h"
+#include "base/keep_awake.h"
 #include "base/log.h"
 #include "base/registry.h"
 #include "base/text.h"
@@ -17,6 +20,16 @@
 namespace {
 
 constexpr uint64_t kUnpackSpaceReserve = 67108864;  // 64 MiB
+
+// What makes a game folder valid, below it.
+const wchar_t* const kKeyFiles[] = {L"gta_sa.exe", L"models\\gta3.img"};
+
+std::wstring WithBackslashes(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
 
 // Small records written straight to the disk. Their readers take anything unexpected for the
 // safe case (a partial copy, no earlier failure), so a torn write needs no scratch file.
@@ -47,8 +60,11 @@ const wchar_t* GtaStatusName(int status) {
 }
 
 bool IsValidGameFolder(const std::wstring& folder) {
-  return !folder.empty() && FileExists(JoinPath(folder, L"gta_sa.exe")) &&
-         FileExists(JoinPath(folder, L"models\\gta3.img"));
+  if (folder.empty()) return false;
+  for (const wchar_t* file : kKeyFiles) {
+    if (!FileExists(JoinPath(folder, file))) return false;
+  }
+  return true;
 }
 
 GtaInstaller::GtaInstaller(std::wstring installDir, std::wstring archiveUrl)
@@ -71,8 +87,11 @@ std::wstring GtaInstaller::FailureRecordPath() const { return ArchivePath() + L"
 std::wstring GtaInstaller::UnfinishedMarkerPath() const { return JoinPath(WorkFolder(), L"GTA-SA.unfinished"); }
 
 // The key files alone do not make an installation: unpacking may have stopped after them.
+// Earlier builds marked an unfinished one by the archive or the old copy alone, without the
+// marker; the next run writes the marker for them.
 bool GtaInstaller::IsInstalled() const {
-  return !FileExists(UnfinishedMarkerPath()) && IsValidGameFolder(GameFolder());
+  return !FileExists(UnfinishedMarkerPath()) && !FileExists(ArchivePath()) && !DirectoryExists(OldCopyPath()) &&
+         IsValidGameFolder(GameFolder());
 }
 
 bool GtaInstaller::MarkerSaysWhole() const {
@@ -107,6 +126,7 @@ void GtaInstaller::Start(bool reinstall) {
     status_.status = kGtaConnecting;
   }
   const bool started = TryStartThread(thread_, L"gta", [this, reinstall] {
+    const KeepAwake awake;
     try {
       Run(reinstall);
     } catch (...) {
@@ -165,6 +185,12 @@ void GtaInstaller::Run(bool reinstall) {
   const std::wstring archive = ArchivePath();
   const std::wstring game = GameFolder();
   const std::wstring old = OldCopyPath();
+  // Left by an earlier build that marked an unfinished installation this way: from here on
+  // the marker says so, and the old copy, perhaps the only complete one, is the fallback.
+  if (!FileExists(UnfinishedMarkerPath()) && (FileExists(archive) || DirectoryExists(old))) {
+    LogLine(L"[gta] an unfinished installation without its marker; marking it");
+    if (!WriteMarker(kMarkerUnpacking)) return;
+  }
   // A copy the marker calls whole only missed its completion. Any other copy under the marker
   // is partial, whatever files it holds: it is unpacked again, the old copy kept until then.
   if (!reinstall && MarkerSaysWhole() && IsValidGameFolder(game)) {
@@ -200,12 +226,27 @@ void GtaInstaller::Run(bool reinstall) {
       LogLine(L"[gta] could not put the old copy back (" + WindowsErrorText(GetLastError()) + L")");
     }
   };
-  if (!Extract()) {
+  std::vector<std::wstring> unpacked;
+  if (!Extract(unpacked) || !FlushUnpackedFiles(unpacked)) {
     restoreOldCopy();
     return;
   }
   if (!IsValidGameFolder(game)) {
-    FailArchive(kArchiveLacksKeyFiles, L"Arşivden çıkan dosyalar eksik");
+    // A key file the library wrote and that is gone now was taken by another program (an
+    // antivirus quarantines at once); one it never wrote is missing from the archive.
+    for (const wchar_t* key : kKeyFiles) {
+      const std::wstring path = JoinPath(game, key);
+      if (FileExists(path)) continue;
+      const std::wstring name = JoinPath(kGameFolderName, key);
+      const bool written = std::any_of(unpacked.begin(), unpacked.end(),
+                                       [&](const std::wstring& file) { return EqualsIgnoreCase(file, name); });
+      if (written) {
+        FailUnpack(kUnpackedFileRemoved, 0, path);
+      } else {
+        FailArchive(kArchiveLacksKeyFiles, 0, L"Arşivden çıkan dosyalar eksik");
+      }
+      break;
+    }
     restoreOldCopy();
     return;
   }
@@ -226,7 +267,13 @@ bool GtaInstaller::Finish() {
     LogLine(L"[gta] the archive could not be deleted: " + WindowsErrorText(GetLastError()));
   }
   if (DirectoryExists(OldCopyPath())) DeleteTree(OldCopyPath());
-  if (DirectoryExists(OldCopyPath())) LogLine(L"[gta] the previous copy could not be deleted: " + OldCopyPath());
+  // An old copy without the marker would make the next start take this copy for unfinished
+  // and download the archive again; with the marker it only retries this completion.
+  if (DirectoryExists(OldCopyPath())) {
+    LogLine(L"[gta] the previous copy could not be deleted: " + OldCopyPath());
+    Fail(L"Kurulum tamamlanamadı: " + OldCopyPath());
+    return false;
+  }
   if (!DeleteFileW(UnfinishedMarkerPath().c_str())) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {
@@ -244,17 +291,19 @@ bool GtaInstaller::Finish() {
 // it again. One whose headers or data are bad goes at once; any other failure goes when it
 // repeats with the same code, since unpacking the same file again would fail the same way.
 void GtaInstaller::FailUnpack(int code, uint32_t systemError, const std::wstring& file) {
-  FailArchive(code, UnpackFailureText(code, systemError, file, WindowsErrorText(systemError)));
+  if (systemError != 0) LogLine(L"[gta] unpacking ended with code " + DecimalText(static_cast<long long>(code)) +
+                                L", system error " + DecimalText(static_cast<long long>(systemError)) + L": " + file);
+  FailArchive(code, systemError, UnpackFailureText(code, systemError, file, WindowsErrorText(systemError)));
 }
 
-void GtaInstaller::FailArchive(int code, const std::wstring& text) {
+void GtaInstaller::FailArchive(int code, uint32_t systemError, const std::wstring& text) {
   // A failure of the machine says nothing about the archive: it neither goes nor counts.
-  if (!stop_ && !IsMachineFailureCode(code)) {
+  if (!stop_ && !IsMachineFailure(code, systemError)) {
     const std::wstring archive = ArchivePath();
     const std::wstring record = FailureRecordPath();
     std::string previous;
     if (!ReadWholeFile(record, previous)) previous.clear();
-    if (DiscardArchiveAfterFailure(code, previous)) {
+    if (DiscardArchiveAfterFailure(code, systemError, previous)) {
       if (!DeleteFileW(archive.c_str())) {
         LogLine(L"[gta] the failed archive could not be deleted: " + WindowsErrorText(GetLastError()));
       }
@@ -277,8 +326,9 @@ bool GtaInstaller::ListArchive() {
   const std::wstring archivePath = ArchivePath();
   // Callers close the archive first: the library opens it without delete sharing, so a
   // delete through a handle still open fails.
-  auto failWithCode = [&](int code) {
-    FailUnpack(code);
+  // The library's failures while listing are about the archive file itself.
+  auto failWithCode = [&](int code, uint32_t systemError) {
+    FailUnpack(code, systemError, archivePath);
     return false;
   };
   auto failUnexpectedFormat = [&]() {
@@ -294,7 +344,7 @@ bool GtaInstaller::ListArchive() {
     const int code = listing.Open(archivePath, RarArchive::Mode::List);
     // A header-encrypted archive asks for its password while opening; refusing it ends here.
     if (code == 22 || code == 24) return failUnexpectedFormat();
-    if (code != 0) return failWithCode(code);
+    if (code != 0) return failWithCode(code, listing.SystemError());
     if (listing.IsMultiVolume() || listing.HasEncryptedHeaders()) {
       listing.Close();
       return failUnexpectedFormat();
@@ -311,8 +361,9 @@ bool GtaInstaller::ListArchive() {
         result = listing.Skip();
       }
       if (result != 0) {
+        const uint32_t error = listing.SystemError();
         listing.Close();
-        return failWithCode(result);
+        return failWithCode(result, error);
       }
     }
   }
@@ -335,7 +386,7 @@ bool GtaInstaller::ListArchive() {
   return true;
 }
 
-bool GtaInstaller::Extract() {
+bool GtaInstaller::Extract(std::vector<std::wstring>& unpacked) {
   RarArchive archive;
   const int code = archive.Open(ArchivePath(), RarArchive::Mode::Extract, [this](uint64_t bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -356,6 +407,8 @@ bool GtaInstaller::Extract() {
       const bool wanted = IsWantedArchiveEntry(entry.name) && !entry.isLink && !entry.isEncrypted;
       result = wanted ? archive.ExtractInto(installDir_) : archive.Skip();
       if (result == 0 && wanted && !entry.isFolder) {
+        unpacked.push_back(WithBackslashes(entry.name));
+        if (unpackedFileHook_) unpackedFileHook_(JoinPath(installDir_, unpacked.back()));
         std::lock_guard<std::mutex> lock(mutex_);
         ++status_.filesDone;
       }
@@ -363,14 +416,44 @@ bool GtaInstaller::Extract() {
     if (result != 0) {
       const uint32_t error = archive.SystemError();
       archive.Close();
-      std::wstring file = entry.name;
-      for (wchar_t& c : file) {
-        if (c == L'/') c = L'\\';
-      }
-      FailUnpack(result, error, JoinPath(installDir_, file));
+      // Opening and reading fail on the archive, creating and writing on the entry's file.
+      const bool archiveFailed = result == 15 || result == 18 || entry.name.empty();
+      FailUnpack(result, error, archiveFailed ? ArchivePath() : JoinPath(installDir_, WithBackslashes(entry.name)));
       return false;
     }
   }
+}
+
+// The marker's "unpacked whole" must not reach the disk before the files do: after a power
+// cut the system may otherwise keep files of the right size full of zeros, which the next
+// start would complete and register. A flush needs a handle that may write; a read-only
+// file loses the attribute for that moment.
+bool GtaInstaller::FlushUnpackedFiles(const std::vector<std::wstring>& unpacked) {
+  for (const std::wstring& name : unpacked) {
+    if (stop_) {
+      Fail(std::wstring());
+      return false;
+    }
+    const std::wstring path = JoinPath(installDir_, name);
+    const std::wstring longPath = LongPath(path);
+    const DWORD attributes = GetFileAttributesW(longPath.c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) SetFileAttributesW(longPath.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    DWORD error = 0;
+    {
+      const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      UniqueHandle file(
+          CreateFileW(longPath.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file.Valid() || !FlushFileBuffers(file.Get())) error = GetLastError();
+    }
+    if (readOnly) SetFileAttributesW(longPath.c_str(), attributes);
+    if (error != 0) {
+      const bool gone = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+      FailUnpack(gone ? kUnpackedFileRemoved : 19, error, path);
+      return false;
+    }
+  }
+  return true;
 }
 
 bool GtaInstaller::Register(std::wstring& message) {

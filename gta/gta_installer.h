@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/install_layout.h"
 #include "net/resumable_download.h"
@@ -66,6 +67,9 @@ class GtaInstaller {
 
   // For tests: the free-space figure of the download's volume.
   void SetFreeSpaceProbe(std::function<bool(const std::wstring&, uint64_t&)> probe) { freeSpace_ = std::move(probe); }
+  // For tests: called on the run thread with each file the library has just written, as an
+  // antivirus that takes a file at once would see it.
+  void SetUnpackedFileHook(std::function<void(const std::wstring&)> hook) { unpackedFileHook_ = std::move(hook); }
   // For tests: stop as the window's shutdown does, without destroying the installer.
   void RequestStop() { stop_ = true; }
   void Join();
@@ -76,10 +80,13 @@ class GtaInstaller {
   bool Download(const std::wstring& partPath, const std::wstring& finalPath);
   // Counts what the archive holds for the game and checks the space for it; touches nothing.
   bool ListArchive();
-  bool Extract();
-  void FailUnpack(int code, uint32_t systemError = 0, const std::wstring& file = std::wstring());
+  // Unpacks the wanted entries; unpacked gets the names (below the install folder) of the
+  // files the library wrote.
+  bool Extract(std::vector<std::wstring>& unpacked);
+  bool FlushUnpackedFiles(const std::vector<std::wstring>& unpacked);
+  void FailUnpack(int code, uint32_t systemError, const std::wstring& file);
   // Fails with text; the archive goes when it is corrupt or failed the same way last time.
-  void FailArchive(int code, const std::wstring& text);
+  void FailArchive(int code, uint32_t systemError, const std::wstring& text);
   void FailWriting(const std::wstring& path, uint32_t systemError);
   bool WriteMarker(const char* text);
   bool MarkerSaysWhole() const;
@@ -90,6 +97,7 @@ class GtaInstaller {
   const std::wstring installDir_;
   const std::wstring archiveUrl_;
   std::function<bool(const std::wstring&, uint64_t&)> freeSpace_;
+  std::function<void(const std::wstring&)> unpackedFileHook_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_{false};
   std::thread thread_;

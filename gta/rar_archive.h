@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "base/handles.h"
+
 struct RarEntry {
   std::wstring name;
   uint64_t unpackedSize = 0;
@@ -38,12 +40,15 @@ class RarArchive {
   int ReadHeader(RarEntry& entry);
   int Skip();
   int ExtractInto(const std::wstring& folder);
-  // The system error of the call that last failed, read as it returned (0 when none).
+  // The system error behind the call that last failed (0 when none or unknown): cleared before
+  // each library call and read first thing after it, so that nothing of ours can change it.
   uint32_t SystemError() const { return systemError_; }
 
  private:
   static int CALLBACK Callback(UINT message, LPARAM user, LPARAM p1, LPARAM p2);
 
+  // Our own read handle on the archive while it is open (see Open).
+  UniqueHandle archiveFile_;
   HANDLE handle_ = nullptr;
   unsigned flags_ = 0;
   uint32_t systemError_ = 0;

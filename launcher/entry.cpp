@@ -37,12 +37,8 @@ void WaitForUpdatedLauncher(int processId) {
 }
 
 int RunSingleWindow(LaunchOptions& options) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-    HandOverToRunningWindow(options.link ? &*options.link : nullptr);
-    CloseHandle(mutex);
-    return 0;
-  }
+  HANDLE mutex = nullptr;
+  if (ClaimSingleInstance(options.link ? &*options.link : nullptr, mutex) != InstanceClaim::Owned) return 0;
   // The window may release the lock early (before starting an updated launcher) and then
   // clears the handle through this pointer.
   options.instanceLock = reinterpret_cast<void**>(&mutex);

@@ -4,7 +4,7 @@
 // memory at the input plus what the reader decides to keep.
 //
 // Strict JSON (RFC 8259) for what machines write: no comments, trailing commas, single quotes,
-// NaN or Infinity. What people write by hand is read with ReadHandWrittenJsonEvents, which takes
+// NaN, Infinity or TRUE. What people write by hand is read with ReadHandWrittenJsonEvents, which takes
 // those forms too. Integers stay apart from other numbers: 5.0, 1e2 and NaN arrive as Double,
 // never as an integer.
 #pragma once
@@ -112,10 +112,14 @@ bool ReadJsonEventsInPlace(char* buffer, size_t length, Events& events) {
          stream.Tell() == length;
 }
 
-// The text as RapidJSON's input stream, with one form added for documents written by hand: a
-// raw control character inside a string (a tab typed into a path) reads as its \u00XX escape.
-// The stream follows strings and comments itself to know where it is; outside strings such a
-// character stays what it is (white space, or an error). No copy of the text is made.
+// The text as RapidJSON's input stream, with the forms people type that the earlier tree
+// reader took rewritten on the fly into their JSON spelling:
+// - a raw control character inside a string (a tab typed into a path) reads as its \u00XX escape;
+// - a single-quoted string reads as a double-quoted one (a raw '"' inside it as \"; as before,
+//   \' is no escape);
+// - true, false, null, NaN and Infinity in any letter case read in their canonical spelling.
+// The stream follows strings, comments and those words itself to know where it is. No copy of
+// the text is made.
 class HandWrittenJsonStream {
  public:
   typedef char Ch;
@@ -124,25 +128,30 @@ class HandWrittenJsonStream {
 
   Ch Peek() const {
     if (at_ == end_) return '\0';
-    return EscapesHere() ? EscapeByte() : *at_;
+    if (place_ == kString && static_cast<unsigned char>(*at_) >= 0x20) return *at_;  // most bytes
+    return Rewritten();
   }
 
   Ch Take() {
     if (at_ == end_) return '\0';
-    if (EscapesHere()) {
-      const Ch c = EscapeByte();
-      if (++escaped_ == 6) {
-        escaped_ = 0;
-        ++at_;
-      }
-      return c;
+    const Ch raw = *at_;
+    if (place_ == kString && static_cast<unsigned char>(raw) >= 0x20) {  // most bytes
+      ++at_;
+      if (raw == '"') place_ = kOutside;
+      if (raw == '\\') place_ = kStringEscape;
+      return raw;
     }
-    const Ch c = *at_++;
-    Follow(c);
+    const Ch c = Rewritten();
+    const int length = RewrittenLength();
+    if (length > 1 && ++escaped_ < length) return c;
+    escaped_ = 0;
+    place_ = Here();
+    ++at_;
+    Follow(raw);
     return c;
   }
 
-  // Bytes of the text consumed; an escape counts once it is read whole.
+  // Bytes of the text consumed; a rewritten byte counts once it is read whole.
   size_t Tell() const { return static_cast<size_t>(at_ - begin_); }
 
   Ch* PutBegin() { return nullptr; }
@@ -151,36 +160,83 @@ class HandWrittenJsonStream {
   size_t PutEnd(Ch*) { return 0; }
 
  private:
-  enum Place { kOutside, kSlash, kLineComment, kBlockComment, kBlockStar, kString, kStringEscape };
+  enum Place {
+    kOutside, kSlash, kLineComment, kBlockComment, kBlockStar,
+    kString, kStringEscape, kSingleString, kSingleEscape, kWord
+  };
 
-  bool EscapesHere() const {
+  static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+  bool InString() const { return place_ == kString || place_ == kSingleString; }
+
+  // Where the byte at at_ is: a word ends early at the first byte that does not go on with it
+  // (RapidJSON takes "Inf" for Infinity), and that byte is outside again.
+  Place Here() const {
+    return place_ == kWord && Lower(*at_) != Lower(word_[wordAt_]) ? kOutside : place_;
+  }
+  bool ControlHere() const {
     const unsigned char c = static_cast<unsigned char>(*at_);
-    return c < 0x20 && c != 0 && place_ == kString;
+    return c < 0x20 && c != 0 && InString();
   }
 
-  // Byte escaped_ of "\u00XX" for the control character at at_.
-  Ch EscapeByte() const {
-    static const char kHex[] = "0123456789abcdef";
-    const unsigned char c = static_cast<unsigned char>(*at_);
-    if (escaped_ < 4) return "\\u00"[escaped_];
-    return kHex[escaped_ == 4 ? c >> 4 : c & 15];
-  }
-
-  // The same walk as the reader's over strings and comments: where a string starts and ends.
-  void Follow(Ch c) {
-    if (place_ == kString) {  // most bytes: only a quote or a backslash matters here
-      if (c == '"') place_ = kOutside;
-      if (c == '\\') place_ = kStringEscape;
-      return;
+  // The canonical spelling of the word that starts at p, if one of the five does.
+  const char* WordAt(const char* p) const {
+    switch (Lower(*p)) {
+      case 't': return "true";
+      case 'f': return "false";
+      case 'i': return "Infinity";
+      case 'n': return p + 1 < end_ && Lower(p[1]) == 'a' ? "NaN" : "null";
+      default: return nullptr;
     }
+  }
+
+  // How many bytes the byte at at_ reads as.
+  int RewrittenLength() const {
+    if (ControlHere()) return 6;
+    return place_ == kSingleString && *at_ == '"' ? 2 : 1;
+  }
+
+  // Byte escaped_ of what the byte at at_ reads as.
+  Ch Rewritten() const {
+    static const char kHex[] = "0123456789abcdef";
+    const Ch c = *at_;
+    if (ControlHere()) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      if (escaped_ < 4) return "\\u00"[escaped_];
+      return kHex[escaped_ == 4 ? u >> 4 : u & 15];
+    }
+    switch (Here()) {
+      case kSingleString:
+        if (c == '"') return "\\\""[escaped_];
+        return c == '\'' ? '"' : c;
+      case kOutside: {
+        if (c == '\'') return '"';
+        const char* word = WordAt(at_);
+        return word ? word[0] : c;
+      }
+      case kWord: return word_[wordAt_];
+      default: return c;
+    }
+  }
+
+  // The same walk as the reader's over strings, comments and words: where each starts and ends.
+  void Follow(Ch c) {
     switch (place_) {
-      case kOutside: place_ = c == '"' ? kString : c == '/' ? kSlash : kOutside; break;
+      case kOutside:
+        if (c == '"') place_ = kString;
+        else if (c == '\'') place_ = kSingleString;
+        else if (c == '/') place_ = kSlash;
+        else if ((word_ = WordAt(at_ - 1)) != nullptr) place_ = kWord, wordAt_ = 1;
+        break;
       case kSlash: place_ = c == '/' ? kLineComment : c == '*' ? kBlockComment : kOutside; break;
       case kLineComment: if (c == '\n') place_ = kOutside; break;
       case kBlockComment: if (c == '*') place_ = kBlockStar; break;
       case kBlockStar: place_ = c == '/' ? kOutside : c == '*' ? kBlockStar : kBlockComment; break;
-      case kString: break;
+      case kString: place_ = c == '"' ? kOutside : c == '\\' ? kStringEscape : kString; break;
       case kStringEscape: place_ = kString; break;
+      case kSingleString: place_ = c == '\'' ? kOutside : c == '\\' ? kSingleEscape : kSingleString; break;
+      case kSingleEscape: place_ = kSingleString; break;
+      case kWord: if (word_[++wordAt_] == '\0') place_ = kOutside; break;
     }
   }
 
@@ -188,12 +244,15 @@ class HandWrittenJsonStream {
   const char* at_;
   const char* end_;
   Place place_ = kOutside;
-  int escaped_ = 0;  // bytes of the current escape already read
+  int escaped_ = 0;  // bytes of the current rewritten byte already read
+  const char* word_ = nullptr;  // kWord: the canonical spelling, and how much of it is read
+  int wordAt_ = 0;
 };
 
 // Reads a document written by hand, as game-server operators write their lists: strict JSON
 // plus what the earlier tree reader took from them: trailing commas, // and /* */ comments,
-// NaN and Infinity (as non-integers), raw control characters inside strings.
+// NaN and Infinity (as non-integers), raw control characters inside strings, single-quoted
+// strings and the five words in any letter case.
 template <class Events>
 bool ReadHandWrittenJsonEvents(const std::string& text, Events& events) {
   JsonEventAdapter<Events> adapter(events);

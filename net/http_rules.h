@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "base/version.h"
+
 inline constexpr uint32_t kReadBufferBytes = 262144;
-inline constexpr const wchar_t* kUserAgent = L"TalvoreenLauncher/0.4.21";
+inline constexpr const wchar_t* kUserAgent = L"TalvoreenLauncher/" TALVOREEN_VERSION_TEXT;
 
 // Digits after "max=" in a Keep-Alive header ("timeout=5, max=100" gives 100); 0 when the
 // text is shorter than 4 characters or has no "max=".

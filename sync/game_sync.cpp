@@ -5,6 +5,7 @@
 #include "base/files.h"
 #include "base/game_copies.h"
 #include "base/install_layout.h"
+#include "base/keep_awake.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "base/worker_failure.h"
@@ -84,6 +85,7 @@ void GameSync::Start(SyncMode mode, bool verify) {
     status_.filesToDownload = status_.filesDownloaded = status_.filesUnavailable = 0;
   }
   const bool started = TryStartThread(thread_, logTag_, [this, mode, verify] {
+    const KeepAwake awake;
     try {
       Run(mode, verify);
     } catch (...) {

@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <sddl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 
@@ -44,6 +46,53 @@ std::wstring PermissionFailureText(DWORD code) {
 // The permission events this process issued, one per copy; closing one withdraws it.
 std::mutex g_permissionsMutex;
 std::array<UniqueHandle, kGameCopyLimit + 1> g_permissions;
+
+// The slot of the latest start, for a copy that crosses elevation; one per process, replaced
+// by each start (under g_permissionsMutex).
+UniqueHandle g_elevatedSlot;
+
+// Read by elevated processes only: in an unelevated token Administrators is deny-only, so
+// neither a program of the player's nor the launcher itself can open it; the launcher writes
+// through the handle it was created with. (Wine gives every process Administrators.)
+constexpr const wchar_t* kElevatedSlotSecurity = L"D:P(A;;GR;;;BA)(A;;GR;;;SY)";
+
+bool WriteElevatedSlot(const std::string& text) {
+  void* view = MapViewOfFile(g_elevatedSlot.Get(), FILE_MAP_WRITE, 0, 0, kElevatedLaunchSlotBytes);
+  if (!view) return false;
+  char* bytes = static_cast<char*>(view);
+  SecureZeroMemory(bytes, kElevatedLaunchSlotBytes);
+  std::copy(text.begin(), text.begin() + std::min<size_t>(text.size(), kElevatedLaunchSlotBytes - 1), bytes);
+  UnmapViewOfFile(view);
+  return true;
+}
+
+// Best effort: the environment stays the channel of an ordinary start, so a slot that cannot
+// be made only leaves an elevated copy without its permission.
+void PublishForElevatedCopy(int copy, const std::string& token) {
+  std::lock_guard<std::mutex> lock(g_permissionsMutex);
+  g_elevatedSlot.Reset();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kElevatedSlotSecurity, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return;
+  }
+  SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
+  UniqueHandle slot(CreateFileMappingW(INVALID_HANDLE_VALUE, &security, PAGE_READWRITE, 0, kElevatedLaunchSlotBytes,
+                                       kElevatedLaunchSlotName));
+  const DWORD code = GetLastError();
+  LocalFree(descriptor);
+  // A slot someone else holds (another launcher, or a program waiting to read tokens) never
+  // gets ours.
+  if (!slot.Valid() || code == ERROR_ALREADY_EXISTS) return;
+  g_elevatedSlot = std::move(slot);
+  WriteElevatedSlot(Utf8FromWide(DecimalText(static_cast<long long>(copy))) + " " + token);
+}
+
+void WithdrawElevatedSlot() {
+  std::lock_guard<std::mutex> lock(g_permissionsMutex);
+  if (g_elevatedSlot.Valid()) WriteElevatedSlot(std::string());
+  g_elevatedSlot.Reset();
+}
 
 std::string TokenDigest(const std::string& token) {
   Hasher hasher(kHashSha256);
@@ -146,6 +195,22 @@ bool ClaimLaunchPermission(int copy, const std::wstring& token) {
   return event.Valid() && WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0;
 }
 
+bool ReadElevatedLaunchSlot(int& copy, std::wstring& token) {
+  UniqueHandle slot(OpenFileMappingW(FILE_MAP_READ, FALSE, kElevatedLaunchSlotName));
+  if (!slot.Valid()) return false;
+  const void* view = MapViewOfFile(slot.Get(), FILE_MAP_READ, 0, 0, kElevatedLaunchSlotBytes);
+  if (!view) return false;
+  const char* bytes = static_cast<const char*>(view);
+  const std::string text(bytes, std::find(bytes, bytes + kElevatedLaunchSlotBytes, '\0'));
+  UnmapViewOfFile(view);
+  const size_t blank = text.find(' ');
+  if (blank == std::string::npos) return false;
+  const std::wstring number = WideFromUtf8(text.substr(0, blank));
+  copy = GameCopyFromVariable(number.c_str());
+  token = WideFromUtf8(text.substr(blank + 1));
+  return copy != 0 && IsWellFormedLaunchToken(token);
+}
+
 std::wstring LaunchFailureText(unsigned long code) {
   if (code == ERROR_CANCELLED) return L"Başlatma iptal edildi";
   return L"Başlatılamadı: " + WindowsErrorText(code);
@@ -166,6 +231,7 @@ bool LaunchGame(const std::wstring& installDir, int copy, const std::wstring& li
     SetEnvironmentVariableW(kGameInstanceVariable, nullptr);
   }
   SetEnvironmentVariableW(kLaunchPermissionVariable, WideFromUtf8(token).c_str());
+  PublishForElevatedCopy(copy, token);
 
   const std::wstring exe = JoinPath(installDir, kGameExeName);
   // The link comes from the command line or a join link; quoting keeps it one argument.
@@ -177,6 +243,7 @@ bool LaunchGame(const std::wstring& installDir, int copy, const std::wstring& li
   // carry the token.
   SetEnvironmentVariableW(kLaunchPermissionVariable, nullptr);
   if (!started) {
+    WithdrawElevatedSlot();
     std::lock_guard<std::mutex> lock(g_permissionsMutex);
     g_permissions[copy].Reset();
     error = LaunchFailureText(startCode);

@@ -30,5 +30,15 @@ bool IssueLaunchPermission(int copy, const std::string& token, std::wstring& err
 // replayed, forged or malformed token, or a token issued for another copy.
 bool ClaimLaunchPermission(int copy, const std::wstring& token);
 
+// A copy started elevated is created by the system's elevation service, which passes none of
+// the launcher's environment. So each start also leaves its copy number and token in a slot
+// that only elevated processes may read (docs/game-launch.md).
+inline constexpr const wchar_t* kElevatedLaunchSlotName = L"Local\\TalvoreenElevatedLaunch";
+inline constexpr unsigned long kElevatedLaunchSlotBytes = 128;
+
+// The client side: the copy number and token of the latest start, when the slot holds a
+// well-formed one this process may read.
+bool ReadElevatedLaunchSlot(int& copy, std::wstring& token);
+
 // The text for a failed start with the given Windows error code.
 std::wstring LaunchFailureText(unsigned long code);

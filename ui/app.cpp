@@ -43,9 +43,17 @@ App::App(LaunchOptions options) : options_(std::move(options)) {
   QueryPerformanceCounter(&clockStart_);
   for (int i = 0; i < ServerCatalogue::kCount; ++i) playerCountUrls_[i] = ServerCatalogue::kPlayerCountUrls[i];
   state_.devServer = options_.devServer;
+  lockRelease_.lock = options_.instanceLock;
 }
 
 App::~App() = default;
+
+App::InstanceLockRelease::~InstanceLockRelease() {
+  if (lock && *lock) {
+    CloseHandle(static_cast<HANDLE>(*lock));
+    *lock = nullptr;
+  }
+}
 
 double App::Now() const {
   if (clock_) return clock_();
@@ -608,10 +616,7 @@ void App::RestartIntoNewLauncher() {
   LogLine(L"restarting into the updated launcher: " + arguments);
   unsigned long code = 0;
   if (StartProgram(launcherPath_, arguments, ParentPath(launcherPath_), code)) {
-    if (Window()) {
-      ShowWindow(Window(), SW_HIDE);
-      PostMessageW(Window(), WM_CLOSE, 0, 0);
-    }
+    if (window_) window_->BeginClose();
     return;
   }
   state_.updaterMessage = L"Güncellenen launcher açılamadı: " + WindowsErrorText(code);

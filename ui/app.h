@@ -102,6 +102,14 @@ class App {
 
   Graphics graphics_;
   std::unique_ptr<LauncherWindow> window_;
+  // Closes the single-instance lock (LaunchOptions::instanceLock) when destroyed. Members are
+  // destroyed in reverse: this runs after every worker below has ended and before the Direct2D
+  // teardown above, COM's and the process's end, none of which a start right after the close
+  // should wait for.
+  struct InstanceLockRelease {
+    void** lock = nullptr;
+    ~InstanceLockRelease();
+  } lockRelease_;
 
   GameSync game_;
   std::array<GameSync, ServerCatalogue::kCount> servers_;

@@ -16,16 +16,27 @@ constexpr DWORD kDwmImmersiveDarkMode = 20;
 constexpr DWORD kDwmWindowCornerPreference = 33;
 constexpr int kCornerRound = 2;
 
-// Older systems have no shcore export; 96 then.
+}  // namespace
+
+unsigned WindowDpiForMonitor(HMONITOR monitor, GetDpiForMonitorFn getDpi) {
+  UINT x = 0, y = 0;
+  if (getDpi && SUCCEEDED(getDpi(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)) && x != 0) return x;
+  // Windows 7 and 8.0 have no per-monitor DPI; the process is system-DPI-aware, so the screen's
+  // DPI is what every monitor is drawn at.
+  HDC screen = GetDC(nullptr);
+  const int system = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  return system > 0 ? static_cast<unsigned>(system) : 96;
+}
+
+namespace {
+
 unsigned MonitorDpi(HMONITOR monitor) {
-  using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
   static HMODULE shcore = LoadLibraryW(L"shcore.dll");
   static auto getDpi =
       shcore ? reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
              : nullptr;
-  UINT x = 96, y = 96;
-  if (!getDpi || FAILED(getDpi(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)) || x == 0) return 96;
-  return x;
+  return WindowDpiForMonitor(monitor, getDpi);
 }
 
 COLORREF BackgroundColorRef() {
@@ -89,6 +100,11 @@ bool LauncherWindow::Create(HINSTANCE instance, int showCommand) {
                        nullptr, instance, this)) {
     return false;
   }
+  // UIPI drops these when the window runs elevated and the sender does not; a second start
+  // and Explorer's taskbar are such senders.
+  for (const UINT message : {static_cast<UINT>(WM_COPYDATA), kBringToFrontMessage, taskbarCreatedMessage_}) {
+    if (message != 0) ChangeWindowMessageFilterEx(hwnd_, message, MSGFLT_ALLOW, nullptr);
+  }
   const MARGINS margins{1, 1, 1, 1};
   DwmExtendFrameIntoClientArea(hwnd_, &margins);
   const BOOL dark = TRUE;
@@ -104,6 +120,13 @@ bool LauncherWindow::Create(HINSTANCE instance, int showCommand) {
   ShowWindow(hwnd_, showCommand);
   UpdateWindow(hwnd_);
   return true;
+}
+
+void LauncherWindow::BeginClose() {
+  if (!hwnd_) return;
+  closing_ = true;
+  ShowWindow(hwnd_, SW_HIDE);
+  PostMessageW(hwnd_, WM_CLOSE, 0, 0);
 }
 
 int LauncherWindow::RunMessageLoop() {
@@ -150,7 +173,27 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       hwnd_ = nullptr;
       PostQuitMessage(0);
       return 0;
+    case WM_GETMINMAXINFO: {
+      // The layout is fixed: whatever asks for another size (a snap, a tiling window manager,
+      // a maximise) gets this one, and a maximised window keeps its place.
+      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+      int width = 0, height = 0;
+      WindowPixelSize(dpi_, width, height);
+      RECT now{};
+      GetWindowRect(hwnd_, &now);
+      info->ptMinTrackSize = info->ptMaxTrackSize = info->ptMaxSize = POINT{width, height};
+      info->ptMaxPosition = POINT{now.left, now.top};
+      return 0;
+    }
+    case WM_WINDOWPOSCHANGING: {
+      auto* pos = reinterpret_cast<WINDOWPOS*>(lParam);
+      if (!(pos->flags & SWP_NOSIZE) && !IsIconic(hwnd_)) {
+        WindowPixelSize(dpi_, pos->cx, pos->cy);
+      }
+      return 0;
+    }
     case WM_SIZE:
+      if (wParam == SIZE_MAXIMIZED) PostMessageW(hwnd_, WM_SYSCOMMAND, SC_RESTORE, 0);
       if (target_) target_->Resize(D2D1::SizeU(LOWORD(lParam), HIWORD(lParam)));
       UpdateFrameTimer();
       return 0;
@@ -161,6 +204,8 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       DrawFrame();
       return 0;
     case WM_CLOSE:
+      // From here on a second start must not hand over to this window but wait for the lock.
+      closing_ = true;
       ShowWindow(hwnd_, SW_HIDE);
       DestroyWindow(hwnd_);
       return 0;
@@ -174,7 +219,7 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_COPYDATA: {
       std::wstring link;
-      if (!ReadForwardedLink(reinterpret_cast<const COPYDATASTRUCT*>(lParam), link)) return 0;
+      if (closing_ || !ReadForwardedLink(reinterpret_cast<const COPYDATASTRUCT*>(lParam), link)) return 0;
       pendingLink_ = std::move(link);
       PostMessageW(hwnd_, kForwardedLinkMessage, 0, 0);
       return TRUE;
@@ -240,6 +285,11 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                    suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
+    case kBringToFrontMessage:
+      if (closing_) return 0;
+      ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+      SetForegroundWindow(hwnd_);
+      return kBringToFrontAnswer;
     case kRunActionsMessage:
       if (callbacks_.processActions) callbacks_.processActions();
       return 0;

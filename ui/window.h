@@ -34,6 +34,12 @@ struct WindowCallbacks {
   std::function<double()> now;                  // seconds; the window's own clock when empty
 };
 
+using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+
+// The one place that decides the window's DPI: the monitor's effective DPI, or without
+// GetDpiForMonitor (Windows 7, 8.0) the system DPI.
+unsigned WindowDpiForMonitor(HMONITOR monitor, GetDpiForMonitorFn getDpi);
+
 class LauncherWindow {
  public:
   LauncherWindow(const Graphics& graphics, WindowCallbacks callbacks);
@@ -52,6 +58,9 @@ class LauncherWindow {
   void UpdateFrameTimer();
   void SetTaskbarProgress(TaskbarProgress state, uint64_t completed, uint64_t total);
   void StartTickTimer() { SetTimer(hwnd_, kTickTimer, 500, nullptr); }
+  // Hides the window at once and closes it with the next message; from now on it takes no
+  // hand-over from a second start, which waits for the lock instead.
+  void BeginClose();
   // Pumps messages until WM_QUIT; returns its exit code.
   static int RunMessageLoop();
 
@@ -76,6 +85,7 @@ class LauncherWindow {
   UINT taskbarCreatedMessage_ = 0;
   int taskbarState_ = -1;
   std::wstring pendingLink_;
+  bool closing_ = false;
   int framePeriod_ = 0;
   uint64_t framesDrawn_ = 0;
   LARGE_INTEGER clockStart_{}, clockFrequency_{};

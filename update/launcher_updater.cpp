@@ -6,6 +6,7 @@
 #include "base/format.h"
 #include "base/gzip_inflater.h"
 #include "base/handles.h"
+#include "base/keep_awake.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "base/worker_failure.h"
@@ -37,6 +38,7 @@ void LauncherUpdater::Start() {
     status_.state = kUpdateChecking;
   }
   const bool started = TryStartThread(thread_, L"launcher-update", [this] {
+    const KeepAwake awake;
     try {
       Run();
     } catch (...) {

@@ -40,33 +40,54 @@ bool WithinReaderRules(const std::string& body) {
 inline bool IsStrictJson(const std::string& body) { return WithinReaderRules<0>(body); }
 
 // The hand-written forms the client-files list is read with as well: comments, trailing
-// commas, NaN and Infinity, raw control characters inside strings. Worked out on a copy whose
-// raw characters in strings are escaped, apart from the reader's own stream. Left out: "Inf"
-// and "-NaN", which RapidJSON takes and json-c does not.
+// commas, NaN and Infinity, raw control characters inside strings, single-quoted strings and
+// the five words in any letter case. Worked out on a copy in strict spelling (raw characters
+// in strings escaped, single quotes turned double, words canonical), apart from the reader's
+// own stream. Left out: "Inf" and "-NaN" in any case, which RapidJSON takes and json-c does not.
 inline bool IsHandWrittenJson(const std::string& body) {
-  if (body.find("-NaN") != std::string::npos) return false;
-  for (size_t at = body.find("Inf"); at != std::string::npos; at = body.find("Inf", at + 3)) {
-    if (body.compare(at, 8, "Infinity") != 0) return false;
+  std::string lower = body;
+  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  if (lower.find("-nan") != std::string::npos) return false;
+  for (size_t at = lower.find("inf"); at != std::string::npos; at = lower.find("inf", at + 3)) {
+    if (lower.compare(at, 8, "infinity") != 0) return false;
   }
+  static const char* const kWords[] = {"true", "false", "null", "nan", "infinity"};
+  static const char* const kCanonical[] = {"true", "false", "null", "NaN", "Infinity"};
   std::string escaped;
-  enum { kOutside, kString, kEscape, kLine, kBlock } place = kOutside;
+  enum { kOutside, kString, kEscape, kSingle, kSingleEscape, kLine, kBlock } place = kOutside;
   for (size_t i = 0; i < body.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(body[i]);
     const char next = i + 1 < body.size() ? body[i + 1] : '\0';
-    if (place == kString && c != 0 && c < 0x20) {
+    if ((place == kString || place == kSingle) && c != 0 && c < 0x20) {
       static const char kHex[] = "0123456789abcdef";
       escaped += std::string("\\u00") + kHex[c >> 4] + kHex[c & 15];
       continue;
     }
-    escaped += static_cast<char>(c);
+    if (place == kOutside) {
+      size_t word = 0;
+      while (word < 5 && lower.compare(i, std::string(kWords[word]).size(), kWords[word]) != 0) ++word;
+      if (word < 5) {
+        escaped += kCanonical[word];
+        i += std::string(kWords[word]).size() - 1;
+        continue;
+      }
+    }
+    if (place == kSingle && c == '"') {
+      escaped += "\\\"";
+      continue;
+    }
+    escaped += static_cast<char>((place == kOutside || place == kSingle) && c == '\'' ? '"' : c);
     size_t pair = 0;  // a two-byte comment mark, copied whole
     switch (place) {
       case kOutside:
         if (c == '"') place = kString;
+        if (c == '\'') place = kSingle;
         if (c == '/' && (next == '/' || next == '*')) place = next == '/' ? kLine : kBlock, pair = 1;
         break;
       case kString: place = c == '\\' ? kEscape : c == '"' ? kOutside : kString; break;
       case kEscape: place = kString; break;
+      case kSingle: place = c == '\\' ? kSingleEscape : c == '\'' ? kOutside : kSingle; break;
+      case kSingleEscape: place = kSingle; break;
       case kLine: if (c == '\n') place = kOutside; break;
       case kBlock: if (c == '*' && next == '/') place = kOutside, pair = 1; break;
     }

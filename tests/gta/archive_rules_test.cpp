@@ -33,37 +33,47 @@ TEST(ArchiveEntries, ResultTexts) {
 
 TEST(ArchiveEntries, FailuresOfTheMachineNameTheirCauseAndKeepTheArchive) {
   const std::wstring file = L"C:\\Oyun\\GTA-SA\\data\\gta.dat";
+  const std::wstring held = L"Dosya başka bir program tarafından kullanılıyor: C:\\Oyun\\GTA-SA\\data\\gta.dat";
+  const std::wstring antivirus = L"Bir dosya antivirüs tarafından silinmiş olabilir: C:\\Oyun\\GTA-SA\\data\\gta.dat";
   struct Case {
     int code;
     uint32_t systemError;
-    const wchar_t* text;
+    std::wstring text;
+    bool machine;  // kept and not counted, however often it repeats
   } cases[] = {
-      {16, 32, L"Dosya başka bir program tarafından kullanılıyor: C:\\Oyun\\GTA-SA\\data\\gta.dat"},
-      {19, 33, L"Dosya başka bir program tarafından kullanılıyor: C:\\Oyun\\GTA-SA\\data\\gta.dat"},
-      {19, 112, L"Dosyalar diske yazılamadı: disk dolu"},
-      {16, 39, L"Dosyalar diske yazılamadı: disk dolu"},
-      {16, 5, L"Dosyalar diske yazılamadı: (system text)"},
-      {16, 0, L"Dosyalar diske yazılamadı (disk dolu olabilir)"},
-      {11, 0, L"Yetersiz bellek"},
-      {12, 32, L"İndirilen arşiv bozuk; bir sonraki denemede yeniden indirilecek"},
-      {18, 5, L"Arşiv okunamadı"},
+      {16, 32, held, true},
+      {19, 33, held, true},
+      // Another program holding or locking the archive itself, whatever the library calls it.
+      {15, 32, held, true},
+      {18, 33, held, true},
+      {12, 33, held, true},
+      {16, 225, antivirus, true},
+      {19, 226, antivirus, true},
+      {15, 225, antivirus, true},
+      {kUnpackedFileRemoved, 0, antivirus, true},
+      {19, 112, L"Dosyalar diske yazılamadı: disk dolu", true},
+      {16, 39, L"Dosyalar diske yazılamadı: disk dolu", true},
+      {16, 5, L"Dosyalar diske yazılamadı: (system text)", true},
+      {16, 0, L"Dosyalar diske yazılamadı (disk dolu olabilir)", true},
+      {11, 0, L"Yetersiz bellek", true},
+      {12, 5, L"İndirilen arşiv bozuk; bir sonraki denemede yeniden indirilecek", false},
+      {18, 5, L"Arşiv okunamadı", false},
+      {15, 2, L"Arşiv okunamadı", false},
+      {18, 0, L"Arşiv okunamadı", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(UnpackFailureText(c.code, c.systemError, file, L"(system text)"), c.text) << c.code << "/" << c.systemError;
-  }
-  for (int code : {11, 16, 19}) {
-    EXPECT_TRUE(IsMachineFailureCode(code)) << code;
-    EXPECT_FALSE(DiscardArchiveAfterFailure(code, FailureRecordText(code))) << code;
+    EXPECT_EQ(IsMachineFailure(c.code, c.systemError), c.machine) << c.code << "/" << c.systemError;
+    if (c.machine) EXPECT_FALSE(DiscardArchiveAfterFailure(c.code, c.systemError, FailureRecordText(c.code))) << c.code;
   }
   for (int code : {12, 13, 14}) {
-    EXPECT_FALSE(IsMachineFailureCode(code));
-    EXPECT_TRUE(DiscardArchiveAfterFailure(code, ""));
+    EXPECT_TRUE(DiscardArchiveAfterFailure(code, 0, ""));
   }
   for (int code : {15, 18, kArchiveLacksKeyFiles}) {
-    EXPECT_FALSE(IsMachineFailureCode(code));
-    EXPECT_FALSE(DiscardArchiveAfterFailure(code, "")) << code;
-    EXPECT_FALSE(DiscardArchiveAfterFailure(code, FailureRecordText(16))) << code;
-    EXPECT_TRUE(DiscardArchiveAfterFailure(code, FailureRecordText(code))) << code;
+    EXPECT_FALSE(IsMachineFailure(code, 0));
+    EXPECT_FALSE(DiscardArchiveAfterFailure(code, 0, "")) << code;
+    EXPECT_FALSE(DiscardArchiveAfterFailure(code, 0, FailureRecordText(16))) << code;
+    EXPECT_TRUE(DiscardArchiveAfterFailure(code, 0, FailureRecordText(code))) << code;
   }
 }
 

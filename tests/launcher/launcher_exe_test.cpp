@@ -1,5 +1,12 @@
 // The built launcher started as a real child process.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
 
 #include "base/files.h"
 #include "base/registry.h"
@@ -276,17 +283,25 @@ TEST(HeadlessExe, HeadlessWinsOverScreenshotsAndRunsBesideAWindow) {
 }
 
 // A stand-in for the running launcher window: the real class name, recording what arrives.
+// While closing it refuses hand-overs as the real window does once it was closed.
 struct FakeLauncherWindow {
   HWND hwnd = nullptr;
+  bool closing = false;
+  int refusedProbes = 0;
   std::vector<std::wstring> links;
   std::vector<DWORD> sizes;
 
   static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COPYDATA) {
-      auto* self = reinterpret_cast<FakeLauncherWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<FakeLauncherWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && message == kBringToFrontMessage) {
+      if (!self->closing) return kBringToFrontAnswer;
+      ++self->refusedProbes;
+      return 0;
+    }
+    if (self && message == WM_COPYDATA && !self->closing) {
       const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
       std::wstring link;
-      if (self && ReadForwardedLink(data, link)) {
+      if (ReadForwardedLink(data, link)) {
         self->links.push_back(link);
         self->sizes.push_back(data->cbData);
         return TRUE;
@@ -306,26 +321,57 @@ struct FakeLauncherWindow {
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }
   ~FakeLauncherWindow() {
-    DestroyWindow(hwnd);
+    if (hwnd) DestroyWindow(hwnd);
     UnregisterClassW(kWindowClassName, GetModuleHandleW(nullptr));
   }
 };
 
-// Starts a second launcher and serves this thread's messages until it ends.
-DWORD RunSecondLauncher(const std::vector<std::wstring>& args) {
-  HANDLE process = testing_support::StartProcess(LauncherExePath(), args);
-  EXPECT_NE(process, nullptr);
-  if (!process) return 999;
+// Serves this thread's messages while waiting for the process to end or the condition to hold;
+// the bound only keeps a broken build from hanging the run.
+bool ServeUntil(HANDLE process, const std::function<bool()>& done, DWORD boundMs = 60000) {
+  const ULONGLONG end = GetTickCount64() + boundMs;
   for (;;) {
-    DWORD wait = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
-    if (wait == WAIT_OBJECT_0) break;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (done()) return true;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return false;
+    const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50));
+    if (MsgWaitForMultipleObjects(1, &process, FALSE, slice, QS_ALLINPUT) == WAIT_OBJECT_0) return done();
   }
+}
+
+bool Ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+// A visible launcher window that belongs to the process.
+HWND WindowOf(HANDLE process) {
+  for (HWND window = FindWindowExW(nullptr, nullptr, kWindowClassName, nullptr); window;
+       window = FindWindowExW(nullptr, window, kWindowClassName, nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == GetProcessId(process) && IsWindowVisible(window)) return window;
+  }
+  return nullptr;
+}
+
+// Waits for the process to end, serving this thread's messages; ends it when it does not.
+DWORD FinishProcess(HANDLE process) {
   DWORD code = 999;
+  if (!ServeUntil(process, [&] { return Ended(process); })) {
+    ADD_FAILURE() << "the launcher did not end";
+    TerminateProcess(process, 998);
+    WaitForSingleObject(process, 10000);
+  }
   GetExitCodeProcess(process, &code);
   CloseHandle(process);
   return code;
+}
+
+// Starts a second launcher and serves this thread's messages until it ends.
+DWORD RunSecondLauncher(const std::vector<std::wstring>& args, const std::wstring& exe = LauncherExePath()) {
+  HANDLE process = testing_support::StartProcess(exe, args);
+  EXPECT_NE(process, nullptr);
+  return process ? FinishProcess(process) : 999;
 }
 
 class SecondStart : public ::testing::Test {
@@ -334,7 +380,9 @@ class SecondStart : public ::testing::Test {
     mutex_ = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
     ASSERT_NE(mutex_, nullptr);
   }
-  void TearDown() override { CloseHandle(mutex_); }
+  void TearDown() override {
+    if (mutex_) CloseHandle(mutex_);
+  }
   HANDLE mutex_ = nullptr;
 };
 
@@ -374,8 +422,78 @@ TEST_F(SecondStart, WithoutALinkOnlyTheWindowComesForward) {
   EXPECT_TRUE(IsWindowVisible(window.hwnd));
 }
 
-TEST_F(SecondStart, ExitsQuietlyWhenTheTwinHasNoWindowYet) {
-  EXPECT_EQ(RunSecondLauncher({L"--link", L"talvoreen://corvel"}), 0u);
+// An elevated window's mutex denies an unelevated start even the opening; that is a running
+// launcher all the same, never a reason to open a second window.
+TEST_F(SecondStart, AMutexItMayNotOpenIsARunningLauncher) {
+  CloseHandle(mutex_);
+  mutex_ = nullptr;
+  // Everyone denied, this user with them; the creator keeps the handle it made.
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1,
+                                                                   &attributes.lpSecurityDescriptor, nullptr));
+  mutex_ = CreateMutexW(&attributes, FALSE, kInstanceMutexName);
+  LocalFree(attributes.lpSecurityDescriptor);
+  ASSERT_NE(mutex_, nullptr);
+  SetLastError(ERROR_SUCCESS);
+  HANDLE again = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  ASSERT_EQ(again, nullptr) << "the DACL is not enforced here";
+  ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  FakeLauncherWindow window;
+  // The loopback build: a launcher that wrongly opens its window stays off the network.
+  const std::wstring loopback = WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER);
+  HANDLE process = testing_support::StartProcess(loopback, {L"--link", L"talvoreen://corvel"});
+  ASSERT_NE(process, nullptr);
+  HWND own = nullptr;
+  ServeUntil(process, [&] { return Ended(process) || (own = WindowOf(process)) != nullptr; });
+  EXPECT_EQ(own, nullptr) << "a second launcher window opened";
+  if (own) PostMessageW(own, WM_CLOSE, 0, 0);
+  EXPECT_EQ(FinishProcess(process), 0u);
+  EXPECT_EQ(window.links, std::vector<std::wstring>{L"talvoreen://corvel"});
+}
+
+// A start that meets a twin in its shutdown (lock still held, window closing) waits for the
+// lock and opens its own window instead of ending silently.
+TEST_F(SecondStart, WaitsOutATwinThatIsClosingAndOpensItsOwnWindow) {
+  auto window = std::make_unique<FakeLauncherWindow>();
+  window->closing = true;
+  TempDir dir;
+  HANDLE process = testing_support::StartProcess(
+      WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER), {L"--dir", dir.Path(), L"--cdn", L"http://127.0.0.1:9"});
+  ASSERT_NE(process, nullptr);
+  // Asked and refused: it now waits for the lock.
+  EXPECT_TRUE(ServeUntil(process, [&] { return window->refusedProbes > 0; }));
+  EXPECT_FALSE(Ended(process)) << "it gave up at once";
+  window.reset();
+  CloseHandle(mutex_);
+  mutex_ = nullptr;
+  HWND own = nullptr;
+  EXPECT_TRUE(ServeUntil(process, [&] { return (own = WindowOf(process)) != nullptr; }));
+  if (own) PostMessageW(own, WM_CLOSE, 0, 0);
+  EXPECT_EQ(FinishProcess(process), 0u);
+}
+
+// The player's journey: ✕, then at once the launcher again. The first one's process still
+// holds the lock for a moment after its window went (under Wine its hide alone waits 2 s for
+// a window manager that Xvfb does not have).
+TEST(WindowExe, AStartRightAfterClosingOpensAWindow) {
+  TempDir dir;
+  const std::wstring loopback = WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER);
+  const std::vector<std::wstring> args = {L"--dir", dir.Path(), L"--cdn", L"http://127.0.0.1:9"};
+  HANDLE first = testing_support::StartProcess(loopback, args);
+  ASSERT_NE(first, nullptr);
+  HWND firstWindow = nullptr;
+  ASSERT_TRUE(ServeUntil(first, [&] { return (firstWindow = WindowOf(first)) != nullptr; }));
+  PostMessageW(firstWindow, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(ServeUntil(first, [&] { return !IsWindowVisible(firstWindow); })) << "the window stayed";
+
+  HANDLE second = testing_support::StartProcess(loopback, args);
+  ASSERT_NE(second, nullptr);
+  HWND secondWindow = nullptr;
+  EXPECT_TRUE(ServeUntil(second, [&] { return (secondWindow = WindowOf(second)) != nullptr; }));
+  EXPECT_EQ(FinishProcess(first), 0u);
+  if (secondWindow) PostMessageW(secondWindow, WM_CLOSE, 0, 0);
+  EXPECT_EQ(FinishProcess(second), 0u);
 }
 
 }  // namespace

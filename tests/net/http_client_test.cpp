@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/text.h"
+#include "base/version.h"
 #include "net/call_helper.h"
 #include "net/http_client.h"
 #include "net/network_error_text.h"
@@ -61,7 +62,7 @@ TEST(HttpClient, GetStringReadsTheWholeBodyAndMetadata) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].method, "GET");
   EXPECT_EQ(requests[0].target, "/a/b.json?x=1");
-  EXPECT_EQ(requests[0].Header("User-Agent"), "TalvoreenLauncher/0.4.21");
+  EXPECT_EQ(requests[0].Header("User-Agent"), std::string("TalvoreenLauncher/") + kLauncherVersion);
 }
 
 TEST(HttpClient, GetStringStatusTexts) {

@@ -4,7 +4,7 @@
 # The development key and a version other than the compiled one are refused; a PEM
 # certificate and a PKCS#12 bundle each give an executable whose Authenticode signature
 # verifies against that certificate (the PEM one with an RFC 3161 time stamp from a time-stamp
-# authority made here and served on 127.0.0.1), that still runs under Wine, and whose hash and
+# authority made here and served on 127.0.0.1, refused when checked against another authority), that still runs under Wine, and whose hash and
 # compiled version the published launcher manifest names.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -24,7 +24,7 @@ grep -q "refusing the development key" <<<"$out" || fail "unexpected refusal tex
 
 openssl genpkey -algorithm ed25519 -out "$work/release.key" 2>/dev/null
 public_key="$(openssl pkey -in "$work/release.key" -pubout -outform DER | tail -c 32 | base64)"
-compiled="$(sed -n 's/^inline constexpr const char\* kLauncherVersion = "\([0-9.]*\)";$/\1/p' "$root/base/version.h")"
+compiled="$(sed -n 's/^#define TALVOREEN_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' "$root/base/version.h" | paste -sd.)"
 [ -n "$compiled" ] || fail "no version in base/version.h"
 
 # A manifest naming another version than its launcher would make every player update on
@@ -120,13 +120,22 @@ check_release() {  # <cdn> <certificate> stamped|unstamped
   [ ! -s "$work/stderr.txt" ] || fail "a headless job of the release wrote to standard error: $(cat "$work/stderr.txt")"
 }
 
+# A time stamp that does not verify against the authority named for it stops the release.
+if out="$(bash "$root/tools/release.sh" --public-key "$public_key" --signing-key "$work/release.key" \
+            --out "$work/cdn-wrong-tsa" --cert "$work/cert.pem" --cert-key "$work/cert.key" --timestamp-url "$tsa_url" \
+            --timestamp-ca "$work/cert.pem" --build-dir "$build/release-test" 2>&1)"; then
+  fail "a time stamp was accepted against a certificate that did not issue it"
+fi
+grep -q "the time stamp does not verify against" <<<"$out" || fail "unexpected refusal: $out"
+[ ! -e "$work/cdn-wrong-tsa/launcher" ] || fail "something was published with an unverified time stamp"
+
 bash "$root/tools/release.sh" --public-key "$public_key" --signing-key "$work/release.key" \
   --out "$work/cdn-pem" --cert "$work/cert.pem" --cert-key "$work/cert.key" --timestamp-url "$tsa_url" \
-  --build-dir "$build/release-test"
+  --timestamp-ca "$work/tsa/tsa.pem" --build-dir "$build/release-test"
 check_release "$work/cdn-pem" "$work/cert.pem" stamped
 
 bash "$root/tools/release.sh" --public-key "$public_key" --signing-key "$work/release.key" --version "$compiled" \
   --out "$work/cdn-p12" --pkcs12 "$work/cert.p12" --cert-pass secret --build-dir "$build/release-test"
 check_release "$work/cdn-p12" "$work/cert.pem" unstamped
 
-echo "release: 4 refusals and 2 signed releases (one time-stamped) checked"
+echo "release: 5 refusals and 2 signed releases (one time-stamped) checked"

@@ -82,9 +82,12 @@ TEST(ParseClientFiles, DocumentLevelFailuresLeaveTheOutputUntouched) {
       "{\"schema\":1,\"resources\":{}}",
       "{\"schema\":1,\"resources\":[]",  // cut off
       "<html><body>proxy login</body></html>",
-      // Beyond the hand-written forms: single quotes, NUL bytes, a comment that never ends,
-      // a lone comma, a tab after a backslash, NaN where 1 must be, forms of no reader.
-      "{'schema':1,\"resources\":[]}",
+      // Beyond the hand-written forms: \' (no escape), a quote that never closes, NUL bytes, a
+      // comment that never ends, a lone comma, a tab after a backslash, NaN where 1 must be, a word
+      // cut short, forms of no reader.
+      "{'schema':1,'x':'it\\'s','resources':[]}",
+      "{'schema':1,\"resources\":[]}\"}",
+      "{\"schema\":1,\"resources\":[],\"x\":tru}",
       "{\"schema\":1,\"resources\":[]}" + std::string(1, '\0') + "}",
       "{\"schema\":1,\"resources\":[]} /* open",
       "{\"schema\":1,\"resources\":[,]}",
@@ -160,6 +163,15 @@ TEST(ParseClientFiles, HandWrittenFormsAreRead) {
        Document(Resource("r", a + "," + FileJson("n.lua", "NaN") + "," + FileJson("i.lua", "Infinity") + "," +
                                   FileJson("m.lua", "-Infinity") + "," + b)),
        both},
+      {"single quotes around keys and strings, a double quote and an escape inside",
+       "{'schema':1,'resources':[{'name':'r','files':[{'path':'a.lua','size':3,'md5':'" + kMd5 + "'}," + b +
+           "]}],'note':'say \"hi\" \\\"twice\\\"\t'}",
+       both},
+      {"the five words in any letter case",
+       Document(Resource("r", a + "," + FileJson("n.lua", "nan") + "," + FileJson("i.lua", "INFINITY") + "," +
+                                  FileJson("m.lua", "-infinity") + "," + b),
+                "\"x\":[TRUE,False,NULL,nAn,'true'],"),
+       both},
       {"escapes still work next to raw characters",
        Document(Resource("r", FileJson("t\\u0061b.lua") + "," + b), "\"x\":\"\\\"\t\\\\\","),
        {"resources/r/tab.lua", "resources/r/b.lua"}},
@@ -184,6 +196,9 @@ TEST(ParseClientFiles, MachineWrittenDocumentsStayStrict) {
       {",\"n\":1.5", ",\"n\":NaN"},
       {",\"n\":1.5", ",\"n\":-Infinity"},
       {",\"n\":\"a\\tb\"", ",\"n\":\"a\tb\""},
+      {",\"n\":\"a\"", ",\"n\":'a'"},
+      {",\"n\":true", ",\"n\":TRUE"},
+      {",\"n\":null", ",\"n\":Null"},
   };
   const publish::SigningKey key = testing_support::DevelopmentKey();
   const std::string payload = "{\"schema\":1}";

@@ -423,11 +423,15 @@ TEST_F(GameSyncTest, FreeSpaceMustCoverTheDownloadsAndTheReserve) {
   Publish("build-1");
   uint64_t needed = 0;
   for (const auto& f : files) needed += f.second.size();
+  EXECUTION_STATE runState = 0;
   freeSpace = [&](const std::wstring&, uint64_t& available) {
+    runState = SetThreadExecutionState(0);  // without ES_CONTINUOUS this only reads the state
     available = needed + 67108864 - 1;
     return true;
   };
   SyncSnapshot s = RunSync(SyncMode::Update);
+  // The run thread keeps the PC from sleeping while it transfers and hashes.
+  EXPECT_EQ(runState & (ES_CONTINUOUS | ES_SYSTEM_REQUIRED), DWORD(ES_CONTINUOUS | ES_SYSTEM_REQUIRED));
   EXPECT_EQ(s.status, kSyncFailed);
   EXPECT_EQ(s.message.rfind(L"Diskte yeterli yer yok: ", 0), 0u);
   freeSpace = [&](const std::wstring&, uint64_t& available) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/keep_awake.h"
 #include "base/log.h"
 #include "base/worker_failure.h"
 #include "sync/download_workers.h"
@@ -20,6 +21,25 @@ namespace {
 
 const std::wstring kThreadRefused =
     L"İşlem başlatılamadı: Windows yeni bir iş parçacığı açamadı (sistem kaynakları tükenmiş olabilir)";
+
+// The request is the thread's; SetThreadExecutionState without ES_CONTINUOUS only reads it.
+TEST(KeepAwake, HoldsTheSystemAwakeAndGivesBackWhatTheThreadHadBefore) {
+  constexpr EXECUTION_STATE kAwake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+  auto state = [] { return SetThreadExecutionState(0) & (ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED); };
+  SetThreadExecutionState(ES_CONTINUOUS);
+  {
+    const KeepAwake outer;
+    EXPECT_EQ(state(), kAwake);
+    { const KeepAwake inner; }
+    EXPECT_EQ(state(), kAwake);  // the inner one ends without ending the outer one's request
+  }
+  EXPECT_EQ(state(), DWORD(ES_CONTINUOUS));
+  // A thread that also keeps the display on gets exactly that back.
+  SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED);
+  { const KeepAwake awake; }
+  EXPECT_EQ(state(), DWORD(ES_CONTINUOUS | ES_DISPLAY_REQUIRED));
+  SetThreadExecutionState(ES_CONTINUOUS);
+}
 
 // Reserves every free stretch of the address space of 256 KiB or more, so that no thread can
 // get a stack (a 32-bit process; threads reserve at least that much) while small heap blocks

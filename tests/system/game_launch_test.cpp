@@ -144,6 +144,63 @@ TEST(LaunchGame, StartsTheCopyWithItsNumberLinkAndFolder) {
   EXPECT_EQ(folder.ReadRecord(2)["permission"], "refused");
 }
 
+bool HoldsAdministrators() {
+  BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = sizeof(sid);
+  BOOL member = FALSE;
+  return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size) &&
+         CheckTokenMembership(nullptr, sid, &member) && member;
+}
+
+// A copy started elevated gets none of the launcher's environment; it finds its copy number
+// and permission in the slot, once. Only an elevated process may read the slot: under Wine
+// every process may; on Windows this runs elevated or not at all.
+TEST(LaunchGame, ACopyWithoutTheLaunchersEnvironmentFindsItsPermissionInTheSlot) {
+  if (!HoldsAdministrators()) GTEST_SKIP() << "the slot is for elevated processes only";
+  GameFolder folder;
+  HeldCopies held({1});
+  StandInEvents events(2);
+  std::wstring error;
+  SetEnvironmentVariableW(kStandInElevatedVariable, L"1");
+  const bool launched = LaunchGame(folder.Path(), 2, L"", error);
+  SetEnvironmentVariableW(kStandInElevatedVariable, nullptr);
+  ASSERT_TRUE(launched) << Utf8FromWide(error);
+  ASSERT_TRUE(events.WaitReady());
+  Record record = folder.ReadRecord(2);
+  EXPECT_EQ(record["instance"], "(none)");
+  EXPECT_EQ(record["channel"], "slot");
+  EXPECT_EQ(record["permission"], "accepted");
+  EXPECT_EQ(record["mutex"], "held");
+  ASSERT_TRUE(events.Close(record));
+
+  // The slot still names it, but the permission is used up.
+  SetEnvironmentVariableW(kStandInElevatedVariable, L"1");
+  EXPECT_EQ(RunStandInDirectly(folder, nullptr, nullptr), kStandInRefused);
+  SetEnvironmentVariableW(kStandInElevatedVariable, nullptr);
+  EXPECT_EQ(folder.ReadRecord(2)["token"], record["token"]);
+
+  // A failed start withdraws it.
+  TempDir empty;
+  EXPECT_FALSE(LaunchGame(empty.Path(), 3, L"", error));
+  EXPECT_FALSE(UniqueHandle(OpenFileMappingW(FILE_MAP_READ, FALSE, kElevatedLaunchSlotName)).Valid());
+
+  // A slot somebody else made first never receives a token; the environment still carries it.
+  UniqueHandle planted(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kElevatedLaunchSlotBytes,
+                                          kElevatedLaunchSlotName));
+  ASSERT_TRUE(planted.Valid());
+  StandInEvents third(3);
+  ASSERT_TRUE(LaunchGame(folder.Path(), 3, L"", error)) << Utf8FromWide(error);
+  ASSERT_TRUE(third.WaitReady());
+  Record next = folder.ReadRecord(3);
+  EXPECT_EQ(next["channel"], "environment");
+  EXPECT_EQ(next["permission"], "accepted");
+  const char* view = static_cast<const char*>(MapViewOfFile(planted.Get(), FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(std::string(view, kElevatedLaunchSlotBytes).find(next["token"]), std::string::npos);
+  UnmapViewOfFile(view);
+  ASSERT_TRUE(third.Close(next));
+}
+
 TEST(LaunchGame, ALinkWithBlanksAndQuotesStaysOneArgument) {
   GameFolder folder;
   StandInEvents events(1);

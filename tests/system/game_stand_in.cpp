@@ -33,15 +33,29 @@ void Line(std::wstring& record, const wchar_t* key, const std::wstring& value) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  bool instanceSet = false, tokenSet = false;
-  const std::wstring instance = Variable(kGameInstanceVariable, instanceSet);
-  const std::wstring token = Variable(kLaunchPermissionVariable, tokenSet);
-  const int copy = GameCopyFromVariable(instanceSet ? instance.c_str() : nullptr);
+  bool elevated = false, instanceSet = false, tokenSet = false;
+  Variable(kStandInElevatedVariable, elevated);
+  std::wstring instance, token;
+  if (!elevated) {
+    instance = Variable(kGameInstanceVariable, instanceSet);
+    token = Variable(kLaunchPermissionVariable, tokenSet);
+  }
+  int copy = GameCopyFromVariable(instanceSet ? instance.c_str() : nullptr);
+  // The client's rule: no token in the environment means a start across elevation, whose copy
+  // number and token are in the slot.
+  int slotCopy = 0;
+  std::wstring slotToken;
+  if (!tokenSet && ReadElevatedLaunchSlot(slotCopy, slotToken)) {
+    copy = slotCopy;
+    token = slotToken;
+  }
   const bool permitted = copy != 0 && ClaimLaunchPermission(copy, token);
 
   std::wstring record;
   Line(record, L"pid", DecimalText(static_cast<long long>(GetCurrentProcessId())));
   Line(record, L"instance", instanceSet ? instance : L"(none)");
+  Line(record, L"channel", tokenSet ? L"environment" : L"slot");
+  Line(record, L"copy", DecimalText(static_cast<long long>(copy)));
   Line(record, L"token", token);
   Line(record, L"permission", permitted ? L"accepted" : L"refused");
   int argc = 0;

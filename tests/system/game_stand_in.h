@@ -18,6 +18,10 @@ inline std::wstring StandInEventName(int copy, const wchar_t* what) {
 // Set by a stand-in that refuses to run, whichever copy it was meant to be.
 inline constexpr const wchar_t* kStandInRefusedEvent = L"Local\\TalvoreenGameStandIn-refused";
 
+// Set in a test's environment: the stand-in then ignores the launcher's variables, as a copy
+// that the elevation service started never sees them.
+inline constexpr const wchar_t* kStandInElevatedVariable = L"TALVOREEN_STAND_IN_ELEVATED";
+
 // Exit codes of the stand-in.
 inline constexpr unsigned long kStandInClosed = 0;
 inline constexpr unsigned long kStandInRefused = 3;         // no valid launch permission or copy number

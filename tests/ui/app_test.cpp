@@ -569,9 +569,11 @@ TV_CHILD_ROLE(window_against_a_silent_host) {
     app.SetMessageBox([](const std::wstring&, unsigned) { return IDNO; });
     app.Run(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
   }
+  // The App lets the lock go itself once its workers are done, before graphics and COM end.
+  const bool releasedByApp = mutex == nullptr;
   if (mutex) CloseHandle(mutex);
   CoUninitialize();
-  return 0;
+  return releasedByApp ? 0 : 5;
 }
 
 struct WindowSearch {
@@ -629,6 +631,9 @@ TEST(WindowClose, EndsTheProcessAndFreesTheLockWhileRequestsHang) {
   EXPECT_TRUE(ended) << "the launcher was still running after its window closed";
   if (!ended) TerminateProcess(child.Get(), 1);
   WaitForSingleObject(child.Get(), 10000);
+  DWORD code = 999;
+  GetExitCodeProcess(child.Get(), &code);
+  EXPECT_EQ(code, 0u) << "5: the lock outlived the App";
   HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
   EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "the single-instance lock is still held";
   if (mutex) CloseHandle(mutex);

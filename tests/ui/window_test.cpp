@@ -410,8 +410,19 @@ TEST_F(RealWindow, ClicksAndKeysReachTheWidgets) {
   EXPECT_EQ(escapes_, 1) << "no overlay, nothing to close";
 }
 
-TEST_F(RealWindow, CannotBeMaximisedOrResizedBySystemCommands) {
+// A window manager's resize, a snap, a maximise from anywhere: the size stays, a maximised
+// window goes back to where it was.
+TEST_F(RealWindow, KeepsItsSizeAgainstEveryOutsideResizeOrMaximise) {
   HWND hwnd = window_->Handle();
+  int width = 0, height = 0;
+  WindowPixelSize(window_->Dpi(), width, height);
+  auto size = [&] {
+    RECT outer{}, client{};
+    GetWindowRect(hwnd, &outer);
+    GetClientRect(hwnd, &client);
+    return std::vector<LONG>{outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom};
+  };
+  const std::vector<LONG> fixed = {width, height, width, height};
   RECT before{}, after{};
   GetWindowRect(hwnd, &before);
   SendMessageW(hwnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
@@ -419,6 +430,38 @@ TEST_F(RealWindow, CannotBeMaximisedOrResizedBySystemCommands) {
   GetWindowRect(hwnd, &after);
   EXPECT_FALSE(IsZoomed(hwnd));
   EXPECT_TRUE(EqualRect(&before, &after));
+
+  SetWindowPos(hwnd, nullptr, 0, 0, 700, 400, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_EQ(size(), fixed) << "SetWindowPos";
+  MoveWindow(hwnd, 10, 20, 1280, 1024, TRUE);
+  EXPECT_EQ(size(), fixed) << "MoveWindow";
+  GetWindowRect(hwnd, &before);
+  EXPECT_EQ(before.left, 10) << "moving stays allowed";
+  ShowWindow(hwnd, SW_MAXIMIZE);
+  EXPECT_TRUE(PumpUntil([&] { return !IsZoomed(hwnd); }));
+  EXPECT_EQ(size(), fixed) << "SW_MAXIMIZE";
+  GetWindowRect(hwnd, &after);
+  EXPECT_TRUE(EqualRect(&before, &after));
+  ShowWindow(hwnd, SW_MINIMIZE);
+  ShowWindow(hwnd, SW_RESTORE);
+  EXPECT_EQ(size(), fixed) << "minimised and restored";
+}
+
+HRESULT WINAPI DpiQueryFails(HMONITOR, int, UINT*, UINT*) { return E_INVALIDARG; }
+HRESULT WINAPI DpiQueryGives144(HMONITOR, int, UINT* x, UINT* y) {
+  *x = *y = 144;
+  return S_OK;
+}
+
+// Without GetDpiForMonitor (Windows 7, 8.0) or when it fails, the screen's DPI; never a fixed 96.
+TEST(WindowDpi, FallsBackToTheSystemDpi) {
+  HDC screen = GetDC(nullptr);
+  const unsigned system = static_cast<unsigned>(GetDeviceCaps(screen, LOGPIXELSX));
+  ReleaseDC(nullptr, screen);
+  HMONITOR monitor = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  EXPECT_EQ(WindowDpiForMonitor(monitor, nullptr), system);
+  EXPECT_EQ(WindowDpiForMonitor(monitor, &DpiQueryFails), system);
+  EXPECT_EQ(WindowDpiForMonitor(monitor, &DpiQueryGives144), 144u);
 }
 
 TEST_F(RealWindow, ANewMonitorDpiTakesTheSuggestedRectangleAndKeepsTheLayoutInDips) {
@@ -473,6 +516,21 @@ TEST_F(RealWindow, TakesForwardedLinksByTheRules) {
   EXPECT_EQ(SendMessageW(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&wrongTag)), 0);
   ASSERT_TRUE(PumpUntil([&] { return !links_.empty(); }));
   EXPECT_EQ(links_, std::vector<std::wstring>{L"talvoreen://corvel"});
+}
+
+// A window on its way out (closed, or making way for an updated launcher) takes no hand-over:
+// the second start waits for the lock instead of losing its link to it.
+TEST_F(RealWindow, AClosingWindowRefusesHandOvers) {
+  HWND hwnd = window_->Handle();
+  EXPECT_EQ(SendMessageW(hwnd, kBringToFrontMessage, 0, 0), kBringToFrontAnswer);
+  window_->BeginClose();
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  EXPECT_EQ(SendMessageW(hwnd, kBringToFrontMessage, 0, 0), 0);
+  std::wstring text = L"talvoreen://corvel";
+  COPYDATASTRUCT data{kLinkCopyDataMagic, static_cast<DWORD>((text.size() + 1) * 2), text.data()};
+  EXPECT_EQ(SendMessageW(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hwnd); }));
+  EXPECT_TRUE(links_.empty());
 }
 
 TEST_F(RealWindow, ASecondLaunchersLinkReachesIt) {
