@@ -57,6 +57,23 @@ bool DirectoryExists(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+uint32_t EntryAttributes(const std::wstring& path, bool& link) {
+  const std::wstring target = LongPath(path);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  link = false;
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return attributes;
+  // Only a directory listing or an open handle tells the tag; the listing opens nothing.
+  WIN32_FIND_DATAW data;
+  DWORD tag = 0;
+  HANDLE find = FindFirstFileExW(target.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+  if (find != INVALID_HANDLE_VALUE) {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) tag = data.dwReserved0;
+    FindClose(find);
+  }
+  link = IsLinkEntry(attributes, tag);
+  return attributes;
+}
+
 bool CreateDirectoryTree(const std::wstring& path) {
   if (path.empty()) return false;
   if (DirectoryExists(path)) return true;
@@ -65,6 +82,50 @@ bool CreateDirectoryTree(const std::wstring& path) {
   if (!parent.empty() && parent != path && !(parent.size() == 2 && parent[1] == L':')) CreateDirectoryTree(parent);
   CreateDirectoryW(LongPath(path).c_str(), nullptr);
   return DirectoryExists(path);
+}
+
+namespace {
+
+bool IsBriefHold(DWORD code) {
+  return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
+         code == ERROR_DIR_NOT_EMPTY;
+}
+
+template <typename Attempt>
+bool RetryOverBriefHolds(const Attempt& attempt) {
+  // 2 s in all: long enough for a scan of a fresh file, short enough for a file that stays held.
+  static constexpr DWORD kPausesMs[] = {20, 40, 80, 160, 300, 500, 900};
+  for (const DWORD pause : kPausesMs) {
+    if (attempt()) return true;
+    const DWORD code = GetLastError();
+    if (!IsBriefHold(code)) return false;
+    Sleep(pause);
+  }
+  return attempt();
+}
+
+}  // namespace
+
+bool MoveFileRetrying(const std::wstring& from, const std::wstring& to, unsigned long flags) {
+  const std::wstring source = LongPath(from), target = LongPath(to);
+  return RetryOverBriefHolds([&] { return MoveFileExW(source.c_str(), target.c_str(), flags) != FALSE; });
+}
+
+bool DeleteFileRetrying(const std::wstring& path) {
+  const std::wstring target = LongPath(path);
+  return RetryOverBriefHolds([&] { return DeleteFileW(target.c_str()) != FALSE; });
+}
+
+bool RemoveDirectoryRetrying(const std::wstring& path) {
+  const std::wstring target = LongPath(path);
+  return RetryOverBriefHolds([&] { return RemoveDirectoryW(target.c_str()) != FALSE; });
+}
+
+bool CopyFileUnmarked(const std::wstring& source, const std::wstring& target) {
+  if (!CopyFileW(LongPath(source).c_str(), LongPath(target).c_str(), FALSE)) return false;
+  // Absent on most files and on file systems without streams; either way nothing is left.
+  DeleteFileW(LongPath(target + L":Zone.Identifier").c_str());
+  return true;
 }
 
 bool WriteAll(void* file, const void* data, size_t length, uint32_t& error) {
@@ -105,8 +166,7 @@ bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::ws
       ok = false;
     }
   }
-  if (ok &&
-      !MoveFileExW(LongPath(temp).c_str(), LongPath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (ok && !MoveFileRetrying(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     code = GetLastError();
     ok = false;
   }
@@ -114,7 +174,7 @@ bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::ws
     error.clear();
     return true;
   }
-  DeleteFileW(LongPath(temp).c_str());
+  DeleteFileRetrying(temp);
   error = WindowsErrorText(code);
   return false;
 }
@@ -145,18 +205,18 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   return true;
 }
 
-void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
+bool DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
   const std::wstring target = LongPath(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-  const bool ok =
-      (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(target.c_str()) : DeleteFileW(target.c_str());
+  const bool ok = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryRetrying(path) : DeleteFileRetrying(path);
   if (ok) {
     ++count;
   } else if (failures.empty()) {
     failures = path + L": " + WindowsErrorText(GetLastError());
   }
+  return ok;
 }
 
 TreeListing ListTree(const std::wstring& folder, const std::function<bool(const std::wstring&)>& skip) {
@@ -177,7 +237,7 @@ TreeListing ListTree(const std::wstring& folder, const std::function<bool(const 
       const bool isFolder = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
       if (!isFolder) {
         listing.files.push_back(child);
-      } else if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      } else if (IsLinkEntry(data.dwFileAttributes, data.dwReserved0)) {
         listing.folderLinks.push_back(child);
       } else {
         pending.push_back(child);
@@ -191,18 +251,21 @@ TreeListing ListTree(const std::wstring& folder, const std::function<bool(const 
 }
 
 void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
-  const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
+  bool link = false;
+  const DWORD attributes = EntryAttributes(path, link);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || link) {
     DeleteEntry(path, count, failures);
     return;
   }
   const TreeListing listing = ListTree(path);
-  for (const std::wstring& file : listing.files) DeleteEntry(file, count, failures);
-  for (const std::wstring& link : listing.folderLinks) DeleteEntry(link, count, failures);
+  bool allDeleted = true;
+  for (const std::wstring& file : listing.files) allDeleted = DeleteEntry(file, count, failures) && allDeleted;
+  for (const std::wstring& link : listing.folderLinks) allDeleted = DeleteEntry(link, count, failures) && allDeleted;
   for (const std::wstring& f : listing.folders) {
     SetFileAttributesW(LongPath(f).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!RemoveDirectoryW(LongPath(f).c_str())) {
+    // A folder is worth waiting for only when all it held went; a file that stayed keeps it.
+    if (!(allDeleted ? RemoveDirectoryRetrying(f) : RemoveDirectoryW(LongPath(f).c_str()))) {
       const DWORD code = GetLastError();
       if (failures.empty() && code != ERROR_FILE_NOT_FOUND) failures = f + L": " + WindowsErrorText(code);
     }

@@ -26,8 +26,28 @@ std::wstring GetModulePath();  // full path of the running executable
 bool FileExists(const std::wstring& path);  // exists and is not a directory
 bool DirectoryExists(const std::wstring& path);
 
+// The attributes of path (INVALID_FILE_ATTRIBUTES when it cannot be read) and whether it is a
+// link by IsLinkEntry: the one test of "link" every caller uses, so that cloud placeholders
+// are never mistaken for links.
+uint32_t EntryAttributes(const std::wstring& path, bool& link);
+
 // Creates the folder and every missing parent; true when it is a directory afterwards.
 bool CreateDirectoryTree(const std::wstring& path);
+
+// Moves and deletes of the launcher's own files. Antivirus scanners, the search indexer and
+// cloud sync open a fresh file for a moment, which fails a move or a delete with 5, 32 or 33;
+// on Windows before 10 1903 and on FAT a deleted file still held that way keeps its folder
+// from being removed (145). These retry just those failures, about 2 s in all with growing
+// pauses; any other failure returns at once. GetLastError() is the last attempt's. Paths in
+// plain form (LongPath is applied here).
+bool MoveFileRetrying(const std::wstring& from, const std::wstring& to, unsigned long flags);
+bool DeleteFileRetrying(const std::wstring& path);
+bool RemoveDirectoryRetrying(const std::wstring& path);
+
+// CopyFileW (replacing target) without the source's mark of the web: CopyFileW copies the
+// alternate streams, and a launcher copy carrying the browser's ":Zone.Identifier" would ask
+// the player's leave to run on every start. False, with GetLastError(), when the copy failed.
+bool CopyFileUnmarked(const std::wstring& source, const std::wstring& target);
 
 // Writes path + ".tmp" fresh and unshared, flushes it and moves it over path with
 // write-through. On any failure the ".tmp" file is removed and false is returned; error then
@@ -51,8 +71,8 @@ struct TreeListing {
 TreeListing ListTree(const std::wstring& folder, const std::function<bool(const std::wstring&)>& skip = nullptr);
 
 // Deletes one file or empty folder; counts it, or records the first failure as
-// "<path>: <system text>".
-void DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
+// "<path>: <system text>". False only when it exists and could not be removed.
+bool DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
 
 // Deletes a file, a link (never followed) or a whole folder, deepest entries first,
 // counting deleted entries and recording the first failure.

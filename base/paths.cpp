@@ -90,3 +90,10 @@ std::wstring DevelopmentTreeRoot(const std::wstring& exePath) {
   if (tree.empty()) return std::wstring();
   return EqualsIgnoreCase(folder, JoinPath(tree, L"Bin\\launcher")) ? tree : std::wstring();
 }
+
+bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag) {
+  constexpr uint32_t kReparsePointAttribute = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+  constexpr uint32_t kNameSurrogateBit = 0x20000000;  // what IsReparseTagNameSurrogate tests
+  if (!(attributes & kReparsePointAttribute)) return false;
+  return reparseTag == 0 || (reparseTag & kNameSurrogateBit) != 0;
+}

@@ -1,6 +1,7 @@
 // Lexical path helpers. Portable: they never touch the file system.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // base + "\" + relative ("/" in relative turned into "\"); no separator is added when the
@@ -22,3 +23,10 @@ std::wstring TrimTrailingSeparators(std::wstring path);
 
 // The folder T for which exePath is T\Bin\launcher\<exe>, or empty when it is not laid out so.
 std::wstring DevelopmentTreeRoot(const std::wstring& exePath);
+
+// Whether a directory entry with these attributes and reparse tag is a link to another place:
+// a reparse point whose tag is a name surrogate (symbolic links, junctions). Other reparse
+// points (cloud placeholders such as OneDrive's, deduplicated files) hold their own data and
+// are plain files and folders. Tag 0 means none could be read and counts as a link, since a
+// link is the kind never followed.
+bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag);

@@ -208,7 +208,7 @@ void GtaInstaller::Run(bool reinstall) {
 
   if (reinstall && DirectoryExists(game) && !movedAside) {
     if (DirectoryExists(old)) DeleteTree(old);
-    if (MoveFileExW(game.c_str(), old.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (MoveFileRetrying(game, old, MOVEFILE_WRITE_THROUGH)) {
       movedAside = true;
     } else {
       LogLine(L"[gta] could not put the old copy aside (" + WindowsErrorText(GetLastError()) + L"), unpacking over it");
@@ -222,7 +222,7 @@ void GtaInstaller::Run(bool reinstall) {
     if (!movedAside || stop_ || !IsValidGameFolder(old)) return;
     DeleteTree(game);
     if (DirectoryExists(game)) return;
-    if (!MoveFileExW(old.c_str(), game.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileRetrying(old, game, MOVEFILE_WRITE_THROUGH)) {
       LogLine(L"[gta] could not put the old copy back (" + WindowsErrorText(GetLastError()) + L")");
     }
   };
@@ -263,7 +263,7 @@ bool GtaInstaller::Finish() {
   const std::wstring archive = ArchivePath();
   DeleteFileW((archive + L".part.validator").c_str());
   DeleteFileW(FailureRecordPath().c_str());
-  if (!DeleteFileW(archive.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+  if (!DeleteFileRetrying(archive) && GetLastError() != ERROR_FILE_NOT_FOUND) {
     LogLine(L"[gta] the archive could not be deleted: " + WindowsErrorText(GetLastError()));
   }
   if (DirectoryExists(OldCopyPath())) DeleteTree(OldCopyPath());
@@ -304,7 +304,7 @@ void GtaInstaller::FailArchive(int code, uint32_t systemError, const std::wstrin
     std::string previous;
     if (!ReadWholeFile(record, previous)) previous.clear();
     if (DiscardArchiveAfterFailure(code, systemError, previous)) {
-      if (!DeleteFileW(archive.c_str())) {
+      if (!DeleteFileRetrying(archive)) {
         LogLine(L"[gta] the failed archive could not be deleted: " + WindowsErrorText(GetLastError()));
       }
       DeleteFileW(record.c_str());
@@ -332,7 +332,7 @@ bool GtaInstaller::ListArchive() {
     return false;
   };
   auto failUnexpectedFormat = [&]() {
-    DeleteFileW(archivePath.c_str());
+    DeleteFileRetrying(archivePath);
     Fail(L"Beklenmeyen arşiv biçimi");
     return false;
   };
@@ -368,7 +368,7 @@ bool GtaInstaller::ListArchive() {
     }
   }
   if (countedFiles == 0) {
-    DeleteFileW(archivePath.c_str());
+    DeleteFileRetrying(archivePath);
     Fail(L"Arşivde beklenen dosyalar yok");
     return false;
   }

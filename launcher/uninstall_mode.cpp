@@ -84,6 +84,7 @@ HRESULT CALLBACK ProgressCallback(HWND dialog, UINT notification, WPARAM, LPARAM
     case TDN_CREATED:
       SendMessageW(dialog, TDM_SET_PROGRESS_BAR_MARQUEE, TRUE, 0);
       SendMessageW(dialog, TDM_ENABLE_BUTTON, kCloseButtonId, FALSE);
+      context.SetDialogWindow(dialog);
       break;
     case TDN_BUTTON_CLICKED:
       // S_FALSE keeps the dialog open: closing it early would leave the worker unwatched.
@@ -119,7 +120,11 @@ bool ShowProgress(UninstallContext& context) {
   config.nDefaultButton = kCloseButtonId;
   config.pfCallback = ProgressCallback;
   config.lpCallbackData = reinterpret_cast<LONG_PTR>(&context);
-  return SUCCEEDED(taskDialog(&config, nullptr, nullptr, nullptr));
+  const bool shown = SUCCEEDED(taskDialog(&config, nullptr, nullptr, nullptr));
+  // A dialog that never came up must not keep the worker waiting for its window; one that
+  // did is gone now.
+  context.SetDialogWindow(nullptr);
+  return shown;
 }
 
 // The worker must always end with done set, or the progress dialog would never close.
@@ -156,7 +161,7 @@ bool HandOverToTemporaryCopy(const std::wstring& installDir) {
   const std::wstring temp(buffer, length);
   const std::wstring pid = std::to_wstring(GetCurrentProcessId());
   const std::wstring copy = JoinPath(temp, L"Talvoreen-Uninstall-" + pid + L".exe");
-  if (!CopyFileW(GetModulePath().c_str(), copy.c_str(), FALSE)) return false;
+  if (!CopyFileUnmarked(GetModulePath(), copy)) return false;
   const std::wstring parameters = L"--uninstall-run " + QuotedCommandArgument(installDir) + L" --wait " + pid;
   unsigned long code = 0;
   return StartProgram(copy, parameters, temp, code);
@@ -191,6 +196,7 @@ int RunUninstallStage2(const std::wstring& folder, int waitProcessId) {
   UninstallContext context;
   context.installDir = AcceptedUninstallFolder(folder);
   context.afterStep = EndAtKillPoint;
+  context.dialogExpected = FindTaskDialog() != nullptr;
   // The shared log lives in the folder being removed; it is only set up where that folder
   // already exists, so that logging never makes a plain folder look like an installation.
   if (!context.installDir.empty() && DirectoryExists(JoinPath(context.installDir, L"TALVOREEN"))) {
@@ -218,6 +224,12 @@ int RunUninstallStage2(const std::wstring& folder, int waitProcessId) {
     }
     ShowBox(text, MB_ICONINFORMATION);
     return 0;
+  }
+  if (context.nothingRemoved) {
+    ShowBox(L"Talvoreen Multiplayer kaldırılamadı; hiçbir şey silinmedi:\n" + context.failures +
+                L"\n\nKurulum klasörüne yazılabildiğinden emin olup tekrar dene.",
+            MB_ICONERROR);
+    return 1;
   }
   ShowBox(L"Talvoreen Multiplayer kaldırıldı, ancak bazı dosyalar silinemedi:\n" + context.failures +
               L"\n\nAçık bir program bu dosyaları kullanıyor olabilir; kapatıp klasörü elle silebilirsin.",

@@ -4,9 +4,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
-#include <vector>
+#include <new>
 
 #include "net/http_rules.h"
 #include "net/request_watchdog.h"
@@ -22,6 +21,7 @@ constexpr int kReadBuffers = 3;
 std::mutex g_leftBehindMutex;
 std::condition_variable g_leftBehindChanged;
 uint32_t g_leftBehind = 0;
+std::atomic<bool> g_failNextBufferAllocation{false};
 
 }  // namespace
 
@@ -31,6 +31,7 @@ struct CallHelperState {
   HINTERNET request = nullptr;
   uint64_t watchdogId = 0;
   const std::atomic<bool>* cancel = nullptr;
+  std::shared_ptr<void> keepAlive;  // what request depends on, held while it is open
   bool inCall = false;  // the helper is inside WinHTTP on request
 
   CallHelper::Call call;
@@ -43,9 +44,13 @@ struct CallHelperState {
     int buffer;
     DWORD length;
   };
-  std::vector<uint8_t> buffers[kReadBuffers];
-  std::vector<int> free;
-  std::deque<Piece> filled;
+  // Fixed rings, so that nothing in the helper's loop allocates.
+  std::unique_ptr<uint8_t[]> buffers[kReadBuffers];
+  int free[kReadBuffers] = {};
+  int freeCount = 0;
+  Piece filled[kReadBuffers] = {};
+  int filledFirst = 0;
+  int filledCount = 0;
   int inHand = -1;  // the buffer the caller is reading
   bool reading = false;
   bool bodyEnded = false;
@@ -54,14 +59,25 @@ struct CallHelperState {
 
   bool quit = false;
   bool leftBehind = false;  // the handle is the helper's to close
+  bool ended = false;       // the helper's thread is done with the handle
+  DWORD brokenCode = 0;     // an exception stopped the helper's loop
 
-  bool WantsRead() const { return reading && !free.empty() && !bodyEnded && !readFailed; }
+  bool WantsRead() const { return reading && freeCount > 0 && !bodyEnded && !readFailed; }
   void ResetRead() {
-    free.clear();
-    for (int i = 0; i < kReadBuffers; ++i) free.push_back(i);
-    filled.clear();
+    freeCount = 0;
+    for (int i = 0; i < kReadBuffers; ++i) free[freeCount++] = i;
+    filledFirst = filledCount = 0;
     inHand = -1;
     reading = bodyEnded = readFailed = false;
+  }
+  void PushFilled(int buffer, DWORD length) {
+    filled[(filledFirst + filledCount++) % kReadBuffers] = {buffer, length};
+  }
+  Piece PopFilled() {
+    const Piece piece = filled[filledFirst];
+    filledFirst = (filledFirst + 1) % kReadBuffers;
+    --filledCount;
+    return piece;
   }
 };
 
@@ -69,21 +85,39 @@ namespace {
 
 // One read of whatever has arrived (at most a buffer): asking first makes the read return
 // with what is there, since Wine's WinHttpReadData alone waits for the whole buffer.
-bool ReadPiece(HINTERNET request, uint64_t watchdogId, std::vector<uint8_t>& buffer, DWORD& read, DWORD& code) {
+bool ReadPiece(HINTERNET request, uint64_t watchdogId, uint8_t* buffer, DWORD& read, DWORD& code) {
   RequestWatchdog& watchdog = RequestWatchdog::Instance();
   read = 0;
   if (!watchdog.BeginBlockingCall(watchdogId)) {
     code = kOperationCancelled;
     return false;
   }
-  if (buffer.size() != kReadBufferBytes) buffer.assign(kReadBufferBytes, 0);
   DWORD available = 0;
   BOOL ok = WinHttpQueryDataAvailable(request, &available);
-  if (ok && available > 0) ok = WinHttpReadData(request, buffer.data(), available < kReadBufferBytes ? available : kReadBufferBytes, &read);
+  if (ok && available > 0) ok = WinHttpReadData(request, buffer, available < kReadBufferBytes ? available : kReadBufferBytes, &read);
   code = ok ? 0 : GetLastError();
   const bool active = watchdog.EndBlockingCall(watchdogId);
   if (ok && !active) code = kOperationCancelled;
   return ok && active;
+}
+
+// The end of a helper that was left behind: its call has returned, so it closes the handle
+// and lets go of the connection and session (closing them when their client is gone too)
+// before it stops counting as left behind.
+void EndLeftBehind(CallHelperState& s, std::unique_lock<std::mutex>& lock) {
+  const HINTERNET request = s.request;
+  s.request = nullptr;
+  std::shared_ptr<void> keepAlive = std::move(s.keepAlive);
+  lock.unlock();
+  if (request) WinHttpCloseHandle(request);
+  keepAlive.reset();
+  lock.lock();
+  s.ended = true;
+  s.changed.notify_all();
+  lock.unlock();
+  std::lock_guard<std::mutex> count(g_leftBehindMutex);
+  --g_leftBehind;
+  g_leftBehindChanged.notify_all();
 }
 
 void HelperLoop(CallHelperState& s) {
@@ -109,17 +143,16 @@ void HelperLoop(CallHelperState& s) {
       s.code = code;
       s.returned = true;
     } else {
-      const int buffer = s.free.back();
-      s.free.pop_back();
+      const int buffer = s.free[--s.freeCount];
       const uint64_t id = s.watchdogId;
       lock.unlock();
       DWORD read = 0, code = 0;
-      const bool ok = ReadPiece(request, id, s.buffers[buffer], read, code);
+      const bool ok = ReadPiece(request, id, s.buffers[buffer].get(), read, code);
       lock.lock();
       if (ok && read > 0) {
-        s.filled.push_back({buffer, read});
+        s.PushFilled(buffer, read);
       } else {
-        s.free.push_back(buffer);
+        s.free[s.freeCount++] = buffer;
         s.bodyEnded = ok;
         s.readFailed = !ok;
         s.readCode = code;
@@ -128,18 +161,37 @@ void HelperLoop(CallHelperState& s) {
     s.inCall = false;
     s.changed.notify_all();
   }
-  if (!s.leftBehind) return;
-  if (s.request) WinHttpCloseHandle(s.request);
-  s.request = nullptr;
-  lock.unlock();
-  std::lock_guard<std::mutex> count(g_leftBehindMutex);
-  --g_leftBehind;
-  g_leftBehindChanged.notify_all();
+  if (s.leftBehind) {
+    EndLeftBehind(s, lock);
+  } else {
+    s.ended = true;
+  }
+}
+
+// What is left to do when an exception (a lock the system could not take) stopped the loop:
+// fail whatever the caller waits for, and end as a helper left behind would.
+void EndBroken(CallHelperState& s) {
+  try {
+    std::unique_lock<std::mutex> lock(s.mutex);
+    s.brokenCode = ERROR_NOT_ENOUGH_MEMORY;
+    s.inCall = false;
+    s.changed.notify_all();
+    if (s.leftBehind) {
+      EndLeftBehind(s, lock);
+    } else {
+      s.ended = true;
+    }
+  } catch (...) {
+  }
 }
 
 unsigned __stdcall HelperThread(void* parameter) {
   std::unique_ptr<std::shared_ptr<CallHelperState>> state(static_cast<std::shared_ptr<CallHelperState>*>(parameter));
-  HelperLoop(**state);
+  try {
+    HelperLoop(**state);
+  } catch (...) {
+    EndBroken(**state);
+  }
   return 0;
 }
 
@@ -158,27 +210,43 @@ void Withdraw(CallHelperState& s) {
   }
   if (s.request) WinHttpCloseHandle(s.request);
   s.request = nullptr;
+  s.keepAlive.reset();
 }
 
 }  // namespace
 
-std::unique_ptr<CallHelper> CallHelper::Start() {
+std::unique_ptr<CallHelper> CallHelper::Start(StartFailure& failure) {
+  failure = StartFailure::None;
   {
     std::lock_guard<std::mutex> count(g_leftBehindMutex);
-    if (g_leftBehind >= kMaxCallsLeftBehind) return nullptr;
+    if (g_leftBehind >= kMaxCallsLeftBehind) {
+      failure = StartFailure::TooManyLeftBehind;
+      return nullptr;
+    }
   }
-  auto state = std::make_shared<CallHelperState>();
-  state->ResetRead();
-  auto* parameter = new std::shared_ptr<CallHelperState>(state);
-  // std::thread cannot choose its stack; the default 2 MiB would add up in a 32-bit process.
-  const uintptr_t thread = _beginthreadex(nullptr, kHelperStackBytes, HelperThread, parameter,
-                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (!thread) {
-    delete parameter;
+  std::unique_ptr<CallHelper> helper;
+  std::unique_ptr<std::shared_ptr<CallHelperState>> parameter;
+  try {
+    if (g_failNextBufferAllocation.exchange(false)) throw std::bad_alloc();
+    auto state = std::make_shared<CallHelperState>();
+    for (auto& buffer : state->buffers) buffer.reset(new uint8_t[kReadBufferBytes]);
+    state->ResetRead();
+    parameter.reset(new std::shared_ptr<CallHelperState>(state));
+    helper.reset(new CallHelper(std::move(state)));
+  } catch (const std::bad_alloc&) {
+    failure = StartFailure::NoMemory;
     return nullptr;
   }
+  // std::thread cannot choose its stack; the default 2 MiB would add up in a 32-bit process.
+  const uintptr_t thread = _beginthreadex(nullptr, kHelperStackBytes, HelperThread, parameter.get(),
+                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (!thread) {
+    failure = StartFailure::NoThread;
+    return nullptr;
+  }
+  parameter.release();  // the thread's now
   CloseHandle(reinterpret_cast<HANDLE>(thread));
-  return std::unique_ptr<CallHelper>(new CallHelper(std::move(state)));
+  return helper;
 }
 
 CallHelper::~CallHelper() {
@@ -186,37 +254,54 @@ CallHelper::~CallHelper() {
   Withdraw(*state_);
 }
 
-void CallHelper::Adopt(HINTERNET request, uint64_t watchdogId, const std::atomic<bool>* cancel) {
+void CallHelper::Adopt(HINTERNET request, uint64_t watchdogId, const std::atomic<bool>* cancel,
+                       std::shared_ptr<void> keepAlive) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   state_->request = request;
   state_->watchdogId = watchdogId;
   state_->cancel = cancel;
+  state_->keepAlive = std::move(keepAlive);
   state_->ResetRead();
 }
 
 bool CallHelper::Release() {
+  bool readingAhead = false;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->reading = false;
+    readingAhead = state_->inCall && !state_->quit;
+  }
+  // A request stopped by its caller may leave a read ahead under way, which returns with the
+  // next piece or the end; leaving it behind would hold this client's next request.
+  if (readingAhead) AwaitVerdictOr([this] { return !state_->inCall; });
   std::lock_guard<std::mutex> lock(state_->mutex);
   CallHelperState& s = *state_;
-  s.reading = false;
   if (s.inCall || s.quit) {
     Withdraw(s);
     return false;
   }
   if (s.request) WinHttpCloseHandle(s.request);
   s.request = nullptr;
+  s.keepAlive.reset();
   s.ResetRead();
-  return true;
+  return s.brokenCode == 0;
+}
+
+bool CallHelper::StillBlocked() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->leftBehind && !state_->ended;
 }
 
 bool CallHelper::AwaitVerdictOr(const std::function<bool()>& done) {
   RequestWatchdog& watchdog = RequestWatchdog::Instance();
   std::unique_lock<std::mutex> lock(state_->mutex);
+  auto over = [&] { return state_->brokenCode != 0 || done(); };
   for (;;) {
-    if (state_->changed.wait_for(lock, kVerdictPoll, done)) return true;
+    if (state_->changed.wait_for(lock, kVerdictPoll, over)) return true;
     if (state_->cancel && state_->cancel->load()) watchdog.Cancel(state_->watchdogId);
     if (!watchdog.IsActive(state_->watchdogId)) break;
   }
-  if (done()) return true;
+  if (over()) return true;
   state_->pending = false;
   state_->call = nullptr;
   state_->reading = false;
@@ -238,6 +323,11 @@ bool CallHelper::Run(const Call& call, BOOL& ok, DWORD& code) {
     return false;
   }
   std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->brokenCode != 0) {
+    ok = FALSE;
+    code = state_->brokenCode;
+    return true;
+  }
   ok = state_->ok;
   code = state_->code;
   return true;
@@ -247,14 +337,14 @@ bool CallHelper::NextPiece(const uint8_t*& data, uint32_t& length, DWORD& code) 
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     CallHelperState& s = *state_;
-    if (s.inHand >= 0) s.free.push_back(s.inHand);
+    if (s.inHand >= 0) s.free[s.freeCount++] = s.inHand;
     s.inHand = -1;
     s.reading = true;
     s.changed.notify_all();
   }
   const bool arrived = AwaitVerdictOr([this] {
     const CallHelperState& s = *state_;
-    return !s.filled.empty() || s.bodyEnded || s.readFailed;
+    return s.filledCount > 0 || s.bodyEnded || s.readFailed;
   });
   std::lock_guard<std::mutex> lock(state_->mutex);
   CallHelperState& s = *state_;
@@ -262,15 +352,18 @@ bool CallHelper::NextPiece(const uint8_t*& data, uint32_t& length, DWORD& code) 
     code = kOperationCancelled;
     return false;
   }
-  if (!s.filled.empty()) {
-    const CallHelperState::Piece piece = s.filled.front();
-    s.filled.pop_front();
+  if (s.filledCount > 0) {
+    const CallHelperState::Piece piece = s.PopFilled();
     s.inHand = piece.buffer;
-    data = s.buffers[piece.buffer].data();
+    data = s.buffers[piece.buffer].get();
     length = piece.length;
     return true;
   }
   length = 0;
+  if (s.brokenCode != 0) {
+    code = s.brokenCode;
+    return false;
+  }
   code = s.readCode;
   return s.bodyEnded;
 }
@@ -284,3 +377,5 @@ bool CallHelper::WaitForLeftBehindAtMost(uint32_t count, uint32_t ms) {
   std::unique_lock<std::mutex> lock(g_leftBehindMutex);
   return g_leftBehindChanged.wait_for(lock, std::chrono::milliseconds(ms), [count] { return g_leftBehind <= count; });
 }
+
+void CallHelper::FailNextBufferAllocation() { g_failNextBufferAllocation = true; }

@@ -3,6 +3,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "base/log.h"
+#include "base/text.h"
+#include "base/worker_failure.h"
 #include "net/call_helper.h"
 #include "net/http_rules.h"
 #include "net/network_error_text.h"
@@ -31,9 +34,31 @@ struct ConnectionInfo {
 constexpr DWORD kOptionConnectionInfo = 93;  // WINHTTP_OPTION_CONNECTION_INFO
 
 std::atomic<bool> g_compatibilityFlag{false};
+std::atomic<uint32_t> g_sessionsOpen{0};
+std::atomic<bool> g_actAsWithoutAutomaticProxy{false};
+std::atomic<bool> g_tlsOptionLogged{false};
+std::atomic<bool> g_http2OptionLogged{false};
 
 constexpr DWORD kOperationCancelled = 12017;     // ERROR_WINHTTP_OPERATION_CANCELLED
+constexpr DWORD kConnectionError = 12030;        // ERROR_WINHTTP_CONNECTION_ERROR
+constexpr DWORD kResendRequest = 12032;          // ERROR_WINHTTP_RESEND_REQUEST
+constexpr int kMaxResends = 5;
+constexpr uint32_t kBodyInSendMaxBytes = 65536;
 constexpr DWORD kInvalidServerResponse = 12152;  // ERROR_WINHTTP_INVALID_SERVER_RESPONSE
+constexpr uint32_t kProxyAuthenticationRequired = 407;
+
+void LogOnce(std::atomic<bool>& logged, const std::wstring& line) {
+  if (!logged.exchange(true)) LogLine(line);
+}
+
+std::wstring ErrorTextOf(DWORD code) { return NetworkErrorTextFor(code, Tls12Unavailable()); }
+
+// Takes a string WinHTTP allocated with GlobalAlloc.
+std::wstring TakeGlobalString(LPWSTR text) {
+  std::wstring value = text ? text : L"";
+  if (text) GlobalFree(text);
+  return value;
+}
 
 std::wstring QueryHeaderText(HINTERNET request, DWORD level, const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX) {
   DWORD bytes = 0;
@@ -95,6 +120,84 @@ bool ReadResponseInfo(HINTERNET request, HttpResponseInfo& info) {
 
 }  // namespace
 
+// A session or connection handle with shared owners: its client, and a helper left behind in
+// a call on a request that depends on it. A connection holds its session.
+struct InternetHandle {
+  InternetHandle(HINTERNET h, std::shared_ptr<InternetHandle> owner) : handle(h), parent(std::move(owner)) {
+    if (!parent) ++g_sessionsOpen;
+  }
+  ~InternetHandle() {
+    WinHttpCloseHandle(handle);
+    if (!parent) --g_sessionsOpen;
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  const HINTERNET handle;
+  const std::shared_ptr<InternetHandle> parent;
+};
+
+// A session that falls back to the browser's proxy settings, and what they chose for the
+// host of the client's connection (asked once per connection: automatic configuration may
+// fetch a script or search the network for one).
+struct BrowserProxy {
+  BrowserProxySettings settings;
+  bool chosen = false;
+  ProxyChoice choice;
+};
+
+namespace {
+
+BrowserProxySettings ReadBrowserProxySettings() {
+  BrowserProxySettings settings;
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+  if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) {
+    LogLine(L"http: browser proxy settings unreadable (error " + DecimalText(static_cast<unsigned long long>(GetLastError())) + L")");
+    return settings;
+  }
+  settings.autoDetect = config.fAutoDetect != FALSE;
+  settings.autoConfigUrl = TakeGlobalString(config.lpszAutoConfigUrl);
+  settings.proxy = TakeGlobalString(config.lpszProxy);
+  settings.bypass = TakeGlobalString(config.lpszProxyBypass);
+  return settings;
+}
+
+// Asks the automatic configuration for url (a blocking call: it may download a script or
+// search the network), then sets what the settings chose on the request. Nothing here fails
+// the request: without an answer the request takes the manual proxy or the direct route.
+BOOL ApplyBrowserProxy(HINTERNET request, HINTERNET session, const std::wstring& url, BrowserProxy& proxy) {
+  bool answered = false;
+  std::wstring automaticProxy, automaticBypass;
+  if (AsksAutomaticProxy(proxy.settings)) {
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    if (proxy.settings.autoDetect) {
+      options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+      options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    if (!proxy.settings.autoConfigUrl.empty()) {
+      options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+      options.lpszAutoConfigUrl = proxy.settings.autoConfigUrl.c_str();
+    }
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info{};
+    answered = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info) != FALSE;
+    if (answered) {
+      automaticProxy = TakeGlobalString(info.lpszProxy);
+      automaticBypass = TakeGlobalString(info.lpszProxyBypass);
+    }
+  }
+  proxy.choice = ChooseBrowserProxy(proxy.settings, answered, automaticProxy, automaticBypass);
+  proxy.chosen = true;
+  if (!proxy.choice.named) return TRUE;
+  WINHTTP_PROXY_INFO named{};
+  named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  named.lpszProxy = &proxy.choice.proxy[0];
+  named.lpszProxyBypass = proxy.choice.bypass.empty() ? nullptr : &proxy.choice.bypass[0];
+  WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &named, sizeof(named));  // refused: the session's route
+  return TRUE;
+}
+
+}  // namespace
+
 // Keeps a request registered with the watchdog for exactly the life of this object. The
 // handle is the caller's until Adopt hands it to the helper, which then alone calls into it;
 // the end of the request closes it, or leaves that to the helper when a call of it is still
@@ -114,8 +217,8 @@ class WatchedRequestHandle {
   uint64_t Id() const { return id_; }
   bool LeftACallBehind() const { return leftBehind_; }
 
-  void Adopt(CallHelper& helper) {
-    helper.Adopt(request_, id_, cancel_);
+  void Adopt(CallHelper& helper, std::shared_ptr<void> keepAlive) {
+    helper.Adopt(request_, id_, cancel_, std::move(keepAlive));
     helper_ = &helper;
   }
   // Before the helper goes: true when it can take the next request.
@@ -137,13 +240,21 @@ class WatchedRequestHandle {
     DWORD code = 0;
     if (!helper_->Run(call, ok, code)) {
       leftBehind_ = true;
-      watchdog.FailureText(id_, code, error);
+      FailureText(code, error);
       return false;
     }
     const bool stillActive = watchdog.EndBlockingCall(id_);
     if (ok && stillActive) return true;
-    watchdog.FailureText(id_, code, error);
+    FailureText(code, error);
     return false;
+  }
+
+  void FailureText(DWORD code, std::wstring& error) {
+    if (code == ERROR_NOT_ENOUGH_MEMORY) {
+      error = kOutOfMemoryText;
+    } else {
+      RequestWatchdog::Instance().FailureText(id_, code, error);
+    }
   }
 
  private:
@@ -155,58 +266,122 @@ class WatchedRequestHandle {
 };
 
 bool HttpClient::CompatibilityFlag() { return g_compatibilityFlag.load(); }
+uint32_t HttpClient::SessionsOpen() { return g_sessionsOpen.load(); }
+void HttpClient::ActAsWithoutAutomaticProxy() { g_actAsWithoutAutomaticProxy = true; }
 
 HttpClient::HttpClient() { OpenSession(g_compatibilityFlag.load()); }
 
 HttpClient::~HttpClient() {
   helper_.reset();
+  for (auto& stuck : stuck_) stuck.reset();
   CloseConnection();
-  if (session_) WinHttpCloseHandle(session_);
+  session_.reset();
 }
 
 void HttpClient::CloseConnection() {
-  if (connection_) WinHttpCloseHandle(connection_);
-  connection_ = nullptr;
+  connection_.reset();
+  if (browserProxy_) browserProxy_->chosen = false;
   host_.clear();
   port_ = 0;
 }
 
 void HttpClient::OpenSession(bool compatibility) {
   CloseConnection();
-  if (session_) WinHttpCloseHandle(session_);
-  session_ = nullptr;
+  session_.reset();
+  browserProxy_.reset();
   compatibility_ = compatibility;
-  if (!compatibility) {
-    session_ = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                           WINHTTP_NO_PROXY_BYPASS, 0);
+  HINTERNET session = nullptr;
+  if (!compatibility && !g_actAsWithoutAutomaticProxy) {
+    session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
   }
-  if (!session_) {
-    session_ = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                           WINHTTP_NO_PROXY_BYPASS, 0);
+  if (!session && !compatibility) {
+    // Without automatic detection (before Windows 8.1) the default route is the machine's
+    // netsh setting, which players never set: their proxy is in the browser's settings. A
+    // manual proxy is the session's; a script or detection is asked per host.
+    const BrowserProxySettings settings = ReadBrowserProxySettings();
+    if (AsksAutomaticProxy(settings)) {
+      browserProxy_ = std::make_shared<BrowserProxy>();
+      browserProxy_->settings = settings;
+    } else if (!settings.proxy.empty()) {
+      session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.proxy.c_str(),
+                            settings.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : settings.bypass.c_str(), 0);
+    }
   }
-  if (!session_) return;
+  if (!session) {
+    session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+  }
+  if (!session) return;
+  session_ = std::make_shared<InternetHandle>(session, nullptr);
   DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-  if (!WinHttpSetOption(session_, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+  if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+    const DWORD withTls13 = GetLastError();
     protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    WinHttpSetOption(session_, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
+    if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
+      // Windows 7 and 8.0 know TLS 1.2 only with their update (KB3140245 and its setting).
+      NoteTls12Unavailable();
+      LogOnce(g_tlsOptionLogged, L"http: TLS 1.2 could not be enabled (errors " +
+                                     DecimalText(static_cast<unsigned long long>(withTls13)) + L", " +
+                                     DecimalText(static_cast<unsigned long long>(GetLastError())) +
+                                     L"); secure connections use the system's defaults");
+    }
   }
-  WinHttpSetTimeouts(session_, 15000, 15000, 30000, 30000);
+  WinHttpSetTimeouts(session, 15000, 15000, 30000, 30000);
   // Wine reads the response headers inside WinHttpSendRequest and bounds that read by this
   // option alone, which it leaves unlimited; the same 30 s keep the receive time-out true there.
   DWORD headersTimeout = 30000;
-  WinHttpSetOption(session_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersTimeout, sizeof(headersTimeout));
+  WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersTimeout, sizeof(headersTimeout));
   if (!compatibility) {
     DWORD http2 = WINHTTP_PROTOCOL_FLAG_HTTP2;
-    WinHttpSetOption(session_, WINHTTP_OPTION_ENABLE_HTTP_PROTOCOL, &http2, sizeof(http2));  // may be refused
+    if (!WinHttpSetOption(session, WINHTTP_OPTION_ENABLE_HTTP_PROTOCOL, &http2, sizeof(http2))) {
+      LogOnce(g_http2OptionLogged, L"http: HTTP/2 could not be enabled (error " +
+                                       DecimalText(static_cast<unsigned long long>(GetLastError())) +
+                                       L"); requests use HTTP/1.1");
+    }
   }
+}
+
+bool HttpClient::EnsureHelper(std::wstring& error, bool besideStuckHelpers) {
+  bool stuck = false;
+  for (auto& helper : stuck_) {
+    if (helper && !helper->StillBlocked()) helper.reset();
+    stuck = stuck || helper;
+  }
+  if (helper_) return true;
+  if (stuck && !besideStuckHelpers) {
+    error = kEarlierCallsWaitingText;
+    return false;
+  }
+  CallHelper::StartFailure failure = CallHelper::StartFailure::None;
+  helper_ = CallHelper::Start(failure);
+  if (helper_) return true;
+  switch (failure) {
+    case CallHelper::StartFailure::NoMemory: error = kOutOfMemoryText; break;
+    case CallHelper::StartFailure::NoThread: error = kThreadStartFailedText; break;
+    default: error = kEarlierCallsWaitingText; break;
+  }
+  return false;
+}
+
+void HttpClient::FinishRequest(WatchedRequestHandle& request) {
+  if (request.Release()) return;
+  if (helper_->StillBlocked()) {
+    for (auto& stuck : stuck_) {
+      if (!stuck) {
+        stuck = std::move(helper_);
+        return;
+      }
+    }
+  }
+  helper_.reset();
 }
 
 bool HttpClient::Perform(const wchar_t* verb, const std::wstring& url, const std::vector<std::wstring>& headers,
                          const void* body, uint32_t bodyLength, const HeaderCallback& onHeaders,
                          const DataCallback& onData, std::wstring& error, const std::atomic<bool>* cancel,
-                         bool& reached, bool& leftBehind) {
-  reached = false;
-  leftBehind = false;
+                         bool retry, Attempt& attempt) {
+  attempt = Attempt();
   if (!session_) {
     error = kSessionFailedText;
     return false;
@@ -226,72 +401,134 @@ bool HttpClient::Perform(const wchar_t* verb, const std::wstring& url, const std
   std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
   if (parts.lpszExtraInfo) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
+  // The conservative retry of a request whose call was left behind may have a helper beside it.
+  if (!EnsureHelper(error, retry)) {
+    attempt.refused = true;
+    return false;
+  }
+
   if (!connection_ || host != host_ || parts.nPort != port_) {
     CloseConnection();
-    connection_ = WinHttpConnect(session_, host.c_str(), parts.nPort, 0);
-    if (!connection_) {
-      error = NetworkErrorText(GetLastError());
+    const HINTERNET connection = WinHttpConnect(session_->handle, host.c_str(), parts.nPort, 0);
+    if (!connection) {
+      error = ErrorTextOf(GetLastError());
       return false;
     }
+    connection_ = std::make_shared<InternetHandle>(connection, session_);
     ++connectionsOpened_;
     host_ = host;
     port_ = parts.nPort;
   }
 
-  HINTERNET raw = WinHttpOpenRequest(connection_, verb, object.c_str(), nullptr, WINHTTP_NO_REFERER,
+  HINTERNET raw = WinHttpOpenRequest(connection_->handle, verb, object.c_str(), nullptr, WINHTTP_NO_REFERER,
                                      WINHTTP_DEFAULT_ACCEPT_TYPES,
                                      parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
   if (!raw) {
-    error = NetworkErrorText(GetLastError());
+    error = ErrorTextOf(GetLastError());
     return false;
   }
   WatchedRequestHandle request(raw, cancel);
   bool ok = false;
   try {
-    ok = Exchange(request, headers, body, bodyLength, onHeaders, onData, error, cancel, reached);
+    ok = Exchange(request, url, headers, body, bodyLength, onHeaders, onData, error, cancel, attempt.reached);
   } catch (...) {
-    if (!request.Release()) helper_.reset();
+    FinishRequest(request);
     throw;
   }
-  if (!request.Release()) helper_.reset();
-  leftBehind = request.LeftACallBehind();
+  FinishRequest(request);
+  attempt.leftBehind = request.LeftACallBehind();
   return ok;
 }
 
-bool HttpClient::Exchange(WatchedRequestHandle& request, const std::vector<std::wstring>& headers, const void* body,
-                          uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
-                          std::wstring& error, const std::atomic<bool>* cancel, bool& reached) {
-  if (!helper_) helper_ = CallHelper::Start();
-  if (!helper_) {
-    error = kNoThreadText;
-    return false;
-  }
+bool HttpClient::Exchange(WatchedRequestHandle& request, const std::wstring& url,
+                          const std::vector<std::wstring>& headers, const void* body, uint32_t bodyLength,
+                          const HeaderCallback& onHeaders, const DataCallback& onData, std::wstring& error,
+                          const std::atomic<bool>* cancel, bool& reached) {
   for (const std::wstring& header : headers) {
     WinHttpAddRequestHeaders(request.Get(), header.c_str(), static_cast<DWORD>(header.size()),
                              WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
   }
-  request.Adopt(*helper_);
-  // The call owns what it touches besides the handle: a call left behind outlives this frame.
-  // Sending and receiving are one hand-off to the helper, since a request makes both anyway.
+  request.Adopt(*helper_, connection_);
+  // Each call below is handed to the helper on its own and has its own 40 s: a slow connect
+  // (name, proxy, TLS) in the send must not eat the time the server has for its headers.
+  // What a call touches besides the handle is its own: a call left behind outlives this frame.
+  if (browserProxy_) {
+    if (!browserProxy_->chosen) {
+      auto proxy = std::make_shared<BrowserProxy>(*browserProxy_);
+      const std::shared_ptr<InternetHandle> session = session_;
+      if (!request.Blocking(error, [proxy, session, url](HINTERNET handle) {
+            return ApplyBrowserProxy(handle, session->handle, url, *proxy);
+          })) {
+        return false;
+      }
+      *browserProxy_ = *proxy;
+    } else if (browserProxy_->choice.named) {
+      WINHTTP_PROXY_INFO named{};
+      named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+      named.lpszProxy = &browserProxy_->choice.proxy[0];
+      named.lpszProxyBypass = browserProxy_->choice.bypass.empty() ? nullptr : &browserProxy_->choice.bypass[0];
+      WinHttpSetOption(request.Get(), WINHTTP_OPTION_PROXY, &named, sizeof(named));
+    }
+  }
+  // A body that can take long to send (more than a socket takes at once) follows the send
+  // through WinHttpWriteData, so that writing it is a call of its own: given to
+  // WinHttpSendRequest, Wine would also wait for the response headers inside that one call.
+  // A small body goes with the send, which lets Wine send it again on a redirect that keeps
+  // the method; Windows asks for a body written separately once more (12032).
+  const bool bodyInSend = bodyLength <= kBodyInSendMaxBytes;
   auto sent = std::make_shared<std::string>(static_cast<const char*>(body), bodyLength);
   auto info = std::make_shared<HttpResponseInfo>();
   auto sizesInRange = std::make_shared<bool>(false);
-  if (!request.Blocking(error, [sent, info, sizesInRange](HINTERNET handle) {
-        void* optional = sent->empty() ? WINHTTP_NO_REQUEST_DATA : &(*sent)[0];
-        const DWORD length = static_cast<DWORD>(sent->size());
-        if (!WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, length, length, 0) ||
-            !WinHttpReceiveResponse(handle, nullptr)) {
-          return FALSE;
-        }
-        *sizesInRange = ReadResponseInfo(handle, *info);
-        return TRUE;
-      })) {
-    return false;
+  auto resend = std::make_shared<bool>(false);
+  for (int round = 0;; ++round) {
+    if (!request.Blocking(error, [sent, bodyInSend](HINTERNET handle) {
+          const DWORD length = static_cast<DWORD>(sent->size());
+          void* optional = bodyInSend && length > 0 ? &(*sent)[0] : WINHTTP_NO_REQUEST_DATA;
+          return WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, bodyInSend ? length : 0,
+                                    length, 0);
+        })) {
+      return false;
+    }
+    auto written = std::make_shared<DWORD>(bodyInSend ? bodyLength : 0);
+    while (*written < bodyLength) {
+      if (!request.Blocking(error, [sent, written](HINTERNET handle) {
+            DWORD count = 0;
+            if (!WinHttpWriteData(handle, sent->data() + *written, static_cast<DWORD>(sent->size()) - *written, &count)) {
+              return FALSE;
+            }
+            if (count == 0) {
+              SetLastError(kConnectionError);
+              return FALSE;
+            }
+            *written += count;
+            return TRUE;
+          })) {
+        return false;
+      }
+    }
+    const bool mayResend = round < kMaxResends;
+    if (!request.Blocking(error, [info, sizesInRange, resend, mayResend](HINTERNET handle) {
+          *resend = false;
+          if (!WinHttpReceiveResponse(handle, nullptr)) {
+            *resend = mayResend && GetLastError() == kResendRequest;
+            return *resend ? TRUE : FALSE;
+          }
+          *sizesInRange = ReadResponseInfo(handle, *info);
+          return TRUE;
+        })) {
+      return false;
+    }
+    if (!*resend) break;
   }
   reached = true;
+  // We send no credentials: a proxy that wants them ends every request here.
+  if (info->status == kProxyAuthenticationRequired) {
+    error = kProxyPasswordText;
+    return false;
+  }
   // A size no download can have would overflow the free-space sum and the size caps.
   if (!*sizesInRange) {
-    RequestWatchdog::Instance().FailureText(request.Id(), kInvalidServerResponse, error);
+    request.FailureText(kInvalidServerResponse, error);
     return false;
   }
   if (onHeaders && !onHeaders(*info)) {
@@ -307,7 +544,7 @@ bool HttpClient::Exchange(WatchedRequestHandle& request, const std::vector<std::
     uint32_t length = 0;
     DWORD code = 0;
     if (!helper_->NextPiece(data, length, code)) {
-      RequestWatchdog::Instance().FailureText(request.Id(), code, error);
+      request.FailureText(code, error);
       return false;
     }
     if (length == 0) return true;
@@ -321,13 +558,16 @@ bool HttpClient::Exchange(WatchedRequestHandle& request, const std::vector<std::
 bool HttpClient::Request(const wchar_t* verb, const std::wstring& url, const std::vector<std::wstring>& headers,
                          const void* body, uint32_t bodyLength, const HeaderCallback& onHeaders,
                          const DataCallback& onData, std::wstring& error, const std::atomic<bool>* cancel) {
-  bool reached = false, leftBehind = false;
-  if (Perform(verb, url, headers, body, bodyLength, onHeaders, onData, error, cancel, reached, leftBehind)) return true;
-  if (!ShouldRetryInCompatibilityMode(reached, compatibility_, cancel && cancel->load(), leftBehind)) return false;
+  Attempt attempt;
+  if (Perform(verb, url, headers, body, bodyLength, onHeaders, onData, error, cancel, false, attempt)) return true;
+  if (!ShouldRetryInCompatibilityMode(attempt.reached, compatibility_, cancel && cancel->load(), attempt.refused,
+                                      attempt.leftBehind, CallHelper::LeftBehind() >= kMaxCallsLeftBehind)) {
+    return false;
+  }
   OpenSession(true);
   error.clear();
-  const bool ok = Perform(verb, url, headers, body, bodyLength, onHeaders, onData, error, cancel, reached, leftBehind);
-  if (reached) {
+  const bool ok = Perform(verb, url, headers, body, bodyLength, onHeaders, onData, error, cancel, true, attempt);
+  if (attempt.reached) {
     g_compatibilityFlag.exchange(true);
   } else {
     OpenSession(g_compatibilityFlag.load());

@@ -4,6 +4,9 @@
 // The WinHTTP calls themselves run on a helper thread that owns the request handle
 // (net/call_helper.h), so that a request ends at the watchdog's verdict even where closing a
 // handle does not abort the call, and the body is read ahead while the caller consumes it.
+// A client whose helper was left behind in a call starts no other helper until that call
+// returns: its requests fail at once meanwhile, so a host that never answers holds one
+// thread per client, not one per request.
 #pragma once
 
 #include <windows.h>
@@ -37,6 +40,8 @@ using DataCallback = std::function<bool(const uint8_t* data, uint32_t length)>;
 
 class CallHelper;
 class WatchedRequestHandle;
+struct InternetHandle;
+struct BrowserProxy;
 
 class HttpClient {
  public:
@@ -64,20 +69,42 @@ class HttpClient {
   // client created afterwards starts conservative.
   static bool CompatibilityFlag();
 
+  // WinHTTP sessions not closed yet in the process: a client's own, and those a helper left
+  // behind still holds (for tests).
+  static uint32_t SessionsOpen();
+  // For tests: sessions opened from now on act as on a Windows without automatic proxy
+  // detection (before 8.1), which falls back to the browser's proxy settings.
+  static void ActAsWithoutAutomaticProxy();
+
  private:
+  // Why an attempt failed, for the decision on the conservative retry.
+  struct Attempt {
+    bool reached = false;     // the server answered
+    bool leftBehind = false;  // a call of it did not return before the verdict
+    bool refused = false;     // no helper could be had for it
+  };
   void OpenSession(bool compatibility);
   void CloseConnection();
+  bool EnsureHelper(std::wstring& error, bool besideStuckHelpers);
+  void FinishRequest(WatchedRequestHandle& request);
   bool Perform(const wchar_t* verb, const std::wstring& url, const std::vector<std::wstring>& headers,
                const void* body, uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
-               std::wstring& error, const std::atomic<bool>* cancel, bool& reached, bool& leftBehind);
-  bool Exchange(WatchedRequestHandle& request, const std::vector<std::wstring>& headers, const void* body,
-                uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
+               std::wstring& error, const std::atomic<bool>* cancel, bool retry, Attempt& attempt);
+  bool Exchange(WatchedRequestHandle& request, const std::wstring& url, const std::vector<std::wstring>& headers,
+                const void* body, uint32_t bodyLength, const HeaderCallback& onHeaders, const DataCallback& onData,
                 std::wstring& error, const std::atomic<bool>* cancel, bool& reached);
 
-  std::unique_ptr<CallHelper> helper_;  // replaced after a call was left behind
+  std::unique_ptr<CallHelper> helper_;
+  // Helpers this client left behind whose calls may not have returned yet: the first try's
+  // and its conservative retry's.
+  std::unique_ptr<CallHelper> stuck_[2];
   bool compatibility_ = false;
-  HINTERNET session_ = nullptr;
-  HINTERNET connection_ = nullptr;
+  // Shared with a helper left behind on a request that depends on them.
+  std::shared_ptr<InternetHandle> session_;
+  std::shared_ptr<InternetHandle> connection_;
+  // Set when the session falls back to the browser's proxy settings; what they chose for
+  // the connection's host once asked.
+  std::shared_ptr<BrowserProxy> browserProxy_;
   std::wstring host_;
   uint16_t port_ = 0;
   uint32_t connectionsOpened_ = 0;

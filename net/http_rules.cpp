@@ -70,8 +70,32 @@ std::wstring AppendNoCacheStamp(const std::wstring& url, uint64_t fileTime) {
          DecimalText(static_cast<unsigned long long>(fileTime));
 }
 
-bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled, bool callLeftBehind) {
-  return !reached && !compatibilityMode && !cancelled && !callLeftBehind;
+bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled, bool helperRefused,
+                                    bool callLeftBehind, bool leftBehindCapReached) {
+  return !reached && !compatibilityMode && !cancelled && !helperRefused && !(callLeftBehind && leftBehindCapReached);
+}
+
+bool AsksAutomaticProxy(const BrowserProxySettings& settings) {
+  return settings.autoDetect || !settings.autoConfigUrl.empty();
+}
+
+ProxyChoice ChooseBrowserProxy(const BrowserProxySettings& settings, bool automaticAnswered,
+                               const std::wstring& automaticProxy, const std::wstring& automaticBypass) {
+  ProxyChoice choice;
+  if (AsksAutomaticProxy(settings) && automaticAnswered) {
+    choice.named = !automaticProxy.empty();
+    if (choice.named) {
+      choice.proxy = automaticProxy;
+      choice.bypass = automaticBypass;
+    }
+    return choice;
+  }
+  choice.named = !settings.proxy.empty();
+  if (choice.named) {
+    choice.proxy = settings.proxy;
+    choice.bypass = settings.bypass;
+  }
+  return choice;
 }
 
 std::wstring UnexpectedResponseText(uint32_t status) {

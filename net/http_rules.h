@@ -36,9 +36,30 @@ std::wstring FormatIPv6Endpoint(const uint8_t address[16], uint16_t port);
 std::wstring AppendNoCacheStamp(const std::wstring& url, uint64_t fileTime);
 
 // A failed first attempt is tried once more with the conservative session only when the
-// server was never reached, the client is not conservative already and nobody cancelled.
-// A call left behind is not followed by a second one that could be left behind as well.
-bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled, bool callLeftBehind);
+// server was never reached, the client is not conservative already, nobody cancelled and the
+// attempt had a helper at all (a refusal would only be refused again). After a call was left
+// behind, the retry needs a helper of its own: only while fewer than the cap are left behind.
+bool ShouldRetryInCompatibilityMode(bool reached, bool compatibilityMode, bool cancelled, bool helperRefused,
+                                    bool callLeftBehind, bool leftBehindCapReached);
+
+// The current user's browser proxy settings (Internet Options).
+struct BrowserProxySettings {
+  bool autoDetect = false;
+  std::wstring autoConfigUrl;
+  std::wstring proxy;   // "host:port" or "http=host:port;https=host:port"
+  std::wstring bypass;
+};
+struct ProxyChoice {
+  bool named = false;  // false: the session's own route (direct)
+  std::wstring proxy;
+  std::wstring bypass;
+};
+// Whether the automatic configuration (detection or a script) is to be asked for a URL.
+bool AsksAutomaticProxy(const BrowserProxySettings& settings);
+// What the settings choose: the automatic configuration's answer when it gave one (empty
+// proxy: direct), else the manual proxy, else direct.
+ProxyChoice ChooseBrowserProxy(const BrowserProxySettings& settings, bool automaticAnswered,
+                               const std::wstring& automaticProxy, const std::wstring& automaticBypass);
 
 std::wstring UnexpectedResponseText(uint32_t status);  // "Sunucu beklenmeyen yanıt verdi (HTTP n)"
 std::wstring ServerErrorText(uint32_t status);         // 404 has its own text
@@ -47,5 +68,7 @@ std::wstring IncompleteBodyText(uint64_t received, uint64_t declared);  // "Yan�
 inline constexpr const wchar_t* kSessionFailedText = L"Ağ bileşeni başlatılamadı";
 inline constexpr const wchar_t* kInvalidAddressText = L"Geçersiz adres";
 inline constexpr const wchar_t* kDownloadStoppedText = L"İndirme durduruldu";
-inline constexpr const wchar_t* kNoThreadText = L"Ağ isteği için iş parçacığı açılamadı";
+inline constexpr const wchar_t* kEarlierCallsWaitingText =
+    L"Önceki bağlantılar hâlâ yanıt bekliyor, biraz sonra tekrar dene";
+inline constexpr const wchar_t* kProxyPasswordText = L"Ağdaki proxy sunucusu kullanıcı adı ve parola istiyor (HTTP 407)";
 inline constexpr const wchar_t* kResponseTooLargeText = L"Sunucudan gelen yanıt çok büyük";

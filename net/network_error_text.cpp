@@ -1,5 +1,7 @@
 #include "net/network_error_text.h"
 
+#include <atomic>
+
 #include "base/text.h"
 #include "net/watchdog_rules.h"
 
@@ -16,6 +18,19 @@ std::wstring NetworkErrorText(uint32_t code) {
     default: return L"Ağ hatası " + DecimalText(static_cast<unsigned long long>(code));
   }
 }
+
+namespace {
+std::atomic<bool> g_tls12Unavailable{false};
+}  // namespace
+
+std::wstring NetworkErrorTextFor(uint32_t code, bool tls12Unavailable) {
+  std::wstring text = NetworkErrorText(code);
+  if (tls12Unavailable && text == kSecureChannelText) text = kTls12MissingText;
+  return text;
+}
+
+void NoteTls12Unavailable() { g_tls12Unavailable = true; }
+bool Tls12Unavailable() { return g_tls12Unavailable.load(); }
 
 std::wstring InactivityTimeoutText() {
   return L"Sunucu " + DecimalText(static_cast<long long>(kInactivityTimeoutMs / 1000)) + L" saniye boyunca yanıt vermedi";

@@ -4,6 +4,18 @@
 
 #include "net/network_error_text.h"
 
+namespace {
+
+// Inactivity is measured on a clock that stops while the computer sleeps: after a wake,
+// GetTickCount64 would count the sleep as silence and fail every request at once.
+uint64_t InactivityClockMs() {
+  ULONGLONG units = 0;  // 100 ns
+  QueryUnbiasedInterruptTime(&units);
+  return units / 10000;
+}
+
+}  // namespace
+
 RequestWatchdog& RequestWatchdog::Instance() {
   // Never destroyed: the detached thread may still be waiting on it while the process ends.
   static RequestWatchdog* instance = new RequestWatchdog();
@@ -15,7 +27,7 @@ uint64_t RequestWatchdog::Register(const std::atomic<bool>* cancel) {
   const uint64_t id = nextId_++;
   Entry& entry = entries_[id];
   entry.cancel = cancel;
-  entry.request.lastActivity = GetTickCount64();
+  entry.request.lastActivity = InactivityClockMs();
   if (!started_) {
     started_ = true;
     std::thread([this] { Run(); }).detach();
@@ -40,7 +52,7 @@ bool RequestWatchdog::EndBlockingCall(uint64_t id) {
   if (it == entries_.end()) return false;
   WatchedRequest& r = it->second.request;
   r.inBlockingCall = false;
-  r.lastActivity = GetTickCount64();
+  r.lastActivity = InactivityClockMs();
   return r.state == RequestState::Active;
 }
 
@@ -59,7 +71,7 @@ void RequestWatchdog::FailureText(uint64_t id, uint32_t code, std::wstring& erro
   switch (state) {
     case RequestState::Cancelled: error = kCancelledText; break;
     case RequestState::TimedOut: error = InactivityTimeoutText(); break;
-    case RequestState::Active: error = NetworkErrorText(code); break;
+    case RequestState::Active: error = NetworkErrorTextFor(code, Tls12Unavailable()); break;
   }
 }
 
@@ -68,7 +80,7 @@ void RequestWatchdog::Cancel(uint64_t id) {
   auto it = entries_.find(id);
   if (it == entries_.end()) return;
   it->second.request.cancelRequested = true;
-  ScanWatchedRequest(it->second.request, GetTickCount64());
+  ScanWatchedRequest(it->second.request, InactivityClockMs());
 }
 
 bool RequestWatchdog::IsActive(uint64_t id) {
@@ -98,7 +110,7 @@ void RequestWatchdog::Run() {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [this] { return !entries_.empty(); });
       ++scans_;
-      const uint64_t now = GetTickCount64();
+      const uint64_t now = InactivityClockMs();
       for (auto& [id, entry] : entries_) {
         entry.request.cancelRequested = entry.cancel && entry.cancel->load();
         ScanWatchedRequest(entry.request, now);

@@ -136,7 +136,7 @@ bool ResumableDownload::Run(const std::wstring& partPath, const std::wstring& fi
         error = L"İndirme yarıda kesildi, tekrar dene";
         return false;
       }
-      if (!MoveFileExW(partPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      if (!MoveFileRetrying(partPath, finalPath, MOVEFILE_REPLACE_EXISTING)) {
         error = L"İndirilen dosya kaydedilemedi: " + WindowsErrorText(GetLastError());
         return false;
       }

@@ -9,7 +9,7 @@ inline constexpr uint32_t kWatchdogScanMs = 250;
 enum class RequestState : int { Active = 0, TimedOut = 1, Cancelled = 2 };
 
 struct WatchedRequest {
-  uint64_t lastActivity = 0;  // tick count at registration or at the end of the last blocking call
+  uint64_t lastActivity = 0;  // ms of waking time at registration or at the end of the last blocking call
   bool inBlockingCall = false;
   bool cancelRequested = false;  // the caller's flag as read during this scan
   RequestState state = RequestState::Active;

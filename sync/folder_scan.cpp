@@ -53,7 +53,9 @@ std::vector<DiskFile> ReadDiskFiles(const std::wstring& root, const std::vector<
     do {
       // Folders are missing files; links are asked for on their own below, so that the
       // answer is the query's whatever the link points at.
-      if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsLinkEntry(data.dwFileAttributes, data.dwReserved0)) {
+        continue;
+      }
       listed.emplace(data.cFileName, FromFindData(data));
     } while (FindNextFileW(find, &data));
     FindClose(find);

@@ -64,7 +64,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
   GzipInflater inflater;
   if (!raw && !inflater.Ready()) {
     file.Reset();
-    DeleteFileW(LongPath(scratch).c_str());
+    DeleteFileRetrying(scratch);
     message = L"Açma bileşeni başlatılamadı";
     return false;
   }
@@ -136,8 +136,8 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
     const std::wstring destination = JoinPath(run.rootFolder, path);
     CreateDirectoryTree(ParentPath(destination));
     SetFileAttributesW(LongPath(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExW(LongPath(scratch).c_str(), LongPath(destination).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+    if (MoveFileRetrying(scratch, destination,
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
       return true;
     }
     const DWORD error = GetLastError();
@@ -147,7 +147,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
       message = L"Dosya yerine konamadı: " + WindowsErrorText(error);
     }
   }
-  DeleteFileW(LongPath(scratch).c_str());
+  DeleteFileRetrying(scratch);
   if (run.progress) run.progress->TakeBackDownloaded(received);
   return false;
 }

@@ -87,9 +87,10 @@ bool ClearWayForDownloads(const std::wstring& root, const std::vector<ManifestFi
     }
     if (!parentsExist) continue;
     const std::wstring target = JoinPath(root, relative);
-    const DWORD attributes = GetFileAttributesW(LongPath(target).c_str());
+    bool link = false;
+    const DWORD attributes = EntryAttributes(target, link);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (link) {
       error = kPlayerFolderInTheWay + target;
       return false;
     }

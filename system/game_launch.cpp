@@ -143,7 +143,9 @@ bool StartProgram(const std::wstring& exe, const std::wstring& parameters, const
                   unsigned long& errorCode) {
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  // No zone check: the player chose to run what the launcher starts, and the check's prompt
+  // would stop a copy that a mark of the web reached.
+  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
   info.lpVerb = L"open";
   info.lpFile = exe.c_str();
   info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();

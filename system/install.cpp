@@ -47,9 +47,9 @@ std::wstring CopyScratchPath(const std::wstring& target) { return target + L".co
 
 bool CopyFileSafely(const std::wstring& source, const std::wstring& target) {
   const std::wstring staged = CopyScratchPath(target);
-  if (!CopyFileW(source.c_str(), staged.c_str(), FALSE)) return false;
-  if (MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  DeleteFileW(staged.c_str());
+  if (!CopyFileUnmarked(source, staged)) return false;
+  if (MoveFileRetrying(staged, target, MOVEFILE_REPLACE_EXISTING)) return true;
+  DeleteFileRetrying(staged);
   return false;
 }
 
@@ -72,7 +72,7 @@ bool InstallIntoFolder(const std::wstring& chosen, std::wstring& launcherPath, s
 
   launcherPath = JoinPath(folder, kLauncherExeName);
   const std::wstring running = GetModulePath();
-  if (!EqualsIgnoreCase(running, launcherPath) && !CopyFileW(running.c_str(), launcherPath.c_str(), FALSE)) {
+  if (!EqualsIgnoreCase(running, launcherPath) && !CopyFileUnmarked(running, launcherPath)) {
     error = L"Launcher kopyalanamadı: " + WindowsErrorText(GetLastError());
     return false;
   }

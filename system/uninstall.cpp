@@ -20,8 +20,6 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
-bool IsReparsePoint(DWORD attributes) { return attributes & FILE_ATTRIBUTE_REPARSE_POINT; }
-
 // Paths under the install folder that the core never touches, relative and lower-cased.
 class Protection {
  public:
@@ -71,28 +69,40 @@ struct FirstFailure {
   }
 };
 
-void DeleteFileCounted(const std::wstring& path, std::atomic<unsigned>& count, FirstFailure& failure) {
+bool DeleteFileCounted(const std::wstring& path, std::atomic<unsigned>& count, FirstFailure& failure) {
   SetFileAttributesW(LongPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileW(LongPath(path).c_str())) {
+  if (DeleteFileRetrying(path)) {
     ++count;
-  } else {
-    failure.Note(path, GetLastError());
+    return true;
   }
+  failure.Note(path, GetLastError());
+  return false;
 }
 
 // Removes a folder except what the protection covers; folders still holding protected
 // entries stay. Links are removed as links, never entered.
 void RemoveProtectedTree(const std::wstring& folder, const Protection& protection, std::atomic<unsigned>& count,
                          FirstFailure& failure) {
-  const TreeListing listing =
-      ListTree(folder, [&protection](const std::wstring& child) { return protection.Covers(protection.Relative(child)); });
-  for (const std::wstring& file : listing.files) DeleteFileCounted(file, count, failure);
+  std::vector<std::wstring> kept;
+  const TreeListing listing = ListTree(folder, [&protection, &kept](const std::wstring& child) {
+    if (!protection.Covers(protection.Relative(child))) return false;
+    kept.push_back(child);
+    return true;
+  });
+  bool allDeleted = true;
+  for (const std::wstring& file : listing.files) allDeleted = DeleteFileCounted(file, count, failure) && allDeleted;
   // A junction goes as a link; what it points to stays. Folders that still hold protected
-  // entries cannot be removed and stay too.
-  for (const std::wstring& link : listing.folderLinks) RemoveDirectoryW(LongPath(link).c_str());
+  // entries cannot be removed and stay too: only the others are worth a wait for a brief hold.
+  for (const std::wstring& link : listing.folderLinks) RemoveDirectoryRetrying(link);
   for (const std::wstring& f : listing.folders) {
     SetFileAttributesW(LongPath(f).c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(LongPath(f).c_str());
+    bool holdsKept = false;
+    for (const std::wstring& k : kept) holdsKept = holdsKept || (k.size() > f.size() && k.compare(0, f.size() + 1, f + L"\\") == 0);
+    if (allDeleted && !holdsKept) {
+      RemoveDirectoryRetrying(f);
+    } else {
+      RemoveDirectoryW(LongPath(f).c_str());
+    }
   }
 }
 
@@ -133,10 +143,10 @@ bool HasUninstallMarker(const std::wstring& installDir) {
   return !installDir.empty() && FileExists(JoinPath(installDir, kUninstallMarkerName));
 }
 
-bool WriteUninstallMarker(const std::wstring& installDir) {
+bool WriteUninstallMarker(const std::wstring& installDir, std::wstring& error) {
   std::string lines;
   for (const std::wstring& name : GameEntryNames(installDir)) lines += Utf8FromWide(name) + "\n";
-  return WriteFileAtomic(JoinPath(installDir, kUninstallMarkerName), lines);
+  return WriteFileAtomic(JoinPath(installDir, kUninstallMarkerName), lines, error);
 }
 
 bool HoldsInstallation(const std::wstring& installDir) {
@@ -160,8 +170,9 @@ bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder
   for (const std::wstring& name : names) {
     if (name == L".talvoreen" || name == Lower(kUninstallMarkerName) || protection.Covers(name)) continue;
     const std::wstring path = JoinPath(root, name);
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || IsReparsePoint(attributes)) continue;
+    bool link = false;
+    const DWORD attributes = EntryAttributes(path, link);
+    if (attributes == INVALID_FILE_ATTRIBUTES || link) continue;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
       RemoveProtectedTree(path, protection, count, failure);
     } else {
@@ -182,7 +193,7 @@ bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder
                                lower.compare(lower.size() - 5, 5, L".json") == 0;
       if (!isFolder && (lower == L"installed.json" || serverState)) {
         DeleteFileCounted(path, count, failure);
-      } else if (isFolder && !IsReparsePoint(data.dwFileAttributes) && lower.rfind(L"download", 0) == 0) {
+      } else if (isFolder && !IsLinkEntry(data.dwFileAttributes, data.dwReserved0) && lower.rfind(L"download", 0) == 0) {
         RemoveProtectedTree(path, protection, count, failure);
       }
     } while (FindNextFileW(find, &data));

@@ -9,8 +9,9 @@
 
 inline constexpr const wchar_t* kNoInstallationText = L"Bu klasörde oyun dosyası yok";
 
-// Written into the install folder before a full uninstall removes anything and removed last,
-// after everything else went: the folder is an installation being removed, and its lines
+// Written into the install folder before a full uninstall removes anything and removed just
+// before the launcher, once everything else went: the folder is an installation being
+// removed, and its lines
 // (lower-case top-level names) are what the core still has to remove once "installed.json",
 // which named them, is gone. A run killed half-way is finished by the next from this.
 inline constexpr const wchar_t* kUninstallMarkerName = L".talvoreen-uninstall";
@@ -18,7 +19,8 @@ inline constexpr const wchar_t* kUninstallMarkerName = L".talvoreen-uninstall";
 bool HasUninstallMarker(const std::wstring& installDir);
 
 // Records every top-level entry the core would remove now, with those of an earlier marker.
-bool WriteUninstallMarker(const std::wstring& installDir);
+// On failure error holds the system's text.
+bool WriteUninstallMarker(const std::wstring& installDir, std::wstring& error);
 
 // The folder holds an installation whose game files the core may remove: the client or the
 // state file, the launcher's "TALVOREEN" folder, or an uninstall marker. Callers decide this

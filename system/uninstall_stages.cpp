@@ -7,6 +7,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <chrono>
 #include <cwchar>
 
 #include "base/files.h"
@@ -28,13 +29,8 @@ constexpr const wchar_t* kScreenshotsFolder = L"TALVOREEN\\screenshots";
 constexpr const wchar_t* kSharedDataFolder = L"Talvoreen";
 constexpr const wchar_t* kTalvoreenRegistryKey = L"Software\\Talvoreen";
 constexpr DWORD kElevatedWaitMs = 120000;
-
-std::wstring TempFolder() {
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
-  if (length == 0 || length > MAX_PATH) return std::wstring();
-  return std::wstring(buffer, length);
-}
+// How long the guard's removal waits for the progress dialog to own its prompt.
+constexpr auto kDialogWaitBound = std::chrono::seconds(10);
 
 bool GuardServiceExists() {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -74,16 +70,12 @@ void AfterStep(UninstallContext& context, int step) {
   if (context.afterStep) context.afterStep(kUninstallSteps[step]);
 }
 
-// The marker is written first and goes last, after the launcher: whatever a kill leaves, the
-// folder is still accepted and the marker still names the game files left. The registration
-// goes before the launcher, so that no uninstall entry is ever left pointing to nothing.
-void RemoveInstallFolder(UninstallContext& context) {
+// The marker was written before anything went and goes just before the launcher: until then
+// a kill leaves the marker naming the game files left, and after it nothing of the game is
+// left but the launcher. The registration goes before the launcher, so that no uninstall
+// entry is ever left pointing to nothing.
+void RemoveInstallFolder(UninstallContext& context, bool holdsInstallation) {
   const std::wstring& d = context.installDir;
-  // A folder accepted for the launcher alone gets no marker: the marker would make the core
-  // treat it as an installation on the next run.
-  const bool holdsInstallation = HoldsInstallation(d);
-  if (holdsInstallation) WriteUninstallMarker(d);
-  AfterStep(context, 0);
   if (holdsInstallation) {
     const std::wstring gtaFolder = ReadRegistryString(kCommonRegistryKey, kGtaFolderValue);
     std::wstring error;
@@ -116,11 +108,18 @@ void RemoveInstallFolder(UninstallContext& context) {
     RemoveDirectoryW(screenshots.c_str());
     RemoveDirectoryW(JoinPath(d, kDataFolder).c_str());
   }
-  RemoveTree(launcher, context.removedCount, context.failures);
+  // Kept while anything failed: the launcher's next "--uninstall" still finds the folder and
+  // knows what to remove.
+  if (context.failures.empty()) DeleteFileRetrying(JoinPath(d, kUninstallMarkerName));
   AfterStep(context, 3);
-  // Kept while anything failed: the next run still knows what to remove.
-  if (context.failures.empty()) DeleteFileW(JoinPath(d, kUninstallMarkerName).c_str());
-  RemoveDirectoryW(d.c_str());
+  RemoveTree(launcher, context.removedCount, context.failures);
+  AfterStep(context, 4);
+  // Waiting out a brief hold is worth it only when the folder should be empty by now.
+  if (context.failures.empty() && context.screenshotsDir.empty()) {
+    RemoveDirectoryRetrying(d);
+  } else {
+    RemoveDirectoryW(d.c_str());
+  }
 }
 
 void RemoveShortcuts() {
@@ -155,12 +154,9 @@ std::wstring AcceptedUninstallFolder(const std::wstring& folder) {
 }
 
 std::wstring FindUninstallFolder() {
-  const std::wstring running = GetModulePath();
-  const std::wstring own = ParentPath(running);
+  const std::wstring own = ParentPath(GetModulePath());
   if (IsInstallFolder(own) || HasUninstallMarker(own)) return NormalizePath(own);
   if (const std::wstring registered = RegisteredInstallDir(); !registered.empty()) return NormalizePath(registered);
-  // A copy of another name (the temporary one of stage 2, a download) proves nothing.
-  if (EqualsIgnoreCase(running, JoinPath(own, kLauncherExeName))) return AcceptedUninstallFolder(own);
   return std::wstring();
 }
 
@@ -172,43 +168,31 @@ std::wstring InstalledGuardExecutable() {
   return JoinPath(JoinPath(programFiles, kGuardProgramFolder), kGuardExeName);
 }
 
-void RemoveGuardService(const std::wstring& installDir) {
+void RemoveGuardService(void* owner) {
   const std::wstring installed = InstalledGuardExecutable();
   if (!GuardServiceExists() && !(!installed.empty() && FileExists(installed))) return;
-
-  std::wstring executable;
-  std::wstring tempCopy;
-  const std::wstring ownCopy =
-      installDir.empty() ? std::wstring() : JoinPath(JoinPath(installDir, kDataFolder), kGuardExeName);
-  if (!ownCopy.empty() && FileExists(ownCopy)) {
-    executable = ownCopy;
-  } else {
-    // The installed guard removes its own folder; it runs from a copy so that it can.
-    const std::wstring temp = TempFolder();
-    if (temp.empty() || installed.empty()) return;
-    tempCopy = JoinPath(temp, L"TalvoreenGuard-Uninstall-" + std::to_wstring(GetCurrentProcessId()) + L".exe");
-    if (!CopyFileW(installed.c_str(), tempCopy.c_str(), FALSE)) return;
-    executable = tempCopy;
-  }
-
+  // Never a copy elsewhere: the guard's uninstaller deletes its own running file the way
+  // installed uninstallers do.
   unsigned long exitCode = 0;
   unsigned long errorCode = 0;
-  if (!RunElevated(executable, L"--uninstall", exitCode, errorCode)) {
+  if (installed.empty()) {
+    errorCode = ERROR_PATH_NOT_FOUND;
+    LogLine(L"guard service not removed: " + WindowsErrorText(errorCode));
+  } else if (!RunElevated(installed, L"--uninstall", exitCode, errorCode, owner)) {
     LogLine(L"guard service not removed: " + WindowsErrorText(errorCode));
   } else if (exitCode != 0) {
     LogLine(L"guard service removal failed: " + WindowsErrorText(exitCode));
   }
-  if (!tempCopy.empty()) DeleteFileW(tempCopy.c_str());
 }
 
 bool RunElevated(const std::wstring& executable, const std::wstring& parameters, unsigned long& exitCode,
-                 unsigned long& errorCode) {
+                 unsigned long& errorCode, void* owner) {
   exitCode = STILL_ACTIVE;
   errorCode = 0;
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-  info.hwnd = GetActiveWindow();
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
+  info.hwnd = static_cast<HWND>(owner);
   info.lpVerb = L"runas";
   info.lpFile = executable.c_str();
   info.lpParameters = parameters.c_str();
@@ -228,9 +212,40 @@ bool RunElevated(const std::wstring& executable, const std::wstring& parameters,
   return true;
 }
 
+void UninstallContext::SetDialogWindow(void* window) {
+  {
+    std::lock_guard<std::mutex> lock(dialogMutex_);
+    dialogWindow_ = window;
+    dialogSettledFlag_ = true;
+  }
+  dialogSettled_.notify_all();
+}
+
+void* UninstallContext::WaitForDialogWindow() {
+  if (!dialogExpected) return nullptr;
+  std::unique_lock<std::mutex> lock(dialogMutex_);
+  dialogSettled_.wait_for(lock, kDialogWaitBound, [this] { return dialogSettledFlag_; });
+  return dialogWindow_;
+}
+
 void RunUninstallWorker(UninstallContext& context) {
-  RemoveGuardService(context.installDir);
-  if (!context.installDir.empty()) RemoveInstallFolder(context);
+  // The marker comes before anything goes. A run that cannot write it could not be finished
+  // after a kill, so it removes nothing at all. A folder accepted for the launcher alone gets
+  // no marker: that would make the core treat it as an installation on the next run.
+  const bool holdsInstallation = HoldsInstallation(context.installDir);
+  if (holdsInstallation) {
+    std::wstring error;
+    if (!WriteUninstallMarker(context.installDir, error)) {
+      context.failures =
+          kMarkerNotWrittenText + (L" (" + JoinPath(context.installDir, kUninstallMarkerName) + L"): ") + error;
+      context.nothingRemoved = true;
+      context.done.store(true);
+      return;
+    }
+  }
+  AfterStep(context, 0);
+  RemoveGuardService(context.WaitForDialogWindow());
+  if (!context.installDir.empty()) RemoveInstallFolder(context, holdsInstallation);
   // Again after the files: the launcher a shortcut points to is gone by now, and a folder-less
   // run has not removed them yet.
   RemoveShortcuts();

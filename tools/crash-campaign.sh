@@ -349,12 +349,17 @@ second_stage_pid() {
 }
 
 # An uninstall is finished from whatever a killed one left: the launcher's own --uninstall
-# while the launcher is still in the folder (its registration may be gone: it finds the
-# folder by the uninstall marker or by itself), else the second stage on the folder.
+# while the launcher is still in a folder that is an installation or holds the uninstall
+# marker (its registration may be gone: it finds the folder by those), else the second stage
+# on the folder (after the marker went, the launcher alone no longer makes the folder one).
 # Prints "finished <exit code of the stage started here>".
 run_uninstall_again() {
   local left="$install/Talvoreen Launcher.exe" pid code second="" attempt
-  if [ ! -f "$left" ]; then run_operation uninstall; return; fi
+  if [ ! -f "$left" ] || { [ ! -f "$install/.talvoreen-uninstall" ] && [ ! -f "$install/Talvoreen.exe" ] &&
+    [ ! -f "$install/.talvoreen/installed.json" ]; }; then
+    run_operation uninstall
+    return
+  fi
   # A key that xdotool delivers before the dialog takes input can answer Cancel, which removes
   # nothing: the confirmation is then given again (a stage 1 that never hands over still fails).
   for attempt in 1 2 3; do
@@ -378,7 +383,7 @@ run_uninstall_again() {
 # (TALVOREEN_UNINSTALL_KILL_AT): each is met once per campaign, whatever the random draws hit.
 kill_points() {
   case "$1" in
-    uninstall) echo marker-written files-removed registration-removed launcher-removed ;;
+    uninstall) echo marker-written files-removed registration-removed marker-removed launcher-removed ;;
   esac
 }
 

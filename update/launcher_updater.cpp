@@ -180,16 +180,16 @@ void LauncherUpdater::Run() {
 bool LauncherUpdater::ApplyUpdate(const std::wstring& stagedPath, const std::wstring& target, std::wstring& error) {
   constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   const std::wstring old = target + L".old";
-  DeleteFileW(old.c_str());
-  if (FileExists(target) && !MoveFileExW(target.c_str(), old.c_str(), kMoveFlags)) {
+  DeleteFileRetrying(old);
+  if (FileExists(target) && !MoveFileRetrying(target, old, kMoveFlags)) {
     const DWORD code = GetLastError();
     error = L"Launcher güncellenemedi: " + WindowsErrorText(code);
     return false;
   }
-  if (MoveFileExW(stagedPath.c_str(), target.c_str(), kMoveFlags)) return true;
+  if (MoveFileRetrying(stagedPath, target, kMoveFlags)) return true;
   const DWORD code = GetLastError();
   error = L"Launcher güncellenemedi: " + WindowsErrorText(code);
-  if (!MoveFileExW(old.c_str(), target.c_str(), kMoveFlags)) {
+  if (!MoveFileRetrying(old, target, kMoveFlags)) {
     LogLine(L"[launcher-update] the previous launcher could not be put back: " + WindowsErrorText(GetLastError()));
   }
   return false;
@@ -207,5 +207,5 @@ void LauncherUpdater::CleanupAfterUpdate(const std::wstring& target) {
 bool LauncherUpdater::RecoverInterruptedSwap(const std::wstring& target) {
   const std::wstring old = target + L".old";
   if (FileExists(target) || !FileExists(old)) return false;
-  return MoveFileExW(old.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  return MoveFileRetrying(old, target, MOVEFILE_WRITE_THROUGH);
 }

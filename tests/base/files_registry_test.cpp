@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
 #include "base/files.h"
+#include "base/handles.h"
 #include "base/launch_options.h"
 #include "base/registry.h"
+#include "base/text.h"
 #include "base/version.h"
 #include "system/install.h"
 #include "tests/support/test_support.h"
@@ -94,6 +99,77 @@ TEST(WriteFileAtomic, FailureKeepsTheOldFileAndCleansUp) {
   ASSERT_TRUE(CreateDirectoryW(dir.Join(L"folder.json").c_str(), nullptr));
   EXPECT_FALSE(WriteFileAtomic(dir.Join(L"folder.json"), "x"));
   EXPECT_FALSE(FileExists(dir.Join(L"folder.json.tmp")));
+}
+
+// A scanner's brief hold: the file is opened without sharing, which fails a move or a delete
+// with a sharing violation (Wine enforces it as Windows does). Released after 300 ms the
+// operation succeeds; held for good it fails with that error once the retries are spent.
+TEST(BriefHolds, MovesAndDeletesOutlastAShortHoldOnly) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::function<bool(const std::wstring&)> act;
+    bool leavesItsError;
+  };
+  const Case cases[] = {
+      {"move", [](const std::wstring& p) { return MoveFileRetrying(p, p + L".moved", MOVEFILE_REPLACE_EXISTING); },
+       true},
+      {"delete", [](const std::wstring& p) { return DeleteFileRetrying(p); }, true},
+      {"atomic write", [](const std::wstring& p) { return WriteFileAtomic(p, "new"); }, false},
+  };
+  auto hold = [](const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring released = dir.Join(WideFromUtf8(c.name) + L"-released");
+    ASSERT_TRUE(WriteBytes(released, "x"));
+    const HANDLE held = hold(released);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread releaser([held] {
+      Sleep(300);
+      CloseHandle(held);
+    });
+    const bool done = c.act(released);
+    releaser.join();
+    EXPECT_TRUE(done) << GetLastError();
+
+    const std::wstring kept = dir.Join(WideFromUtf8(c.name) + L"-kept");
+    ASSERT_TRUE(WriteBytes(kept, "x"));
+    UniqueHandle heldForGood(hold(kept));
+    ASSERT_TRUE(heldForGood.Valid());
+    EXPECT_FALSE(c.act(kept));
+    if (c.leavesItsError) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    EXPECT_TRUE(FileExists(kept));
+  }
+  EXPECT_FALSE(FileExists(dir.Join(L"move-released")));
+  EXPECT_EQ(ReadBytes(dir.Join(L"move-released.moved")), "x");
+  EXPECT_FALSE(FileExists(dir.Join(L"delete-released")));
+  EXPECT_EQ(ReadBytes(dir.Join(L"atomic write-released")), "new");
+}
+
+// Windows keeps a download's mark of the web in a ":Zone.Identifier" stream, which CopyFileW
+// copies; Wine has no streams.
+TEST(CopyFileUnmarked, LeavesTheMarkOfTheWebBehind) {
+  TempDir dir;
+  const std::wstring source = dir.Join(L"downloaded.exe");
+  ASSERT_TRUE(WriteBytes(source, "MZ"));
+  const std::string zone = "[ZoneTransfer]\r\nZoneId=3\r\n";
+  if (!WriteBytes(source + L":Zone.Identifier", zone) || ListTree(dir.Path()).files.size() != 1) {
+    GTEST_SKIP() << "no alternate data streams on this file system";
+  }
+  ASSERT_TRUE(CopyFileW(source.c_str(), dir.Join(L"plain-copy.exe").c_str(), FALSE));
+  ASSERT_EQ(ReadBytes(dir.Join(L"plain-copy.exe:Zone.Identifier")), zone);  // what the helper is for
+
+  const std::wstring copy = dir.Join(L"Talvoreen Launcher.exe");
+  ASSERT_TRUE(CopyFileUnmarked(source, copy));
+  EXPECT_EQ(ReadBytes(copy), "MZ");
+  EXPECT_EQ(GetFileAttributesW((copy + L":Zone.Identifier").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ReadBytes(source + L":Zone.Identifier"), zone);
+  EXPECT_FALSE(CopyFileUnmarked(dir.Join(L"missing.exe"), copy));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(Registry, StringValuesOnly) {

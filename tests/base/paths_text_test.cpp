@@ -91,6 +91,37 @@ TEST(TrimTrailingSeparators, StopsAtThreeCharacters) {
   EXPECT_EQ(TrimTrailingSeparators(L"ab\\/"), L"ab\\");
 }
 
+// Reparse tags as the file system reports them: only name surrogates are links. Under Wine
+// the table is checked against the system's own macro too.
+TEST(IsLinkEntry, OnlyNameSurrogateReparsePointsAreLinks) {
+  constexpr uint32_t kDirectory = 0x10, kReparse = 0x400, kArchive = 0x20, kOffline = 0x1000;
+  constexpr uint32_t kRecallOnDataAccess = 0x400000;
+  const std::vector<std::tuple<uint32_t, uint32_t, bool>> cases = {
+      {kReparse | kDirectory, 0xA0000003, true},                        // junction
+      {kReparse | kDirectory, 0xA000000C, true},                        // directory symbolic link
+      {kReparse | kArchive, 0xA000000C, true},                          // file symbolic link
+      {kReparse, 0xA000001D, true},                                     // WSL symbolic link
+      {kReparse | kDirectory, 0x9000601A, false},                       // OneDrive folder (cloud)
+      {kReparse | kArchive | kRecallOnDataAccess, 0x9000001A, false},   // cloud placeholder file
+      {kReparse | kArchive | kOffline, 0x9000101A, false},              // cloud file, offline
+      {kReparse | kArchive, 0x80000021, false},                         // OneDrive
+      {kReparse | kArchive, 0x80000013, false},                         // deduplicated
+      {kReparse | kArchive, 0x8000001B, false},                         // app execution alias
+      {kReparse | kArchive, 0x80000017, false},                         // WOF-compressed
+      {kReparse | kDirectory, 0, true},                                 // tag unknown: never followed
+      {kDirectory, 0xA0000003, false},                                  // stale tag, no reparse point
+      {kArchive, 0, false},
+  };
+  for (const auto& [attributes, tag, link] : cases) {
+    EXPECT_EQ(IsLinkEntry(attributes, tag), link) << std::hex << attributes << " " << tag;
+#ifdef _WIN32
+    if (tag != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      EXPECT_EQ(IsReparseTagNameSurrogate(tag) != 0, link);
+    }
+#endif
+  }
+}
+
 TEST(Utf8, RoundTripsTurkishAndAstralText) {
   const std::wstring turkish = L"Yanıt yarım geldi; ĞÜŞİÖÇ ğüşıöç";
   const std::string utf8 = Utf8FromWide(turkish);

@@ -185,7 +185,12 @@ TEST(HttpClient, CallbacksSeePiecesInOrderAndCanStop) {
 }
 
 TEST(HttpClient, PostSendsItsBody) {
-  HttpTestServer server([](const TestRequest& request) { return Body("got " + request.body); });
+  HttpTestServer server([](const TestRequest& request) {
+    if (request.target != "/moved") return Body("got " + request.body);
+    TestResponse r = Body("", 307);
+    r.headers = {{"Location", "/api"}};
+    return r;
+  });
   HttpClient client;
   std::wstring error;
   std::string received;
@@ -201,6 +206,17 @@ TEST(HttpClient, PostSendsItsBody) {
   const auto requests = server.Requests();
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
+
+  // A redirect that keeps the method gets the body again.
+  received.clear();
+  ASSERT_TRUE(client.Request(L"POST", server.Url("/moved"), {}, payload, 7, nullptr,
+                             [&](const uint8_t* d, uint32_t n) {
+                               received.append(reinterpret_cast<const char*>(d), n);
+                               return true;
+                             },
+                             error))
+      << Utf8FromWide(error);
+  EXPECT_EQ(received, "got {\"a\":1}");
 }
 
 TEST(HttpClient, InvalidAddressesNeverReachTheNetwork) {
@@ -339,10 +355,11 @@ TEST(HttpClient, CancelEndsABlockedRequestWhateverThePeerHolds) {
   }
 }
 
-// A peer that wakes up after its request was given up must not feed the client's next
-// request: the call left behind goes on when the bytes come (closing a handle does not end it
-// under Wine), and a handle value closed under it may by then be the next request's.
-TEST(HttpClient, APeerThatAnswersAfterTheVerdictCannotTouchTheNextRequest) {
+// A call left behind goes on until its peer answers (closing a handle does not end it under
+// Wine). Meanwhile its client starts no other helper, so a peer that never answers holds one
+// thread per client, and the call keeps the connection and session its handle depends on,
+// even after its client is gone.
+TEST(HttpClient, ACallLeftBehindHoldsItsClientAndItsHandlesUntilItReturns) {
   std::string next(1000, ' ');
   for (size_t i = 0; i < next.size(); ++i) next[i] = static_cast<char>('a' + i % 26);
   std::mutex mutex;
@@ -368,18 +385,20 @@ TEST(HttpClient, APeerThatAnswersAfterTheVerdictCannotTouchTheNextRequest) {
     ~WakeAtEnd() { wake(); }
   } wakeAtEnd{wake};
 
-  HttpClient client;
+  ASSERT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
+  const uint32_t sessionsBefore = HttpClient::SessionsOpen();
+  auto client = std::make_unique<HttpClient>();
   std::atomic<bool> cancel{false};
   std::promise<void> firstPiece;
   std::wstring error;
   bool ok = true;
   std::thread worker([&] {
-    ok = client.Get(server.Url("/late"), {}, nullptr,
-                    [&](const uint8_t*, uint32_t) {
-                      firstPiece.set_value();
-                      return true;
-                    },
-                    error, &cancel);
+    ok = client->Get(server.Url("/late"), {}, nullptr,
+                     [&](const uint8_t*, uint32_t) {
+                       firstPiece.set_value();
+                       return true;
+                     },
+                     error, &cancel);
   });
   ASSERT_EQ(firstPiece.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
   RequestWatchdog::Instance().WaitUntilAnyBlockingCall();
@@ -389,24 +408,43 @@ TEST(HttpClient, APeerThatAnswersAfterTheVerdictCannotTouchTheNextRequest) {
   EXPECT_EQ(error, L"İptal edildi");
   EXPECT_EQ(CallHelper::LeftBehind(), 1u);
 
+  // The same client refuses at once, sends nothing and does not retry conservatively.
   std::string body;
-  error.clear();
-  ok = client.Get(
-      server.Url("/next"), {},
-      [&](const HttpResponseInfo&) {
-        // The next request's body is waiting now; the late peer answers and its call ends.
-        wake();
-        EXPECT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
-        return true;
-      },
-      [&](const uint8_t* data, uint32_t length) {
-        body.append(reinterpret_cast<const char*>(data), length);
-        return true;
-      },
-      error, nullptr);
-  EXPECT_TRUE(ok) << Utf8FromWide(error);
+  for (int i = 0; i < 3; ++i) {
+    error.clear();
+    EXPECT_FALSE(client->GetString(server.Url("/next"), body, error, 10000));
+    EXPECT_EQ(error, L"Önceki bağlantılar hâlâ yanıt bekliyor, biraz sonra tekrar dene");
+  }
+  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_FALSE(client->InCompatibilityMode());
+  EXPECT_EQ(CallHelper::LeftBehind(), 1u);
+
+  // Another client is not held up.
+  HttpClient other;
+  EXPECT_TRUE(other.GetString(server.Url("/next"), body, error, 10000)) << Utf8FromWide(error);
   EXPECT_EQ(body, next);
-  EXPECT_EQ(CallHelper::LeftBehind(), 0u);
+
+  client.reset();
+  EXPECT_EQ(HttpClient::SessionsOpen(), sessionsBefore + 2) << "the abandoned call's session was closed under it";
+  wake();
+  EXPECT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
+  EXPECT_EQ(HttpClient::SessionsOpen(), sessionsBefore + 1);
+}
+
+// The helper's read buffers are had when it starts; when they cannot be, the request fails
+// with a text instead of an exception ending the process, and the client goes on.
+TEST(HttpClient, AHelperWithoutMemoryFailsOnlyItsRequest) {
+  HttpTestServer server([](const TestRequest&) { return Body("fine"); });
+  HttpClient client;
+  std::string body;
+  std::wstring error;
+  CallHelper::FailNextBufferAllocation();
+  EXPECT_FALSE(client.GetString(server.Url("/a"), body, error, 100));
+  EXPECT_EQ(error, L"Yetersiz bellek");
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_FALSE(client.InCompatibilityMode());  // a refusal is not retried
+  EXPECT_TRUE(client.GetString(server.Url("/b"), body, error, 100)) << Utf8FromWide(error);
+  EXPECT_EQ(body, "fine");
 }
 
 TEST(HttpClient, EndlessBodyStopsAtTheCallersLimit) {
@@ -442,8 +480,8 @@ TV_CHILD_ROLE(compatibility_probe) {
   std::wstring error;
   const bool ok = first.GetString(args.at(1), body, error, 1000);
   HttpClient later;
-  printf("ok=%d body=%s compat=%d flag=%d later=%d\n", ok, body.c_str(), first.InCompatibilityMode(),
-         HttpClient::CompatibilityFlag(), later.InCompatibilityMode());
+  printf("ok=%d body=%s compat=%d flag=%d later=%d error=%s\n", ok, body.c_str(), first.InCompatibilityMode(),
+         HttpClient::CompatibilityFlag(), later.InCompatibilityMode(), Utf8FromWide(error).c_str());
   return 0;
 }
 
@@ -467,6 +505,107 @@ TEST(HttpClient, ConservativeRetryReachesWhatTheNormalSessionCannot) {
   EXPECT_EQ(proxy.Requests().size(), 1u);
   // ... and from then on every client of that process starts conservative.
   EXPECT_NE(result.output.find(" compat=1 flag=1 later=1"), std::string::npos) << result.output;
+
+  // A proxy that wants a password (we send none) says so.
+  HttpTestServer passwordProxy([](const TestRequest&) {
+    TestResponse r = Body("", 407);
+    r.reason = "Proxy Authentication Required";
+    r.headers = {{"Proxy-Authenticate", "Basic realm=\"office\""}};
+    return r;
+  });
+  result = testing_support::RunChild("compatibility_probe", {passwordProxy.Url(""), WideFromUtf8(target)});
+  EXPECT_NE(result.output.find("ok=0 body= compat=1 flag=1 later=1 "
+                               "error=Ağdaki proxy sunucusu kullanıcı adı ve parola istiyor (HTTP 407)"),
+            std::string::npos)
+      << result.output;
+}
+
+// The current user's browser proxy settings as Internet Options writes them (flags 2: a
+// manual proxy, 4: a configuration script), put back as they were at the end of the scope.
+class BrowserProxySettingsScope {
+ public:
+  BrowserProxySettingsScope(uint32_t flags, const std::string& proxy, const std::string& script) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+    DWORD size = 0;
+    if (RegQueryValueExW(key_, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+      saved_.resize(size);
+      existed_ = RegQueryValueExW(key_, kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&saved_[0]), &size) == ERROR_SUCCESS;
+    }
+    std::string blob;
+    auto number = [&](uint32_t value) { blob.append(reinterpret_cast<const char*>(&value), 4); };
+    auto text = [&](const std::string& value) {
+      number(static_cast<uint32_t>(value.size()));
+      blob += value;
+    };
+    number(0x46);  // the format's version
+    number(1);     // changes counted
+    number(flags);
+    text(proxy);
+    text("<local>");
+    text(script);
+    blob.append(32, '\0');
+    RegSetValueExW(key_, kValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()));
+  }
+  ~BrowserProxySettingsScope() {
+    if (existed_) {
+      RegSetValueExW(key_, kValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(saved_.data()), static_cast<DWORD>(saved_.size()));
+    } else {
+      RegDeleteValueW(key_, kValue);
+    }
+    RegCloseKey(key_);
+  }
+
+ private:
+  static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+  static constexpr const wchar_t* kValue = L"DefaultConnectionSettings";
+  HKEY key_ = nullptr;
+  std::string saved_;
+  bool existed_ = false;
+};
+
+bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+TV_CHILD_ROLE(browser_proxy_probe) {
+  // args: "manual" or "script", the proxy's address or the script's URL, the target URL.
+  const bool manual = args.at(0) == L"manual";
+  BrowserProxySettingsScope settings(manual ? 2 : 4, manual ? Utf8FromWide(args.at(1)) : "",
+                                     manual ? "" : Utf8FromWide(args.at(1)));
+  HttpClient::ActAsWithoutAutomaticProxy();
+  HttpClient client;
+  std::string body;
+  std::wstring error;
+  const bool ok = client.GetString(args.at(2), body, error, 1000);
+  printf("ok=%d compat=%d body=%s error=%s\n", ok, client.InCompatibilityMode(), body.c_str(), Utf8FromWide(error).c_str());
+  return 0;
+}
+
+// Without automatic proxy detection (Windows before 8.1) the session takes the proxy from the
+// browser's settings: a manual proxy, or the one a configuration script names.
+TEST(HttpClient, WithoutAutomaticDetectionTheBrowsersProxyIsUsed) {
+  HttpTestServer proxy([](const TestRequest& request) { return Body("via proxy " + request.Header("Host")); });
+  HttpTestServer script([&](const TestRequest&) {
+    return Body("function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:" + std::to_string(proxy.Port()) +
+                "\"; }");
+  });
+  unsigned short closedPort;
+  {
+    HttpTestServer gone([](const TestRequest&) { return Body(""); });
+    closedPort = gone.Port();
+  }
+  const std::wstring target = L"http://127.0.0.1:" + std::to_wstring(closedPort) + L"/x";
+  const std::string expected = "ok=1 compat=0 body=via proxy 127.0.0.1:" + std::to_string(closedPort) + " error=";
+  auto result = testing_support::RunChild("browser_proxy_probe", {L"manual", L"127.0.0.1:" + std::to_wstring(proxy.Port()), target});
+  EXPECT_EQ(result.output.rfind(expected, 0), 0u) << result.output;
+  EXPECT_EQ(proxy.Requests().size(), 1u);
+
+  result = testing_support::RunChild("browser_proxy_probe", {L"script", script.Url("/proxy.pac"), target});
+  EXPECT_EQ(script.Requests().size(), 1u) << "the configuration script was asked";
+  // What the script chose is set on each request (WINHTTP_OPTION_PROXY), which Wine accepts
+  // and ignores.
+  if (!RunningUnderWine()) {
+    EXPECT_EQ(result.output.rfind(expected, 0), 0u) << result.output;
+    EXPECT_EQ(proxy.Requests().size(), 2u);
+  }
 }
 
 }  // namespace

@@ -20,6 +20,13 @@ TEST(NetworkErrorText, KnownCodesAndTheRest) {
   EXPECT_EQ(NetworkErrorText(12044), L"Ağ hatası 12044");
   EXPECT_EQ(NetworkErrorText(4294967295u), L"Ağ hatası 4294967295");
   EXPECT_EQ(InactivityTimeoutText(), L"Sunucu 40 saniye boyunca yanıt vermedi");
+
+  // Where TLS 1.2 could not be enabled, a failed secure channel names the missing update.
+  const wchar_t* tlsMissing = L"Güvenli bağlantı kurulamadı (Windows'un TLS 1.2 güncellemesi eksik, Windows Update'i çalıştır)";
+  EXPECT_EQ(NetworkErrorTextFor(12175, true), tlsMissing);
+  EXPECT_EQ(NetworkErrorTextFor(12175, false), L"Güvenli bağlantı kurulamadı (sistem saatini kontrol et)");
+  EXPECT_EQ(NetworkErrorTextFor(12029, true), L"Sunucuya bağlanılamadı");
+  EXPECT_EQ(NetworkErrorTextFor(12002, true), L"Sunucu zamanında yanıt vermedi");
 }
 
 TEST(WatchdogRules, CancelAndInactivityVerdicts) {
@@ -110,11 +117,62 @@ TEST(HttpRules, TextsAndRetryDecision) {
   EXPECT_EQ(AppendNoCacheStamp(L"http://h/m.json", 133), L"http://h/m.json?nocache=133");
   EXPECT_EQ(AppendNoCacheStamp(L"http://h/m.json?a=b", 7), L"http://h/m.json?a=b&nocache=7");
 
-  EXPECT_TRUE(ShouldRetryInCompatibilityMode(false, false, false, false));
-  EXPECT_FALSE(ShouldRetryInCompatibilityMode(true, false, false, false));   // the server answered
-  EXPECT_FALSE(ShouldRetryInCompatibilityMode(false, true, false, false));   // already conservative
-  EXPECT_FALSE(ShouldRetryInCompatibilityMode(false, false, true, false));   // cancelled
-  EXPECT_FALSE(ShouldRetryInCompatibilityMode(false, false, false, true));   // a call was left behind
+  const struct {
+    bool reached, conservative, cancelled, refused, leftBehind, capReached, retry;
+    const char* why;
+  } retries[] = {
+      {false, false, false, false, false, false, true, "never reached"},
+      {true, false, false, false, false, false, false, "the server answered"},
+      {false, true, false, false, false, false, false, "already conservative"},
+      {false, false, true, false, false, false, false, "cancelled"},
+      {false, false, false, true, false, false, false, "no helper for the first try"},
+      {false, false, false, false, true, false, true, "left behind, below the cap"},
+      {false, false, false, false, true, true, false, "left behind, at the cap"},
+      {false, false, false, false, false, true, true, "at the cap, nothing of its own left behind"},
+  };
+  for (const auto& r : retries) {
+    EXPECT_EQ(ShouldRetryInCompatibilityMode(r.reached, r.conservative, r.cancelled, r.refused, r.leftBehind, r.capReached),
+              r.retry)
+        << r.why;
+  }
+}
+
+TEST(HttpRules, BrowserProxyChoice) {
+  BrowserProxySettings manual;
+  manual.proxy = L"http=10.0.0.1:3128;https=10.0.0.1:3129";
+  manual.bypass = L"<local>";
+  BrowserProxySettings script;
+  script.autoConfigUrl = L"http://wpad.example/proxy.pac";
+  script.proxy = L"10.0.0.2:8080";  // kept for when the script cannot be had
+  BrowserProxySettings detect;
+  detect.autoDetect = true;
+  const struct {
+    const char* name;
+    const BrowserProxySettings& settings;
+    bool answered;
+    const wchar_t* automatic;
+    bool named;
+    const wchar_t* proxy;
+    const wchar_t* bypass;
+  } cases[] = {
+      {"manual", manual, false, L"", true, L"http=10.0.0.1:3128;https=10.0.0.1:3129", L"<local>"},
+      {"manual, an answer nobody asked for", manual, true, L"p:1", true, L"http=10.0.0.1:3128;https=10.0.0.1:3129", L"<local>"},
+      {"script answered", script, true, L"p:1", true, L"p:1", L""},
+      {"script says direct", script, true, L"", false, L"", L""},
+      {"script unavailable: the manual proxy", script, false, L"", true, L"10.0.0.2:8080", L""},
+      {"detection answered", detect, true, L"p:2", true, L"p:2", L""},
+      {"detection found nothing", detect, false, L"", false, L"", L""},
+      {"nothing set", BrowserProxySettings(), false, L"", false, L"", L""},
+  };
+  for (const auto& c : cases) {
+    const ProxyChoice choice = ChooseBrowserProxy(c.settings, c.answered, c.automatic, L"");
+    EXPECT_EQ(choice.named, c.named) << c.name;
+    EXPECT_EQ(choice.proxy, c.proxy) << c.name;
+    EXPECT_EQ(choice.bypass, c.bypass) << c.name;
+  }
+  EXPECT_FALSE(AsksAutomaticProxy(manual));
+  EXPECT_TRUE(AsksAutomaticProxy(script));
+  EXPECT_TRUE(AsksAutomaticProxy(detect));
 }
 
 // 2024-05-01 12:00:00 UTC as FILETIME.

@@ -6,6 +6,8 @@
 
 #include "base/text.h"
 #include "launcher/headless.h"
+#include "net/call_helper.h"
+#include "net/http_client.h"
 #include "net/player_count_service.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
@@ -136,6 +138,55 @@ TEST(PlayerCountService, DestroyingWhileAHostNeverAnswersReturns) {
     destroyer.detach();
   }
   CloseHandle(done);
+}
+
+// A host that never answers holds one helper of its slot however many polls meet it, so the
+// downloads beside it keep theirs. Each poll that reaches the host is given up while the host
+// holds it, as the watchdog's 40 s or the window's close would.
+TEST(PlayerCountService, ASilentHostHoldsOneHelperAcrossPollsWhileDownloadsRun) {
+  ASSERT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
+  std::string payload(3 << 20, ' ');
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>('a' + i % 23);
+  HttpTestServer cdn([&](const TestRequest&) {
+    TestResponse r;
+    r.body = payload;
+    r.pieces = {1000, 70000, 300000};
+    return r;
+  });
+  HttpTestServer live([](const TestRequest&) { return Json(R"({"data":{"playerCount":7}})"); });
+  auto download = [&](HttpClient& client) {
+    std::string body;
+    std::wstring error;
+    EXPECT_TRUE(client.GetString(cdn.Url("/object"), body, error, 8 << 20)) << Utf8FromWide(error);
+    EXPECT_TRUE(body == payload) << body.size() << " bytes";
+  };
+  HttpClient slot;
+  {
+    std::atomic<bool> giveUp{false};
+    HttpTestServer silent([&](const TestRequest&) {
+      giveUp = true;
+      TestResponse r;
+      r.stallBeforeHeaders = true;
+      return r;
+    });
+    HttpClient sync;
+    std::thread downloads([&] {
+      for (int i = 0; i < 3; ++i) download(sync);
+    });
+    for (int poll = 1; poll <= 12; ++poll) {
+      giveUp = false;
+      EXPECT_FALSE(PlayerCountService::Fetch(slot, silent.Url("/count"), &giveUp).ok);
+      EXPECT_EQ(CallHelper::LeftBehind(), 1u) << "poll " << poll;
+    }
+    downloads.join();
+    HttpClient later;  // a sync that starts now still gets its helper
+    download(later);
+    EXPECT_EQ(silent.Requests().size(), 1u) << "a poll of a held slot is refused unsent, and not retried";
+  }  // the host drops the connection it held: the call left behind returns
+  EXPECT_TRUE(CallHelper::WaitForLeftBehindAtMost(0, 60000));
+  const FetchResult back = PlayerCountService::Fetch(slot, live.Url("/count"), nullptr);
+  EXPECT_TRUE(back.ok);
+  EXPECT_EQ(back.count, 7u);
 }
 
 // Runs the "servers" job with its standard output sent to a file.

@@ -214,6 +214,7 @@ void HttpTestServer::Serve(SOCKET socket, int connection) {
       request.headers.emplace_back(line.substr(0, colon), value);
     }
     const size_t bodyLength = std::strtoul(request.Header("Content-Length").c_str(), nullptr, 10);
+    if (bodyLength > 0 && bodyDelayMs_ > 0 && WaitForSingleObject(stop_, bodyDelayMs_) == WAIT_OBJECT_0) break;
     while (buffer.size() < bodyLength) {
       int got = ReceiveSome(socket, event, stop_, chunk, sizeof(chunk));
       if (got <= 0) break;
@@ -240,7 +241,17 @@ void HttpTestServer::Serve(SOCKET socket, int connection) {
     if (response.sendContentLength && !hasLength) head_out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
     if (response.closeConnection) head_out += "Connection: close\r\n";
     head_out += "\r\n";
-    if (!SendAll(socket, event, stop_, head_out.data(), head_out.size())) break;
+    if (response.delayBeforeHeadersMs > 0 && WaitForSingleObject(stop_, response.delayBeforeHeadersMs) == WAIT_OBJECT_0) break;
+    if (response.headByteIntervalMs > 0) {
+      bool stopped = false;
+      for (size_t i = 0; i < head_out.size() && !stopped; ++i) {
+        stopped = !SendAll(socket, event, stop_, head_out.data() + i, 1) ||
+                  WaitForSingleObject(stop_, response.headByteIntervalMs) == WAIT_OBJECT_0;
+      }
+      if (stopped) break;
+    } else if (!SendAll(socket, event, stop_, head_out.data(), head_out.size())) {
+      break;
+    }
     if (request.method == "HEAD") continue;
 
     size_t sent = 0;

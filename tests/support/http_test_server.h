@@ -36,6 +36,8 @@ struct TestResponse {
   std::vector<size_t> pieces;      // body sent in pieces of these sizes (the rest in one piece)
   size_t stallAfterBodyBytes = std::string::npos;  // stop sending after this many body bytes and hold
   bool stallBeforeHeaders = false;  // send nothing and hold
+  unsigned delayBeforeHeadersMs = 0;  // wait this long before the status line
+  unsigned headByteIntervalMs = 0;    // send the status line and headers a byte at a time, this far apart
   size_t closeAfterBodyBytes = std::string::npos;  // close the connection after this many body bytes
   bool closeConnection = false;    // close after this response
   bool endlessBody = false;        // after the body, more bytes without end until the client goes
@@ -64,6 +66,10 @@ class HttpTestServer {
   // Blocks until the server has held count stalled responses (or the server stops).
   void WaitUntilStalled(int count = 1);
 
+  // From now on the server waits ms after a request's headers before it reads the request's
+  // body: a large body then blocks its sender meanwhile.
+  void DelayReadingBodies(unsigned ms) { bodyDelayMs_ = ms; }
+
  private:
   void AcceptLoop();
   void Serve(SOCKET socket, int connection);
@@ -82,6 +88,7 @@ class HttpTestServer {
   int connections_ = 0;
   int stalled_ = 0;
   bool stopping_ = false;
+  std::atomic<unsigned> bodyDelayMs_{0};
 };
 
 }  // namespace testing_support

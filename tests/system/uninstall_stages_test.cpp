@@ -308,7 +308,16 @@ TEST_F(UninstallStagesTest, WorkerRemovesTheInstallationAndKeepsScreenshots) {
   UninstallContext context;
   context.installDir = AcceptedUninstallFolder(dir.Path() + L"\\");
   ASSERT_EQ(context.installDir, dir.Path());
+  // What a kill after each step leaves of the marker and the launcher: the marker goes just
+  // before the launcher, so neither is ever left alone without the other's reason to stay.
+  std::vector<std::pair<bool, bool>> seen;
+  context.afterStep = [&](const wchar_t*) {
+    seen.emplace_back(Has(L".talvoreen-uninstall"), Has(L"Talvoreen Launcher.exe"));
+  };
   RunUninstallWorker(context);
+  const std::vector<std::pair<bool, bool>> expected = {
+      {true, true}, {true, true}, {true, true}, {false, true}, {false, false}};
+  EXPECT_EQ(seen, expected);
 
   EXPECT_TRUE(context.done.load());
   EXPECT_EQ(context.failures, L"") << Utf8FromWide(context.failures);
@@ -367,6 +376,29 @@ TEST_F(UninstallStagesTest, AFolderWithOnlyTheLauncherLosesOnlyTheLauncher) {
   EXPECT_EQ(context.failures, L"");
   EXPECT_TRUE(stepsWithMarker.empty());
   EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"mods\\keep.lua")});
+}
+
+// A run that cannot leave its marker could not be finished after a kill: it removes nothing,
+// not even the guard or the registration, and says why.
+TEST_F(UninstallStagesTest, AMarkerThatCannotBeWrittenFailsBeforeAnythingGoes) {
+  MakeInstallation(false);
+  InstallGuardStandIn();
+  ASSERT_TRUE(CreateDirectoryW(dir.Join(L".talvoreen-uninstall").c_str(), nullptr));  // in the marker's way
+  UninstallContext context;
+  context.installDir = AcceptedUninstallFolder(dir.Path());
+  RunUninstallWorker(context);
+  EXPECT_TRUE(context.done.load());
+  EXPECT_TRUE(context.nothingRemoved);
+  const std::wstring head = L"Kaldırma kaydı yazılamadı (" + dir.Join(L".talvoreen-uninstall") + L"): ";
+  EXPECT_EQ(context.failures.rfind(head, 0), 0u) << Utf8FromWide(context.failures);
+  EXPECT_GT(context.failures.size(), head.size());
+  EXPECT_EQ(context.removedCount.load(), 0u);
+  for (const wchar_t* kept : {L"Talvoreen.exe", L"models\\a.img", L"GTA-SA\\gta_sa.exe", L"Talvoreen Launcher.exe",
+                              L".talvoreen\\installed.json"}) {
+    EXPECT_TRUE(Has(kept)) << Utf8FromWide(kept);
+  }
+  EXPECT_EQ(ReadRegistryString(kCommonRegistryKey, kGtaFolderValue), dir.Join(L"GTA-SA"));
+  EXPECT_FALSE(Exists(record));
 }
 
 TEST_F(UninstallStagesTest, WorkerDoesNotFollowLinksOutOfTheFolder) {
@@ -438,49 +470,41 @@ TEST_F(UninstallStagesTest, FullUninstallLeavesNoRegistrationBehind) {
 
 // ---- The guard ----
 
-TEST_F(UninstallStagesTest, GuardRunsFromTheInstallFolderElseFromATemporaryCopy) {
+// Elevated, the guard runs only from where it is installed: never from the install folder
+// or a temporary copy, folders that programs without elevation can write to.
+TEST_F(UninstallStagesTest, GuardRunsOnlyFromItsProgramFilesFolder) {
   // Without an installed guard or service nothing is started, even with a copy in the folder.
   ASSERT_TRUE(CreateDirectoryTree(dir.Join(L"TALVOREEN")));
   ASSERT_TRUE(CopyFileW(GuardStandIn().c_str(), dir.Join(L"TALVOREEN\\TalvoreenGuard.exe").c_str(), FALSE));
   SetEnvironmentVariableW(L"TV_GUARD_RECORD", record.c_str());
-  RemoveGuardService(dir.Path());
+  RemoveGuardService();
   EXPECT_FALSE(Exists(record));
 
   InstallGuardStandIn();
-  RemoveGuardService(dir.Path());
-  auto lines = Lines(ReadBytes(record));
+  RemoveGuardService();
+  const auto lines = Lines(ReadBytes(record));
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_TRUE(EqualsIgnoreCase(lines[0], dir.Join(L"TALVOREEN\\TalvoreenGuard.exe"))) << Utf8FromWide(lines[0]);
+  EXPECT_TRUE(EqualsIgnoreCase(lines[0], installedGuard)) << Utf8FromWide(lines[0]);
   EXPECT_EQ(lines[1], L"--uninstall");
-
-  ASSERT_TRUE(DeleteFileW(record.c_str()));
-  RemoveGuardService(L"");
-  lines = Lines(ReadBytes(record));
-  ASSERT_EQ(lines.size(), 2u);
-  const std::wstring tempCopy =
-      JoinPath(TempFolder(), L"TalvoreenGuard-Uninstall-" + std::to_wstring(GetCurrentProcessId()) + L".exe");
-  EXPECT_TRUE(EqualsIgnoreCase(lines[0], tempCopy)) << Utf8FromWide(lines[0]);
-  EXPECT_EQ(lines[1], L"--uninstall");
-  EXPECT_FALSE(Exists(tempCopy));
-  EXPECT_TRUE(FileExists(installedGuard));
+  EXPECT_FALSE(Exists(JoinPath(TempFolder(), L"TalvoreenGuard-Uninstall-" + std::to_wstring(GetCurrentProcessId()) +
+                                                  L".exe")));
 }
 
 TEST_F(UninstallStagesTest, GuardProblemsAreLogged) {
   SetLogDirectory(work.Join(L"logs"));
   InstallGuardStandIn();
   SetEnvironmentVariableW(L"TV_GUARD_EXIT", L"3");
-  RemoveGuardService(L"");
+  RemoveGuardService();
   std::string log = ReadBytes(work.Join(L"logs\\launcher.log"));
   EXPECT_NE(log.find("guard service removal failed: " + Utf8FromWide(WindowsErrorText(3)) + "\r\n"), std::string::npos)
       << log;
 
-  // A guard copy that is no program cannot be started.
-  ASSERT_TRUE(CreateDirectoryTree(dir.Join(L"TALVOREEN")));
-  ASSERT_TRUE(WriteBytes(dir.Join(L"TALVOREEN\\TalvoreenGuard.exe"), "not a program"));
+  // An installed guard that is no program cannot be started.
+  ASSERT_TRUE(WriteBytes(installedGuard, "not a program"));
   unsigned long exitCode = 0, errorCode = 0;
-  EXPECT_FALSE(RunElevated(dir.Join(L"TALVOREEN\\TalvoreenGuard.exe"), L"--uninstall", exitCode, errorCode));
+  EXPECT_FALSE(RunElevated(installedGuard, L"--uninstall", exitCode, errorCode));
   EXPECT_NE(errorCode, 0u);
-  RemoveGuardService(dir.Path());
+  RemoveGuardService();
   log = ReadBytes(work.Join(L"logs\\launcher.log"));
   EXPECT_NE(log.find("guard service not removed: " + Utf8FromWide(WindowsErrorText(errorCode)) + "\r\n"),
             std::string::npos)
@@ -532,6 +556,29 @@ TEST_F(UninstallStagesTest, CancelledConfirmationRemovesNothing) {
   EXPECT_FALSE(Exists(JoinPath(TempFolder(), L"Talvoreen-Uninstall-" + std::to_wstring(launcher.Id()) + L".exe")));
 }
 
+// A launcher downloaded beside the player's own game and mods, with nothing registered, is no
+// installation: its "--uninstall" removes nothing of that folder, itself included.
+TEST_F(UninstallStagesTest, AStrayCopyWithNothingRegisteredRemovesNothing) {
+  ASSERT_TRUE(WriteRegistryString(kLauncherRegistryKey, kInstallDirValue, L""));
+  UseRealLauncher();
+  Put(L"GTA-SA\\gta_sa.exe", "mine");
+  Put(L"mods\\deathmatch\\mine.lua", "mine");
+  Launched launcher(testing_support::StartProcess(dir.Join(L"Talvoreen Launcher.exe"), {L"--uninstall"}));
+  ASSERT_TRUE(launcher.Valid());
+  HWND dialog = launcher.Dialog(IsConfirmation);
+  ASSERT_NE(dialog, nullptr);
+  PressButton(dialog, kRemoveButtonId);
+  HWND box = launcher.Dialog(IsMessageBox);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(TextOf(GetDlgItem(box, kMessageBoxTextId)), kSuccessText);
+  PressButton(box, IDOK);
+  EXPECT_EQ(launcher.ExitCode(), 0u);
+  EXPECT_EQ(ReadBytes(dir.Join(L"GTA-SA\\gta_sa.exe")), "mine");
+  EXPECT_EQ(ReadBytes(dir.Join(L"mods\\deathmatch\\mine.lua")), "mine");
+  EXPECT_TRUE(Has(L"Talvoreen Launcher.exe"));
+  EXPECT_FALSE(Has(L".talvoreen-uninstall"));
+}
+
 TEST_F(UninstallStagesTest, ConfirmedUninstallHandsOverToATemporaryCopyThatRemovesEverything) {
   std::wstring launcherPath, error;
   ASSERT_TRUE(InstallIntoFolder(dir.Path(), launcherPath, error)) << Utf8FromWide(error);
@@ -565,12 +612,14 @@ TEST_F(UninstallStagesTest, ConfirmedUninstallHandsOverToATemporaryCopyThatRemov
 }
 
 // A second stage killed after any of its steps is finished by running the uninstall again from
-// what is left: the launcher's own "--uninstall" while it is there (its registration may be
-// gone), else the second stage on the folder. A file still held at the first try is not
-// forgotten: the run after it removes it too.
+// what is left: the launcher's own "--uninstall" while the marker is there (its registration
+// may be gone), else the second stage on the folder. A file still held at the first try is not
+// forgotten: the run after it removes it too. The marker goes only when nothing failed, so the
+// kill between marker and launcher is met without a held file.
 TEST_F(UninstallStagesTest, AStageKilledAfterAnyStepIsFinishedFromWhatIsLeft) {
   for (const wchar_t* step : kUninstallSteps) {
     SCOPED_TRACE(Utf8FromWide(step));
+    const bool holdAFile = std::wstring(step) != L"marker-removed";
     std::wstring launcherPath, error;
     ASSERT_TRUE(InstallIntoFolder(dir.Path(), launcherPath, error)) << Utf8FromWide(error);
     MakeInstallation(true);
@@ -590,15 +639,18 @@ TEST_F(UninstallStagesTest, AStageKilledAfterAnyStepIsFinishedFromWhatIsLeft) {
     killed.afterStep = [step](const wchar_t* reached) {
       if (std::wstring(reached) == step) throw Killed{};
     };
-    {
+    if (holdAFile) {
       testing_support::FileHeldElsewhere holder(dir.Join(L"data\\held.dat"));
       ASSERT_TRUE(holder.Holding());
       EXPECT_THROW(RunUninstallWorker(killed), Killed);
+      ASSERT_TRUE(Has(L"data\\held.dat"));
+    } else {
+      EXPECT_THROW(RunUninstallWorker(killed), Killed);
+      ASSERT_FALSE(Has(L".talvoreen-uninstall"));
     }
-    ASSERT_TRUE(Has(L"data\\held.dat"));
 
     DWORD secondId = 0;
-    const bool launcherLeft = Has(L"Talvoreen Launcher.exe");
+    const bool launcherLeft = Has(L"Talvoreen Launcher.exe") && Has(L".talvoreen-uninstall");
     std::wstring copyName;
     if (launcherLeft) {
       Launched firstStage(testing_support::StartProcess(launcherPath, {L"--uninstall"}));
@@ -610,6 +662,7 @@ TEST_F(UninstallStagesTest, AStageKilledAfterAnyStepIsFinishedFromWhatIsLeft) {
       copyName = L"Talvoreen-Uninstall-" + std::to_wstring(firstStage.Id()) + L".exe";
       secondId = FindProcessByName(copyName);
     }
+    ASSERT_EQ(Has(L"Talvoreen Launcher.exe"), launcherLeft || std::wstring(step) == L"marker-removed");
     Launched secondStage = launcherLeft ? Launched(secondId)
                                         : Launched(testing_support::StartProcess(
                                               testing_support::LauncherExePath(), {L"--uninstall-run", dir.Path()}));
@@ -671,11 +724,8 @@ TEST_F(UninstallStagesTest, SecondStageOnAFolderWithoutAnInstallationRemovesOnly
   EXPECT_EQ(ReadBytes(elsewhere.Join(L"Talvoreen Launcher.exe")), "launcher");
   const auto lines = Lines(ReadBytes(record));
   ASSERT_EQ(lines.size(), 2u);
-  const std::wstring tempCopy =
-      JoinPath(TempFolder(), L"TalvoreenGuard-Uninstall-" + std::to_wstring(stage.Id()) + L".exe");
-  EXPECT_TRUE(EqualsIgnoreCase(lines[0], tempCopy)) << Utf8FromWide(lines[0]);
+  EXPECT_TRUE(EqualsIgnoreCase(lines[0], installedGuard)) << Utf8FromWide(lines[0]);
   EXPECT_EQ(lines[1], L"--uninstall");
-  EXPECT_FALSE(Exists(tempCopy));
 }
 
 TEST_F(UninstallStagesTest, FileHeldByAnotherProgramIsNamedAndTheRestGoes) {

@@ -119,7 +119,8 @@ TEST_F(UninstallTest, NothingToRemoveWithoutAnInstallation) {
 // files. Only single safe names count; the marker itself and what it does not name stay.
 TEST_F(UninstallTest, TheMarkerOfAKilledUninstallNamesWhatIsLeft) {
   MakeInstallation();
-  ASSERT_TRUE(WriteUninstallMarker(dir.Path()));
+  std::wstring markerError;
+  ASSERT_TRUE(WriteUninstallMarker(dir.Path(), markerError)) << Utf8FromWide(markerError);
   ASSERT_TRUE(DeleteFileW(dir.Join(L"Talvoreen.exe").c_str()));
   ASSERT_TRUE(DeleteFileW(dir.Join(L".talvoreen\\installed.json").c_str()));
   testing_support::RemoveTree(dir.Join(L"TALVOREEN"));
