@@ -28,7 +28,7 @@ namespace {
 
 std::string Archive(const std::string& name) {
   const std::string bytes =
-      ReadBytes(NormalizePath(JoinPath(WideFromUtf8(TALVOREEN_TEST_ARCHIVES), WideFromUtf8(name))));
+      ReadBytes(testing_support::TestFile(L"test-archives\\" + WideFromUtf8(name)));
   EXPECT_FALSE(bytes.empty()) << "missing test archive " << name;
   return bytes;
 }

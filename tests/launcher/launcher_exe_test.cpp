@@ -155,7 +155,7 @@ TEST(HeadlessExe, ServersLeavesTheCurrentFolderAlone) {
   CreateDirectoryTree(own.Join(L"skins"));
   ASSERT_TRUE(WriteBytes(own.Join(L"mods\\notes.txt"), "mine"));
   ASSERT_TRUE(WriteBytes(own.Join(L"skins\\skin.png"), "mine"));
-  const std::wstring loopback = WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER);
+  const std::wstring loopback = testing_support::TestFile(L"loopback\\Talvoreen Launcher.exe");
   BothStreams servers = RunCapturingBoth(loopback, {L"--headless", L"servers"}, own.Path());
   EXPECT_NE(servers.out.find(" -> "), std::string::npos) << servers.out;
   EXPECT_FALSE(DirectoryExists(own.Join(L"TALVOREEN")));
@@ -441,7 +441,7 @@ TEST_F(SecondStart, AMutexItMayNotOpenIsARunningLauncher) {
 
   FakeLauncherWindow window;
   // The loopback build: a launcher that wrongly opens its window stays off the network.
-  const std::wstring loopback = WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER);
+  const std::wstring loopback = testing_support::TestFile(L"loopback\\Talvoreen Launcher.exe");
   HANDLE process = testing_support::StartProcess(loopback, {L"--link", L"talvoreen://corvel"});
   ASSERT_NE(process, nullptr);
   HWND own = nullptr;
@@ -459,7 +459,7 @@ TEST_F(SecondStart, WaitsOutATwinThatIsClosingAndOpensItsOwnWindow) {
   window->closing = true;
   TempDir dir;
   HANDLE process = testing_support::StartProcess(
-      WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER), {L"--dir", dir.Path(), L"--cdn", L"http://127.0.0.1:9"});
+      testing_support::TestFile(L"loopback\\Talvoreen Launcher.exe"), {L"--dir", dir.Path(), L"--cdn", L"http://127.0.0.1:9"});
   ASSERT_NE(process, nullptr);
   // Asked and refused: it now waits for the lock.
   EXPECT_TRUE(ServeUntil(process, [&] { return window->refusedProbes > 0; }));
@@ -478,7 +478,7 @@ TEST_F(SecondStart, WaitsOutATwinThatIsClosingAndOpensItsOwnWindow) {
 // a window manager that Xvfb does not have).
 TEST(WindowExe, AStartRightAfterClosingOpensAWindow) {
   TempDir dir;
-  const std::wstring loopback = WideFromUtf8(TALVOREEN_LOOPBACK_LAUNCHER);
+  const std::wstring loopback = testing_support::TestFile(L"loopback\\Talvoreen Launcher.exe");
   const std::vector<std::wstring> args = {L"--dir", dir.Path(), L"--cdn", L"http://127.0.0.1:9"};
   HANDLE first = testing_support::StartProcess(loopback, args);
   ASSERT_NE(first, nullptr);

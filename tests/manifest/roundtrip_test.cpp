@@ -20,10 +20,8 @@ using testing_support::WriteBytes;
 
 namespace {
 
-std::wstring PublisherExe() { return NormalizePath(WideFromUtf8(TALVOREEN_PUBLISH_EXE_WINE)); }
-std::wstring DevelopmentKeyFile() {
-  return NormalizePath(WideFromUtf8(TALVOREEN_TEST_SOURCE_DIR) + L"\\keys\\development.key");
-}
+std::wstring PublisherExe() { return testing_support::TestFile(L"publish\\talvoreen-publish.exe"); }
+std::wstring DevelopmentKeyFile() { return testing_support::TestFile(L"keys\\development.key"); }
 
 ProcessResult Publish(const std::vector<std::wstring>& args) { return RunProcess(PublisherExe(), args); }
 

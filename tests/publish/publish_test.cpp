@@ -72,7 +72,7 @@ PublishRun Publish(const std::vector<std::string>& args) {
   return run;
 }
 
-std::string DevelopmentKeyFile() { return std::string(TALVOREEN_TEST_SOURCE_DIR) + "/keys/development.key"; }
+std::string DevelopmentKeyFile() { return testing_support::SourceFilePath("keys/development.key"); }
 std::string DevelopmentPublicKey() { return publish::EncodeBase64(testing_support::DevelopmentKey().publicKey); }
 
 std::string LastLine(const std::string& text) {

@@ -5,11 +5,29 @@
 
 #include "manifest/envelope.h"
 
+#ifdef _WIN32
+#include "base/text.h"
+#include "tests/support/test_support.h"
+#endif
+
 namespace testing_support {
 
+std::string SourceFilePath(const std::string& relative) {
+#ifdef _WIN32
+  return Utf8FromWide(TestFile(WideFromUtf8(relative)));
+#else
+  return std::string(TALVOREEN_TEST_SOURCE_DIR) + "/" + relative;
+#endif
+}
+
 std::string ReadSourceFile(const std::string& relative) {
-  std::ifstream in(std::string(TALVOREEN_TEST_SOURCE_DIR) + "/" + relative, std::ios::binary);
+#ifdef _WIN32
+  // A narrow path would pass through the ANSI code page, which cannot hold every folder name.
+  return ReadBytes(TestFile(WideFromUtf8(relative)));
+#else
+  std::ifstream in(SourceFilePath(relative), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+#endif
 }
 
 publish::SigningKey DevelopmentKey() {

@@ -8,7 +8,9 @@
 
 namespace testing_support {
 
-// A file of the source tree (TALVOREEN_TEST_SOURCE_DIR), as bytes; empty when unreadable.
+// A file of the source tree such as "keys/development.key": its path (UTF-8) and its bytes,
+// empty when unreadable. Windows tests read the copy beside the test program.
+std::string SourceFilePath(const std::string& relative);
 std::string ReadSourceFile(const std::string& relative);
 
 // keys/development.key, and whether the launcher was built with its public half.

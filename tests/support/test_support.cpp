@@ -56,8 +56,12 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
          written == bytes.size();
 }
 
-std::wstring SmallDisk(const char* root) {
-  const std::wstring folder = WideFromUtf8(root);
+std::wstring TestFile(const std::wstring& relative) {
+  return NormalizePath(JoinPath(ParentPath(GetModulePath()), relative));
+}
+
+std::wstring SmallDisk(const char* relative) {
+  const std::wstring folder = TestFile(WideFromUtf8(relative));
   ULARGE_INTEGER total{};
   if (!GetDiskFreeSpaceExW((folder + L"\\").c_str(), nullptr, &total, nullptr) || total.QuadPart > (2u << 20)) {
     return L"";
@@ -126,7 +130,7 @@ HANDLE StartProcess(const std::wstring& exe, const std::vector<std::wstring>& ar
 }
 
 std::wstring LauncherExePath() {
-  return NormalizePath(JoinPath(WideFromUtf8(TALVOREEN_SOURCE_DIR_WINE), L"Bin\\launcher\\Talvoreen Launcher.exe"));
+  return TestFile(L"launcher\\Talvoreen Launcher.exe");
 }
 
 std::wstring SelfExePath() { return GetModulePath(); }

@@ -28,9 +28,15 @@ void RemoveTree(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 
-// root when it is the 1 MiB disk that tests/sync/small_disk.sh mounts before the tests that
-// fill a disk; empty where mounting was impossible.
-std::wstring SmallDisk(const char* root);
+// A fixture beside the running test program (relative to its folder): the build puts every
+// program and fixture in one folder tree and the test bundle copies that tree as it is, so
+// tests find their files the same way in both and never through a path of the build machine.
+std::wstring TestFile(const std::wstring& relative);
+
+// The folder `relative` (beside the test program) when it is the 1 MiB disk that
+// tests/sync/small_disk.sh mounts before the tests that fill a disk; empty where mounting was
+// impossible or the folder is absent, as in the test bundle.
+std::wstring SmallDisk(const char* relative);
 
 struct ProcessResult {
   bool started = false;
@@ -47,7 +53,7 @@ HANDLE StartProcess(const std::wstring& exe, const std::vector<std::wstring>& ar
 
 std::wstring QuoteArgument(const std::wstring& arg);
 
-// The launcher built from this tree, "Bin\launcher\Talvoreen Launcher.exe".
+// The launcher built from this tree, copied beside the tests as "launcher\Talvoreen Launcher.exe".
 std::wstring LauncherExePath();
 
 // The running test executable; with RunChild it runs one of the roles below in a new process.

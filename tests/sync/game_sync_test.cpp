@@ -70,7 +70,7 @@ class GameSyncTest : public ::testing::Test {
       ASSERT_TRUE(WriteBytes(full, content));
     }
     std::vector<std::string> args = {"game", Utf8FromWide(source), "--out", Utf8FromWide(cdn), "--key",
-                                     std::string(TALVOREEN_TEST_SOURCE_DIR) + "/keys/development.key", "--build", build};
+                                     testing_support::SourceFilePath("keys/development.key"), "--build", build};
     args.insert(args.end(), extra.begin(), extra.end());
     std::ostringstream out, err;
     ASSERT_EQ(publish::RunPublisher(args, out, err), 0) << err.str();
@@ -700,7 +700,9 @@ TEST_F(ServerSyncTest, UnavailableFileDoesNotFailTheRun) {
 // that verified them all and stopped). The run that finishes it writes its state file, which is
 // read back and trusted by the next run.
 TEST_F(ServerSyncTest, TheLargestListAcceptedSyncsAndItsStateIsKept) {
-  const std::wstring made = WideFromUtf8(TALVOREEN_LARGEST_LIST);
+  // Made by the build machine's CTest only: 200,000 files are too many to ship in the test bundle.
+  const std::wstring made = testing_support::TestFile(L"..\\largest-client-list");
+  if (GetFileAttributesW(made.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no largest list in the build folder";
   std::string list;
   ASSERT_TRUE(ReadWholeFile(JoinPath(made, L"client-files.json"), list));
   ASSERT_LE(list.size(), kServerListLimit);

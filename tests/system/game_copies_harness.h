@@ -1,6 +1,6 @@
 // Game copies for tests: mutexes held as running copies hold them, an install folder whose
-// game executable is the stand-in client, and the stand-in's events. Windows tests only;
-// the including test defines TALVOREEN_GAME_STAND_IN.
+// game executable is the stand-in client (game_stand_in.exe beside the test), and the
+// stand-in's events. Windows tests only.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,7 +39,7 @@ using Record = std::map<std::string, std::string>;
 // An install folder whose Talvoreen.exe is the stand-in.
 class GameFolder {
  public:
-  GameFolder() { EXPECT_TRUE(CopyFileW(WideFromUtf8(TALVOREEN_GAME_STAND_IN).c_str(), Exe().c_str(), FALSE)); }
+  GameFolder() { EXPECT_TRUE(CopyFileW(testing_support::TestFile(L"game_stand_in.exe").c_str(), Exe().c_str(), FALSE)); }
   const std::wstring& Path() const { return dir_.Path(); }
   std::wstring Exe() const { return dir_.Join(L"Talvoreen.exe"); }
   std::wstring RecordPath(int copy) const { return dir_.Join(StandInRecordName(copy)); }

@@ -25,7 +25,7 @@ using testing_support::WriteBytes;
 namespace {
 
 std::wstring FakeLauncher(const wchar_t* name) {
-  return NormalizePath(JoinPath(WideFromUtf8(TALVOREEN_FAKES_DIR), std::wstring(L"fake_launcher_") + name + L".exe"));
+  return testing_support::TestFile(std::wstring(L"fake_launcher_") + name + L".exe");
 }
 
 // Leaves the shell state of the prefix as it found it: shortcuts, protocol, uninstall entry.

@@ -42,9 +42,9 @@ constexpr int kRemoveButtonId = 100;
 constexpr int kCloseButtonId = 101;
 const std::wstring kSuccessText = L"Talvoreen Multiplayer bilgisayarından kaldırıldı.";
 
-std::wstring GuardStandIn() { return NormalizePath(WideFromUtf8(TALVOREEN_GUARD_STAND_IN)); }
+std::wstring GuardStandIn() { return testing_support::TestFile(L"guard_stand_in.exe"); }
 std::wstring FakeLauncher(const wchar_t* name) {
-  return NormalizePath(JoinPath(WideFromUtf8(TALVOREEN_FAKES_DIR), std::wstring(L"fake_launcher_") + name + L".exe"));
+  return testing_support::TestFile(std::wstring(L"fake_launcher_") + name + L".exe");
 }
 
 std::wstring TempFolder() {

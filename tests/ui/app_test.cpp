@@ -66,11 +66,11 @@ class AppTest : public ::testing::Test {
     const std::wstring source = dir.Join(L"source");
     CreateDirectoryTree(JoinPath(source, L"data"));
     ASSERT_TRUE(
-        CopyFileW(WideFromUtf8(TALVOREEN_GAME_STAND_IN).c_str(), JoinPath(source, kGameExeName).c_str(), FALSE));
+        CopyFileW(testing_support::TestFile(L"game_stand_in.exe").c_str(), JoinPath(source, kGameExeName).c_str(), FALSE));
     ASSERT_TRUE(WriteBytes(JoinPath(source, L"data\\gta.dat"), "gta.dat for tests\n"));
     const std::vector<std::string> args = {"game",    Utf8FromWide(source),
                                            "--out",   Utf8FromWide(cdn),
-                                           "--key",   std::string(TALVOREEN_TEST_SOURCE_DIR) + "/keys/development.key",
+                                           "--key",   Utf8FromWide(testing_support::TestFile(L"keys\\development.key")),
                                            "--build", "build-1"};
     std::ostringstream out, err;
     ASSERT_EQ(publish::RunPublisher(args, out, err), 0) << err.str();

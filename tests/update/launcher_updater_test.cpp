@@ -48,7 +48,7 @@ class UpdaterTest : public ::testing::Test {
     ASSERT_TRUE(WriteBytes(exe, bytes));
     std::ostringstream out, err;
     const int code = publish::RunPublisher({"launcher", Utf8FromWide(exe), "--out", Utf8FromWide(cdn), "--key",
-                                            std::string(TALVOREEN_TEST_SOURCE_DIR) + "/keys/development.key",
+                                            testing_support::SourceFilePath("keys/development.key"),
                                             "--version", version},
                                            out, err);
     ASSERT_EQ(code, 0) << err.str();
