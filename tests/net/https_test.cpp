@@ -96,7 +96,7 @@ class Https : public ::testing::Test {
     trust_ = new TrustedRoot(ReadBytes(ServerFile(L"trusted-ca.der")));
     std::vector<std::string> args = {"game", Utf8FromWide(ServerFile(L"tree\\game")), "--out",
                                      Utf8FromWide(ServerFile(L"www\\cdn")), "--key",
-                                     testing_support::SourceFilePath("keys/development.key"), "--build",
+                                     Utf8FromWide(testing_support::TestFile(L"keys\\development.key")), "--build",
                                      "https-1"};
     for (const auto& [path, content] : kGame) {
       const std::wstring full = JoinPath(ServerFile(L"tree\\game"), WideFromUtf8(path));
