@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+inline constexpr float kCanvasWidth = 1100, kCanvasHeight = 660;  // DIPs
+
 struct Color {
   float r = 0, g = 0, b = 0, a = 1;  // 0..1
 };

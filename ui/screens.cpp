@@ -47,6 +47,22 @@ double PercentFraction(float progress) {
   return std::min(static_cast<double>(progress) + 1e-6, 0.999999);
 }
 
+// The whole text in a panel just above `anchor`, wrapped to at most kTooltipWidth.
+constexpr float kTooltipWidth = 560, kTooltipPadding = 12, kTooltipLine = 18;
+
+void DrawTooltip(Canvas& c, const std::wstring& text, const RectF& anchor) {
+  const float whole = c.MeasureText(text, 8);
+  const float textWidth = std::min(whole + 2, kTooltipWidth - 2 * kTooltipPadding);
+  // Wrapping breaks between words, so a wrapped line holds up to a word less than the width.
+  const float lines = whole + 2 <= textWidth ? 1 : std::ceil(whole / (textWidth - 60));
+  const float height = lines * kTooltipLine + 2 * kTooltipPadding;
+  const RectF box = BoxAt(anchor.left - kTooltipPadding, anchor.top - 8 - height, textWidth + 2 * kTooltipPadding, height);
+  c.SoftShadow(box, 8, 16, 0.6f);
+  c.FillRoundedRect(box, 8, theme::kSurfaceHigh);
+  c.StrokeRoundedRect(box, 8, 1, theme::kBorderStrong);
+  Paragraph(c, text, box.Inflated(-kTooltipPadding), 8, theme::kText);
+}
+
 void DrawStatusBar(Ui& ui, Canvas& c, const FrameModel& m) {
   const StatusView& s = m.status;
   c.FillRect(RectF{0, 548, 1100, 660}, WithAlpha(theme::kBackground, 0.88f));
@@ -65,8 +81,15 @@ void DrawStatusBar(Ui& ui, Canvas& c, const FrameModel& m) {
     titleBox.right -= c.MeasureText(percent, 4) + 12;
   }
   Label(c, s.title, titleBox, 4, theme::kText);
-  Label(c, s.detail, BoxAt(kStatusLeft, titleY + 28, width, 20), 8,
-        s.detailIsError ? theme::kRed : theme::kTextSecondary);
+  // A reason too long for the line ends after a whole word; the whole text shows while the
+  // mouse rests on the line (and the log has it).
+  const RectF detailBox = BoxAt(kStatusLeft, titleY + 28, width, 20);
+  const std::wstring detail =
+      FitAtWordBoundary(s.detail, width, [&c](const std::wstring& t) { return c.MeasureText(t, 8); });
+  Label(c, detail, detailBox, 8, s.detailIsError ? theme::kRed : theme::kTextSecondary);
+  if (detail != s.detail && !ui.overlayOpen && detailBox.Contains(ui.input.mouseX, ui.input.mouseY)) {
+    DrawTooltip(c, s.detail, detailBox);
+  }
   if (hasBar) ProgressBar(ui, c, BoxAt(kStatusLeft, titleY + 56, width, 6), s.progress);
   DrawIcon(ui, c, s.kind, PointF{69, titleY + 13}, 26, s.accent);
 

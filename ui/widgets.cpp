@@ -157,7 +157,13 @@ void WindowPixelSize(unsigned dpi, int& width, int& height) {
 // ---- Widgets -----------------------------------------------------------------------------
 
 void FocusRing(Canvas& c, const RectF& box, float radius) {
-  c.StrokeRoundedRect(box.Inflated(4), radius + 4, 2, theme::kAccent);
+  // Widgets at the window's edge (minimise, close) keep the whole 2-DIP ring inside it.
+  RectF ring = box.Inflated(4);
+  ring.left = std::max(ring.left, 1.0f);
+  ring.top = std::max(ring.top, 1.0f);
+  ring.right = std::min(ring.right, kCanvasWidth - 1);
+  ring.bottom = std::min(ring.bottom, kCanvasHeight - 1);
+  c.StrokeRoundedRect(ring, radius + 4, 2, theme::kAccent);
 }
 
 bool Button(Ui& ui, Canvas& c, WidgetId id, const RectF& box, const std::wstring& label, ButtonStyle style,

@@ -86,6 +86,7 @@ struct Screen {
   Ui ui;
   ScreenCanvas canvas;
   double time = 10;
+  float charWidth = 0;  // texts measure this much per character when set
 
   Screen() {
     app.installed = true;
@@ -95,6 +96,7 @@ struct Screen {
   void Frame() {
     time += 1.0 / 60;
     canvas = ScreenCanvas();
+    canvas.charWidth = charWidth;
     ui.BeginFixedFrame(time, 1.0);
     const FrameModel model{app, snap, status, actions};
     DrawLauncherFrame(ui, canvas, model);
@@ -383,7 +385,71 @@ TEST(StatusBar, PrimaryDetailAndIcon) {
   EXPECT_EQ(s.Click(layout::kStatusPrimary), Actions{});
 }
 
+TEST(StatusBar, ReasonTooLongEndsAfterAWholeWordAndShowsWholeUnderTheMouse) {
+  struct Case {
+    const wchar_t* text;
+    float chars;  // room, in characters of the test canvas
+    const wchar_t* shown;
+  };
+  const auto length = [](const std::wstring& t) { return static_cast<float>(t.size()); };
+  for (const Case& c : {
+           Case{L"Bağlantı koptu", 14, L"Bağlantı koptu"},
+           Case{L"Sunucuya ulaşılamadı: Bağlantı koptu", 30, L"Sunucuya ulaşılamadı…"},
+           Case{L"Kurulu · bozulduysa yeniden indirilir", 15, L"Kurulu…"},
+           Case{L"Corvel Roleplay dosyaları denetlenemedi: Sunucu yanıt vermedi", 52,
+                L"Corvel Roleplay dosyaları denetlenemedi: Sunucu…"},
+           Case{L"Uzunçokuzunbirkelime sonra", 10, L"Uzunçokuzunbirkelime…"},
+           Case{L"C:\\Oyunlar\\Talvoreen\\mods", 10, L"C:\\Oyunlar\\Talvoreen\\mods"},
+       }) {
+    EXPECT_EQ(FitAtWordBoundary(c.text, c.chars, length), c.shown) << c.chars;
+  }
+
+  Screen s;
+  s.charWidth = 7;
+  s.status.detail = L"Talvoreen Roleplay dosyaları denetlenemedi: Sunucu dosya listesini vermiyor (sunucu sürümü eski)";
+  s.status.detailIsError = true;
+  s.status.secondaryLabel = L"Tekrar dene";
+  s.Frame();
+  EXPECT_FALSE(s.Has(s.status.detail));
+  std::wstring shown;
+  for (const auto& item : s.canvas.items) {
+    if (item.box.top == 579 + 28) shown = item.text;
+  }
+  ASSERT_GT(shown.size(), 2u);
+  EXPECT_EQ(shown.back(), L'…');
+  EXPECT_LE(shown.size() * 7.0f, 478);
+  const std::wstring kept = shown.substr(0, shown.size() - 1);
+  EXPECT_EQ(s.status.detail.compare(0, kept.size(), kept), 0);
+  EXPECT_EQ(s.status.detail[kept.size()], L' ') << "cut inside a word";
+
+  s.ui.MouseMove(150, 579 + 38);
+  s.Frame();
+  const auto whole = s.Find(s.status.detail);
+  EXPECT_LT(whole.box.bottom, 579 + 28) << "the whole text above the status line";
+  EXPECT_GE(whole.box.left, 0);
+  s.app.overlay = Overlay::Settings;
+  s.Frame();
+  EXPECT_FALSE(s.Has(s.status.detail)) << "no tooltip under an overlay";
+}
+
 // ---- Title bar and layers ----------------------------------------------------------------
+
+TEST(TitleBar, FocusRingsOfTheWindowButtonsStayInsideTheWindow) {
+  Screen s;
+  s.Frame();
+  for (const char* id : {"window.minimize", "window.close", "settings"}) {
+    for (size_t tabs = 0; s.ui.input.focused != MakeWidgetId(id) && tabs < 40; ++tabs) s.ui.Tab(false);
+    s.Frame();
+    int rings = 0;
+    for (const auto& stroke : s.canvas.strokes) {
+      if (!SameColor(stroke.color, theme::kAccent)) continue;
+      ++rings;
+      // The 2-DIP stroke is centred on the box, so its outer edge lies 1 DIP outside it.
+      EXPECT_TRUE(Inside(stroke.box.Inflated(1), RectF{0, 0, kCanvasWidth, kCanvasHeight})) << id;
+    }
+    EXPECT_EQ(rings, 1) << id;
+  }
+}
 
 TEST(TitleBar, WindowButtonsAlwaysReactSettingsOnlyWithoutOverlay) {
   Screen s;
