@@ -12,6 +12,7 @@
 #include "base/version.h"
 #include "ui/app_rules.h"
 #include "ui/background.h"
+#include "ui/frame_recorder.h"
 #include "ui/screen_rules.h"
 #include "ui/theme.h"
 
@@ -59,6 +60,7 @@ void DrawTooltip(Canvas& c, const std::wstring& text, const RectF& anchor) {
   const RectF box = BoxAt(anchor.left - kTooltipPadding, anchor.top - 8 - height, textWidth + 2 * kTooltipPadding, height);
   c.SoftShadow(box, 8, 16, 0.6f);
   c.FillRoundedRect(box, 8, theme::kSurfaceHigh);
+  c.Shade(box, 0);
   c.StrokeRoundedRect(box, 8, 1, theme::kBorderStrong);
   Paragraph(c, text, box.Inflated(-kTooltipPadding), 8, theme::kText);
 }
@@ -66,6 +68,7 @@ void DrawTooltip(Canvas& c, const std::wstring& text, const RectF& anchor) {
 void DrawStatusBar(Ui& ui, Canvas& c, const FrameModel& m) {
   const StatusView& s = m.status;
   c.FillRect(RectF{0, 548, 1100, 660}, WithAlpha(theme::kBackground, 0.88f));
+  c.Shade(RectF{0, 548, 1100, 660}, 0.12f);
   c.Line(PointF{0, 548.5f}, PointF{1100, 548.5f}, 1, theme::kBorder);
 
   const bool hasBar = s.progress >= 0;
@@ -157,6 +160,7 @@ void DrawSetupScreen(Ui& ui, Canvas& c, const FrameModel& m) {
 
   const RectF folderBox = BoxAt(56, 346, 500, 56);
   c.FillRoundedRect(folderBox, 12, WithAlpha(theme::kSurface, 0.92f));
+  c.Shade(folderBox, 0.08f);
   c.StrokeRoundedRect(folderBox, 12, 1, theme::kBorder);
   DrawIcon(ui, c, 5, PointF{82, Centre(folderBox).y}, 20, theme::kAccent);
   Label(c, app.setupCandidate, RectF{104, folderBox.top, 104 + 328, folderBox.bottom}, 7, theme::kText);
@@ -223,9 +227,12 @@ void DrawCardStatusLine(Ui& ui, Canvas& c, const RectF& card, const ServerCardLi
   const float groupLeft = (card.left + card.right - groupWidth) / 2;
   const PointF dot{groupLeft + dotRadius, centreY};
   if (lines.pulsing) {
+    // Drawn over the finished card: the halo is the dot's own green, so it may cover the dot.
     const float p = static_cast<float>(ui.now * 0.6 - std::floor(ui.now * 0.6));
     const float r = dotRadius + 6 * p;
+    c.BeginMotion();
     c.FillEllipse(dot, r, r, WithAlpha(theme::kGreen, (1 - p) * 0.35f));
+    c.EndMotion();
     ui.input.animating = true;
   }
   c.FillEllipse(dot, dotRadius, dotRadius, color);
@@ -241,6 +248,7 @@ bool DrawServerCard(Ui& ui, Canvas& c, int index, const RectF& box, bool selecte
   const float radius = 14;
   const PointF centre = Centre(box);
   c.FillRoundedRect(box, radius, Mix(theme::kSurface, look.color, 0.06f * in.hover + 0.12f * selection));
+  c.Shade(box, 0);
   c.PushClip(box);
   c.RadialGlow(PointF{centre.x, box.top + 38}, 74, 46, WithAlpha(look.color, 0.22f + 0.18f * selection));
   c.PopClip();
@@ -413,7 +421,9 @@ RectF layout::ServerCard(int index, bool devServer) {
 
 // ---- The frame ---------------------------------------------------------------------------
 
-void DrawLauncherFrame(Ui& ui, Canvas& c, const FrameModel& model) {
+void DrawLauncherFrame(Ui& ui, Canvas& target, const FrameModel& model) {
+  // What does not move is drawn once and kept while it stays the same; see FrameRecorder.
+  FrameRecorder c(target);
   ui.overlayOpen = model.app.overlay != Overlay::None;
   ui.overlayStart = model.app.overlayStart;
 
@@ -434,4 +444,5 @@ void DrawLauncherFrame(Ui& ui, Canvas& c, const FrameModel& model) {
   }
 
   DrawTitleBar(ui, c, model);
+  c.Play();
 }

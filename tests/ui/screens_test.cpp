@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/ui/recording_canvas.h"
+#include "ui/frame_recorder.h"
 #include "ui/app_rules.h"
 #include "ui/screen_rules.h"
 #include "ui/screens.h"
@@ -48,6 +50,11 @@ struct ScreenCanvas : RecordingCanvas {
     ellipses.push_back({centre, rx, color, false});
   }
   void DrawEmblem(int index, const RectF& box, float) override { emblems.push_back({index, box}); }
+  std::vector<uint64_t> scenes;  // the hash of every scene handed over
+  void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override {
+    scenes.push_back(hash);
+    replay(*this);
+  }
 };
 
 bool SameColor(Color a, Color b) {
@@ -692,6 +699,58 @@ TEST(ScreenRules, GtaStateTextBusyPhasesWinOverValidity) {
   snap.gta.status = kGtaPaused;
   app.gtaValid = false;
   EXPECT_EQ(GtaStateText(app, snap), L"Henüz kurulmadı");
+}
+
+// ---- Static scene and motion --------------------------------------------------------------
+
+TEST(FrameRecorder, MotionComesAfterTheSceneDimmedOnlyByShadesDrawnOverIt) {
+  auto record = [](const std::wstring& staticText, float motionX, ScreenCanvas& target) {
+    FrameRecorder r(target);
+    r.DrawString(L"first", BoxAt(0, 0, 50, 20), 6, theme::kText, TextAlign::Leading, TextVAlign::Top, false);
+    r.BeginMotion();
+    r.FillEllipse(PointF{motionX, 100}, 5, 5, theme::kGreen);  // later covered by a quarter-keeping shade
+    r.EndMotion();
+    r.Shade(RectF{0, 0, 200, 200}, 0.25f);
+    r.BeginMotion();
+    r.FillEllipse(PointF{150, 150}, 5, 5, theme::kGreen);  // over that shade
+    r.FillEllipse(PointF{300, 300}, 5, 5, theme::kGreen);  // under the opaque one below
+    r.EndMotion();
+    r.Shade(RectF{290, 290, 310, 310}, 0);
+    r.DrawString(staticText, BoxAt(0, 40, 50, 20), 6, theme::kText, TextAlign::Leading, TextVAlign::Top, false);
+    r.Play();
+    return r.SceneHash();
+  };
+  ScreenCanvas target;
+  const uint64_t hash = record(L"second", 100, target);
+  ASSERT_EQ(target.scenes, std::vector<uint64_t>{hash});
+  ASSERT_EQ(target.items.size(), 2u);
+  EXPECT_EQ(target.items[1].text, L"second") << "the whole scene comes before any motion";
+  ASSERT_EQ(target.ellipses.size(), 2u);
+  EXPECT_TRUE(SameColor(target.ellipses[0].color, WithAlpha(theme::kGreen, 0.25f)));
+  EXPECT_TRUE(SameColor(target.ellipses[1].color, theme::kGreen));
+  EXPECT_EQ(target.ellipses[1].centre.x, 150);
+
+  ScreenCanvas other;
+  EXPECT_EQ(record(L"second", 120, other), hash) << "motion does not change the scene";
+  EXPECT_NE(record(L"sekond", 100, other), hash);
+}
+
+TEST(FrameRecorder, EveryShotKeepsItsSceneWhileTimePasses) {
+  size_t count = 0;
+  const ShotScenario* shots = ShotScenarios(count);
+  for (size_t i = 0; i < count; ++i) {
+    Screen s;
+    s.app.devServer = shots[i].devServerOnly;
+    shots[i].apply(s.app, s.snap);
+    s.status = BuildStatusView(s.app, s.snap);
+    s.Frame();
+    const std::vector<uint64_t> first = s.canvas.scenes;
+    s.time += 0.37;  // every animation has moved
+    s.Frame();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(s.canvas.scenes, first) << shots[i].name;
+    EXPECT_TRUE(s.ui.input.animating) << shots[i].name;
+  }
 }
 
 // What each `--shots` picture shows: the status bar's title, the overlay and the selected
