@@ -348,6 +348,30 @@ ComPtr<IDWriteTextLayout> D2DCanvas::Layout(const std::wstring& text, int style,
   return layout;
 }
 
+// Letter spacing is applied once per cluster. Wine's DirectWrite (DejaVu faces) puts a
+// precomposed İ, Ö, Ü, Ş, Ğ or Ç into the cluster of the letter before it, so "MERİDİAN"
+// would read "M E Rİ Dİ A N". Where the layout has fewer clusters than letters, spaced text is
+// set letter by letter instead; elsewhere (Windows) the layout stays whole, with its kerning.
+bool D2DCanvas::SpacedByLetter(const std::wstring& text, int style, IDWriteTextLayout* layout,
+                               std::vector<std::wstring>& letters) {
+  if (theme::GetTextStyle(style).letterSpacing == 0 || !layout) return false;
+  UINT32 clusters = 0;
+  layout->GetClusterMetrics(nullptr, 0, &clusters);
+  letters = theme::SplitGraphemes(text);
+  return clusters < letters.size();
+}
+
+std::vector<float> D2DCanvas::LetterAdvances(const std::vector<std::wstring>& letters, int style, float& total) {
+  std::vector<float> advances;
+  total = 0;
+  for (const std::wstring& letter : letters) {
+    advances.push_back(MeasureNow(letter, style));
+    total += advances.back();
+  }
+  if (!letters.empty()) total += theme::GetTextStyle(style).letterSpacing * static_cast<float>(letters.size() - 1);
+  return advances;
+}
+
 void D2DCanvas::DrawString(const std::wstring& text, const RectF& box, int style, Color color, TextAlign align,
                          TextVAlign valign, bool singleLineEllipsis) {
   if (text.empty()) return;
@@ -366,6 +390,25 @@ void D2DCanvas::DrawString(const std::wstring& text, const RectF& box, int style
   } else {
     layout->SetWordWrapping(DWRITE_WORD_WRAPPING_WRAP);
   }
+  std::vector<std::wstring> letters;
+  if (SpacedByLetter(text, style, layout.Get(), letters)) {
+    float total = 0;
+    const std::vector<float> advances = LetterAdvances(letters, style, total);
+    float x = align == TextAlign::Center     ? (box.left + box.right - total) / 2
+              : align == TextAlign::Trailing ? box.right - total
+                                             : box.left;
+    for (size_t i = 0; i < letters.size(); ++i) {
+      ComPtr<IDWriteTextLayout> one = Layout(letters[i], style, advances[i] + 100, box.Height());
+      if (!one) continue;
+      one->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
+      one->SetParagraphAlignment(valign == TextVAlign::Center   ? DWRITE_PARAGRAPH_ALIGNMENT_CENTER
+                                 : valign == TextVAlign::Bottom ? DWRITE_PARAGRAPH_ALIGNMENT_FAR
+                                                                : DWRITE_PARAGRAPH_ALIGNMENT_NEAR);
+      target_->DrawTextLayout(D2D1::Point2F(x, box.top), one.Get(), Brush(color));
+      x += advances[i] + theme::GetTextStyle(style).letterSpacing;
+    }
+    return;
+  }
   const float shift = theme::LetterSpacingShift(style, align);
   target_->DrawTextLayout(D2D1::Point2F(box.left + shift, box.top), layout.Get(), Brush(color));
 }
@@ -382,6 +425,12 @@ float D2DCanvas::MeasureText(const std::wstring& text, int style) {
 
 float D2DCanvas::MeasureNow(const std::wstring& text, int style) {
   ComPtr<IDWriteTextLayout> layout = Layout(text, style, 100000, 1000);
+  std::vector<std::wstring> letters;
+  if (SpacedByLetter(text, style, layout.Get(), letters)) {
+    float total = 0;
+    LetterAdvances(letters, style, total);
+    return total;
+  }
   DWRITE_TEXT_METRICS metrics{};
   if (!layout || FAILED(layout->GetMetrics(&metrics))) return 0;
   // The spacing after the last character is not part of what the eye sees.
