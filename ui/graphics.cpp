@@ -365,7 +365,7 @@ std::vector<float> D2DCanvas::LetterAdvances(const std::vector<std::wstring>& le
   std::vector<float> advances;
   total = 0;
   for (const std::wstring& letter : letters) {
-    advances.push_back(MeasureNow(letter, style));
+    advances.push_back(MeasureText(letter, style));
     total += advances.back();
   }
   if (!letters.empty()) total += theme::GetTextStyle(style).letterSpacing * static_cast<float>(letters.size() - 1);
