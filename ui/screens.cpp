@@ -48,7 +48,7 @@ double PercentFraction(float progress) {
   return std::min(static_cast<double>(progress) + 1e-6, 0.999999);
 }
 
-// The whole text in a panel just above `anchor`, wrapped to at most kTooltipWidth.
+// The whole text in a panel above `anchor` and the status band, wrapped to at most kTooltipWidth.
 constexpr float kTooltipWidth = 560, kTooltipPadding = 12, kTooltipLine = 18;
 
 void DrawTooltip(Canvas& c, const std::wstring& text, const RectF& anchor) {
@@ -57,7 +57,9 @@ void DrawTooltip(Canvas& c, const std::wstring& text, const RectF& anchor) {
   // Wrapping breaks between words, so a wrapped line holds up to a word less than the width.
   const float lines = whole + 2 <= textWidth ? 1 : std::ceil(whole / (textWidth - 60));
   const float height = lines * kTooltipLine + 2 * kTooltipPadding;
-  const RectF box = BoxAt(anchor.left - kTooltipPadding, anchor.top - 8 - height, textWidth + 2 * kTooltipPadding, height);
+  // Above the status band, so that the bar's own title stays readable.
+  const float bottom = std::min(anchor.top, 548.0f) - 6;
+  const RectF box = BoxAt(anchor.left - kTooltipPadding, bottom - height, textWidth + 2 * kTooltipPadding, height);
   c.SoftShadow(box, 8, 16, 0.6f);
   c.FillRoundedRect(box, 8, theme::kSurfaceHigh);
   c.Shade(box, 0);
