@@ -162,3 +162,13 @@ std::wstring EscapeControlCharacters(const std::wstring& text) {
   }
   return out;
 }
+
+std::wstring JoinReason(const std::wstring& prefix, const std::wstring& reason) {
+  const std::wstring a = prefix.substr(0, prefix.find(L' '));
+  const std::wstring b = reason.substr(0, reason.find(L' '));
+  const std::wstring& shorter = a.size() <= b.size() ? a : b;
+  const std::wstring& longer = a.size() <= b.size() ? b : a;
+  constexpr size_t kShortestStem = 4;  // below this a shared start is a coincidence, not a repeat
+  if (shorter.size() >= kShortestStem && longer.compare(0, shorter.size(), shorter) == 0) return reason;
+  return prefix + L": " + reason;
+}

@@ -25,3 +25,8 @@ std::wstring EscapeControlCharacters(const std::wstring& text);
 // Leading-digit parse in the manner of _wtoi: optional blanks and sign, then digits;
 // nothing parsable gives 0, values beyond the int range saturate.
 int ParseIntLikeWtoi(const std::wstring& text);
+
+// "prefix: reason", or the reason alone when its first word names what the prefix's first
+// word names (the same word, or it with a Turkish case ending: "Sunucu", "Sunucuya"), so that
+// "Sunucuya ulaşılamadı" is not followed by "Sunucuya bağlanılamadı".
+std::wstring JoinReason(const std::wstring& prefix, const std::wstring& reason);

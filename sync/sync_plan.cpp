@@ -61,7 +61,7 @@ std::wstring RequestFailedText(bool gameMode, const FetchFacts& facts) {
   if (gameMode) return L"Güncellemeler denetlenemedi: " + facts.error;
   if (facts.status == 404) return L"Sunucu dosya listesini vermiyor (sunucu sürümü eski)";
   if (facts.status == 503) return L"Sunucu henüz hazır değil, biraz sonra tekrar dene";
-  return L"Sunucuya ulaşılamadı: " + facts.error;
+  return JoinReason(L"Sunucuya ulaşılamadı", facts.error);
 }
 
 std::wstring TryDiagnosticLine(const std::wstring& tag, const std::wstring& url, int attempt, const FetchFacts& facts,

@@ -82,7 +82,7 @@ StatusView RunningView(const AppState& app, const UiSnapshot& snap) {
     const SyncSnapshot& s = snap.servers[app.selected];
     view.secondaryLabel = L"Tekrar dene";
     view.secondaryAction = kActionRetryServerFiles;
-    view.detail = name + L" dosyaları denetlenemedi: " + s.message;
+    view.detail = JoinReason(name + L" dosyaları denetlenemedi", s.message);
   } else if (selected && serverStatus == kSyncDownloading) {
     const SyncSnapshot& s = snap.servers[app.selected];
     view.secondaryLabel = L"Bir tane daha aç";

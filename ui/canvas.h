@@ -3,7 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+
+inline constexpr float kCanvasWidth = 1100, kCanvasHeight = 660;  // DIPs
 
 struct Color {
   float r = 0, g = 0, b = 0, a = 1;  // 0..1
@@ -28,6 +33,22 @@ struct RectF {
   RectF Inflated(float d) const { return RectF{left - d, top - d, right + d, bottom + d}; }
 };
 inline RectF BoxAt(float x, float y, float w, float h) { return RectF{x, y, x + w, y + h}; }
+
+// Static drawing laid over `box`: `keep` of what is drawn under it shows through (0 nothing).
+struct ShadeRect {
+  RectF box;
+  float keep = 0;
+};
+using Shades = std::vector<ShadeRect>;
+
+// How much of what lies at (x, y) shows through the shades: 0 when a shade with keep 0 covers it.
+inline float ShadeKeepAt(const Shades& shades, float x, float y) {
+  float keep = 1;
+  for (const ShadeRect& shade : shades) {
+    if (shade.box.Contains(x, y)) keep *= shade.keep < 0 ? 0 : shade.keep > 1 ? 1 : shade.keep;
+  }
+  return keep;
+}
 
 enum class TextAlign { Leading, Center, Trailing };
 enum class TextVAlign { Top, Center, Bottom };
@@ -61,4 +82,28 @@ class Canvas {
   virtual float MeasureText(const std::wstring& text, int style) = 0;
   // Emblem of server card 0..2, fitted and centred in the box; nothing when it is missing.
   virtual void DrawEmblem(int index, const RectF& box, float opacity) = 0;
+  // Line segments of one colour, given as pairs of points; one figure where the canvas can.
+  virtual void Segments(const PointF* pairs, size_t pairCount, float width, Color color) {
+    for (size_t i = 0; i + 1 < 2 * pairCount; i += 2) Line(pairs[i], pairs[i + 1], width, color);
+  }
+
+  // A frame is drawn as a static scene with motion over it (FrameRecorder). These default to
+  // drawing in place, which is what a canvas without a recorder in front of it sees.
+  //
+  // The scene: `replay` draws it; a canvas may keep the result and draw that instead for as
+  // long as `hash` stays the same.
+  virtual void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) {
+    (void)hash;
+    replay(*this);
+  }
+  // What is drawn between these moves from frame to frame.
+  virtual void BeginMotion() {}
+  virtual void EndMotion() {}
+  // Scene drawing that covers whatever moves under `box`.
+  virtual void Shade(const RectF& box, float keep) {
+    (void)box;
+    (void)keep;
+  }
+  // Motion that lies under parts of the scene and places itself against all of the frame's shades.
+  virtual void ShadedMotion(const std::function<void(Canvas&, const Shades&)>& draw) { draw(*this, Shades{}); }
 };

@@ -229,7 +229,7 @@ uint64_t Quantised(Color c) {
   return (q(c.r) << 24) | (q(c.g) << 16) | (q(c.b) << 8) | q(c.a);
 }
 
-constexpr size_t kMaxRamps = 64;
+constexpr size_t kMaxRamps = 256;  // the scrolling lines use a few dozen
 
 }  // namespace
 
@@ -348,6 +348,30 @@ ComPtr<IDWriteTextLayout> D2DCanvas::Layout(const std::wstring& text, int style,
   return layout;
 }
 
+// Letter spacing is applied once per cluster. Wine's DirectWrite (DejaVu faces) puts a
+// precomposed İ, Ö, Ü, Ş, Ğ or Ç into the cluster of the letter before it, so "MERİDİAN"
+// would read "M E Rİ Dİ A N". Where the layout has fewer clusters than letters, spaced text is
+// set letter by letter instead; elsewhere (Windows) the layout stays whole, with its kerning.
+bool D2DCanvas::SpacedByLetter(const std::wstring& text, int style, IDWriteTextLayout* layout,
+                               std::vector<std::wstring>& letters) {
+  if (theme::GetTextStyle(style).letterSpacing == 0 || !layout) return false;
+  UINT32 clusters = 0;
+  layout->GetClusterMetrics(nullptr, 0, &clusters);
+  letters = theme::SplitGraphemes(text);
+  return clusters < letters.size();
+}
+
+std::vector<float> D2DCanvas::LetterAdvances(const std::vector<std::wstring>& letters, int style, float& total) {
+  std::vector<float> advances;
+  total = 0;
+  for (const std::wstring& letter : letters) {
+    advances.push_back(MeasureText(letter, style));
+    total += advances.back();
+  }
+  if (!letters.empty()) total += theme::GetTextStyle(style).letterSpacing * static_cast<float>(letters.size() - 1);
+  return advances;
+}
+
 void D2DCanvas::DrawString(const std::wstring& text, const RectF& box, int style, Color color, TextAlign align,
                          TextVAlign valign, bool singleLineEllipsis) {
   if (text.empty()) return;
@@ -366,13 +390,47 @@ void D2DCanvas::DrawString(const std::wstring& text, const RectF& box, int style
   } else {
     layout->SetWordWrapping(DWRITE_WORD_WRAPPING_WRAP);
   }
+  std::vector<std::wstring> letters;
+  if (SpacedByLetter(text, style, layout.Get(), letters)) {
+    float total = 0;
+    const std::vector<float> advances = LetterAdvances(letters, style, total);
+    float x = align == TextAlign::Center     ? (box.left + box.right - total) / 2
+              : align == TextAlign::Trailing ? box.right - total
+                                             : box.left;
+    for (size_t i = 0; i < letters.size(); ++i) {
+      ComPtr<IDWriteTextLayout> one = Layout(letters[i], style, advances[i] + 100, box.Height());
+      if (!one) continue;
+      one->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
+      one->SetParagraphAlignment(valign == TextVAlign::Center   ? DWRITE_PARAGRAPH_ALIGNMENT_CENTER
+                                 : valign == TextVAlign::Bottom ? DWRITE_PARAGRAPH_ALIGNMENT_FAR
+                                                                : DWRITE_PARAGRAPH_ALIGNMENT_NEAR);
+      target_->DrawTextLayout(D2D1::Point2F(x, box.top), one.Get(), Brush(color));
+      x += advances[i] + theme::GetTextStyle(style).letterSpacing;
+    }
+    return;
+  }
   const float shift = theme::LetterSpacingShift(style, align);
   target_->DrawTextLayout(D2D1::Point2F(box.left + shift, box.top), layout.Get(), Brush(color));
 }
 
 float D2DCanvas::MeasureText(const std::wstring& text, int style) {
   if (text.empty()) return 0;
+  // Layouts are costly and the same few texts are measured every frame.
+  constexpr size_t kMaxWidths = 512;
+  const auto key = std::make_pair(style, text);
+  if (auto found = bitmaps_.widths.find(key); found != bitmaps_.widths.end()) return found->second;
+  if (bitmaps_.widths.size() >= kMaxWidths) bitmaps_.widths.clear();
+  return bitmaps_.widths[key] = MeasureNow(text, style);
+}
+
+float D2DCanvas::MeasureNow(const std::wstring& text, int style) {
   ComPtr<IDWriteTextLayout> layout = Layout(text, style, 100000, 1000);
+  std::vector<std::wstring> letters;
+  if (SpacedByLetter(text, style, layout.Get(), letters)) {
+    float total = 0;
+    LetterAdvances(letters, style, total);
+    return total;
+  }
   DWRITE_TEXT_METRICS metrics{};
   if (!layout || FAILED(layout->GetMetrics(&metrics))) return 0;
   // The spacing after the last character is not part of what the eye sees.
@@ -398,4 +456,60 @@ void D2DCanvas::DrawEmblem(int index, const RectF& box, float opacity) {
   const float left = (box.left + box.right - w) / 2, top = (box.top + box.bottom - h) / 2;
   target_->DrawBitmap(bitmap, D2D1::RectF(left, top, left + w, top + h), opacity,
                       D2D1_BITMAP_INTERPOLATION_MODE_LINEAR);
+}
+
+void D2DCanvas::Segments(const PointF* pairs, size_t pairCount, float width, Color color) {
+  if (pairCount == 0) return;
+  ComPtr<ID2D1PathGeometry> path;
+  ComPtr<ID2D1GeometrySink> sink;
+  if (FAILED(graphics_.D2D()->CreatePathGeometry(&path)) || FAILED(path->Open(&sink))) return;
+  for (size_t i = 0; i < pairCount; ++i) {
+    sink->BeginFigure(ToD2D(pairs[2 * i]), D2D1_FIGURE_BEGIN_HOLLOW);
+    sink->AddLine(ToD2D(pairs[2 * i + 1]));
+    sink->EndFigure(D2D1_FIGURE_END_OPEN);
+  }
+  if (SUCCEEDED(sink->Close())) target_->DrawGeometry(path.Get(), Brush(color), width);
+}
+
+void D2DCanvas::DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) {
+  const D2D1_SIZE_U size = target_->GetPixelSize();
+  if (bitmaps_.scene && (bitmaps_.scene->GetPixelSize().width != size.width ||
+                         bitmaps_.scene->GetPixelSize().height != size.height)) {
+    bitmaps_.scene.Reset();
+    bitmaps_.sceneBrush.Reset();
+    bitmaps_.sceneBitmap.Reset();
+  }
+  if (!bitmaps_.scene) {
+    // Without a second target the frame is simply drawn as it comes.
+    if (FAILED(target_->CreateCompatibleRenderTarget(&bitmaps_.scene)) ||
+        FAILED(bitmaps_.scene->CreateSolidColorBrush(D2D1::ColorF(0, 0, 0, 1), &bitmaps_.sceneBrush))) {
+      bitmaps_.scene.Reset();
+      replay(*this);
+      return;
+    }
+    bitmaps_.scene->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
+  }
+  if (!bitmaps_.sceneBitmap || bitmaps_.sceneHash != hash) {
+    ID2D1BitmapRenderTarget* scene = bitmaps_.scene.Get();
+    scene->BeginDraw();
+    scene->Clear(D2D1::ColorF(0, 0, 0, 0));
+    {
+      D2DCanvas inner(graphics_, scene, bitmaps_.sceneBrush.Get(), bitmaps_);
+      replay(inner);
+      inner.Finish();
+    }
+    bitmaps_.sceneBitmap.Reset();
+    if (FAILED(scene->EndDraw()) || FAILED(scene->GetBitmap(&bitmaps_.sceneBitmap))) {
+      bitmaps_.scene.Reset();
+      bitmaps_.sceneBrush.Reset();
+      bitmaps_.sceneBitmap.Reset();
+      replay(*this);
+      return;
+    }
+    bitmaps_.sceneHash = hash;
+    ++bitmaps_.scenesDrawn;
+  }
+  const D2D1_SIZE_F dips = target_->GetSize();
+  target_->DrawBitmap(bitmaps_.sceneBitmap.Get(), D2D1::RectF(0, 0, dips.width, dips.height), 1.0f,
+                      D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
 }

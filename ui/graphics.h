@@ -9,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <utility>
 #include <string>
@@ -51,15 +52,27 @@ class Graphics {
   theme::FontFamilies families_;
 };
 
-// Device-dependent bitmaps of one render target (emblems, gradient ramps); released with it.
+// Device-dependent resources of one render target: emblems, gradient ramps and the frame's
+// static scene as last drawn. All are made on first use and released together with the
+// target (a lost device, a new size), so their re-creation lives here and nowhere else.
 struct TargetBitmaps {
   ComPtr<ID2D1Bitmap> emblems[kEmblemCount];
   bool emblemsCreated = false;
   std::map<std::pair<int, uint64_t>, ComPtr<ID2D1Bitmap>> ramps;  // (kind, colours)
+  ComPtr<ID2D1BitmapRenderTarget> scene;  // same size and DPI as the target
+  ComPtr<ID2D1SolidColorBrush> sceneBrush;
+  ComPtr<ID2D1Bitmap> sceneBitmap;  // null until a scene was drawn
+  uint64_t sceneHash = 0;
+  uint64_t scenesDrawn = 0;  // how often the scene had to be drawn again
+  std::map<std::pair<int, std::wstring>, float> widths;  // measured texts (style, text)
   void Reset() {
     for (auto& b : emblems) b.Reset();
     emblemsCreated = false;
     ramps.clear();
+    sceneBitmap.Reset();
+    sceneBrush.Reset();
+    scene.Reset();
+    widths.clear();
   }
 };
 
@@ -92,10 +105,17 @@ class D2DCanvas : public Canvas {
                 bool singleLineEllipsis) override;
   float MeasureText(const std::wstring& text, int style) override;
   void DrawEmblem(int index, const RectF& box, float opacity) override;
+  void Segments(const PointF* pairs, size_t pairCount, float width, Color color) override;
+  // The scene is drawn into a bitmap of the target's size when its hash changed, and that
+  // bitmap is drawn pixel for pixel.
+  void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override;
 
  private:
   ID2D1SolidColorBrush* Brush(Color color);
   ComPtr<ID2D1PathGeometry> Path(const PointF* points, size_t count, bool closed, bool filled);
+  float MeasureNow(const std::wstring& text, int style);
+  bool SpacedByLetter(const std::wstring& text, int style, IDWriteTextLayout* layout, std::vector<std::wstring>& letters);
+  std::vector<float> LetterAdvances(const std::vector<std::wstring>& letters, int style, float& total);
   ComPtr<IDWriteTextLayout> Layout(const std::wstring& text, int style, float width, float height);
   ID2D1Bitmap* Ramp(std::pair<int, uint64_t> key, UINT width, UINT height, const std::vector<uint32_t>& pixels);
 

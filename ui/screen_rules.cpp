@@ -1,12 +1,17 @@
 #include "ui/screen_rules.h"
 
 #include <string>
+#include <vector>
 
 #include "base/catalogue.h"
 #include "base/text.h"
 #include "ui/app_rules.h"
 
 namespace {
+
+bool IsCutSeparator(wchar_t c) {
+  return c == L' ' || c == L':' || c == L',' || c == L';' || c == L'\u00B7' || c == L'-' || c == L'\u2014';
+}
 
 bool AnyServerRunning(const UiSnapshot& snap) {
   for (bool running : snap.serverRunning) {
@@ -74,4 +79,29 @@ ServerCardLines CardLines(int server, const PlayerCountEntry& entry) {
       break;
   }
   return lines;
+}
+
+std::wstring FitAtWordBoundary(const std::wstring& text, float width,
+                               const std::function<float(const std::wstring&)>& measure) {
+  if (text.empty() || measure(text) <= width) return text;
+  // Each candidate ends where a word ends; separators before the cut are dropped.
+  std::vector<std::wstring> candidates;
+  for (size_t i = 1; i < text.size(); ++i) {
+    if (text[i] != L' ' || text[i - 1] == L' ') continue;
+    size_t end = i;
+    while (end > 0 && IsCutSeparator(text[end - 1])) --end;
+    if (end > 0) candidates.push_back(text.substr(0, end) + L"\u2026");
+  }
+  if (candidates.empty()) return text;
+  // Width grows with the length, so the longest candidate that fits is found by halving.
+  size_t low = 0, high = candidates.size();
+  while (low < high) {
+    const size_t mid = (low + high) / 2;
+    if (measure(candidates[mid]) <= width) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  return low == 0 ? candidates.front() : candidates[low - 1];
 }

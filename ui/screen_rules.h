@@ -3,6 +3,7 @@
 // lines. Portable.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "ui/app_model.h"
@@ -26,3 +27,9 @@ struct ServerCardLines {
   bool pulsing = false;  // online: the halo pulses
 };
 ServerCardLines CardLines(int server, const PlayerCountEntry& entry);
+
+// The text as it fits `width` on one line: whole, or cut after the last whole word that
+// leaves room for "…", without the separator before the cut. A first word too long on its
+// own stays whole for the drawing's own trimming: there is no word boundary inside it.
+std::wstring FitAtWordBoundary(const std::wstring& text, float width,
+                               const std::function<float(const std::wstring&)>& measure);

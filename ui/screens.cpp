@@ -12,6 +12,7 @@
 #include "base/version.h"
 #include "ui/app_rules.h"
 #include "ui/background.h"
+#include "ui/frame_recorder.h"
 #include "ui/screen_rules.h"
 #include "ui/theme.h"
 
@@ -47,9 +48,29 @@ double PercentFraction(float progress) {
   return std::min(static_cast<double>(progress) + 1e-6, 0.999999);
 }
 
+// The whole text in a panel above `anchor` and the status band, wrapped to at most kTooltipWidth.
+constexpr float kTooltipWidth = 560, kTooltipPadding = 12, kTooltipLine = 18;
+
+void DrawTooltip(Canvas& c, const std::wstring& text, const RectF& anchor) {
+  const float whole = c.MeasureText(text, 8);
+  const float textWidth = std::min(whole + 2, kTooltipWidth - 2 * kTooltipPadding);
+  // Wrapping breaks between words, so a wrapped line holds up to a word less than the width.
+  const float lines = whole + 2 <= textWidth ? 1 : std::ceil(whole / (textWidth - 60));
+  const float height = lines * kTooltipLine + 2 * kTooltipPadding;
+  // Above the status band, so that the bar's own title stays readable.
+  const float bottom = std::min(anchor.top, 548.0f) - 6;
+  const RectF box = BoxAt(anchor.left - kTooltipPadding, bottom - height, textWidth + 2 * kTooltipPadding, height);
+  c.SoftShadow(box, 8, 16, 0.6f);
+  c.FillRoundedRect(box, 8, theme::kSurfaceHigh);
+  c.Shade(box, 0);
+  c.StrokeRoundedRect(box, 8, 1, theme::kBorderStrong);
+  Paragraph(c, text, box.Inflated(-kTooltipPadding), 8, theme::kText);
+}
+
 void DrawStatusBar(Ui& ui, Canvas& c, const FrameModel& m) {
   const StatusView& s = m.status;
   c.FillRect(RectF{0, 548, 1100, 660}, WithAlpha(theme::kBackground, 0.88f));
+  c.Shade(RectF{0, 548, 1100, 660}, 0.12f);
   c.Line(PointF{0, 548.5f}, PointF{1100, 548.5f}, 1, theme::kBorder);
 
   const bool hasBar = s.progress >= 0;
@@ -65,8 +86,15 @@ void DrawStatusBar(Ui& ui, Canvas& c, const FrameModel& m) {
     titleBox.right -= c.MeasureText(percent, 4) + 12;
   }
   Label(c, s.title, titleBox, 4, theme::kText);
-  Label(c, s.detail, BoxAt(kStatusLeft, titleY + 28, width, 20), 8,
-        s.detailIsError ? theme::kRed : theme::kTextSecondary);
+  // A reason too long for the line ends after a whole word; the whole text shows while the
+  // mouse rests on the line (and the log has it).
+  const RectF detailBox = BoxAt(kStatusLeft, titleY + 28, width, 20);
+  const std::wstring detail =
+      FitAtWordBoundary(s.detail, width, [&c](const std::wstring& t) { return c.MeasureText(t, 8); });
+  Label(c, detail, detailBox, 8, s.detailIsError ? theme::kRed : theme::kTextSecondary);
+  if (detail != s.detail && !ui.overlayOpen && detailBox.Contains(ui.input.mouseX, ui.input.mouseY)) {
+    DrawTooltip(c, s.detail, detailBox);
+  }
   if (hasBar) ProgressBar(ui, c, BoxAt(kStatusLeft, titleY + 56, width, 6), s.progress);
   DrawIcon(ui, c, s.kind, PointF{69, titleY + 13}, 26, s.accent);
 
@@ -134,6 +162,7 @@ void DrawSetupScreen(Ui& ui, Canvas& c, const FrameModel& m) {
 
   const RectF folderBox = BoxAt(56, 346, 500, 56);
   c.FillRoundedRect(folderBox, 12, WithAlpha(theme::kSurface, 0.92f));
+  c.Shade(folderBox, 0.08f);
   c.StrokeRoundedRect(folderBox, 12, 1, theme::kBorder);
   DrawIcon(ui, c, 5, PointF{82, Centre(folderBox).y}, 20, theme::kAccent);
   Label(c, app.setupCandidate, RectF{104, folderBox.top, 104 + 328, folderBox.bottom}, 7, theme::kText);
@@ -200,9 +229,12 @@ void DrawCardStatusLine(Ui& ui, Canvas& c, const RectF& card, const ServerCardLi
   const float groupLeft = (card.left + card.right - groupWidth) / 2;
   const PointF dot{groupLeft + dotRadius, centreY};
   if (lines.pulsing) {
+    // Drawn over the finished card: the halo is the dot's own green, so it may cover the dot.
     const float p = static_cast<float>(ui.now * 0.6 - std::floor(ui.now * 0.6));
     const float r = dotRadius + 6 * p;
+    c.BeginMotion();
     c.FillEllipse(dot, r, r, WithAlpha(theme::kGreen, (1 - p) * 0.35f));
+    c.EndMotion();
     ui.input.animating = true;
   }
   c.FillEllipse(dot, dotRadius, dotRadius, color);
@@ -218,6 +250,7 @@ bool DrawServerCard(Ui& ui, Canvas& c, int index, const RectF& box, bool selecte
   const float radius = 14;
   const PointF centre = Centre(box);
   c.FillRoundedRect(box, radius, Mix(theme::kSurface, look.color, 0.06f * in.hover + 0.12f * selection));
+  c.Shade(box, 0);
   c.PushClip(box);
   c.RadialGlow(PointF{centre.x, box.top + 38}, 74, 46, WithAlpha(look.color, 0.22f + 0.18f * selection));
   c.PopClip();
@@ -390,7 +423,9 @@ RectF layout::ServerCard(int index, bool devServer) {
 
 // ---- The frame ---------------------------------------------------------------------------
 
-void DrawLauncherFrame(Ui& ui, Canvas& c, const FrameModel& model) {
+void DrawLauncherFrame(Ui& ui, Canvas& target, const FrameModel& model) {
+  // What does not move is drawn once and kept while it stays the same; see FrameRecorder.
+  FrameRecorder c(target);
   ui.overlayOpen = model.app.overlay != Overlay::None;
   ui.overlayStart = model.app.overlayStart;
 
@@ -411,4 +446,5 @@ void DrawLauncherFrame(Ui& ui, Canvas& c, const FrameModel& model) {
   }
 
   DrawTitleBar(ui, c, model);
+  c.Play();
 }

@@ -47,6 +47,30 @@ FontFamilies ChooseFontFamilies(const std::function<bool(const std::wstring&)>& 
   return f;
 }
 
+namespace {
+
+bool IsCombiningMark(wchar_t c) {
+  return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) || (c >= 0x1DC0 && c <= 0x1DFF) ||
+         (c >= 0x20D0 && c <= 0x20FF) || (c >= 0xFE20 && c <= 0xFE2F);
+}
+
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+}  // namespace
+
+std::vector<std::wstring> SplitGraphemes(const std::wstring& text) {
+  std::vector<std::wstring> graphemes;
+  for (wchar_t c : text) {
+    const bool continues = !graphemes.empty() && (IsCombiningMark(c) || (sizeof(wchar_t) == 2 && IsLowSurrogate(c)));
+    if (continues) {
+      graphemes.back().push_back(c);
+    } else {
+      graphemes.emplace_back(1, c);
+    }
+  }
+  return graphemes;
+}
+
 float LetterSpacingShift(int style, TextAlign align) {
   const float spacing = GetTextStyle(style).letterSpacing;
   switch (align) {

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ui/canvas.h"
 
@@ -50,6 +51,10 @@ struct FontFamilies {
 // nothing at all for a family that does not exist.
 FontFamilies ChooseFontFamilies(const std::function<bool(const std::wstring&)>& installed,
                                 const std::wstring& messageFont, const std::wstring& anyInstalled);
+
+// The text cut into what a reader sees as single letters: a character with the combining
+// marks after it, or a surrogate pair. Letter spacing belongs between these.
+std::vector<std::wstring> SplitGraphemes(const std::wstring& text);
 
 // Spacing is added after every character, so centred and trailing text is moved right to
 // keep the visible glyphs where the alignment puts them.

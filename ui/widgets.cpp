@@ -157,7 +157,13 @@ void WindowPixelSize(unsigned dpi, int& width, int& height) {
 // ---- Widgets -----------------------------------------------------------------------------
 
 void FocusRing(Canvas& c, const RectF& box, float radius) {
-  c.StrokeRoundedRect(box.Inflated(4), radius + 4, 2, theme::kAccent);
+  // Widgets at the window's edge (minimise, close) keep the whole 2-DIP ring inside it.
+  RectF ring = box.Inflated(4);
+  ring.left = std::max(ring.left, 1.0f);
+  ring.top = std::max(ring.top, 1.0f);
+  ring.right = std::min(ring.right, kCanvasWidth - 1);
+  ring.bottom = std::min(ring.bottom, kCanvasHeight - 1);
+  c.StrokeRoundedRect(ring, radius + 4, 2, theme::kAccent);
 }
 
 bool Button(Ui& ui, Canvas& c, WidgetId id, const RectF& box, const std::wstring& label, ButtonStyle style,
@@ -224,6 +230,7 @@ void ProgressBar(Ui& ui, Canvas& c, const RectF& box, float value) {
   c.FillRoundedRect(box, radius, theme::kTrack);
   if (value <= 0) return;
   ui.input.animating = true;
+  c.BeginMotion();
   c.PushClip(box);
   if (value <= 1) {
     const float fillWidth = std::max(value * box.Width(), box.Height());
@@ -246,6 +253,7 @@ void ProgressBar(Ui& ui, Canvas& c, const RectF& box, float value) {
     c.FillRoundedRect(RectF{box.left + pos, box.top, box.left + pos + segment, box.bottom}, radius, theme::kAccent);
   }
   c.PopClip();
+  c.EndMotion();
 }
 
 RectF BeginOverlayPanel(Ui& ui, Canvas& c, float width, float height) {
@@ -256,6 +264,8 @@ RectF BeginOverlayPanel(Ui& ui, Canvas& c, float width, float height) {
   const float left = (1100 - width) / 2;
   const float top = 56 + (604 - height) / 2 + (1 - e) * 12;
   const RectF panel{left, top, left + width, top + height};
+  c.Shade(RectF{0, 56, 1100, 660}, 1 - 0.72f * e);
+  c.Shade(panel.Inflated(8), 1 - e);  // with the nearest, darkest part of its shadow
   c.PushLayer(e);
   c.SoftShadow(panel, 18, 44, 0.75f);
   c.FillRoundedRect(panel, 18, theme::kSurface);
@@ -333,7 +343,9 @@ void DrawIcon(Ui& ui, Canvas& c, int kind, PointF o, float s, Color color) {
     case 9:
       ui.input.animating = true;
       c.StrokeEllipse(o, 0.42f * s, 0.42f * s, w, WithAlpha(color, color.a * 0.22f));
+      c.BeginMotion();
       c.StrokeArc(o, 0.42f * s, static_cast<float>(std::fmod(now * 4.2, 2 * kPi)), kPi * 0.6f, w, color);
+      c.EndMotion();
       break;
     case 10: {
       const PointF tri[] = {P(-0.26f, -0.36f), P(0.36f, 0), P(-0.26f, 0.36f)};

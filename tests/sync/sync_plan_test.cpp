@@ -462,6 +462,7 @@ TEST(ManifestFetch, TextsOfARequestThatFailsAtOnce) {
     bool gameMode;
     uint32_t status;
     std::wstring text;
+    std::wstring error = L"E";
   };
   const std::vector<Case> cases = {
       {false, 404, L"Sunucu dosya listesini vermiyor (sunucu sürümü eski)"},
@@ -470,10 +471,15 @@ TEST(ManifestFetch, TextsOfARequestThatFailsAtOnce) {
       {false, 500, L"Sunucuya ulaşılamadı: E"},
       {true, 404, L"Güncellemeler denetlenemedi: E"},
       {true, 503, L"Güncellemeler denetlenemedi: E"},
+      // A reason that already names the server says it once.
+      {false, 0, L"Sunucuya bağlanılamadı", L"Sunucuya bağlanılamadı"},
+      {false, 0, L"Sunucu zamanında yanıt vermedi", L"Sunucu zamanında yanıt vermedi"},
+      {false, 0, L"Sunucuya ulaşılamadı: Bağlantı koptu", L"Bağlantı koptu"},
+      {false, 0, L"Sunucuya ulaşılamadı: Sun ışığı", L"Sun ışığı"},
   };
   for (const Case& c : cases) {
     FetchFacts failed;
-    failed.error = L"E";
+    failed.error = c.error;
     failed.status = c.status;
     EXPECT_EQ(RequestFailedText(c.gameMode, failed), c.text) << c.status;
   }

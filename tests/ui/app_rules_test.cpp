@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "sync/sync_plan.h"
 #include "ui/app_rules.h"
 
 namespace {
@@ -625,6 +626,18 @@ TEST(StatusBar, RunningGames) {
        WithSecondary(Bar(kStatusRunning, kAccentBlue, L"Oyun açık",
                          L"Talvoreen Roleplay dosyaları denetlenemedi: Bağlantı kesildi", -1, L"OYUN AÇIK", false,
                          kActionPlay),
+                     L"Tekrar dene", kActionRetryServerFiles, true)},
+      {"server unreachable: the reason names the server once",
+       [](World& w) {
+         w.app.runningCount = 1;
+         w.server().status = kSyncFailed;
+         FetchFacts facts;
+         facts.error = L"Sunucuya bağlanılamadı";
+         w.server().message = RequestFailedText(false, facts);
+       },
+       WithSecondary(Bar(kStatusRunning, kAccentBlue, L"Oyun açık",
+                         L"Talvoreen Roleplay dosyaları denetlenemedi: Sunucuya bağlanılamadı", -1, L"OYUN AÇIK",
+                         false, kActionPlay),
                      L"Tekrar dene", kActionRetryServerFiles, true)},
       {"server downloading",
        [](World& w) {

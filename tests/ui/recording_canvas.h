@@ -11,15 +11,17 @@ struct RecordingCanvas : Canvas {
     RectF box;
     Color color;
   };
-  std::vector<Fill> fills;  // rectangles and rounded rectangles
+  std::vector<Fill> fills;    // rectangles and rounded rectangles
+  std::vector<Fill> strokes;  // rounded-rectangle outlines
   std::vector<std::wstring> texts;
   int clipDepth = 0, layerDepth = 0, maxClipDepth = 0;
   float textWidth = 40;
+  float charWidth = 0;  // when set, a text measures this much per character instead of textWidth
 
   void Clear(Color) override {}
   void FillRect(const RectF& b, Color c) override { fills.push_back({b, c}); }
   void FillRoundedRect(const RectF& b, float, Color c) override { fills.push_back({b, c}); }
-  void StrokeRoundedRect(const RectF&, float, float, Color) override {}
+  void StrokeRoundedRect(const RectF& b, float, float, Color c) override { strokes.push_back({b, c}); }
   void Line(PointF, PointF, float, Color) override {}
   void FillEllipse(PointF, float, float, Color) override {}
   void StrokeEllipse(PointF, float, float, float, Color) override {}
@@ -40,6 +42,8 @@ struct RecordingCanvas : Canvas {
   void DrawString(const std::wstring& t, const RectF&, int, Color, TextAlign, TextVAlign, bool) override {
     texts.push_back(t);
   }
-  float MeasureText(const std::wstring&, int) override { return textWidth; }
+  float MeasureText(const std::wstring& t, int) override {
+    return charWidth > 0 ? charWidth * static_cast<float>(t.size()) : textWidth;
+  }
   void DrawEmblem(int, const RectF&, float) override {}
 };

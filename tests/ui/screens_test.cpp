@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/ui/recording_canvas.h"
+#include "ui/frame_recorder.h"
 #include "ui/app_rules.h"
 #include "ui/screen_rules.h"
 #include "ui/screens.h"
@@ -48,6 +50,11 @@ struct ScreenCanvas : RecordingCanvas {
     ellipses.push_back({centre, rx, color, false});
   }
   void DrawEmblem(int index, const RectF& box, float) override { emblems.push_back({index, box}); }
+  std::vector<uint64_t> scenes;  // the hash of every scene handed over
+  void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override {
+    scenes.push_back(hash);
+    replay(*this);
+  }
 };
 
 bool SameColor(Color a, Color b) {
@@ -86,6 +93,7 @@ struct Screen {
   Ui ui;
   ScreenCanvas canvas;
   double time = 10;
+  float charWidth = 0;  // texts measure this much per character when set
 
   Screen() {
     app.installed = true;
@@ -95,6 +103,7 @@ struct Screen {
   void Frame() {
     time += 1.0 / 60;
     canvas = ScreenCanvas();
+    canvas.charWidth = charWidth;
     ui.BeginFixedFrame(time, 1.0);
     const FrameModel model{app, snap, status, actions};
     DrawLauncherFrame(ui, canvas, model);
@@ -383,7 +392,71 @@ TEST(StatusBar, PrimaryDetailAndIcon) {
   EXPECT_EQ(s.Click(layout::kStatusPrimary), Actions{});
 }
 
+TEST(StatusBar, ReasonTooLongEndsAfterAWholeWordAndShowsWholeUnderTheMouse) {
+  struct Case {
+    const wchar_t* text;
+    float chars;  // room, in characters of the test canvas
+    const wchar_t* shown;
+  };
+  const auto length = [](const std::wstring& t) { return static_cast<float>(t.size()); };
+  for (const Case& c : {
+           Case{L"Bağlantı koptu", 14, L"Bağlantı koptu"},
+           Case{L"Sunucuya ulaşılamadı: Bağlantı koptu", 30, L"Sunucuya ulaşılamadı…"},
+           Case{L"Kurulu · bozulduysa yeniden indirilir", 15, L"Kurulu…"},
+           Case{L"Corvel Roleplay dosyaları denetlenemedi: Sunucu yanıt vermedi", 52,
+                L"Corvel Roleplay dosyaları denetlenemedi: Sunucu…"},
+           Case{L"Uzunçokuzunbirkelime sonra", 10, L"Uzunçokuzunbirkelime…"},
+           Case{L"C:\\Oyunlar\\Talvoreen\\mods", 10, L"C:\\Oyunlar\\Talvoreen\\mods"},
+       }) {
+    EXPECT_EQ(FitAtWordBoundary(c.text, c.chars, length), c.shown) << c.chars;
+  }
+
+  Screen s;
+  s.charWidth = 7;
+  s.status.detail = L"Talvoreen Roleplay dosyaları denetlenemedi: Sunucu dosya listesini vermiyor (sunucu sürümü eski)";
+  s.status.detailIsError = true;
+  s.status.secondaryLabel = L"Tekrar dene";
+  s.Frame();
+  EXPECT_FALSE(s.Has(s.status.detail));
+  std::wstring shown;
+  for (const auto& item : s.canvas.items) {
+    if (item.box.top == 579 + 28) shown = item.text;
+  }
+  ASSERT_GT(shown.size(), 2u);
+  EXPECT_EQ(shown.back(), L'…');
+  EXPECT_LE(shown.size() * 7.0f, 478);
+  const std::wstring kept = shown.substr(0, shown.size() - 1);
+  EXPECT_EQ(s.status.detail.compare(0, kept.size(), kept), 0);
+  EXPECT_EQ(s.status.detail[kept.size()], L' ') << "cut inside a word";
+
+  s.ui.MouseMove(150, 579 + 38);
+  s.Frame();
+  const auto whole = s.Find(s.status.detail);
+  EXPECT_LE(whole.box.bottom, 548) << "the whole text above the status band";
+  EXPECT_GE(whole.box.left, 0);
+  s.app.overlay = Overlay::Settings;
+  s.Frame();
+  EXPECT_FALSE(s.Has(s.status.detail)) << "no tooltip under an overlay";
+}
+
 // ---- Title bar and layers ----------------------------------------------------------------
+
+TEST(TitleBar, FocusRingsOfTheWindowButtonsStayInsideTheWindow) {
+  Screen s;
+  s.Frame();
+  for (const char* id : {"window.minimize", "window.close", "settings"}) {
+    for (size_t tabs = 0; s.ui.input.focused != MakeWidgetId(id) && tabs < 40; ++tabs) s.ui.Tab(false);
+    s.Frame();
+    int rings = 0;
+    for (const auto& stroke : s.canvas.strokes) {
+      if (!SameColor(stroke.color, theme::kAccent)) continue;
+      ++rings;
+      // The 2-DIP stroke is centred on the box, so its outer edge lies 1 DIP outside it.
+      EXPECT_TRUE(Inside(stroke.box.Inflated(1), RectF{0, 0, kCanvasWidth, kCanvasHeight})) << id;
+    }
+    EXPECT_EQ(rings, 1) << id;
+  }
+}
 
 TEST(TitleBar, WindowButtonsAlwaysReactSettingsOnlyWithoutOverlay) {
   Screen s;
@@ -626,6 +699,58 @@ TEST(ScreenRules, GtaStateTextBusyPhasesWinOverValidity) {
   snap.gta.status = kGtaPaused;
   app.gtaValid = false;
   EXPECT_EQ(GtaStateText(app, snap), L"Henüz kurulmadı");
+}
+
+// ---- Static scene and motion --------------------------------------------------------------
+
+TEST(FrameRecorder, MotionComesAfterTheSceneDimmedOnlyByShadesDrawnOverIt) {
+  auto record = [](const std::wstring& staticText, float motionX, ScreenCanvas& target) {
+    FrameRecorder r(target);
+    r.DrawString(L"first", BoxAt(0, 0, 50, 20), 6, theme::kText, TextAlign::Leading, TextVAlign::Top, false);
+    r.BeginMotion();
+    r.FillEllipse(PointF{motionX, 100}, 5, 5, theme::kGreen);  // later covered by a quarter-keeping shade
+    r.EndMotion();
+    r.Shade(RectF{0, 0, 200, 200}, 0.25f);
+    r.BeginMotion();
+    r.FillEllipse(PointF{150, 150}, 5, 5, theme::kGreen);  // over that shade
+    r.FillEllipse(PointF{300, 300}, 5, 5, theme::kGreen);  // under the opaque one below
+    r.EndMotion();
+    r.Shade(RectF{290, 290, 310, 310}, 0);
+    r.DrawString(staticText, BoxAt(0, 40, 50, 20), 6, theme::kText, TextAlign::Leading, TextVAlign::Top, false);
+    r.Play();
+    return r.SceneHash();
+  };
+  ScreenCanvas target;
+  const uint64_t hash = record(L"second", 100, target);
+  ASSERT_EQ(target.scenes, std::vector<uint64_t>{hash});
+  ASSERT_EQ(target.items.size(), 2u);
+  EXPECT_EQ(target.items[1].text, L"second") << "the whole scene comes before any motion";
+  ASSERT_EQ(target.ellipses.size(), 2u);
+  EXPECT_TRUE(SameColor(target.ellipses[0].color, WithAlpha(theme::kGreen, 0.25f)));
+  EXPECT_TRUE(SameColor(target.ellipses[1].color, theme::kGreen));
+  EXPECT_EQ(target.ellipses[1].centre.x, 150);
+
+  ScreenCanvas other;
+  EXPECT_EQ(record(L"second", 120, other), hash) << "motion does not change the scene";
+  EXPECT_NE(record(L"sekond", 100, other), hash);
+}
+
+TEST(FrameRecorder, EveryShotKeepsItsSceneWhileTimePasses) {
+  size_t count = 0;
+  const ShotScenario* shots = ShotScenarios(count);
+  for (size_t i = 0; i < count; ++i) {
+    Screen s;
+    s.app.devServer = shots[i].devServerOnly;
+    shots[i].apply(s.app, s.snap);
+    s.status = BuildStatusView(s.app, s.snap);
+    s.Frame();
+    const std::vector<uint64_t> first = s.canvas.scenes;
+    s.time += 0.37;  // every animation has moved
+    s.Frame();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(s.canvas.scenes, first) << shots[i].name;
+    EXPECT_TRUE(s.ui.input.animating) << shots[i].name;
+  }
 }
 
 // What each `--shots` picture shows: the status bar's title, the overlay and the selected

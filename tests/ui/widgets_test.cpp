@@ -376,6 +376,16 @@ TEST(TextStyles, LetterSpacingShiftsCentredAndTrailingText) {
   EXPECT_EQ(theme::GetTextStyle(1).family, theme::FontFamilyKind::Condensed);
 }
 
+TEST(TextStyles, SpacingGoesBetweenLettersAsTheReaderSeesThem) {
+  using Letters = std::vector<std::wstring>;
+  EXPECT_EQ(theme::SplitGraphemes(L"MERİDİAN"), (Letters{L"M", L"E", L"R", L"İ", L"D", L"İ", L"A", L"N"}));
+  EXPECT_EQ(theme::SplitGraphemes(L"SÜ R"), (Letters{L"S", L"Ü", L" ", L"R"}));
+  // A decomposed dotted I and a U with a combining diaeresis stay single letters.
+  EXPECT_EQ(theme::SplitGraphemes(L"I\u0307U\u0308X"), (Letters{L"I\u0307", L"U\u0308", L"X"}));
+  EXPECT_EQ(theme::SplitGraphemes(L"\u0308A"), (Letters{L"\u0308", L"A"})) << "a leading mark stands alone";
+  EXPECT_TRUE(theme::SplitGraphemes(L"").empty());
+}
+
 TEST(TestSceneLogic, PlayOpensTheOverlayAndItsCloseButtonClosesIt) {
   TestScene scene;
   Ui ui;

@@ -15,6 +15,7 @@
 #include "launcher/single_instance.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/test_scene.h"
+#include "ui/frame_recorder.h"
 #include "ui/graphics.h"
 #include "ui/offscreen.h"
 #include "ui/theme.h"
@@ -106,11 +107,14 @@ Graphics* Drawing::graphics_ = nullptr;
 HMODULE Drawing::resources_ = nullptr;
 bool Drawing::ready_ = false;
 
-// One frame of the test scene at a fixed time, as the screenshot mode will draw screens.
+// One frame of the test scene at a fixed time, as the screenshot mode draws screens: the
+// static scene through a bitmap of its own, the motion over it.
 std::function<void(Canvas&)> SceneFrame(TestScene& scene, Ui& ui) {
   return [&scene, &ui](Canvas& c) {
     ui.BeginFixedFrame(2.4, 1.0);
-    scene.Draw(ui, c);
+    FrameRecorder recorder(c);
+    scene.Draw(ui, recorder);
+    recorder.Play();
     ui.EndFrame();
   };
 }
@@ -180,6 +184,53 @@ TEST_F(Drawing, OffScreenFramePopsWhatTheFrameLeftPushed) {
   ASSERT_EQ(image.width, 1100);
   EXPECT_TRUE(Near(image.At(50, 50), theme::kRed, 1)) << Describe(image.At(50, 50));
   EXPECT_TRUE(Near(image.At(500, 500), theme::kBackground, 1)) << "the clip held";
+}
+
+TEST_F(Drawing, TheSceneIsDrawnOnceWhileOnlyMotionChangesAndAgainAfterARelease) {
+  ComPtr<IWICBitmap> bitmap;
+  ComPtr<ID2D1RenderTarget> target;
+  ComPtr<ID2D1SolidColorBrush> brush;
+  ASSERT_TRUE(SUCCEEDED(graphics_->Wic()->CreateBitmap(1100, 660, GUID_WICPixelFormat32bppPBGRA,
+                                                       WICBitmapCacheOnLoad, &bitmap)));
+  ASSERT_TRUE(SUCCEEDED(graphics_->D2D()->CreateWicBitmapRenderTarget(
+      bitmap.Get(), TargetProperties(96, D2D1_ALPHA_MODE_PREMULTIPLIED), &target)));
+  ASSERT_TRUE(SUCCEEDED(target->CreateSolidColorBrush(D2D1::ColorF(0, 0, 0, 1), &brush)));
+  TargetBitmaps bitmaps;
+  TestScene scene;
+  Ui ui;
+  auto frame = [&](double time) {
+    target->BeginDraw();
+    D2DCanvas canvas(*graphics_, target.Get(), brush.Get(), bitmaps);
+    ui.BeginFixedFrame(time, 1.0 / 60);
+    FrameRecorder recorder(canvas);
+    scene.Draw(ui, recorder);
+    recorder.Play();
+    ui.EndFrame();
+    canvas.Finish();
+    return SUCCEEDED(target->EndDraw());
+  };
+  ASSERT_TRUE(frame(3.0));  // hover and the rest settle
+  const uint64_t settled = bitmaps.scenesDrawn;
+  for (double t : {3.5, 4.25, 7.0}) ASSERT_TRUE(frame(t));
+  EXPECT_EQ(bitmaps.scenesDrawn, settled) << "the background's motion redrew the scene";
+  scene.OpenOverlay(ui);
+  ASSERT_TRUE(frame(7.5));
+  EXPECT_EQ(bitmaps.scenesDrawn, settled + 1) << "the opened panel drew the scene again";
+  bitmaps.Reset();  // as after a lost device
+  ASSERT_TRUE(frame(8.0));
+  EXPECT_EQ(bitmaps.scenesDrawn, settled + 2);
+}
+
+// Spaced capitals keep one spacing per letter: a dotted İ or an Ü takes the room of I or U.
+// (Wine's DirectWrite joins such a letter to the cluster before it; spacing is per cluster.)
+TEST_F(Drawing, SpacedTurkishCapitalsTakeTheRoomOfTheirPlainLetters) {
+  TempDir dir;
+  ASSERT_TRUE(RenderFrameToPng(*graphics_, 1.0f, dir.Join(L"letters.png"), [](Canvas& c) {
+    for (int style : {0, 3}) {
+      EXPECT_NEAR(c.MeasureText(L"MERİDİAN", style), c.MeasureText(L"MERIDIAN", style), 0.05) << style;
+      EXPECT_NEAR(c.MeasureText(L"SÜRÜMÜ", style), c.MeasureText(L"SURUMU", style), 0.05) << style;
+    }
+  }));
 }
 
 TEST_F(Drawing, FontsFallBackToAnInstalledFamily) {
