@@ -5,8 +5,9 @@
 # Four state files (corvel, talvoreen, meridian, dev) of <files> entries each, made by
 # tests/sync/largest_client_list.py with every listed file present, and that list served by
 # nginx on 127.0.0.1. The window starts with the first server selected, checks it (a no-op
-# over <files> files) while the others stay unselected, and comes to rest; the figures are
-# the peak resident memory of its process (VmHWM) and what stays resident at rest. The
+# over <files> files) while the others stay unselected; and once more with none selected.
+# The figures: the peak resident memory of its process (VmHWM) and the peak of its private
+# part (RssAnon, sampled), what Wine reports as PagefileUsage. The
 # launcher is the build with every catalogue host on 127.0.0.1, so nothing leaves the machine.
 # The window runs in a Wine prefix and an Xvfb of the bench's own (build/bench-window-memory).
 set -euo pipefail
@@ -58,45 +59,55 @@ measure() {
     [[ "$first" == *.exe ]] && break
     sleep 0.01
   done
-  # At rest: the server's check has ended (the build logs it; an older build that does not is
-  # taken at its word once idle) and the process used under 5 % of a processor for 5 s.
-  python3 - "$pid" "$install/TALVOREEN/logs/launcher.log" "$marker" <<'PY'
+  # Sampled every 0.1 s: resident memory and its anonymous (private) part, which is what
+  # Wine reports as the process's PagefileUsage; the window draws with Mesa's software
+  # renderer here, whose buffers are part of both. Ends 10 s after the marker line (or, for a
+  # build that does not log it, 120 s after the start).
+  python3 - "$pid" "$install/TALVOREEN/logs/launcher.log" "$marker" >"$work/sample.out" <<'PY'
 import os, sys, time
 pid, log, marker = sys.argv[1], sys.argv[2], sys.argv[3].encode()
-tick = os.sysconf("SC_CLK_TCK")
-def cpu():
-    fields = open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / tick
+def status():
+    values = {}
+    for line in open("/proc/%s/status" % pid):
+        key, _, rest = line.partition(":")
+        if rest.strip().endswith("kB"):
+            values[key] = int(rest.split()[0]) // 1024
+    return values
 def ended():
     try:
         return marker in open(log, "rb").read()
     except OSError:
         return False
 start = time.monotonic()
-samples = []
-# An older build that never rests is taken after 5 minutes.
-while time.monotonic() - start < (300 if os.environ.get("BASELINE_RUN") else 900):
-    samples.append(cpu())
-    samples = samples[-6:]
-    if time.monotonic() - start > 15 and len(samples) == 6 and samples[-1] - samples[0] < 0.25:
-        if ended() or os.environ.get("BASELINE_RUN"):
-            break
-    time.sleep(1)
+baseline = bool(os.environ.get("BASELINE_RUN"))
+until = start + (120 if baseline else 600)
+peak_private = 0
+seen = False
+while time.monotonic() < until:
+    try:
+        values = status()
+    except OSError:
+        break
+    peak_private = max(peak_private, values.get("RssAnon", 0))
+    if not baseline and not seen and ended():
+        seen = True
+        until = time.monotonic() + 10
+    time.sleep(0.1)
+print(values.get("VmHWM", 0), peak_private, values.get("RssAnon", 0))
 PY
-  local peak rest seen
-  peak=$(awk '/^VmHWM/ { printf "%d", $2 / 1024 }' "/proc/$pid/status")
-  rest=$(awk '/^VmRSS/ { printf "%d", $2 / 1024 }' "/proc/$pid/status")
+  local peak private rest seen
+  read -r peak private rest <"$work/sample.out"
   seen=$(grep -cF "$marker" "$install/TALVOREEN/logs/launcher.log" || true)
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
-  echo "| $label | $selected | $peak | $rest | $([ "$seen" -gt 0 ] && echo "logged" || echo "not logged") |"
+  echo "| $label | $selected | $peak | $private | $rest | $([ "$seen" -gt 0 ] && echo "logged" || echo "not logged") |"
 }
 
 echo "machine: $(nproc) cores; load at start:$(uptime | sed 's/.*load average://')"
 echo "four server states of $files files ($(du -m "$work/list/state.json" | cut -f1) MiB each), selected server checked:"
 echo
-echo "| launcher | selected server | peak resident (MiB) | resident at rest (MiB) | its check's end |"
-echo "|---|---|---|---|---|"
+echo "| launcher | selected server | peak resident (MiB) | peak private (MiB) | private at the end (MiB) | its check's end |"
+echo "|---|---|---|---|---|---|"
 measure "this build" "$exe" none
 measure "this build" "$exe" corvel
 if [ -n "${BASELINE_LAUNCHER:-}" ]; then
@@ -109,4 +120,4 @@ cp "$work/list/state.json" "$work/install/.talvoreen/server-corvel.json"
 /usr/bin/time -f '%M' -o "$work/headless-peak-kb" "$root/cmake/wine-run.sh" "$work" "$root/Bin/launcher/Talvoreen Launcher.exe" \
   --headless server-check-corvel --dir "Z:$work/install" --server-list "http://127.0.0.1:$port/client-files.json" \
   --cache "Z:$work/list/cache" >"$work/headless.out" 2>&1 || true
-echo "| headless server-check-corvel alone | corvel | $(( $(cat "$work/headless-peak-kb") / 1024 )) | | $(tail -n 1 "$work/headless.out" | tr -d '\r') |"
+echo "| headless server-check-corvel alone | corvel | $(( $(cat "$work/headless-peak-kb") / 1024 )) | | | $(tail -n 1 "$work/headless.out" | tr -d '\r') |"
