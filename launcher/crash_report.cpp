@@ -322,7 +322,7 @@ int RunCrashDumpWriter(const std::vector<std::wstring>& args) {
                       FlushFileBuffers(watch.file) != FALSE;
   // The dump is done: whatever follows is quick, and the crashed process ends itself.
   SetEvent(watch.finished);
-  WaitForSingleObject(watchdog, INFINITE);
+  WaitForSingleObject(watchdog, watch.deadlineMs);
   CloseHandle(watchdog);
   CloseHandle(watch.file);
   // Scratch name first: a report cut short by a kill is never taken for one.
@@ -383,6 +383,8 @@ void InstallCrashReporter(bool consoleLine, const std::wstring& writerCommand) {
   if (HANDLE reporter = CreateThread(nullptr, kReporterStack, ReportWhenWoken, nullptr,
                                      STACK_SIZE_PARAM_IS_A_RESERVATION, &g_reporterThreadId)) {
     CloseHandle(reporter);
+  } else {
+    g_wake = nullptr;  // nobody would answer: a crash then ends the process at once
   }
   // Room for the handler on this thread after a stack overflow, where the system has the call.
   using SetGuarantee = BOOL(WINAPI*)(PULONG);
