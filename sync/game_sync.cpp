@@ -316,7 +316,12 @@ void GameSync::Run(SyncMode mode, bool verify) {
   run.cancel = &cancel_;
   run.progress = &progress_;
   DownloadJob job(run, plan.toDownload);
-  job.newState = NewRunState(manifest.build, plan);
+  // The entries move into the new record rather than being copied: a server's largest list
+  // has 200,000 of them.
+  SyncPlan recorded;
+  recorded.current = std::move(plan.current);
+  recorded.stillUnavailable = std::move(plan.stillUnavailable);
+  job.newState = NewRunState(manifest.build, std::move(recorded));
 
   if (!plan.toDownload.empty()) {
     uint64_t available = 0;
