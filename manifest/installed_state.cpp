@@ -190,25 +190,53 @@ class StateEvents {
 
 }  // namespace
 
+namespace {
+
+// The text of a state in pieces, one per entry, each handed to emit in order; stops when emit
+// returns false. Pieces are small, so the whole text never needs to be held.
+template <class Emit>
+bool EmitInstalledState(const InstalledState& state, Emit&& emit) {
+  std::string piece = "{\"version\":1,\"build\":";
+  AppendString(piece, state.build);
+  piece += state.complete ? ",\"complete\":true,\"files\":[" : ",\"complete\":false,\"files\":[";
+  if (!emit(piece)) return false;
+  for (size_t i = 0; i < state.files.size(); ++i) {
+    const InstalledFile& file = state.files[i];
+    piece.assign(i == 0 ? "{\"path\":" : ",{\"path\":");
+    AppendString(piece, file.path);
+    piece += ",\"hash\":";
+    AppendString(piece, file.hash);
+    piece += ",\"size\":" + std::to_string(file.size) + ",\"mtime\":" + std::to_string(file.mtime);
+    if (file.keep) piece += ",\"keep\":true";
+    if (file.unavailable) piece += ",\"unavailable\":true";
+    piece += '}';
+    if (!emit(piece)) return false;
+  }
+  piece.assign("]}");
+  return emit(piece);
+}
+
+}  // namespace
+
 std::string SerializeInstalledState(const InstalledState& state) {
   std::string out;
   out.reserve(64 + state.files.size() * 160);
-  out += "{\"version\":1,\"build\":";
-  AppendString(out, state.build);
-  out += state.complete ? ",\"complete\":true,\"files\":[" : ",\"complete\":false,\"files\":[";
-  for (size_t i = 0; i < state.files.size(); ++i) {
-    const InstalledFile& file = state.files[i];
-    out += i == 0 ? "{\"path\":" : ",{\"path\":";
-    AppendString(out, file.path);
-    out += ",\"hash\":";
-    AppendString(out, file.hash);
-    out += ",\"size\":" + std::to_string(file.size) + ",\"mtime\":" + std::to_string(file.mtime);
-    if (file.keep) out += ",\"keep\":true";
-    if (file.unavailable) out += ",\"unavailable\":true";
-    out += '}';
-  }
-  out += "]}";
+  EmitInstalledState(state, [&out](const std::string& piece) {
+    out += piece;
+    return true;
+  });
   return out;
+}
+
+bool SerializesTo(const InstalledState& state, const std::string& text) {
+  size_t offset = 0;
+  return EmitInstalledState(state,
+                            [&](const std::string& piece) {
+                              if (text.compare(offset, piece.size(), piece) != 0) return false;
+                              offset += piece.size();
+                              return true;
+                            }) &&
+         offset == text.size();
 }
 
 bool operator==(const InstalledFile& a, const InstalledFile& b) {

@@ -53,6 +53,9 @@ struct InstalledState {
 // {"version":1,"build":...,"complete":...,"files":[{"path","hash","size","mtime"[,"keep"][,"unavailable"]}]}
 // in that key order, without white space; false flags are omitted.
 std::string SerializeInstalledState(const InstalledState& state);
+// Whether text is exactly what SerializeInstalledState gives, without making that text: a
+// state file can be tens of megabytes.
+bool SerializesTo(const InstalledState& state, const std::string& text);
 
 // Nothing when the text is larger than 32 MiB, is not JSON or has no "files" array.
 // Entries that are not objects or whose path fails IsSafeRelativePath are skipped;

@@ -31,8 +31,7 @@ StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical) {
   std::string text;
   if (!ReadWholeFile(path, text)) return read;
   read.state = ParseInstalledState(text);
-  read.canonical =
-      checkCanonical && read.state && text.size() == read.stamp.size && SerializeInstalledState(*read.state) == text;
+  read.canonical = checkCanonical && read.state && text.size() == read.stamp.size && SerializesTo(*read.state, text);
   return read;
 }
 

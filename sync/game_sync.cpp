@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <exception>
+
 #include "base/files.h"
 #include "base/format.h"
 #include "base/game_copies.h"
@@ -30,6 +33,7 @@ const wchar_t* SyncStatusName(int status) {
 GameSync::~GameSync() {
   cancel_ = true;
   Join();
+  if (stateReader_.joinable()) stateReader_.join();
 }
 
 void GameSync::Join() {
@@ -37,24 +41,51 @@ void GameSync::Join() {
 }
 
 void GameSync::SetInstallFolder(const std::wstring& folder) {
+  // A reader started for an earlier folder is at most one read from its end.
+  if (stateReader_.joinable()) stateReader_.join();
   installFolder_ = folder;
-  StateFileRead read = ReadStateFile(JoinPath(JoinPath(folder, kStateFolder), stateFileName_));
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    status_.installedBuild = read.state ? read.state->build : std::string();
-    status_.installedComplete = read.state && read.state->complete;
+    std::lock_guard<std::mutex> lock(stateReadMutex_);
+    stateRead_.reset();
+    stateReading_ = gameMode_;
   }
-  std::lock_guard<std::mutex> lock(stateReadMutex_);
-  stateRead_ = std::move(read);
+  if (!gameMode_) return;
+  const std::wstring statePath = JoinPath(JoinPath(folder, kStateFolder), stateFileName_);
+  const bool started = TryStartThread(stateReader_, logTag_, [this, statePath] {
+    StateFileRead read;
+    try {
+      read = ReadStateFile(statePath);
+    } catch (const std::exception&) {
+      read = StateFileRead();  // out of memory: the run reads it again, or fails with the text
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      status_.installedBuild = read.state ? read.state->build : std::string();
+      status_.installedComplete = read.state && read.state->complete;
+    }
+    {
+      std::lock_guard<std::mutex> lock(stateReadMutex_);
+      if (read.state) stateRead_ = std::move(read);
+      stateReading_ = false;
+    }
+    stateReadDone_.notify_all();
+  });
+  if (!started) {
+    std::lock_guard<std::mutex> lock(stateReadMutex_);
+    stateReading_ = false;
+  }
 }
 
 StateFileRead GameSync::TakeStateRead(const std::wstring& statePath) {
   std::optional<StateFileRead> kept;
   {
-    std::lock_guard<std::mutex> lock(stateReadMutex_);
+    std::unique_lock<std::mutex> lock(stateReadMutex_);
+    // Bounded: a reader stuck on a slow disk is overtaken by a read of our own.
+    stateReadDone_.wait_for(lock, std::chrono::seconds(60), [this] { return !stateReading_; });
     kept.swap(stateRead_);
   }
   if (kept && kept->stamp == StampStateFile(statePath)) return std::move(*kept);
+  kept.reset();
   return ReadStateFile(statePath);
 }
 
@@ -89,6 +120,12 @@ void GameSync::Start(SyncMode mode, bool verify) {
     const KeepAwake awake;
     try {
       Run(mode, verify);
+      // The log's record of how each run ended; a failure has logged its text already.
+      const int ended = GetSnapshot().status;
+      if (ended != kSyncFailed && !cancel_) {
+        LogLineTagged(std::wstring(mode == SyncMode::Check ? L"check" : L"update") + L" ended: " +
+                      SyncStatusName(ended));
+      }
     } catch (...) {
       Fail(CaughtExceptionText(logTag_));
     }
@@ -219,9 +256,17 @@ void GameSync::Run(SyncMode mode, bool verify) {
     }
   }
 
+  // A server's list can be tens of megabytes of text; only the game's is kept (its copy).
+  if (!gameMode_) std::string().swap(body);
   SetStatus(kSyncVerifying);
-  const StateFileRead stateRead = TakeStateRead(statePath);
-  const InstalledState previous = stateRead.state.value_or(InstalledState());
+  StateFileRead stateRead = TakeStateRead(statePath);
+  const InstalledState previous = stateRead.state ? std::move(*stateRead.state) : InstalledState();
+  stateRead.state.reset();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    status_.installedBuild = previous.build;
+    status_.installedComplete = previous.complete;
+  }
   // A record the file already holds (entries in any order: workers finish in their own), in a
   // file nobody replaced meanwhile, is not written again: a no-op check leaves the disk alone.
   const auto writeState = [&](const InstalledState& state, bool* tooLarge, std::wstring* error) {
@@ -274,7 +319,12 @@ void GameSync::Run(SyncMode mode, bool verify) {
   run.cancel = &cancel_;
   run.progress = &progress_;
   DownloadJob job(run, plan.toDownload);
-  job.newState = NewRunState(manifest.build, plan);
+  // The entries move into the new record rather than being copied: a server's largest list
+  // has 200,000 of them.
+  SyncPlan recorded;
+  recorded.current = std::move(plan.current);
+  recorded.stillUnavailable = std::move(plan.stillUnavailable);
+  job.newState = NewRunState(manifest.build, std::move(recorded));
 
   if (!plan.toDownload.empty()) {
     uint64_t available = 0;

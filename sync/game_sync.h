@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -58,8 +59,11 @@ class GameSync {
   GameSync& operator=(const GameSync&) = delete;
 
   void SetContentBaseUrl(std::wstring url) { contentBaseUrl_ = std::move(url); }
+  // Game mode reads the state file for the installed build on a thread of its own (never the
+  // caller's: the window's UI thread) and keeps it parsed for the next run only.
   void SetInstallFolder(const std::wstring& folder);
-  // Server mode: the server's client files under serverRoot, its list at clientFilesUrl.
+  // Server mode: the server's client files under serverRoot, its list at clientFilesUrl. Its
+  // state file, up to tens of megabytes, is read by the run itself and freed with it.
   void ConfigureServer(const std::wstring& installFolder, const std::wstring& serverRoot,
                        const std::wstring& clientFilesUrl, const std::wstring& key);
 
@@ -102,5 +106,8 @@ class GameSync {
 
   // What SetInstallFolder read, kept for the next run so that a run reads the file once.
   std::mutex stateReadMutex_;
+  std::condition_variable stateReadDone_;
+  bool stateReading_ = false;  // the reader below has not stored its read yet
   std::optional<StateFileRead> stateRead_;
+  std::thread stateReader_;
 };

@@ -189,11 +189,11 @@ InstalledState MergeCheckedState(const InstalledState& previous, const std::vect
   return merged;
 }
 
-InstalledState NewRunState(const std::string& build, const SyncPlan& plan) {
+InstalledState NewRunState(const std::string& build, SyncPlan plan) {
   InstalledState state;
   state.build = build;
   state.complete = false;
-  state.files = plan.current;
+  state.files = std::move(plan.current);
   state.files.insert(state.files.end(), plan.stillUnavailable.begin(), plan.stillUnavailable.end());
   return state;
 }

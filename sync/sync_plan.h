@@ -137,7 +137,7 @@ InstalledState MergeCheckedState(const InstalledState& previous, const std::vect
 // The record a run builds: the manifest's build, the current files, then the files still
 // recorded as unavailable. The workers append what they install or find unavailable; the run
 // writes it with complete false when it fails or is cancelled, true when it finishes.
-InstalledState NewRunState(const std::string& build, const SyncPlan& plan);
+InstalledState NewRunState(const std::string& build, SyncPlan plan);
 
 // ---- Free space -------------------------------------------------------------------------
 

@@ -78,5 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text = SerializeInstalledState(*state);
   const auto again = ParseInstalledState(text);
   if (!again || !Same(*state, *again) || SerializeInstalledState(*again) != text) std::abort();
+  if (!SerializesTo(*state, text) || SerializesTo(*state, input) != (input == text)) std::abort();
   return 0;
 }

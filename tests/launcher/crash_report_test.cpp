@@ -1,5 +1,6 @@
 // Crash reports: a child process of this test program installs the reporter and crashes on
-// purpose; the parent checks the minidump, the log line and the console line.
+// purpose; the built launcher, started with its writer option, dumps it. The parent checks
+// the minidump, the log line and the console line.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,21 +17,41 @@
 #include "launcher/crash_report.h"
 #include "tests/support/test_support.h"
 
+using testing_support::LauncherExePath;
 using testing_support::ProcessResult;
+using testing_support::QuoteArgument;
 using testing_support::ReadBytes;
 using testing_support::RunChild;
+using testing_support::StartChild;
 using testing_support::TempDir;
 using testing_support::WriteBytes;
 
 namespace {
 
-// args: log folder, "fault" or "throw", "console" or "quiet".
+void InstallReporter(bool consoleLine) {
+  InstallCrashReporter(consoleLine, QuoteArgument(LauncherExePath()) + L" " + kCrashDumpWriterOption);
+}
+
+// Each frame holds a page the compiler cannot drop, until the stack runs out.
+volatile bool g_recurse = true;
+int Recurse(int depth) {
+  if (!g_recurse) return depth;
+  volatile char page[4096];
+  page[depth % sizeof(page)] = static_cast<char>(depth);
+  return Recurse(depth + 1) + page[0];
+}
+
+// args: log folder, "fault", "throw", "overflow" (on a worker thread) or "overflow-main",
+// "console" or "quiet", and optionally "hang": the writer hangs with the child suspended.
 TV_CHILD_ROLE(crash_on_purpose) {
   SetLogDirectory(args.at(0));
   LogLine(L"about to crash");
-  InstallCrashReporter(args.at(2) == L"console");
+  if (args.size() > 3 && args.at(3) == L"hang") SetEnvironmentVariableW(L"TALVOREEN_CRASH_DUMP_HANG", L"3000");
+  InstallReporter(args.at(2) == L"console");
+  if (args.at(1) == L"overflow-main") return Recurse(0);
   std::thread worker([&] {
     if (args.at(1) == L"throw") throw std::runtime_error("left the thread");
+    if (args.at(1) == L"overflow") Recurse(0);
     volatile int* nowhere = nullptr;
     *nowhere = 1;
   });
@@ -43,7 +64,7 @@ TV_CHILD_ROLE(crash_on_purpose) {
 TV_CHILD_ROLE(fault_twice) {
   const std::wstring folder = args.at(0);
   SetLogDirectory(folder);
-  InstallCrashReporter(false);
+  InstallReporter(false);
   std::thread second([&folder] {
     const ULONGLONG deadline = GetTickCount64() + 60000;
     WIN32_FIND_DATAW found{};
@@ -138,16 +159,39 @@ TEST(CrashReport, AFaultOnAWorkerThreadLeavesAMinidumpALogLineAndAConsoleLine) {
   EXPECT_EQ(r.output, "crash report " + Utf8FromWide(report) + "\n");
 }
 
-TEST(CrashReport, AnExceptionLeavingAThreadIsReportedToo) {
+// A stack overflow leaves almost no stack for the handler, on a thread of the program's own
+// as on the main thread.
+TEST(CrashReport, AnExceptionLeavingAThreadAndAStackOverflowAreReportedToo) {
+  const struct {
+    const wchar_t* crash;
+    DWORD exitCode;
+  } cases[] = {{L"throw", 0xE0545646u}, {L"overflow", 0xC00000FDu}, {L"overflow-main", 0xC00000FDu}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf8FromWide(c.crash));
+    TempDir dir;
+    const ProcessResult r = RunChild("crash_on_purpose", {dir.Path(), c.crash, L"quiet"});
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_TRUE(r.output.empty());
+    const std::vector<std::wstring> reports = ReportsIn(dir.Path());
+    ASSERT_EQ(reports.size(), 1u);
+    ExpectValidMinidump(ReadBytes(dir.Join(reports[0])));
+    EXPECT_NE(ReadBytes(dir.Join(L"launcher.log")).find(", report " + Utf8FromWide(dir.Join(reports[0]))),
+              std::string::npos);
+  }
+}
+
+// The writer suspends the crashed process and never returns, as a dump can when a suspended
+// thread holds a lock it needs: the process still ends, with its exception's code, and
+// leaves no report and no scratch file.
+TEST(CrashReport, AWriterThatHangsStillEndsTheProcess) {
   TempDir dir;
-  const ProcessResult r = RunChild("crash_on_purpose", {dir.Path(), L"throw", L"quiet"});
-  EXPECT_NE(r.exitCode, 0u);
-  EXPECT_TRUE(r.output.empty());
-  const std::vector<std::wstring> reports = ReportsIn(dir.Path());
-  ASSERT_EQ(reports.size(), 1u);
-  ExpectValidMinidump(ReadBytes(dir.Join(reports[0])));
-  EXPECT_NE(ReadBytes(dir.Join(L"launcher.log")).find(", report " + Utf8FromWide(dir.Join(reports[0]))),
-            std::string::npos);
+  UniqueHandle child(StartChild("crash_on_purpose", {dir.Path(), L"fault", L"quiet", L"hang"}));
+  ASSERT_TRUE(child.Valid());
+  ASSERT_EQ(WaitForSingleObject(child.Get(), 120000), WAIT_OBJECT_0);  // a safety net, not a measure
+  DWORD exitCode = 0;
+  ASSERT_TRUE(GetExitCodeProcess(child.Get(), &exitCode));
+  EXPECT_EQ(exitCode, 0xC0000005u);
+  EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"launcher.log")});
 }
 
 // Another log writer holds the log's lock for the whole crash: the report must neither wait

@@ -390,6 +390,31 @@ TEST_F(GameSyncTest, DeepInstallFolderAndLongPaths) {
   EXPECT_FALSE(FileExists(Installed("Talvoreen.exe")));
 }
 
+// The state file is read beside the caller and kept for the next run, which takes it only
+// while the file is the one that was read: one replaced in between is read again.
+TEST_F(GameSyncTest, TheStateReadAtSetUpIsUsedOnlyWhileTheFileIsUnchanged) {
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  GameSync sync;
+  sync.SetContentBaseUrl(server.Url(""));
+  sync.SetInstallFolder(install);
+  const ULONGLONG safetyNet = GetTickCount64() + 60000;
+  while (sync.GetSnapshot().installedBuild != "build-1" && GetTickCount64() < safetyNet) SwitchToThread();
+  ASSERT_EQ(sync.GetSnapshot().installedBuild, "build-1");
+  auto state = ReadInstalledState(StatePath());
+  ASSERT_TRUE(state.has_value());
+  state->build = "build-0";
+  for (InstalledFile& file : state->files) file.hash = std::string(64, '0');
+  ASSERT_TRUE(WriteInstalledState(StatePath(), *state));
+  sync.Start(SyncMode::Check, false);
+  sync.Join();
+  const SyncSnapshot s = sync.GetSnapshot();
+  EXPECT_EQ(s.status, kSyncUpToDate);
+  uint64_t total = 0;
+  for (const auto& file : files) total += file.second.size();
+  EXPECT_EQ(s.bytesToVerify, total);  // nothing of the replaced record is trusted
+}
+
 TEST_F(GameSyncTest, CheckRunReportsWhatIsMissingAndDownloadsNothing) {
   Publish("build-1");
   SyncSnapshot s = RunSync(SyncMode::Check);
@@ -693,6 +718,8 @@ TEST_F(ServerSyncTest, UnavailableFileDoesNotFailTheRun) {
   s = RunServer(SyncMode::Check);
   EXPECT_EQ(s.status, kSyncUpToDate);
   EXPECT_EQ(s.filesUnavailable, 1u);
+  EXPECT_EQ(s.installedBuild, "server");  // as the run read it: nothing is read before
+  EXPECT_TRUE(s.installedComplete);
 }
 
 // The largest list accepted: as many files as allowed, each with the longest local path (made

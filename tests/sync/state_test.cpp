@@ -27,6 +27,14 @@ TEST(InstalledStateText, ExactKeyOrderWithoutWhiteSpaceAndNoFalseFlags) {
                 "\"unavailable\":true}]}");
   EXPECT_EQ(SerializeInstalledState(InstalledState{}),
             "{\"version\":1,\"build\":\"\",\"complete\":false,\"files\":[]}");
+  // The comparison without the text: equal only to the whole text, byte for byte.
+  const std::string text = SerializeInstalledState(state);
+  EXPECT_TRUE(SerializesTo(state, text));
+  std::string changed = text;
+  changed[text.size() / 2] ^= 1;
+  for (const std::string& other : {text + " ", text.substr(0, text.size() - 1), changed, std::string()}) {
+    EXPECT_FALSE(SerializesTo(state, other)) << other;
+  }
 }
 
 TEST(InstalledStateText, RoundTrips) {
