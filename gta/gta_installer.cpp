@@ -185,6 +185,9 @@ void GtaInstaller::Run(bool reinstall) {
   const std::wstring archive = ArchivePath();
   const std::wstring game = GameFolder();
   const std::wstring old = OldCopyPath();
+  // Under "unpacked whole" an old copy is one that a completion could not delete yet: a
+  // leftover, never a fallback to put back over the copy that was called whole.
+  const bool markerWasWhole = MarkerSaysWhole();
   // Left by an earlier build that marked an unfinished installation this way: from here on
   // the marker says so, and the old copy, perhaps the only complete one, is the fallback.
   if (!FileExists(UnfinishedMarkerPath()) && (FileExists(archive) || DirectoryExists(old))) {
@@ -193,12 +196,11 @@ void GtaInstaller::Run(bool reinstall) {
   }
   // A copy the marker calls whole only missed its completion. Any other copy under the marker
   // is partial, whatever files it holds: it is unpacked again, the old copy kept until then.
-  if (!reinstall && MarkerSaysWhole() && IsValidGameFolder(game)) {
+  if (!reinstall && markerWasWhole && IsValidGameFolder(game)) {
     Finish();
     return;
   }
-  // Without the marker an old copy is one that a completion could not delete, not a fallback.
-  bool movedAside = FileExists(UnfinishedMarkerPath()) && DirectoryExists(old);
+  bool movedAside = FileExists(UnfinishedMarkerPath()) && !markerWasWhole && DirectoryExists(old);
   if (!FileExists(archive)) {
     if (!Download(archive + L".part", archive)) return;
     DeleteFileW(FailureRecordPath().c_str());  // the record was about an earlier file
@@ -234,12 +236,14 @@ void GtaInstaller::Run(bool reinstall) {
   if (!IsValidGameFolder(game)) {
     // A key file the library wrote and that is gone now was taken by another program (an
     // antivirus quarantines at once); one it never wrote is missing from the archive.
+    bool reported = false;
     for (const wchar_t* key : kKeyFiles) {
       const std::wstring path = JoinPath(game, key);
       if (FileExists(path)) continue;
       const std::wstring name = JoinPath(kGameFolderName, key);
       const bool written = std::any_of(unpacked.begin(), unpacked.end(),
                                        [&](const std::wstring& file) { return EqualsIgnoreCase(file, name); });
+      reported = true;
       if (written) {
         FailUnpack(kUnpackedFileRemoved, 0, path);
       } else {
@@ -247,6 +251,8 @@ void GtaInstaller::Run(bool reinstall) {
       }
       break;
     }
+    // Every key file there again when looked at once more: another program had it for a moment.
+    if (!reported) FailUnpack(kUnpackedFileRemoved, 0, game);
     restoreOldCopy();
     return;
   }
@@ -263,8 +269,13 @@ bool GtaInstaller::Finish() {
   const std::wstring archive = ArchivePath();
   DeleteFileW((archive + L".part.validator").c_str());
   DeleteFileW(FailureRecordPath().c_str());
+  // An archive beside a copy without the marker reads as an unfinished installation, so one
+  // that cannot go yet keeps the marker: the next start retries only this completion.
   if (!DeleteFileRetrying(archive) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-    LogLine(L"[gta] the archive could not be deleted: " + WindowsErrorText(GetLastError()));
+    const DWORD error = GetLastError();
+    LogLine(L"[gta] the archive could not be deleted: " + WindowsErrorText(error));
+    Fail(WithSystemError(L"Kurulum tamamlanamadı", archive, error));
+    return false;
   }
   if (DirectoryExists(OldCopyPath())) DeleteTree(OldCopyPath());
   // An old copy without the marker would make the next start take this copy for unfinished

@@ -340,11 +340,40 @@ TEST_F(GtaInstallerTest, ReinstallKilledHalfWayIsCompletedByTheNextStart) {
     EXPECT_EQ(blocked.GetSnapshot().message, L"Kurulum tamamlanamadı (" + old + L")");
     EXPECT_EQ(ReadBytes(probe.UnfinishedMarkerPath()), kMarkerUnpackedWhole);
   }
+  // A reinstall whose unpacking fails never puts that leftover back over the copy called whole.
+  {
+    ASSERT_TRUE(CreateDirectoryTree(JoinPath(old, L"models")));
+    ASSERT_TRUE(WriteBytes(JoinPath(old, L"gta_sa.exe"), "leftover exe"));
+    ASSERT_TRUE(WriteBytes(JoinPath(old, L"models\\gta3.img"), "leftover img"));
+    ASSERT_TRUE(WriteBytes(probe.ArchivePath(), Archive("late-corrupt.rar")));
+    GtaInstaller reinstall(dir.Path(), L"http://127.0.0.1:9/unused");
+    reinstall.Start(true);
+    reinstall.Join();
+    EXPECT_EQ(reinstall.GetSnapshot().status, kGtaFailed);
+    EXPECT_NE(ReadBytes(dir.Join(L"GTA-SA\\models\\gta3.img")), "leftover img");
+    DeleteFileW(probe.ArchivePath().c_str());
+    ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), kMarkerUnpackedWhole));
+  }
+  // An archive that cannot go yet keeps the marker too: beside a copy without one it would
+  // read as an unfinished installation and be unpacked again.
+  ASSERT_TRUE(WriteBytes(probe.ArchivePath(), "complete archive"));
+  {
+    UniqueHandle held(CreateFileW(probe.ArchivePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.Valid());
+    GtaInstaller blocked(dir.Path(), L"http://127.0.0.1:9/unused");
+    blocked.Start(false);
+    blocked.Join();
+    EXPECT_EQ(blocked.GetSnapshot().message.rfind(L"Kurulum tamamlanamadı (" + probe.ArchivePath() + L"): ", 0), 0u)
+        << Utf8FromWide(blocked.GetSnapshot().message);
+    EXPECT_EQ(ReadBytes(probe.UnfinishedMarkerPath()), kMarkerUnpackedWhole);
+  }
   GtaInstaller next(dir.Path(), L"http://127.0.0.1:9/unused");
   next.Start(false);
   next.Join();
   EXPECT_EQ(next.GetSnapshot().status, kGtaDone) << Utf8FromWide(next.GetSnapshot().message);
   EXPECT_FALSE(DirectoryExists(old));
+  EXPECT_FALSE(FileExists(probe.ArchivePath()));
   EXPECT_FALSE(FileExists(probe.UnfinishedMarkerPath()));
   EXPECT_TRUE(next.IsInstalled());
 }
