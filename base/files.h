@@ -71,7 +71,7 @@ struct TreeListing {
 TreeListing ListTree(const std::wstring& folder, const std::function<bool(const std::wstring&)>& skip = nullptr);
 
 // Deletes one file or empty folder; counts it, or records the first failure as
-// "<path>: <system text>". False only when it exists and could not be removed.
+// "Silinemedi (<path>): <system text>". False only when it exists and could not be removed.
 bool DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures);
 
 // Deletes a file, a link (never followed) or a whole folder, deepest entries first,

@@ -120,6 +120,15 @@ void EndLeftBehind(CallHelperState& s, std::unique_lock<std::mutex>& lock) {
   g_leftBehindChanged.notify_all();
 }
 
+// How every helper ends, its loop done or broken: one left behind closes what it holds.
+void EndHelper(CallHelperState& s, std::unique_lock<std::mutex>& lock) {
+  if (s.leftBehind) {
+    EndLeftBehind(s, lock);
+  } else {
+    s.ended = true;
+  }
+}
+
 void HelperLoop(CallHelperState& s) {
   std::unique_lock<std::mutex> lock(s.mutex);
   for (;;) {
@@ -161,11 +170,7 @@ void HelperLoop(CallHelperState& s) {
     s.inCall = false;
     s.changed.notify_all();
   }
-  if (s.leftBehind) {
-    EndLeftBehind(s, lock);
-  } else {
-    s.ended = true;
-  }
+  EndHelper(s, lock);
 }
 
 // What is left to do when an exception (a lock the system could not take) stopped the loop:
@@ -176,11 +181,7 @@ void EndBroken(CallHelperState& s) {
     s.brokenCode = ERROR_NOT_ENOUGH_MEMORY;
     s.inCall = false;
     s.changed.notify_all();
-    if (s.leftBehind) {
-      EndLeftBehind(s, lock);
-    } else {
-      s.ended = true;
-    }
+    EndHelper(s, lock);
   } catch (...) {
   }
 }

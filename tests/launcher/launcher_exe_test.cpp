@@ -23,17 +23,11 @@ using testing_support::QuoteArgument;
 using testing_support::ProcessResult;
 using testing_support::ReadBytes;
 using testing_support::RegistryValueGuard;
-using testing_support::RunProcess;
+using testing_support::RunLauncher;
 using testing_support::TempDir;
 using testing_support::WriteBytes;
 
 namespace {
-
-ProcessResult RunLauncher(const std::vector<std::wstring>& args) {
-  ProcessResult result = RunProcess(LauncherExePath(), args);
-  EXPECT_TRUE(result.started) << "cannot start the launcher";
-  return result;
-}
 
 struct BothStreams {
   DWORD exitCode = 999;

@@ -20,7 +20,7 @@ using testing_support::LauncherExePath;
 using testing_support::ProcessResult;
 using testing_support::ReadBytes;
 using testing_support::RegistryValueGuard;
-using testing_support::RunProcess;
+using testing_support::RunLauncher;
 using testing_support::TempDir;
 using testing_support::WriteBytes;
 
@@ -69,12 +69,6 @@ class TrustedRoot {
   PCCERT_CONTEXT cert_;
   bool added_ = false;
 };
-
-ProcessResult RunLauncher(const std::vector<std::wstring>& args) {
-  ProcessResult result = RunProcess(LauncherExePath(), args);
-  EXPECT_TRUE(result.started) << "cannot start the launcher";
-  return result;
-}
 
 uint64_t SizeOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA info{};

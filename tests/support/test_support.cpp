@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <gtest/gtest.h>
+
 #include "base/files.h"
 #include "base/game_copies.h"
 #include "base/handles.h"
@@ -131,6 +133,12 @@ HANDLE StartProcess(const std::wstring& exe, const std::vector<std::wstring>& ar
 
 std::wstring LauncherExePath() {
   return TestFile(L"launcher\\Talvoreen Launcher.exe");
+}
+
+ProcessResult RunLauncher(const std::vector<std::wstring>& args) {
+  ProcessResult result = RunProcess(LauncherExePath(), args);
+  EXPECT_TRUE(result.started) << "cannot start the launcher";
+  return result;
 }
 
 std::wstring SelfExePath() { return GetModulePath(); }

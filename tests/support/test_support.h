@@ -56,6 +56,9 @@ std::wstring QuoteArgument(const std::wstring& arg);
 // The launcher built from this tree, copied beside the tests as "launcher\Talvoreen Launcher.exe".
 std::wstring LauncherExePath();
 
+// RunProcess of that launcher; a launcher that does not start fails the test.
+ProcessResult RunLauncher(const std::vector<std::wstring>& args);
+
 // The running test executable; with RunChild it runs one of the roles below in a new process.
 std::wstring SelfExePath();
 ProcessResult RunChild(const std::string& role, const std::vector<std::wstring>& args);
