@@ -149,7 +149,8 @@ bool WriteAll(void* file, const void* data, size_t length, uint32_t& error) {
   return true;
 }
 
-bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::wstring& error) {
+bool WriteFileAtomicPieces(const std::wstring& path, const std::function<bool(const WritePiece& write)>& produce,
+                           std::wstring& error) {
   const std::wstring temp = path + L".tmp";
   uint32_t code = 0;
   bool ok = false;
@@ -160,7 +161,12 @@ bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::ws
       error = WindowsErrorText(GetLastError());
       return false;
     }
-    ok = WriteAll(file.Get(), bytes.data(), bytes.size(), code);
+    bool writeFailed = false;
+    ok = produce([&](const char* data, size_t length) {
+      writeFailed = !WriteAll(file.Get(), data, length, code);
+      return !writeFailed;
+    });
+    ok = ok && !writeFailed;
     if (ok && !FlushFileBuffers(file.Get())) {
       code = GetLastError();
       ok = false;
@@ -175,8 +181,13 @@ bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::ws
     return true;
   }
   DeleteFileRetrying(temp);
-  error = WindowsErrorText(code);
+  error = code ? WindowsErrorText(code) : std::wstring();
   return false;
+}
+
+bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::wstring& error) {
+  return WriteFileAtomicPieces(path, [&bytes](const WritePiece& write) { return write(bytes.data(), bytes.size()); },
+                               error);
 }
 
 bool WriteFileAtomic(const std::wstring& path, const std::string& bytes) {

@@ -54,6 +54,12 @@ bool CopyFileUnmarked(const std::wstring& source, const std::wstring& target);
 // holds the system's text of the call that failed (a full disk says so).
 bool WriteFileAtomic(const std::wstring& path, const std::string& bytes);
 bool WriteFileAtomic(const std::wstring& path, const std::string& bytes, std::wstring& error);
+// The same with the bytes handed over in pieces, so that a file of tens of megabytes is never
+// held whole: produce calls write for each piece and returns false to give up, which leaves
+// path as it was (error is then empty unless a write failed).
+using WritePiece = std::function<bool(const char* data, size_t length)>;
+bool WriteFileAtomicPieces(const std::wstring& path, const std::function<bool(const WritePiece& write)>& produce,
+                           std::wstring& error);
 
 // Writes all length bytes to an open file handle. A write that the system reports as done but
 // short (a disk that filled up, under Wine) is continued, so that the failure that follows

@@ -1,6 +1,7 @@
 #include "manifest/installed_state.h"
 
 #include <algorithm>
+#include <cstring>
 #include <tuple>
 #include <vector>
 
@@ -190,12 +191,7 @@ class StateEvents {
 
 }  // namespace
 
-namespace {
-
-// The text of a state in pieces, one per entry, each handed to emit in order; stops when emit
-// returns false. Pieces are small, so the whole text never needs to be held.
-template <class Emit>
-bool EmitInstalledState(const InstalledState& state, Emit&& emit) {
+bool EmitInstalledState(const InstalledState& state, const std::function<bool(const std::string& piece)>& emit) {
   std::string piece = "{\"version\":1,\"build\":";
   AppendString(piece, state.build);
   piece += state.complete ? ",\"complete\":true,\"files\":[" : ",\"complete\":false,\"files\":[";
@@ -216,8 +212,6 @@ bool EmitInstalledState(const InstalledState& state, Emit&& emit) {
   return emit(piece);
 }
 
-}  // namespace
-
 std::string SerializeInstalledState(const InstalledState& state) {
   std::string out;
   out.reserve(64 + state.files.size() * 160);
@@ -237,6 +231,121 @@ bool SerializesTo(const InstalledState& state, const std::string& text) {
                               return true;
                             }) &&
          offset == text.size();
+}
+
+namespace {
+
+// RapidJSON's input stream over pieces of text, each fed to the digest as it arrives.
+class PieceStream {
+ public:
+  typedef char Ch;
+
+  PieceStream(const std::function<size_t(char*, size_t)>& read, TextDigest& digest)
+      : read_(read), digest_(digest), buffer_(65536) {
+    Refill();
+  }
+
+  Ch Peek() const { return at_ < end_ ? *at_ : '\0'; }
+  Ch Take() {
+    if (at_ == end_) return '\0';
+    const Ch c = *at_++;
+    ++taken_;
+    if (at_ == end_) Refill();
+    return c;
+  }
+  size_t Tell() const { return taken_; }
+  // Whether everything was read: a NUL byte inside the text also reads as its end.
+  bool AtEnd() {
+    if (at_ != end_) return false;
+    Refill();
+    return at_ == end_;
+  }
+  bool TooLong() const { return total_ > kMaxStateFileBytes; }
+
+  // Output calls RapidJSON's reader never makes on an input stream.
+  Ch* PutBegin() { return nullptr; }
+  void Put(Ch) {}
+  void Flush() {}
+  size_t PutEnd(Ch*) { return 0; }
+
+ private:
+  void Refill() {
+    at_ = end_ = buffer_.data();
+    if (TooLong()) return;
+    const size_t got = read_(buffer_.data(), buffer_.size());
+    total_ += got;
+    digest_.Update(buffer_.data(), got);
+    end_ = buffer_.data() + got;
+  }
+
+  const std::function<size_t(char*, size_t)>& read_;
+  TextDigest& digest_;
+  std::vector<char> buffer_;
+  const char* at_ = nullptr;
+  const char* end_ = nullptr;
+  size_t taken_ = 0;
+  uint64_t total_ = 0;
+};
+
+}  // namespace
+
+void TextDigest::Mix(uint64_t word) {
+  hash_ = (hash_ ^ word) * 0x9E3779B97F4A7C15ull;
+  hash_ ^= hash_ >> 29;
+}
+
+void TextDigest::Update(const char* data, size_t length) {
+  length_ += length;
+  while (length > 0) {
+    if (fill_ == 0 && length >= 8) {
+      uint64_t word;
+      std::memcpy(&word, data, 8);
+      Mix(word);
+      data += 8;
+      length -= 8;
+      continue;
+    }
+    carry_[fill_++] = static_cast<unsigned char>(*data++);
+    --length;
+    if (fill_ == 8) {
+      uint64_t word;
+      std::memcpy(&word, carry_, 8);
+      Mix(word);
+      fill_ = 0;
+    }
+  }
+}
+
+uint64_t TextDigest::Value() const {
+  TextDigest last = *this;
+  if (last.fill_ > 0) {
+    uint64_t word = 0;
+    std::memcpy(&word, last.carry_, last.fill_);
+    last.Mix(word);
+  }
+  last.Mix(length_);
+  return last.hash_;
+}
+
+uint64_t SerializationDigest(const InstalledState& state) {
+  TextDigest digest;
+  EmitInstalledState(state, [&digest](const std::string& piece) {
+    digest.Update(piece.data(), piece.size());
+    return true;
+  });
+  return digest.Value();
+}
+
+std::optional<InstalledState> ParseInstalledStatePieces(const std::function<size_t(char*, size_t)>& read,
+                                                        uint64_t& digest) {
+  TextDigest text;
+  InstalledState state;
+  StateEvents events(state);
+  PieceStream stream(read, text);
+  const bool parsed = ReadJsonEventsFrom(stream, events) && events.HasFiles() && stream.AtEnd() && !stream.TooLong();
+  digest = text.Value();
+  if (!parsed) return std::nullopt;
+  return state;
 }
 
 bool operator==(const InstalledFile& a, const InstalledFile& b) {

@@ -3,7 +3,9 @@
 // The text form (parse, serialise) is portable; reading and writing files is Windows only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,6 +55,9 @@ struct InstalledState {
 // {"version":1,"build":...,"complete":...,"files":[{"path","hash","size","mtime"[,"keep"][,"unavailable"]}]}
 // in that key order, without white space; false flags are omitted.
 std::string SerializeInstalledState(const InstalledState& state);
+// The same text in pieces, one per entry, handed to emit in order: the whole text never needs
+// to be held. Stops, returning false, when emit does.
+bool EmitInstalledState(const InstalledState& state, const std::function<bool(const std::string& piece)>& emit);
 // Whether text is exactly what SerializeInstalledState gives, without making that text: a
 // state file can be tens of megabytes.
 bool SerializesTo(const InstalledState& state, const std::string& text);
@@ -61,6 +66,30 @@ bool SerializesTo(const InstalledState& state, const std::string& text);
 // Entries that are not objects or whose path fails IsSafeRelativePath are skipped;
 // "sha256" stands in for a missing "hash".
 std::optional<InstalledState> ParseInstalledState(const std::string& text);
+
+// A digest of a text that does not depend on how the text was cut into pieces.
+class TextDigest {
+ public:
+  void Update(const char* data, size_t length);
+  uint64_t Value() const;
+
+ private:
+  void Mix(uint64_t word);
+  uint64_t hash_ = 0x6A09E667F3BCC908ull;
+  uint64_t length_ = 0;
+  unsigned char carry_[8] = {};
+  size_t fill_ = 0;
+};
+
+// The digest of the text SerializeInstalledState gives, without making that text.
+uint64_t SerializationDigest(const InstalledState& state);
+
+// ParseInstalledState over a text handed over in pieces, so that a state file of tens of
+// megabytes is never held whole beside what is read from it: read fills the buffer and returns
+// how many bytes it gave, 0 at the end. More than kMaxStateFileBytes fails. digest receives the
+// TextDigest of everything read.
+std::optional<InstalledState> ParseInstalledStatePieces(const std::function<size_t(char*, size_t)>& read,
+                                                        uint64_t& digest);
 
 bool operator==(const InstalledFile& a, const InstalledFile& b);
 bool operator==(const InstalledState& a, const InstalledState& b);

@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <functional>
+
 #include "base/files.h"
+#include "base/handles.h"
 #include "manifest/installed_state.h"
 
 namespace {
@@ -26,26 +29,64 @@ StateFileStamp StampStateFile(const std::wstring& path) {
 StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical) {
   StateFileRead read;
   read.stamp = StampStateFile(path);
-  // An oversized file is refused before it is read whole.
+  // An oversized file is refused before it is read.
   if (!read.stamp.exists || read.stamp.size > kMaxStateFileBytes) return read;
-  std::string text;
-  if (!ReadWholeFile(path, text)) return read;
-  read.state = ParseInstalledState(text);
-  read.canonical = checkCanonical && read.state && text.size() == read.stamp.size && SerializesTo(*read.state, text);
+  UniqueHandle file(CreateFileW(LongPath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.Valid()) return read;
+  // Read a block at a time: the largest state is tens of megabytes of text, which would
+  // otherwise be held beside the record made of it.
+  bool failed = false;
+  uint64_t total = 0;
+  const std::function<size_t(char*, size_t)> pieces = [&](char* buffer, size_t size) -> size_t {
+    DWORD got = 0;
+    if (failed || !ReadFile(file.Get(), buffer, static_cast<DWORD>(size), &got, nullptr)) {
+      failed = true;
+      return 0;
+    }
+    total += got;
+    return got;
+  };
+  uint64_t digest = 0;
+  read.state = ParseInstalledStatePieces(pieces, digest);
+  if (failed) read.state.reset();
+  read.canonical =
+      checkCanonical && read.state && total == read.stamp.size && digest == SerializationDigest(*read.state);
   return read;
 }
 
 std::optional<InstalledState> ReadInstalledState(const std::wstring& path) { return ReadStateFile(path, false).state; }
 
 bool WriteInstalledState(const std::wstring& path, const InstalledState& state, bool* tooLarge, std::wstring* error) {
-  const std::string text = SerializeInstalledState(state);
-  if (tooLarge) *tooLarge = text.size() > kMaxStateFileBytes;
-  if (text.size() > kMaxStateFileBytes) {
-    if (error) error->clear();
-    return false;
-  }
+  // Written as it is made, through a buffer of a few hundred entries: the largest state is
+  // tens of megabytes of text. A text over the limit is given up when it gets there, leaving the
+  // previous file.
+  constexpr size_t kBuffered = 262144;
+  bool over = false;
   std::wstring failure;
-  const bool written = WriteFileAtomic(path, text, failure);
-  if (error) *error = failure;
+  const bool written = WriteFileAtomicPieces(
+      path,
+      [&](const WritePiece& write) {
+        std::string buffer;
+        buffer.reserve(kBuffered + 4096);
+        uint64_t total = 0;
+        const bool emitted = EmitInstalledState(state, [&](const std::string& piece) {
+          total += piece.size();
+          if (total > kMaxStateFileBytes) {
+            over = true;
+            return false;
+          }
+          buffer += piece;
+          if (buffer.size() < kBuffered) return true;
+          const bool ok = write(buffer.data(), buffer.size());
+          buffer.clear();
+          return ok;
+        });
+        return emitted && write(buffer.data(), buffer.size());
+      },
+      failure);
+  if (tooLarge) *tooLarge = over;
+  if (error) *error = over ? std::wstring() : failure;
   return written;
 }

@@ -100,6 +100,15 @@ bool ReadJsonEvents(const std::string& text, Events& events) {
   return !reader.Parse<rapidjson::kParseIterativeFlag>(stream, adapter).IsError() && stream.Tell() == text.size();
 }
 
+// The same over any RapidJSON input stream (text that arrives in pieces). The stream's '\0'
+// ends the reading: the caller checks that it came from the end of the text.
+template <class Events, class Stream>
+bool ReadJsonEventsFrom(Stream& stream, Events& events) {
+  JsonEventAdapter<Events> adapter(events);
+  rapidjson::Reader reader;
+  return !reader.Parse<rapidjson::kParseIterativeFlag>(stream, adapter).IsError();
+}
+
 // The same over a buffer that the reader may overwrite: strings are decoded in place, so the
 // text pointers of String events point into buffer and stay valid after the reading. The
 // length bytes of text must be followed by a NUL byte (std::string's c_str() is).

@@ -21,9 +21,17 @@ struct ManifestFile {
   uint64_t size = 0;
   std::string hash;     // lower-case hex: SHA-256 for game files, MD5 for server files
   uint64_t zsize = 0;   // bytes to download
-  bool keep = false;    // user-owned once installed
-  std::string urlPath;  // server files only
+  bool keep = false;        // user-owned once installed
+  bool serverFile = false;  // fetched as it is by ServerUrlPath, not as a gzip object by hash
 };
+
+// A game server's files live under this folder and are fetched by their path below it. Not
+// stored with each file: the largest list has 200,000 of them.
+inline constexpr char kServerFilesFolder[] = "resources/";
+inline std::string ServerUrlPath(const ManifestFile& file) {
+  constexpr size_t prefix = sizeof kServerFilesFolder - 1;
+  return file.path.compare(0, prefix, kServerFilesFolder) == 0 ? file.path.substr(prefix) : file.path;
+}
 
 struct Manifest {
   std::string channel;

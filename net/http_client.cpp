@@ -588,7 +588,14 @@ bool HttpClient::GetString(const std::wstring& url, std::string& body, std::wstr
   auto onHeaders = [&](const HttpResponseInfo& response) {
     seen = response;
     if (info) *info = response;
-    if (response.status == 200) return true;
+    if (response.status == 200) {
+      // One allocation of the announced size: growing by doubling would hold the old and the
+      // new buffer at once, half again a large list's size.
+      if (response.hasContentLength && response.contentLength <= maxBytes) {
+        body.reserve(static_cast<size_t>(response.contentLength));
+      }
+      return true;
+    }
     error = ServerErrorText(response.status);
     return false;
   };

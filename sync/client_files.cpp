@@ -223,8 +223,8 @@ class ClientFilesEvents {
         std::memcpy(&length, pending_.data() + at, sizeof length);
         at += sizeof length;
         ManifestFile file;
-        file.urlPath = name_ + "/";
-        file.urlPath.append(pending_, at, length);
+        file.path = kServerFilesFolder + name_ + "/";
+        file.path.append(pending_, at, length);
         at += length;
         std::memcpy(&file.size, pending_.data() + at, sizeof file.size);
         at += sizeof file.size;
@@ -245,8 +245,9 @@ class ClientFilesEvents {
   }
 
   void Accept(ManifestFile file) {
-    file.path = "resources/" + file.urlPath;
-    if (!IsSafeRelativePath(file.urlPath) || !IsSafeRelativePath(file.path)) return;
+    // The path below "resources/" is what the server is asked for, so it must be safe too.
+    if (!IsSafeRelativePath(file.path.substr(sizeof kServerFilesFolder - 1)) || !IsSafeRelativePath(file.path)) return;
+    file.serverFile = true;
     file.zsize = file.size;
     file.keep = false;
     // One file as Windows names files; a path that is also another's folder is skipped too.

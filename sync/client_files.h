@@ -28,8 +28,8 @@ static_assert(kStateFrameBytes + sizeof kServerBuild + kMaxClientFiles * StateEn
 // URL that is ignored here.
 bool AcceptHttpDownloadUrl(const std::string& url, std::string& accepted);
 
-// Each listed file becomes a ManifestFile with path "resources/<name>/<path>", urlPath
-// "<name>/<path>", size and zsize from "size" and the MD5 in lower case. Files and resources
+// Each listed file becomes a ManifestFile with path "resources/<name>/<path>" (fetched by
+// "<name>/<path>", serverFile set), size and zsize from "size" and the MD5 in lower case. Files and resources
 // that break a rule are skipped; the document fails only when it is not an object with "schema"
 // 1 and a "resources" array, or when it lists more than 200,000 accepted files. build is
 // "server" and required false. On failure `out` is untouched.

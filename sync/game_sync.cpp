@@ -277,14 +277,19 @@ void GameSync::Run(SyncMode mode, bool verify) {
     return WriteInstalledState(statePath, state, tooLarge, error);
   };
   const std::vector<DiskFile> disk = ReadDiskFiles(root, manifest.files);
-  SyncPlan plan = ClassifyFiles(manifest, disk, previous, gameMode_, verify);
+  // Files that left the manifest are deleted only by a run that completes; until then their
+  // entries stay recorded, however many runs fail before.
+  const std::vector<InstalledFile> stale = gameMode_ ? EntriesLeftManifest(previous, manifest) : std::vector<InstalledFile>();
+  const std::string build = manifest.build;
+  SyncPlan plan = ClassifyFiles(std::move(manifest), disk, previous, gameMode_, verify);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     status_.bytesToVerify = plan.bytesToVerify;
   }
 
   const HashKind kind = gameMode_ ? kHashSha256 : kHashMd5;
-  const std::vector<HashTask> toHash = plan.toHash;
+  std::vector<HashTask> toHash = std::move(plan.toHash);
+  plan.toHash.clear();
   std::vector<HashedFile> hashed;
   const bool finished = HashFiles(kind, root, toHash, hashThreads_ ? hashThreads_ : HashThreadCount(),
                                   [this](uint64_t bytes) {
@@ -294,7 +299,10 @@ void GameSync::Run(SyncMode mode, bool verify) {
                                   &cancel_, hashed);
   if (!finished) return;
   // Settled in list order, so the lists come out as a one-thread pass would leave them.
-  for (size_t i = 0; i < toHash.size(); ++i) SettleHashedFile(plan, toHash[i], hashed[i].digest, hashed[i].after);
+  for (size_t i = 0; i < toHash.size(); ++i) {
+    SettleHashedFile(plan, std::move(toHash[i]), hashed[i].digest, hashed[i].after);
+  }
+  std::vector<HashTask>().swap(toHash);
 
   PrepareDownloads(plan, previous, mode, gameMode_);
   progress_.SetBytesToDownload(plan.bytesToDownload);
@@ -324,7 +332,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
   SyncPlan recorded;
   recorded.current = std::move(plan.current);
   recorded.stillUnavailable = std::move(plan.stillUnavailable);
-  job.newState = NewRunState(manifest.build, std::move(recorded));
+  job.newState = NewRunState(build, std::move(recorded));
 
   if (!plan.toDownload.empty()) {
     uint64_t available = 0;
@@ -367,12 +375,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
     RunWorkers(job, limits.workerCount);
     if (job.stop || cancel_) {
       job.newState.complete = false;
-      // Files that left the manifest are deleted only by a run that completes; their entries
-      // stay recorded until then, however many runs fail before.
-      if (gameMode_) {
-        const std::vector<InstalledFile> stale = EntriesLeftManifest(previous, manifest);
-        job.newState.files.insert(job.newState.files.end(), stale.begin(), stale.end());
-      }
+      job.newState.files.insert(job.newState.files.end(), stale.begin(), stale.end());
       writeState(job.newState, nullptr, nullptr);
       DeleteTree(scratchFolder);
       if (!cancel_) Fail(job.firstError.empty() ? std::wstring(L"Güncelleme tamamlanamadı") : job.firstError);
@@ -381,12 +384,12 @@ void GameSync::Run(SyncMode mode, bool verify) {
   }
 
   if (gameMode_) {
-    for (const InstalledFile& stale : EntriesLeftManifest(previous, manifest)) {
-      const std::wstring path = LongPath(JoinPath(root, WideFromUtf8(stale.path)));
+    for (const InstalledFile& entry : stale) {
+      const std::wstring path = LongPath(JoinPath(root, WideFromUtf8(entry.path)));
       SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
       // One that cannot go now (a program holds it) stays recorded for the next run.
       if (!DeleteFileW(path.c_str()) && FileExists(path)) {
-        job.newState.files.push_back(stale);
+        job.newState.files.push_back(entry);
       }
     }
     const std::wstring copyPath = JoinPath(stateFolder, kManifestCopyName);
@@ -409,6 +412,6 @@ void GameSync::Run(SyncMode mode, bool verify) {
   DeleteTree(scratchFolder);
   std::lock_guard<std::mutex> lock(mutex_);
   status_.status = kSyncUpToDate;
-  status_.installedBuild = manifest.build;
+  status_.installedBuild = build;
   status_.installedComplete = true;
 }

@@ -50,7 +50,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
                     std::wstring& message, bool& unavailable) {
   unavailable = false;
   message.clear();
-  const bool raw = !entry.urlPath.empty();
+  const bool raw = entry.serverFile;
   const std::wstring path = WideFromUtf8(entry.path);
   const std::wstring scratch = JoinPath(run.scratchFolder, DecimalText(static_cast<long long>(index)) + L".part");
 
@@ -87,7 +87,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
     }
     return true;
   };
-  const std::wstring url = raw ? ServerFileUrl(run.serverDownloadBaseUrl, entry.urlPath, entry.hash)
+  const std::wstring url = raw ? ServerFileUrl(run.serverDownloadBaseUrl, ServerUrlPath(entry), entry.hash)
                                : GameObjectUrl(run.contentBaseUrl, entry.hash);
   const bool ok = client.Get(
       url, {},

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "base/format.h"
@@ -21,22 +20,56 @@ bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   return text.size() >= length && AsciiLower(text.substr(text.size() - length)) == suffix;
 }
 
-// First entry per path identity (the way Windows compares names).
-std::unordered_map<std::string, const InstalledFile*> IndexByPath(const InstalledState& state) {
-  std::unordered_map<std::string, const InstalledFile*> index;
-  index.reserve(state.files.size());
-  for (const InstalledFile& file : state.files) index.emplace(PathIdentity(file.path), &file);
-  return index;
-}
+// A list's entries by PathIdentity, holding a 64-bit key and an index per entry instead of a
+// second copy of every path: the largest list has 200,000 paths of up to 240 bytes.
+template <class Entry>
+class PathIndex {
+ public:
+  explicit PathIndex(const std::vector<Entry>& entries) : entries_(entries) {
+    slots_.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) slots_.push_back({Key(PathIdentity(entries[i].path)), i});
+    // By key, then by position: the first entry of a path is met first.
+    std::sort(slots_.begin(), slots_.end());
+  }
 
-const InstalledFile* Find(const std::unordered_map<std::string, const InstalledFile*>& index, const std::string& path) {
-  auto it = index.find(PathIdentity(path));
-  return it == index.end() ? nullptr : it->second;
-}
+  // The position of the first entry that names the same file as path, or npos.
+  size_t Find(const std::string& path) const {
+    const std::string identity = PathIdentity(path);
+    const uint64_t key = Key(identity);
+    for (auto it = std::lower_bound(slots_.begin(), slots_.end(), Slot{key, 0}); it != slots_.end() && it->key == key;
+         ++it) {
+      const std::string& candidate = entries_[it->index].path;
+      if (candidate == path || PathIdentity(candidate) == identity) return it->index;
+    }
+    return npos;
+  }
+  const Entry* FindEntry(const std::string& path) const {
+    const size_t at = Find(path);
+    return at == npos ? nullptr : &entries_[at];
+  }
 
-InstalledFile Entry(const ManifestFile& file, std::string hash, uint64_t size, uint64_t mtime) {
+  static constexpr size_t npos = static_cast<size_t>(-1);
+
+ private:
+  struct Slot {
+    uint64_t key;
+    size_t index;
+    bool operator<(const Slot& other) const { return key != other.key ? key < other.key : index < other.index; }
+  };
+  static uint64_t Key(const std::string& identity) {
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : identity) hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+  }
+
+  const std::vector<Entry>& entries_;
+  std::vector<Slot> slots_;
+};
+
+// Takes the path from file: the manifest's entries move into the new record.
+InstalledFile Entry(ManifestFile& file, std::string hash, uint64_t size, uint64_t mtime) {
   InstalledFile entry;
-  entry.path = file.path;
+  entry.path = std::move(file.path);
   entry.hash = std::move(hash);
   entry.size = size;
   entry.mtime = mtime;
@@ -105,15 +138,16 @@ bool IsAlwaysHashed(const std::string& path) {
   return EndsWithIgnoringCase(path, ".dll") || EndsWithIgnoringCase(path, ".exe");
 }
 
-SyncPlan ClassifyFiles(const Manifest& manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
+SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
                        bool gameMode, bool verify) {
-  const auto index = IndexByPath(previous);
+  const PathIndex<InstalledFile> index(previous.files);
   SyncPlan plan;
+  plan.current.reserve(manifest.files.size());
   for (size_t i = 0; i < manifest.files.size(); ++i) {
-    const ManifestFile& file = manifest.files[i];
+    ManifestFile& file = manifest.files[i];
     const DiskFile onDisk = i < disk.size() ? disk[i] : DiskFile{};
     if (!onDisk.exists) {
-      plan.toDownload.push_back(file);
+      plan.toDownload.push_back(std::move(file));
       continue;
     }
     if (file.keep) {
@@ -122,35 +156,38 @@ SyncPlan ClassifyFiles(const Manifest& manifest, const std::vector<DiskFile>& di
       continue;
     }
     const bool trustAllowed = !verify && !(gameMode && IsAlwaysHashed(file.path));
-    const InstalledFile* recorded = trustAllowed ? Find(index, file.path) : nullptr;
+    const InstalledFile* recorded = trustAllowed ? index.FindEntry(file.path) : nullptr;
     // An unavailable entry describes no file, whatever its numbers say.
     if (recorded && !recorded->unavailable && recorded->hash == file.hash && recorded->size == onDisk.size &&
         recorded->mtime == onDisk.mtime) {
-      plan.current.push_back(Entry(file, file.hash, onDisk.size, onDisk.mtime));
+      std::string hash = std::move(file.hash);
+      plan.current.push_back(Entry(file, std::move(hash), onDisk.size, onDisk.mtime));
     } else if (onDisk.size == file.size) {
-      plan.toHash.push_back({file, onDisk});
       plan.bytesToVerify += file.size;
+      plan.toHash.push_back({std::move(file), onDisk});
     } else {
-      plan.toDownload.push_back(file);
+      plan.toDownload.push_back(std::move(file));
     }
   }
+  plan.current.shrink_to_fit();
   return plan;
 }
 
-void SettleHashedFile(SyncPlan& plan, const HashTask& task, const std::string& digest, const DiskFile& after) {
+void SettleHashedFile(SyncPlan& plan, HashTask task, const std::string& digest, const DiskFile& after) {
   if (digest == task.file.hash && after.exists && after.size == task.file.size && after.mtime == task.disk.mtime) {
-    plan.current.push_back(Entry(task.file, task.file.hash, after.size, after.mtime));
+    std::string hash = std::move(task.file.hash);
+    plan.current.push_back(Entry(task.file, std::move(hash), after.size, after.mtime));
   } else {
-    plan.toDownload.push_back(task.file);
+    plan.toDownload.push_back(std::move(task.file));
   }
 }
 
 void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode mode, bool gameMode) {
   if (!gameMode && mode == SyncMode::Check) {
-    const auto index = IndexByPath(previous);
+    const PathIndex<InstalledFile> index(previous.files);
     std::vector<ManifestFile> remaining;
     for (ManifestFile& file : plan.toDownload) {
-      const InstalledFile* recorded = Find(index, file.path);
+      const InstalledFile* recorded = index.FindEntry(file.path);
       if (recorded && recorded->unavailable && recorded->hash == file.hash) {
         plan.stillUnavailable.push_back(*recorded);
       } else {
@@ -166,25 +203,25 @@ void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode m
 }
 
 InstalledState MergeCheckedState(const InstalledState& previous, const std::vector<InstalledFile>& verified) {
-  std::unordered_map<std::string, size_t> replacement;
-  for (size_t i = 0; i < verified.size(); ++i) replacement.emplace(PathIdentity(verified[i].path), i);
+  const PathIndex<InstalledFile> replacement(verified);
   std::vector<bool> used(verified.size(), false);
 
   InstalledState merged;
   merged.build = previous.build;
   merged.complete = previous.complete;
+  merged.files.reserve(std::max(previous.files.size(), verified.size()));
   for (const InstalledFile& entry : previous.files) {
-    auto it = replacement.find(PathIdentity(entry.path));
-    if (it == replacement.end()) {
+    const size_t at = replacement.Find(entry.path);
+    if (at == replacement.npos) {
       merged.files.push_back(entry);
-    } else if (!used[it->second]) {
+    } else if (!used[at]) {
       // A record with one path twice keeps a single, fresh entry for it.
-      used[it->second] = true;
-      merged.files.push_back(verified[it->second]);
+      used[at] = true;
+      merged.files.push_back(verified[at]);
     }
   }
   for (size_t i = 0; i < verified.size(); ++i) {
-    if (!used[i] && replacement[PathIdentity(verified[i].path)] == i) merged.files.push_back(verified[i]);
+    if (!used[i] && replacement.Find(verified[i].path) == i) merged.files.push_back(verified[i]);
   }
   return merged;
 }
@@ -213,14 +250,13 @@ bool CheckFreeSpace(const std::vector<ManifestFile>& downloads, uint64_t freeByt
 }
 
 std::vector<InstalledFile> EntriesLeftManifest(const InstalledState& previous, const Manifest& manifest) {
-  std::unordered_set<std::string> listed;
-  listed.reserve(manifest.files.size());
-  for (const ManifestFile& file : manifest.files) listed.insert(PathIdentity(file.path));
+  const PathIndex<ManifestFile> listed(manifest.files);
+  const PathIndex<InstalledFile> named(previous.files);
   std::vector<InstalledFile> gone;
-  std::unordered_set<std::string> named;
-  for (const InstalledFile& entry : previous.files) {
-    const std::string identity = PathIdentity(entry.path);
-    if (entry.keep || listed.count(identity) || !named.insert(identity).second) continue;
+  for (size_t i = 0; i < previous.files.size(); ++i) {
+    const InstalledFile& entry = previous.files[i];
+    // Each path once: only its first entry counts.
+    if (entry.keep || listed.Find(entry.path) != listed.npos || named.Find(entry.path) != i) continue;
     gone.push_back(entry);
   }
   return gone;

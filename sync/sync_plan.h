@@ -108,7 +108,9 @@ bool IsAlwaysHashed(const std::string& path);
 // downloaded; an existing keep file is current and never hashed; a file whose state entry has
 // the manifest hash and the disk's size and time is current unless it must be hashed anyway; a
 // file of the manifest size is hashed; any other is downloaded.
-SyncPlan ClassifyFiles(const Manifest& manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
+// The manifest's entries move into the plan (pass it with std::move where it is not needed
+// afterwards: a server's largest list is tens of megabytes).
+SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
                        bool gameMode, bool verify);
 
 // ---- After hashing ----------------------------------------------------------------------
@@ -117,7 +119,7 @@ SyncPlan ClassifyFiles(const Manifest& manifest, const std::vector<DiskFile>& di
 // once the hash is done. The file is current only when the digest is the manifest's and the
 // file still has the manifest size and the time it had when it was classified (a file written
 // to while it was being hashed is not trusted); otherwise it is downloaded.
-void SettleHashedFile(SyncPlan& plan, const HashTask& task, const std::string& digest, const DiskFile& after);
+void SettleHashedFile(SyncPlan& plan, HashTask task, const std::string& digest, const DiskFile& after);
 
 // ---- Download list ----------------------------------------------------------------------
 
@@ -180,7 +182,7 @@ bool NeedsNewerLauncher(const Manifest& manifest);
 // ---- Worker count and pacing ------------------------------------------------------------
 
 struct DownloadLimits {
-  std::wstring downloadBase;                   // server mode: files are fetched from here + "/" + urlPath
+  std::wstring downloadBase;                   // server mode: files are fetched from here + "/" + ServerUrlPath
   bool sameOrigin = false;                     // the files come from the host that gave the list
   uint32_t workerCount = kMaxDownloadWorkers;  // RunWorkers starts no more than there are files
   double requestRate = 0;                      // requests per second from "httpDosThreshold"; paced

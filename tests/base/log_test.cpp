@@ -137,7 +137,9 @@ TEST(Log, ARemovedFolderComesBackOnlyInsideItsInstallFolder) {
     EXPECT_EQ(DirectoryExists(dir.Join(c.removed)), c.recreated);
     const auto lines = Lines(ReadBytes(JoinPath(folder, L"launcher.log")));
     ASSERT_EQ(lines.size(), c.recreated ? 2u : 0u);
-    if (c.recreated) EXPECT_EQ(Body(lines[0]), "after");
+    if (c.recreated) {
+      EXPECT_EQ(Body(lines[0]), "after");
+    }
   }
 }
 

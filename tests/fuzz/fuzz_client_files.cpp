@@ -45,9 +45,9 @@ bool TreeParse(const std::string& body, Manifest& list) {
           md5.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         continue;
       }
-      file.urlPath = name + "/" + path;
-      file.path = "resources/" + file.urlPath;
-      if (!IsSafeRelativePath(file.urlPath) || !IsSafeRelativePath(file.path)) continue;
+      file.path = "resources/" + name + "/" + path;
+      if (!IsSafeRelativePath(ServerUrlPath(file)) || !IsSafeRelativePath(file.path)) continue;
+      file.serverFile = true;
       if (!seen.Insert(file.path)) continue;
       file.hash = AsciiLower(md5);
       list.files.push_back(file);
@@ -93,8 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::set<std::string> seen;
   uint64_t total = 0;
   for (const ManifestFile& file : list.files) {
-    if (!IsSafeRelativePath(file.path) || !IsSafeRelativePath(file.urlPath)) std::abort();
-    if (file.path != "resources/" + file.urlPath || file.size != file.zsize || file.size > kMaxGameFileSize) {
+    if (!IsSafeRelativePath(file.path) || !IsSafeRelativePath(ServerUrlPath(file)) || !file.serverFile) std::abort();
+    if (file.path != "resources/" + ServerUrlPath(file) || file.size != file.zsize || file.size > kMaxGameFileSize) {
       std::abort();
     }
     if (file.hash.size() != 32 || file.hash.find_first_not_of("0123456789abcdef") != std::string::npos) std::abort();

@@ -60,7 +60,7 @@ TEST(GameManifest, ParsesEveryField) {
   EXPECT_FALSE(out.files[0].keep);
   EXPECT_TRUE(out.files[1].keep);
   EXPECT_FALSE(out.files[2].keep);  // not a boolean
-  EXPECT_EQ(out.files[2].urlPath, "");
+  EXPECT_FALSE(out.files[2].serverFile);
   EXPECT_EQ(out.totalSize, 5u + 3u + 8589934592ull);
 }
 

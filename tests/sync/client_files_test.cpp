@@ -56,7 +56,8 @@ TEST(ParseClientFiles, AcceptedFileBecomesManifestEntryUnderResources) {
   ASSERT_EQ(list.files.size(), 2u);
   const ManifestFile& car = list.files[0];
   EXPECT_EQ(car.path, "resources/race/client/car.lua");
-  EXPECT_EQ(car.urlPath, "race/client/car.lua");
+  EXPECT_EQ(ServerUrlPath(car), "race/client/car.lua");
+  EXPECT_TRUE(car.serverFile);
   EXPECT_EQ(car.size, 3u);
   EXPECT_EQ(car.zsize, 3u);
   EXPECT_EQ(car.hash, kMd5);  // stored lower-cased
@@ -394,11 +395,11 @@ TEST(ParseClientFiles, ReadsWhatThePublisherWrites) {
                                              "ehir.png",
                                              "resources/race/client/car.lua", "resources/race/meta.xml"}));
   for (const ManifestFile& file : list.files) {
-    if (file.urlPath == "race/client/car.lua") {
+    if (ServerUrlPath(file) == "race/client/car.lua") {
       EXPECT_EQ(file.hash, kMd5);
       EXPECT_EQ(file.size, 3u);
     }
-    if (file.urlPath == "race/meta.xml") {
+    if (ServerUrlPath(file) == "race/meta.xml") {
       EXPECT_EQ(file.hash, "d41d8cd98f00b204e9800998ecf8427e");
     }
     if (file.path.find("img/") != std::string::npos) {

@@ -54,8 +54,8 @@ ManifestFile GameEntry(const std::string& path, const std::string& content) {
 
 ManifestFile ServerEntry(const std::string& path, const std::string& content) {
   ManifestFile entry;
-  entry.path = path;
-  entry.urlPath = path;
+  entry.path = kServerFilesFolder + path;
+  entry.serverFile = true;
   entry.size = content.size();
   entry.hash = HexDigest<CryptoPP::Weak::MD5>(content);
   entry.zsize = content.size();
@@ -183,7 +183,7 @@ TEST(DownloadObject, ServerFilesAreRawWithEncodedPathsAndVersions) {
   SyncRun r(origin);
   const std::string content = "local x = 1\n";
   const ManifestFile entry = ServerEntry("race/şehir haritası+1.lua", content);
-  origin.AddRaw(entry.urlPath, content);
+  origin.AddRaw(ServerUrlPath(entry), content);
   std::wstring message;
   bool unavailable = false;
   ASSERT_TRUE(r.Download(entry, message, unavailable)) << Utf8FromWide(message);
@@ -197,7 +197,7 @@ TEST(DownloadObject, ServerFilesAreRawWithEncodedPathsAndVersions) {
     origin.files["/files/gone.lua"] = gone;
     EXPECT_FALSE(r.Download(ServerEntry("gone.lua", "x"), message, unavailable));
     EXPECT_TRUE(unavailable) << status;
-    EXPECT_EQ(message, L"Dosya indirilemedi (HTTP " + std::to_wstring(status) + L"): gone.lua");
+    EXPECT_EQ(message, L"Dosya indirilemedi (HTTP " + std::to_wstring(status) + L"): resources/gone.lua");
   }
   TestResponse busy;
   busy.status = 503;
@@ -209,12 +209,12 @@ TEST(DownloadObject, ServerFilesAreRawWithEncodedPathsAndVersions) {
   ManifestFile big = ServerEntry("big.lua", "short");
   EXPECT_FALSE(r.Download(big, message, unavailable));
   EXPECT_TRUE(unavailable);
-  EXPECT_EQ(message, L"İndirilen dosya beklenenden büyük: big.lua");
+  EXPECT_EQ(message, L"İndirilen dosya beklenenden büyük: resources/big.lua");
 
   origin.AddRaw("changed.lua", "12345");
   EXPECT_FALSE(r.Download(ServerEntry("changed.lua", "54321"), message, unavailable));
   EXPECT_TRUE(unavailable);
-  EXPECT_EQ(message, L"İndirilen dosya doğrulanamadı: changed.lua");
+  EXPECT_EQ(message, L"İndirilen dosya doğrulanamadı: resources/changed.lua");
 }
 
 TEST(DownloadObject, ReadOnlyDestinationIsReplaced) {
@@ -281,7 +281,7 @@ TEST(DownloadWorkers, FirstFailureStopsThePoolAndUnavailableFilesDoNot) {
   for (int i = 0; i < 8; ++i) {
     const std::string content = Content(1000 + i, 10 + i);
     files.push_back(ServerEntry("res/file" + std::to_string(i) + ".lua", content));
-    if (i != 3) origin.AddRaw(files.back().urlPath, content);  // file 3 answers 404: unavailable
+    if (i != 3) origin.AddRaw(ServerUrlPath(files.back()), content);  // file 3 answers 404: unavailable
   }
   DownloadJob job(r.run, files);
   r.progress.SetBytesToDownload(8 * 1000);
@@ -292,7 +292,7 @@ TEST(DownloadWorkers, FirstFailureStopsThePoolAndUnavailableFilesDoNot) {
   for (const auto& f : job.newState.files) {
     if (f.unavailable) {
       ++unavailableCount;
-      EXPECT_EQ(f.path, "res/file3.lua");
+      EXPECT_EQ(f.path, "resources/res/file3.lua");
       EXPECT_EQ(f.size, 0u);
     } else {
       EXPECT_GT(f.mtime, 0u);
@@ -332,7 +332,7 @@ TEST(DownloadWorkers, CancelledPoolTakesNoNewFile) {
   for (int i = 0; i < 5; ++i) {
     const std::string content = Content(3000, 70 + i);
     files.push_back(ServerEntry("f" + std::to_string(i), content));
-    origin.AddRaw(files.back().urlPath, content);
+    origin.AddRaw(ServerUrlPath(files.back()), content);
   }
   origin.onRequest = [&](const TestRequest&) { r.cancel = true; };
   DownloadJob job(r.run, files);
@@ -347,7 +347,7 @@ TEST(DownloadWorkers, PacedRequestsStartAtLeastOneIntervalApart) {
   for (int i = 0; i < 12; ++i) {
     const std::string content = Content(100, 90 + i);
     files.push_back(ServerEntry("p" + std::to_string(i), content));
-    origin.AddRaw(files.back().urlPath, content);
+    origin.AddRaw(ServerUrlPath(files.back()), content);
   }
   DownloadJob job(r.run, files);
   job.pacingIntervalUs = 40000;

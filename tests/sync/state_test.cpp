@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -35,6 +36,38 @@ TEST(InstalledStateText, ExactKeyOrderWithoutWhiteSpaceAndNoFalseFlags) {
   for (const std::string& other : {text + " ", text.substr(0, text.size() - 1), changed, std::string()}) {
     EXPECT_FALSE(SerializesTo(state, other)) << other;
   }
+  // Read in pieces of any size, the text gives the same record, and its digest is the
+  // serialisation's only for that exact text.
+  const auto readInPieces = [](const std::string& input, size_t piece, uint64_t& digest) {
+    size_t at = 0;
+    return ParseInstalledStatePieces(
+        [&](char* buffer, size_t size) {
+          const size_t given = std::min({piece, size, input.size() - at});
+          input.copy(buffer, given, at);
+          at += given;
+          return given;
+        },
+        digest);
+  };
+  for (size_t piece : {size_t{1}, size_t{7}, text.size()}) {
+    uint64_t digest = 0;
+    const auto back = readInPieces(text, piece, digest);
+    ASSERT_TRUE(back) << piece;
+    EXPECT_EQ(*back, state);
+    EXPECT_EQ(digest, SerializationDigest(state)) << piece;
+  }
+  for (const std::string& other : {text + " ", text + "\n\n", changed}) {
+    uint64_t digest = 0;
+    const auto back = readInPieces(other, 5, digest);
+    EXPECT_NE(digest, SerializationDigest(state)) << other;
+    if (back) {
+      EXPECT_EQ(back->files.size(), 3u);
+    }
+  }
+  // A NUL byte reads as the end of the text only where the text ends.
+  uint64_t digest = 0;
+  EXPECT_FALSE(readInPieces(text + std::string(1, '\0') + " ", 3, digest));
+  EXPECT_FALSE(readInPieces(text.substr(0, 20) + std::string(1, '\0') + text.substr(20), 3, digest));
 }
 
 TEST(InstalledStateText, RoundTrips) {

@@ -170,7 +170,7 @@ TEST(ClassifyFiles, RecordsWhatTheDiskSaysAndKeepsTheUsersFile) {
 }
 
 TEST(SettleHashedFile, OnlyAnUnchangedMatchingFileBecomesCurrent) {
-  const HashTask task{ManifestFile{"data/a.txt", 10, kNew, 4, false, ""}, DiskFile{true, 10, kTime}};
+  const HashTask task{ManifestFile{"data/a.txt", 10, kNew, 4, false}, DiskFile{true, 10, kTime}};
   struct Case {
     const char* what;
     std::string digest;
@@ -217,7 +217,7 @@ TEST(PrepareDownloads, LargestFirstWithTotals) {
   SyncPlan plan;
   for (const auto& [path, zsize] :
        std::vector<std::pair<std::string, uint64_t>>{{"a", 5}, {"b", 9}, {"c", 5}, {"d", 0}, {"e", 9000000000ull}}) {
-    plan.toDownload.push_back(ManifestFile{path, 1, kOld, zsize, false, ""});
+    plan.toDownload.push_back(ManifestFile{path, 1, kOld, zsize, false});
   }
   PrepareDownloads(plan, InstalledState{}, SyncMode::Check, true);
   EXPECT_EQ(Paths(plan.toDownload), (Names{"e", "b", "a", "c", "d"}));
@@ -325,8 +325,8 @@ TEST(NewRunState, CurrentFilesThenTheStillUnavailable) {
 }
 
 TEST(CheckFreeSpace, ReserveOf64MiBAboveTheInstalledSizes) {
-  const std::vector<ManifestFile> downloads = {{"a", 1000000, kOld, 10, false, ""},
-                                               {"b", 48576, kOld, 999999999, false, ""}};
+  const std::vector<ManifestFile> downloads = {{"a", 1000000, kOld, 10, false},
+                                               {"b", 48576, kOld, 999999999, false}};
   EXPECT_EQ(SpaceNeeded(downloads), 1048576u);
   std::wstring error;
   EXPECT_TRUE(CheckFreeSpace(downloads, 1048576 + 67108864, error));
@@ -337,13 +337,13 @@ TEST(CheckFreeSpace, ReserveOf64MiBAboveTheInstalledSizes) {
   EXPECT_TRUE(CheckFreeSpace({}, 67108864, error));
   EXPECT_FALSE(CheckFreeSpace({}, 67108863, error));
   // A need near the top of the range does not wrap around the reserve.
-  const std::vector<ManifestFile> huge = {{"h", UINT64_MAX - 10, kOld, 1, false, ""}};
+  const std::vector<ManifestFile> huge = {{"h", UINT64_MAX - 10, kOld, 1, false}};
   EXPECT_FALSE(CheckFreeSpace(huge, UINT64_MAX, error));
 }
 
 TEST(EntriesLeftManifest, DeletesRecordedFilesThatLeftButNeverKeepFiles) {
   Manifest manifest = GameManifest();
-  manifest.files.push_back({"\xC5\x9F" "ehir/\xC3\xA4.dat", 10, kOld, 5, false, ""});  // şehir/ä.dat
+  manifest.files.push_back({"\xC5\x9F" "ehir/\xC3\xA4.dat", 10, kOld, 5, false});  // şehir/ä.dat
   InstalledState previous = GoodState();
   previous.files.push_back({"old/removed.txt", kOld, 1, 1, false, false});
   previous.files.push_back({"old/user-notes.txt", "", 1, 1, true, false});
