@@ -39,11 +39,38 @@ void AppendString(std::string& out, const std::string& text) {
   out += '"';
 }
 
+// The text of a record up to its first entry, and of one entry (with the comma before it unless
+// it is the first): one builder for writing, comparing and digesting.
+void AppendHead(std::string& out, const std::string& build, bool complete) {
+  out += "{\"version\":1,\"build\":";
+  AppendString(out, build);
+  out += complete ? ",\"complete\":true,\"files\":[" : ",\"complete\":false,\"files\":[";
+}
+
+void AppendEntry(std::string& out, const InstalledFile& file, bool first) {
+  out += first ? "{\"path\":" : ",{\"path\":";
+  AppendString(out, file.path);
+  out += ",\"hash\":";
+  AppendString(out, file.hash);
+  out += ",\"size\":" + std::to_string(file.size) + ",\"mtime\":" + std::to_string(file.mtime);
+  if (file.keep) out += ",\"keep\":true";
+  if (file.unavailable) out += ",\"unavailable\":true";
+  out += '}';
+}
+
+constexpr char kTail[] = "]}";
+
 // What ParseInstalledState keeps of the events. Where a key repeats, the last one counts, and
-// a value of another type counts as the key missing.
+// a value of another type counts as the key missing. With a sink, entries are handed over as
+// they are read instead of being kept; a second "files" member then fails the reading, since
+// what was handed over cannot be taken back. With a digest, the text that serialising the
+// record read so far gives is digested as it grows (the head when "files" opens), to tell
+// whether the text was exactly that.
 class StateEvents {
  public:
-  explicit StateEvents(InstalledState& state) : state_(state) {}
+  explicit StateEvents(InstalledState& state, const std::function<void(InstalledFile&&)>* sink = nullptr,
+                       TextDigest* serialized = nullptr)
+      : state_(state), sink_(sink), serialized_(serialized) {}
 
   bool Open(bool isObject) {
     const Place place = stack_.empty() ? kTop : stack_.back();
@@ -56,9 +83,14 @@ class StateEvents {
     }
     if (place == kRoot) {
       if (key == kFiles) {
-        state_.files.clear();
+        if (!FilesAgain()) return false;
         hasFiles_ = !isObject;
         if (!isObject) {
+          if (serialized_) {
+            std::string head;
+            AppendHead(head, state_.build, state_.complete);
+            serialized_->Update(head.data(), head.size());
+          }
           stack_.push_back(kFilesArray);
           return true;
         }
@@ -111,7 +143,7 @@ class StateEvents {
     const bool isBool = value.kind == JsonScalar::kBool;
     if (stack_.back() == kRoot) {
       if (key == kFiles) {
-        state_.files.clear();
+        if (!FilesAgain()) return false;
         hasFiles_ = false;
       }
       if (key == kBuild) state_.build = isString ? std::string(value.text, value.length) : std::string();
@@ -176,13 +208,36 @@ class StateEvents {
     }
   }
 
+  // A "files" member after another one replaces it.
+  bool FilesAgain() {
+    if (sink_ && seenFiles_) return false;
+    seenFiles_ = true;
+    state_.files.clear();
+    return true;
+  }
+
   void Finish() {
     if (!entry_.hasPath || !IsSafeRelativePath(entry_.file.path)) return;
     entry_.file.hash = entry_.hasHash ? std::move(entry_.hash) : entry_.hasSha256 ? std::move(entry_.sha256) : std::string();
-    state_.files.push_back(std::move(entry_.file));
+    if (serialized_) {
+      piece_.clear();
+      AppendEntry(piece_, entry_.file, entries_ == 0);
+      serialized_->Update(piece_.data(), piece_.size());
+    }
+    ++entries_;
+    if (sink_) {
+      (*sink_)(std::move(entry_.file));
+    } else {
+      state_.files.push_back(std::move(entry_.file));
+    }
   }
 
   InstalledState& state_;
+  const std::function<void(InstalledFile&&)>* sink_;
+  TextDigest* serialized_;
+  std::string piece_;
+  size_t entries_ = 0;
+  bool seenFiles_ = false;
   std::vector<Place> stack_;
   Member key_ = kOther;
   Entry entry_;
@@ -192,23 +247,15 @@ class StateEvents {
 }  // namespace
 
 bool EmitInstalledState(const InstalledState& state, const std::function<bool(const std::string& piece)>& emit) {
-  std::string piece = "{\"version\":1,\"build\":";
-  AppendString(piece, state.build);
-  piece += state.complete ? ",\"complete\":true,\"files\":[" : ",\"complete\":false,\"files\":[";
+  std::string piece;
+  AppendHead(piece, state.build, state.complete);
   if (!emit(piece)) return false;
   for (size_t i = 0; i < state.files.size(); ++i) {
-    const InstalledFile& file = state.files[i];
-    piece.assign(i == 0 ? "{\"path\":" : ",{\"path\":");
-    AppendString(piece, file.path);
-    piece += ",\"hash\":";
-    AppendString(piece, file.hash);
-    piece += ",\"size\":" + std::to_string(file.size) + ",\"mtime\":" + std::to_string(file.mtime);
-    if (file.keep) piece += ",\"keep\":true";
-    if (file.unavailable) piece += ",\"unavailable\":true";
-    piece += '}';
+    piece.clear();
+    AppendEntry(piece, state.files[i], i == 0);
     if (!emit(piece)) return false;
   }
-  piece.assign("]}");
+  piece.assign(kTail);
   return emit(piece);
 }
 
@@ -327,25 +374,34 @@ uint64_t TextDigest::Value() const {
   return last.hash_;
 }
 
-uint64_t SerializationDigest(const InstalledState& state) {
+uint64_t EntryDigest(const InstalledFile& entry, std::string& scratch) {
+  scratch.clear();
+  AppendEntry(scratch, entry, true);
   TextDigest digest;
-  EmitInstalledState(state, [&digest](const std::string& piece) {
-    digest.Update(piece.data(), piece.size());
-    return true;
-  });
+  digest.Update(scratch.data(), scratch.size());
   return digest.Value();
 }
 
-std::optional<InstalledState> ParseInstalledStatePieces(const std::function<size_t(char*, size_t)>& read,
-                                                        uint64_t& digest) {
-  TextDigest text;
-  InstalledState state;
-  StateEvents events(state);
+uint64_t EntriesDigest(const InstalledState& state) {
+  std::string scratch;
+  uint64_t sum = 0;
+  for (const InstalledFile& entry : state.files) sum += EntryDigest(entry, scratch);
+  return sum;
+}
+
+bool ReadInstalledStateEntries(const std::function<size_t(char*, size_t)>& read,
+                               const std::function<void(InstalledFile&&)>& onEntry, StateTextFacts& facts) {
+  facts = StateTextFacts();
+  TextDigest text, serialized;
+  InstalledState header;
+  StateEvents events(header, &onEntry, &serialized);
   PieceStream stream(read, text);
-  const bool parsed = ReadJsonEventsFrom(stream, events) && events.HasFiles() && stream.AtEnd() && !stream.TooLong();
-  digest = text.Value();
-  if (!parsed) return std::nullopt;
-  return state;
+  if (!ReadJsonEventsFrom(stream, events) || !events.HasFiles() || !stream.AtEnd() || stream.TooLong()) return false;
+  serialized.Update(kTail, sizeof kTail - 1);
+  facts.build = std::move(header.build);
+  facts.complete = header.complete;
+  facts.canonical = text.Value() == serialized.Value();
+  return true;
 }
 
 bool operator==(const InstalledFile& a, const InstalledFile& b) {

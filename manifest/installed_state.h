@@ -62,7 +62,7 @@ bool EmitInstalledState(const InstalledState& state, const std::function<bool(co
 // state file can be tens of megabytes.
 bool SerializesTo(const InstalledState& state, const std::string& text);
 
-// Nothing when the text is larger than 32 MiB, is not JSON or has no "files" array.
+// Nothing when the text is larger than kMaxStateFileBytes, is not JSON or has no "files" array.
 // Entries that are not objects or whose path fails IsSafeRelativePath are skipped;
 // "sha256" stands in for a missing "hash".
 std::optional<InstalledState> ParseInstalledState(const std::string& text);
@@ -81,15 +81,26 @@ class TextDigest {
   size_t fill_ = 0;
 };
 
-// The digest of the text SerializeInstalledState gives, without making that text.
-uint64_t SerializationDigest(const InstalledState& state);
+// A digest of one entry, and of a record's entries in any order (a sum of theirs): what tells
+// an equal record from another when the earlier one was read entry by entry and not kept.
+uint64_t EntryDigest(const InstalledFile& entry, std::string& scratch);  // scratch: a buffer to reuse
+uint64_t EntriesDigest(const InstalledState& state);
 
-// ParseInstalledState over a text handed over in pieces, so that a state file of tens of
-// megabytes is never held whole beside what is read from it: read fills the buffer and returns
-// how many bytes it gave, 0 at the end. More than kMaxStateFileBytes fails. digest receives the
-// TextDigest of everything read.
-std::optional<InstalledState> ParseInstalledStatePieces(const std::function<size_t(char*, size_t)>& read,
-                                                        uint64_t& digest);
+// What reading a state text entry by entry tells besides its entries.
+struct StateTextFacts {
+  std::string build;
+  bool complete = false;
+  bool canonical = false;  // the text is exactly what serialising the record read gives
+};
+
+// ParseInstalledState over a text handed over in pieces, each entry handed to onEntry as it is
+// read instead of being kept, so that a state file of tens of megabytes is never held whole,
+// neither as text nor as a record: read fills the buffer and returns how many bytes it gave, 0
+// at the end. Fails on what ParseInstalledState refuses, on more than kMaxStateFileBytes and on
+// a second "files" member (the entries handed over cannot be taken back); entries handed over
+// before a failure count for nothing.
+bool ReadInstalledStateEntries(const std::function<size_t(char*, size_t)>& read,
+                               const std::function<void(InstalledFile&&)>& onEntry, StateTextFacts& facts);
 
 bool operator==(const InstalledFile& a, const InstalledFile& b);
 bool operator==(const InstalledState& a, const InstalledState& b);
@@ -128,3 +139,7 @@ struct StateFileRead {
   bool canonical = false;
 };
 StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical = true);
+// The file read a block at a time through ReadInstalledStateEntries, with its stamp taken
+// before reading; canonical also needs the size read to be the stamp's.
+bool ReadStateFileEntries(const std::wstring& path, const std::function<void(InstalledFile&&)>& onEntry,
+                          StateFileStamp& stamp, StateTextFacts& facts);

@@ -26,17 +26,15 @@ StateFileStamp StampStateFile(const std::wstring& path) {
   return stamp;
 }
 
-StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical) {
-  StateFileRead read;
-  read.stamp = StampStateFile(path);
+bool ReadStateFileEntries(const std::wstring& path, const std::function<void(InstalledFile&&)>& onEntry,
+                          StateFileStamp& stamp, StateTextFacts& facts) {
+  stamp = StampStateFile(path);
   // An oversized file is refused before it is read.
-  if (!read.stamp.exists || read.stamp.size > kMaxStateFileBytes) return read;
+  if (!stamp.exists || stamp.size > kMaxStateFileBytes) return false;
   UniqueHandle file(CreateFileW(LongPath(path).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.Valid()) return read;
-  // Read a block at a time: the largest state is tens of megabytes of text, which would
-  // otherwise be held beside the record made of it.
+  if (!file.Valid()) return false;
   bool failed = false;
   uint64_t total = 0;
   const std::function<size_t(char*, size_t)> pieces = [&](char* buffer, size_t size) -> size_t {
@@ -48,11 +46,24 @@ StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical) {
     total += got;
     return got;
   };
-  uint64_t digest = 0;
-  read.state = ParseInstalledStatePieces(pieces, digest);
-  if (failed) read.state.reset();
-  read.canonical =
-      checkCanonical && read.state && total == read.stamp.size && digest == SerializationDigest(*read.state);
+  const bool read = ReadInstalledStateEntries(pieces, onEntry, facts) && !failed;
+  // A file that changed size while it was read is not the version the stamp describes.
+  facts.canonical = facts.canonical && total == stamp.size;
+  return read;
+}
+
+StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical) {
+  StateFileRead read;
+  InstalledState state;
+  StateTextFacts facts;
+  const std::function<void(InstalledFile&&)> keep = [&state](InstalledFile&& entry) {
+    state.files.push_back(std::move(entry));
+  };
+  if (!ReadStateFileEntries(path, keep, read.stamp, facts)) return read;
+  state.build = std::move(facts.build);
+  state.complete = facts.complete;
+  read.state = std::move(state);
+  read.canonical = checkCanonical && facts.canonical;
   return read;
 }
 

@@ -76,7 +76,8 @@ void GameSync::SetInstallFolder(const std::wstring& folder) {
   }
 }
 
-StateFileRead GameSync::TakeStateRead(const std::wstring& statePath) {
+PreviousRecord GameSync::TakePreviousRecord(const std::wstring& statePath, const Manifest& manifest,
+                                            StateFileStamp& stamp, bool& canonical) {
   std::optional<StateFileRead> kept;
   {
     std::unique_lock<std::mutex> lock(stateReadMutex_);
@@ -84,9 +85,19 @@ StateFileRead GameSync::TakeStateRead(const std::wstring& statePath) {
     stateReadDone_.wait_for(lock, std::chrono::seconds(60), [this] { return !stateReading_; });
     kept.swap(stateRead_);
   }
-  if (kept && kept->stamp == StampStateFile(statePath)) return std::move(*kept);
+  if (kept && kept->stamp == StampStateFile(statePath)) {
+    stamp = kept->stamp;
+    canonical = kept->canonical;
+    return RecordOf(manifest, *kept->state);
+  }
   kept.reset();
-  return ReadStateFile(statePath);
+  PreviousRecordReader reader(manifest);
+  StateTextFacts facts;
+  const std::function<void(InstalledFile&&)> add = [&reader](InstalledFile&& entry) { reader.Add(std::move(entry)); };
+  const bool read = ReadStateFileEntries(statePath, add, stamp, facts);
+  canonical = read && facts.canonical;
+  // A record that fails part-way counts for nothing, like a lost one.
+  return read ? reader.Take(std::move(facts.build), facts.complete) : PreviousRecord();
 }
 
 void GameSync::ConfigureServer(const std::wstring& installFolder, const std::wstring& serverRoot,
@@ -259,9 +270,9 @@ void GameSync::Run(SyncMode mode, bool verify) {
   // A server's list can be tens of megabytes of text; only the game's is kept (its copy).
   if (!gameMode_) std::string().swap(body);
   SetStatus(kSyncVerifying);
-  StateFileRead stateRead = TakeStateRead(statePath);
-  const InstalledState previous = stateRead.state ? std::move(*stateRead.state) : InstalledState();
-  stateRead.state.reset();
+  StateFileStamp stamp;
+  bool canonical = false;
+  const PreviousRecord previous = TakePreviousRecord(statePath, manifest, stamp, canonical);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     status_.installedBuild = previous.build;
@@ -270,7 +281,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
   // A record the file already holds (entries in any order: workers finish in their own), in a
   // file nobody replaced meanwhile, is not written again: a no-op check leaves the disk alone.
   const auto writeState = [&](const InstalledState& state, bool* tooLarge, std::wstring* error) {
-    if (stateRead.canonical && SameRecord(state, previous) && StampStateFile(statePath) == stateRead.stamp) {
+    if (canonical && SameAsPrevious(state, previous) && StampStateFile(statePath) == stamp) {
       if (tooLarge) *tooLarge = false;
       return true;
     }
@@ -279,7 +290,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
   const std::vector<DiskFile> disk = ReadDiskFiles(root, manifest.files);
   // Files that left the manifest are deleted only by a run that completes; until then their
   // entries stay recorded, however many runs fail before.
-  const std::vector<InstalledFile> stale = gameMode_ ? EntriesLeftManifest(previous, manifest) : std::vector<InstalledFile>();
+  const std::vector<InstalledFile> stale = gameMode_ ? EntriesLeftManifest(previous) : std::vector<InstalledFile>();
   const std::string build = manifest.build;
   SyncPlan plan = ClassifyFiles(std::move(manifest), disk, previous, gameMode_, verify);
   {
@@ -313,7 +324,11 @@ void GameSync::Run(SyncMode mode, bool verify) {
   }
 
   if (mode == SyncMode::Check && !plan.toDownload.empty()) {
-    writeState(MergeCheckedState(previous, plan.current), nullptr, nullptr);
+    // Only this record is read again whole: it is written back with the verified entries.
+    std::optional<InstalledState> whole = ReadInstalledState(statePath);
+    writeState(MergeCheckedState(whole ? std::move(*whole) : InstalledState{previous.build, previous.complete, {}},
+                                 plan.current),
+               nullptr, nullptr);
     SetStatus(kSyncUpdateAvailable);
     return;
   }
@@ -349,7 +364,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
     const auto isOwned = [&](const std::string& path) {
       if (!ownedLoaded) {
         ownedLoaded = true;
-        owned.Add(previous);
+        if (const std::optional<InstalledState> whole = ReadInstalledState(statePath)) owned.Add(*whole);
         Manifest accepted;
         std::string copy;
         std::wstring ignored;

@@ -83,8 +83,11 @@ class GameSync {
   void SetStatus(int status);
   bool FetchList(const std::wstring& url, Manifest& manifest, std::string& body, uint32_t& keepAliveMax);
   void LogLineTagged(const std::wstring& text);
-  // The state file as SetInstallFolder read it when the file has not changed since, else read now.
-  StateFileRead TakeStateRead(const std::wstring& statePath);
+  // The state file against the manifest: as SetInstallFolder read it when the file has not
+  // changed since, else read now entry by entry. stamp is the version read; canonical whether
+  // its text is exactly what writing the record gives.
+  PreviousRecord TakePreviousRecord(const std::wstring& statePath, const Manifest& manifest, StateFileStamp& stamp,
+                                    bool& canonical);
 
   std::wstring installFolder_;
   std::wstring contentBaseUrl_;

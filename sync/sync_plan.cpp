@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "base/version.h"
 #include "manifest/rules.h"
+#include "sync/path_index.h"
 
 namespace {
 
@@ -19,52 +20,6 @@ bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
   const size_t length = std::char_traits<char>::length(suffix);
   return text.size() >= length && AsciiLower(text.substr(text.size() - length)) == suffix;
 }
-
-// A list's entries by PathIdentity, holding a 64-bit key and an index per entry instead of a
-// second copy of every path: the largest list has 200,000 paths of up to 240 bytes.
-template <class Entry>
-class PathIndex {
- public:
-  explicit PathIndex(const std::vector<Entry>& entries) : entries_(entries) {
-    slots_.reserve(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) slots_.push_back({Key(PathIdentity(entries[i].path)), i});
-    // By key, then by position: the first entry of a path is met first.
-    std::sort(slots_.begin(), slots_.end());
-  }
-
-  // The position of the first entry that names the same file as path, or npos.
-  size_t Find(const std::string& path) const {
-    const std::string identity = PathIdentity(path);
-    const uint64_t key = Key(identity);
-    for (auto it = std::lower_bound(slots_.begin(), slots_.end(), Slot{key, 0}); it != slots_.end() && it->key == key;
-         ++it) {
-      const std::string& candidate = entries_[it->index].path;
-      if (candidate == path || PathIdentity(candidate) == identity) return it->index;
-    }
-    return npos;
-  }
-  const Entry* FindEntry(const std::string& path) const {
-    const size_t at = Find(path);
-    return at == npos ? nullptr : &entries_[at];
-  }
-
-  static constexpr size_t npos = static_cast<size_t>(-1);
-
- private:
-  struct Slot {
-    uint64_t key;
-    size_t index;
-    bool operator<(const Slot& other) const { return key != other.key ? key < other.key : index < other.index; }
-  };
-  static uint64_t Key(const std::string& identity) {
-    uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (unsigned char c : identity) hash = (hash ^ c) * 1099511628211ull;
-    return hash;
-  }
-
-  const std::vector<Entry>& entries_;
-  std::vector<Slot> slots_;
-};
 
 // Takes the path from file: the manifest's entries move into the new record.
 InstalledFile Entry(ManifestFile& file, std::string hash, uint64_t size, uint64_t mtime) {
@@ -138,9 +93,47 @@ bool IsAlwaysHashed(const std::string& path) {
   return EndsWithIgnoringCase(path, ".dll") || EndsWithIgnoringCase(path, ".exe");
 }
 
-SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
+PreviousRecordReader::PreviousRecordReader(const Manifest& manifest) : manifest_(manifest), index_(manifest.files) {
+  record_.files.resize(manifest.files.size());
+}
+
+void PreviousRecordReader::Add(InstalledFile entry) {
+  ++record_.entries;
+  record_.entriesDigest += EntryDigest(entry, scratch_);
+  const size_t at = index_.Find(entry.path);
+  if (at == index_.npos) {
+    record_.unlisted.push_back(std::move(entry));
+    return;
+  }
+  RecordedFile& recorded = record_.files[at];
+  if (recorded.known) return;  // only the first entry of a file counts
+  recorded.known = true;
+  recorded.unavailable = entry.unavailable;
+  recorded.sameHash = entry.hash == manifest_.files[at].hash;
+  recorded.size = entry.size;
+  recorded.mtime = entry.mtime;
+  if (entry.unavailable) record_.unavailable.push_back(std::move(entry));
+}
+
+PreviousRecord PreviousRecordReader::Take(std::string build, bool complete) {
+  record_.build = std::move(build);
+  record_.complete = complete;
+  return std::move(record_);
+}
+
+PreviousRecord RecordOf(const Manifest& manifest, const InstalledState& state) {
+  PreviousRecordReader reader(manifest);
+  for (const InstalledFile& entry : state.files) reader.Add(entry);
+  return reader.Take(state.build, state.complete);
+}
+
+bool SameAsPrevious(const InstalledState& state, const PreviousRecord& previous) {
+  return state.build == previous.build && state.complete == previous.complete &&
+         state.files.size() == previous.entries && EntriesDigest(state) == previous.entriesDigest;
+}
+
+SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const PreviousRecord& previous,
                        bool gameMode, bool verify) {
-  const PathIndex<InstalledFile> index(previous.files);
   SyncPlan plan;
   plan.current.reserve(manifest.files.size());
   for (size_t i = 0; i < manifest.files.size(); ++i) {
@@ -155,11 +148,11 @@ SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, con
       plan.current.push_back(Entry(file, std::string(), onDisk.size, onDisk.mtime));
       continue;
     }
-    const bool trustAllowed = !verify && !(gameMode && IsAlwaysHashed(file.path));
-    const InstalledFile* recorded = trustAllowed ? index.FindEntry(file.path) : nullptr;
+    const bool trustAllowed = !verify && !(gameMode && IsAlwaysHashed(file.path)) && i < previous.files.size();
+    const RecordedFile* recorded = trustAllowed ? &previous.files[i] : nullptr;
     // An unavailable entry describes no file, whatever its numbers say.
-    if (recorded && !recorded->unavailable && recorded->hash == file.hash && recorded->size == onDisk.size &&
-        recorded->mtime == onDisk.mtime) {
+    if (recorded && recorded->known && !recorded->unavailable && recorded->sameHash &&
+        recorded->size == onDisk.size && recorded->mtime == onDisk.mtime) {
       std::string hash = std::move(file.hash);
       plan.current.push_back(Entry(file, std::move(hash), onDisk.size, onDisk.mtime));
     } else if (onDisk.size == file.size) {
@@ -173,6 +166,12 @@ SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, con
   return plan;
 }
 
+SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
+                       bool gameMode, bool verify) {
+  const PreviousRecord record = RecordOf(manifest, previous);
+  return ClassifyFiles(std::move(manifest), disk, record, gameMode, verify);
+}
+
 void SettleHashedFile(SyncPlan& plan, HashTask task, const std::string& digest, const DiskFile& after) {
   if (digest == task.file.hash && after.exists && after.size == task.file.size && after.mtime == task.disk.mtime) {
     std::string hash = std::move(task.file.hash);
@@ -182,13 +181,13 @@ void SettleHashedFile(SyncPlan& plan, HashTask task, const std::string& digest, 
   }
 }
 
-void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode mode, bool gameMode) {
+void PrepareDownloads(SyncPlan& plan, const PreviousRecord& previous, SyncMode mode, bool gameMode) {
   if (!gameMode && mode == SyncMode::Check) {
-    const PathIndex<InstalledFile> index(previous.files);
+    const PathIndex<InstalledFile> index(previous.unavailable);
     std::vector<ManifestFile> remaining;
     for (ManifestFile& file : plan.toDownload) {
       const InstalledFile* recorded = index.FindEntry(file.path);
-      if (recorded && recorded->unavailable && recorded->hash == file.hash) {
+      if (recorded && recorded->hash == file.hash) {
         plan.stillUnavailable.push_back(*recorded);
       } else {
         remaining.push_back(std::move(file));
@@ -202,28 +201,27 @@ void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode m
   for (const ManifestFile& file : plan.toDownload) plan.bytesToDownload += file.zsize;
 }
 
-InstalledState MergeCheckedState(const InstalledState& previous, const std::vector<InstalledFile>& verified) {
+InstalledState MergeCheckedState(InstalledState previous, const std::vector<InstalledFile>& verified) {
   const PathIndex<InstalledFile> replacement(verified);
   std::vector<bool> used(verified.size(), false);
-
-  InstalledState merged;
-  merged.build = previous.build;
-  merged.complete = previous.complete;
-  merged.files.reserve(std::max(previous.files.size(), verified.size()));
-  for (const InstalledFile& entry : previous.files) {
-    const size_t at = replacement.Find(entry.path);
+  // In place: the record can hold 200,000 entries.
+  size_t kept = 0;
+  for (size_t i = 0; i < previous.files.size(); ++i) {
+    const size_t at = replacement.Find(previous.files[i].path);
     if (at == replacement.npos) {
-      merged.files.push_back(entry);
+      if (kept != i) previous.files[kept] = std::move(previous.files[i]);
+      ++kept;
     } else if (!used[at]) {
       // A record with one path twice keeps a single, fresh entry for it.
       used[at] = true;
-      merged.files.push_back(verified[at]);
+      previous.files[kept++] = verified[at];
     }
   }
+  previous.files.resize(kept);
   for (size_t i = 0; i < verified.size(); ++i) {
-    if (!used[i] && replacement.Find(verified[i].path) == i) merged.files.push_back(verified[i]);
+    if (!used[i] && replacement.Find(verified[i].path) == i) previous.files.push_back(verified[i]);
   }
-  return merged;
+  return previous;
 }
 
 InstalledState NewRunState(const std::string& build, SyncPlan plan) {
@@ -249,14 +247,13 @@ bool CheckFreeSpace(const std::vector<ManifestFile>& downloads, uint64_t freeByt
   return false;
 }
 
-std::vector<InstalledFile> EntriesLeftManifest(const InstalledState& previous, const Manifest& manifest) {
-  const PathIndex<ManifestFile> listed(manifest.files);
-  const PathIndex<InstalledFile> named(previous.files);
+std::vector<InstalledFile> EntriesLeftManifest(const PreviousRecord& previous) {
+  const PathIndex<InstalledFile> named(previous.unlisted);
   std::vector<InstalledFile> gone;
-  for (size_t i = 0; i < previous.files.size(); ++i) {
-    const InstalledFile& entry = previous.files[i];
+  for (size_t i = 0; i < previous.unlisted.size(); ++i) {
+    const InstalledFile& entry = previous.unlisted[i];
     // Each path once: only its first entry counts.
-    if (entry.keep || listed.Find(entry.path) != listed.npos || named.Find(entry.path) != i) continue;
+    if (entry.keep || named.Find(entry.path) != i) continue;
     gone.push_back(entry);
   }
   return gone;

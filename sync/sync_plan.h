@@ -5,7 +5,8 @@
 // thread or the network.
 //
 // A run uses them in this order: the fetch texts while it gets the list; NeedsNewerLauncher and
-// the download limits once it is accepted; ClassifyFiles; SettleHashedFile for every HashTask
+// the download limits once it is accepted; the previous record, read against the list;
+// ClassifyFiles; SettleHashedFile for every HashTask
 // it hashed; PrepareDownloads; then MergeCheckedState for a check run with files left to
 // download, or else NewRunState (handed to the download workers), CheckFreeSpace, OwnedPaths
 // when something stands in a download's way and, in game mode, EntriesLeftManifest.
@@ -22,6 +23,7 @@
 
 #include "manifest/installed_state.h"
 #include "manifest/manifest.h"
+#include "sync/path_index.h"
 
 // ---- Modes and disk facts ---------------------------------------------------------------
 
@@ -81,6 +83,50 @@ std::wstring LastTryFailedText(bool gameMode, const FetchFacts& facts, const std
 // The first byte that is not blank is "<", or the content type names html.
 bool LooksLikeWebPage(const std::string& body, const std::wstring& contentType);
 
+// ---- The previous record ----------------------------------------------------------------
+
+// What the previous state file says of one manifest file: its first entry for that file.
+struct RecordedFile {
+  bool known = false;
+  bool unavailable = false;
+  bool sameHash = false;  // the entry's hash is the manifest's
+  uint64_t size = 0;
+  uint64_t mtime = 0;
+};
+
+// The previous state file as a run needs it, gathered entry by entry against the manifest, so
+// that a record of 200,000 entries is never held beside the list: per manifest file what its
+// entry says, and whole only the entries a run writes back or acts on. A lost or unreadable
+// state file is an empty record.
+struct PreviousRecord {
+  std::string build;
+  bool complete = false;
+  std::vector<RecordedFile> files;         // by manifest position; empty when there was no record
+  std::vector<InstalledFile> unavailable;  // the entries of manifest files recorded as unavailable
+  std::vector<InstalledFile> unlisted;     // entries naming no manifest file, in record order
+  size_t entries = 0;                      // every entry read
+  uint64_t entriesDigest = 0;              // EntriesDigest of every entry read
+};
+
+// Takes a record's entries in order. Holds the manifest by reference until Take.
+class PreviousRecordReader {
+ public:
+  explicit PreviousRecordReader(const Manifest& manifest);
+  void Add(InstalledFile entry);
+  PreviousRecord Take(std::string build, bool complete);
+
+ private:
+  const Manifest& manifest_;
+  PathIndex<ManifestFile> index_;
+  PreviousRecord record_;
+  std::string scratch_;
+};
+
+PreviousRecord RecordOf(const Manifest& manifest, const InstalledState& state);
+
+// SameRecord of a record and the previous one, which was not kept.
+bool SameAsPrevious(const InstalledState& state, const PreviousRecord& previous);
+
 // ---- Classification ---------------------------------------------------------------------
 
 // A file waiting to be hashed, with what the disk said when it was classified.
@@ -103,13 +149,14 @@ bool IsAlwaysHashed(const std::string& path);
 
 // Sorts every manifest file into current, toHash or toDownload. disk[i] describes
 // manifest.files[i] (a missing element counts as a missing file). previous is the state file as
-// read; a lost or unreadable state file is an empty InstalledState, which sends every file of
-// the right size to be hashed. verify hashes every file except keep files. Missing files are
+// read; an empty record sends every file of the right size to be hashed. verify hashes every file except keep files. Missing files are
 // downloaded; an existing keep file is current and never hashed; a file whose state entry has
 // the manifest hash and the disk's size and time is current unless it must be hashed anyway; a
 // file of the manifest size is hashed; any other is downloaded.
 // The manifest's entries move into the plan (pass it with std::move where it is not needed
 // afterwards: a server's largest list is tens of megabytes).
+SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const PreviousRecord& previous,
+                       bool gameMode, bool verify);
 SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
                        bool gameMode, bool verify);
 
@@ -127,14 +174,14 @@ void SettleHashedFile(SyncPlan& plan, HashTask task, const std::string& digest, 
 // same hash (they are not counted as missing, and stay recorded as unavailable). Then the
 // download list is sorted largest zsize first (ties keep manifest order) and bytesToDownload is
 // its total.
-void PrepareDownloads(SyncPlan& plan, const InstalledState& previous, SyncMode mode, bool gameMode);
+void PrepareDownloads(SyncPlan& plan, const PreviousRecord& previous, SyncMode mode, bool gameMode);
 
 // ---- State records ----------------------------------------------------------------------
 
-// A check run that found files to download: the previous record, with each verified file
-// replacing the entry of the same path (PathIdentity) or appended. Build and complete
-// stay as they were.
-InstalledState MergeCheckedState(const InstalledState& previous, const std::vector<InstalledFile>& verified);
+// A check run that found files to download: the previous record (read again whole), with each
+// verified file replacing the entry of the same path (PathIdentity) or appended. Build and
+// complete stay as they were.
+InstalledState MergeCheckedState(InstalledState previous, const std::vector<InstalledFile>& verified);
 
 // The record a run builds: the manifest's build, the current files, then the files still
 // recorded as unavailable. The workers append what they install or find unavailable; the run
@@ -156,7 +203,7 @@ bool CheckFreeSpace(const std::vector<ManifestFile>& downloads, uint64_t freeByt
 // PathIdentity, each path once; keep files are never among them. Game mode only. A state
 // written before they are deleted (a failed or cancelled run) carries these entries, so that
 // the next run that completes still finds and deletes them.
-std::vector<InstalledFile> EntriesLeftManifest(const InstalledState& previous, const Manifest& manifest);
+std::vector<InstalledFile> EntriesLeftManifest(const PreviousRecord& previous);
 
 // ---- What stands in the way -------------------------------------------------------------
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <vector>
 #include <utility>
 
 #include "manifest/installed_state.h"
@@ -36,38 +38,44 @@ TEST(InstalledStateText, ExactKeyOrderWithoutWhiteSpaceAndNoFalseFlags) {
   for (const std::string& other : {text + " ", text.substr(0, text.size() - 1), changed, std::string()}) {
     EXPECT_FALSE(SerializesTo(state, other)) << other;
   }
-  // Read in pieces of any size, the text gives the same record, and its digest is the
-  // serialisation's only for that exact text.
-  const auto readInPieces = [](const std::string& input, size_t piece, uint64_t& digest) {
+  // Read in pieces of any size and entry by entry, the text gives the same record and is
+  // canonical; any other text that gives it is not.
+  const auto readInPieces = [](const std::string& input, size_t piece, StateTextFacts& facts) {
     size_t at = 0;
-    return ParseInstalledStatePieces(
+    std::optional<InstalledState> out = InstalledState();
+    const bool read = ReadInstalledStateEntries(
         [&](char* buffer, size_t size) {
           const size_t given = std::min({piece, size, input.size() - at});
           input.copy(buffer, given, at);
           at += given;
           return given;
         },
-        digest);
+        [&](InstalledFile&& entry) { out->files.push_back(std::move(entry)); }, facts);
+    if (!read) return std::optional<InstalledState>();
+    out->build = facts.build;
+    out->complete = facts.complete;
+    return out;
   };
-  for (size_t piece : {size_t{1}, size_t{7}, text.size()}) {
-    uint64_t digest = 0;
-    const auto back = readInPieces(text, piece, digest);
-    ASSERT_TRUE(back) << piece;
-    EXPECT_EQ(*back, state);
-    EXPECT_EQ(digest, SerializationDigest(state)) << piece;
-  }
-  for (const std::string& other : {text + " ", text + "\n\n", changed}) {
-    uint64_t digest = 0;
-    const auto back = readInPieces(other, 5, digest);
-    EXPECT_NE(digest, SerializationDigest(state)) << other;
-    if (back) {
-      EXPECT_EQ(back->files.size(), 3u);
+  const std::string reordered = "{\"build\":\"b12\",\"version\":1,\"complete\":true" + text.substr(text.find(",\"files\""));
+  for (const auto& [input, canonical] : std::vector<std::pair<std::string, bool>>{
+           {text, true}, {text + " ", false}, {text + "\n\n", false}, {reordered, false}}) {
+    for (size_t piece : {size_t{1}, size_t{7}, input.size()}) {
+      StateTextFacts facts;
+      const auto back = readInPieces(input, piece, facts);
+      ASSERT_TRUE(back) << input << " " << piece;
+      EXPECT_EQ(*back, state);
+      EXPECT_EQ(facts.canonical, canonical) << input << " " << piece;
     }
   }
-  // A NUL byte reads as the end of the text only where the text ends.
-  uint64_t digest = 0;
-  EXPECT_FALSE(readInPieces(text + std::string(1, '\0') + " ", 3, digest));
-  EXPECT_FALSE(readInPieces(text.substr(0, 20) + std::string(1, '\0') + text.substr(20), 3, digest));
+  StateTextFacts facts;
+  const auto back = readInPieces(changed, 5, facts);
+  EXPECT_FALSE(back && facts.canonical && *back == state);
+  // A NUL byte reads as the end of the text only where the text ends; entries cannot be taken
+  // back, so a second "files" member fails.
+  EXPECT_FALSE(readInPieces(text + std::string(1, '\0') + " ", 3, facts));
+  EXPECT_FALSE(readInPieces(text.substr(0, 20) + std::string(1, '\0') + text.substr(20), 3, facts));
+  EXPECT_FALSE(readInPieces(text.substr(0, text.size() - 1) + ",\"files\":[]}", 4, facts));
+  EXPECT_TRUE(ParseInstalledState(text.substr(0, text.size() - 1) + ",\"files\":[]}"));
 }
 
 TEST(InstalledStateText, RoundTrips) {
@@ -173,9 +181,14 @@ TEST(InstalledStateText, SameRecordIgnoresOnlyTheOrderOfEntries) {
   InstalledState b = a;
   std::swap(b.files[0], b.files[2]);
   EXPECT_TRUE(SameRecord(a, b));
+  // The entries' digest, which stands in for a record that was not kept, agrees.
+  EXPECT_EQ(EntriesDigest(a), EntriesDigest(b));
   const auto changed = [&](auto change) {
     InstalledState c = b;
     change(c);
+    if (c.build == a.build && c.complete == a.complete) {
+      EXPECT_NE(EntriesDigest(a), EntriesDigest(c));
+    }
     return !SameRecord(a, c);
   };
   EXPECT_TRUE(changed([](InstalledState& c) { c.build = "c"; }));

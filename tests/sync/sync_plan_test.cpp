@@ -169,6 +169,31 @@ TEST(ClassifyFiles, RecordsWhatTheDiskSaysAndKeepsTheUsersFile) {
   EXPECT_EQ(partial.toDownload.size(), manifest.files.size());
 }
 
+TEST(PreviousRecord, TheFirstEntryOfAFileCountsAndOnlyWhatARunActsOnIsKeptWhole) {
+  const Manifest manifest = GameManifest();
+  InstalledState state = GoodState();
+  state.files.push_back({"DATA/TRUSTED.TXT", kNew, 1, 1, false, false});  // a later entry of the same file
+  state.files.push_back({"old/gone.txt", kOld, 3, 3, false, false});
+  const PreviousRecord record = RecordOf(manifest, state);
+  ASSERT_EQ(record.files.size(), manifest.files.size());
+  const RecordedFile& trusted = record.files[0];
+  EXPECT_TRUE(trusted.known && trusted.sameHash && !trusted.unavailable);
+  EXPECT_EQ(trusted.mtime, kTime);
+  EXPECT_FALSE(record.files[4].sameHash);  // data/changed.txt has a new hash
+  EXPECT_FALSE(record.files[8].known);     // config/new.cfg was never recorded
+  EXPECT_TRUE(record.files[9].known);      // recorded as data/casestate.txt
+  EXPECT_EQ(Paths(record.unavailable), std::vector<std::string>{"data/was-unavailable.txt"});
+  EXPECT_EQ(Paths(record.unlisted), std::vector<std::string>{"old/gone.txt"});
+  EXPECT_EQ(record.build, "b1");
+  // Every entry counts for the comparison with the next record, in any order.
+  EXPECT_EQ(record.entries, state.files.size());
+  EXPECT_TRUE(SameAsPrevious(state, record));
+  std::swap(state.files.front(), state.files.back());
+  EXPECT_TRUE(SameAsPrevious(state, record));
+  state.files.pop_back();
+  EXPECT_FALSE(SameAsPrevious(state, record));
+}
+
 TEST(SettleHashedFile, OnlyAnUnchangedMatchingFileBecomesCurrent) {
   const HashTask task{ManifestFile{"data/a.txt", 10, kNew, 4, false}, DiskFile{true, 10, kTime}};
   struct Case {
@@ -205,7 +230,7 @@ TEST(SyncPlan, LostStateDownloadsNothingThatIsAlreadyCorrect) {
     // Every file on disk holds the old content.
     SettleHashedFile(plan, task, kOld, task.disk);
   }
-  PrepareDownloads(plan, InstalledState{}, SyncMode::Update, true);
+  PrepareDownloads(plan, PreviousRecord{}, SyncMode::Update, true);
   Names downloaded = Paths(plan.toDownload);
   std::sort(downloaded.begin(), downloaded.end());
   EXPECT_EQ(downloaded, (Names{"config/new.cfg", "data/changed.txt", "data/folder", "data/missing.txt",
@@ -219,7 +244,7 @@ TEST(PrepareDownloads, LargestFirstWithTotals) {
        std::vector<std::pair<std::string, uint64_t>>{{"a", 5}, {"b", 9}, {"c", 5}, {"d", 0}, {"e", 9000000000ull}}) {
     plan.toDownload.push_back(ManifestFile{path, 1, kOld, zsize, false});
   }
-  PrepareDownloads(plan, InstalledState{}, SyncMode::Check, true);
+  PrepareDownloads(plan, PreviousRecord{}, SyncMode::Check, true);
   EXPECT_EQ(Paths(plan.toDownload), (Names{"e", "b", "a", "c", "d"}));
   EXPECT_EQ(plan.bytesToDownload, 9000000019ull);
   EXPECT_TRUE(plan.stillUnavailable.empty());
@@ -277,8 +302,9 @@ TEST(PrepareDownloads, CheckRunOfAServerListSetsAsideFilesStillUnavailable) {
        157},
   };
   for (const Case& c : cases) {
-    SyncPlan plan = ClassifyFiles(list, std::vector<DiskFile>(list.files.size()), *previous, c.gameMode, false);
-    PrepareDownloads(plan, *previous, c.mode, c.gameMode);
+    const PreviousRecord recorded = RecordOf(list, *previous);
+    SyncPlan plan = ClassifyFiles(list, std::vector<DiskFile>(list.files.size()), recorded, c.gameMode, false);
+    PrepareDownloads(plan, recorded, c.mode, c.gameMode);
     EXPECT_EQ(Paths(plan.toDownload), c.downloaded) << c.what;
     EXPECT_EQ(Paths(plan.stillUnavailable), c.setAside) << c.what;
     EXPECT_EQ(plan.bytesToDownload, c.bytes) << c.what;
@@ -352,9 +378,9 @@ TEST(EntriesLeftManifest, DeletesRecordedFilesThatLeftButNeverKeepFiles) {
   previous.files.push_back({"\xC5\x9E" "EHIR/\xC3\x84.DAT", kOld, 10, 1, false, false});  // ŞEHIR/Ä.DAT: listed
   previous.files.push_back({"\xC4\xB0ndex.txt", kOld, 1, 1, false, false});  // İndex.txt: not "index.txt"
   Names gone;
-  for (const InstalledFile& entry : EntriesLeftManifest(previous, manifest)) gone.push_back(entry.path);
+  for (const InstalledFile& entry : EntriesLeftManifest(RecordOf(manifest, previous))) gone.push_back(entry.path);
   EXPECT_EQ(gone, (Names{"old/removed.txt", "\xC4\xB0ndex.txt"}));
-  EXPECT_TRUE(EntriesLeftManifest(InstalledState{}, manifest).empty());
+  EXPECT_TRUE(EntriesLeftManifest(RecordOf(manifest, InstalledState{})).empty());
 }
 
 TEST(OwnedPaths, PreviousStateAndManifestWithoutKeepFiles) {
