@@ -14,7 +14,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 // Nesting deeper than this fails the document; the documents read this way nest five deep.
 inline constexpr int kMaxJsonStreamDepth = 32;
@@ -127,13 +130,20 @@ bool ReadJsonEventsInPlace(char* buffer, size_t length, Events& events) {
 // - a single-quoted string reads as a double-quoted one (a raw '"' inside it as \"; as before,
 //   \' is no escape);
 // - true, false, null, NaN and Infinity in any letter case read in their canonical spelling.
-// The stream follows strings, comments and those words itself to know where it is. No copy of
-// the text is made.
+// The stream follows strings, comments and those words itself to know where it is. The text is
+// either given whole (no copy is made) or read in pieces into a buffer of its own, keeping the
+// byte before the one at hand and one after it, which is all it looks at.
 class HandWrittenJsonStream {
  public:
   typedef char Ch;
+  using Read = std::function<size_t(char*, size_t)>;
 
   HandWrittenJsonStream(const char* text, size_t size) : begin_(text), at_(text), end_(text + size) {}
+  // read fills the buffer it is given and returns how many bytes it gave, 0 at the end.
+  explicit HandWrittenJsonStream(const Read& read) : read_(&read), buffer_(65536) {
+    begin_ = at_ = end_ = buffer_.data();
+    Refill();
+  }
 
   Ch Peek() const {
     if (at_ == end_) return '\0';
@@ -145,7 +155,7 @@ class HandWrittenJsonStream {
     if (at_ == end_) return '\0';
     const Ch raw = *at_;
     if (place_ == kString && static_cast<unsigned char>(raw) >= 0x20) {  // most bytes
-      ++at_;
+      Advance();
       if (raw == '"') place_ = kOutside;
       if (raw == '\\') place_ = kStringEscape;
       return raw;
@@ -155,13 +165,15 @@ class HandWrittenJsonStream {
     if (length > 1 && ++escaped_ < length) return c;
     escaped_ = 0;
     place_ = Here();
-    ++at_;
+    Advance();
     Follow(raw);
     return c;
   }
 
   // Bytes of the text consumed; a rewritten byte counts once it is read whole.
-  size_t Tell() const { return static_cast<size_t>(at_ - begin_); }
+  size_t Tell() const { return dropped_ + static_cast<size_t>(at_ - begin_); }
+  // Whether the whole text was consumed: a NUL byte inside it also reads as its end.
+  bool AtEnd() const { return at_ == end_; }
 
   Ch* PutBegin() { return nullptr; }
   void Put(Ch) {}
@@ -249,9 +261,37 @@ class HandWrittenJsonStream {
     }
   }
 
+  void Advance() {
+    ++at_;
+    if (read_ && end_ - at_ < 2) Refill();
+  }
+
+  // Moves the byte before at_ and what is left after it to the front of the buffer and reads on
+  // until two bytes are at hand or the text has ended.
+  void Refill() {
+    const char* keepFrom = at_ > begin_ ? at_ - 1 : at_;
+    const size_t keep = static_cast<size_t>(end_ - keepFrom);
+    const size_t at = static_cast<size_t>(at_ - keepFrom);
+    dropped_ += static_cast<size_t>(keepFrom - begin_);
+    std::memmove(buffer_.data(), keepFrom, keep);
+    begin_ = buffer_.data();
+    at_ = begin_ + at;
+    size_t filled = keep;
+    while (!ended_ && filled - at < 2) {
+      const size_t got = (*read_)(buffer_.data() + filled, buffer_.size() - filled);
+      if (got == 0) ended_ = true;
+      filled += got;
+    }
+    end_ = begin_ + filled;
+  }
+
   const char* begin_;
   const char* at_;
   const char* end_;
+  const Read* read_ = nullptr;
+  std::vector<char> buffer_;
+  size_t dropped_ = 0;  // bytes of the text before begin_
+  bool ended_ = false;
   Place place_ = kOutside;
   int escaped_ = 0;  // bytes of the current rewritten byte already read
   const char* word_ = nullptr;  // kWord: the canonical spelling, and how much of it is read
@@ -270,4 +310,15 @@ bool ReadHandWrittenJsonEvents(const std::string& text, Events& events) {
   constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseCommentsFlag |
                               rapidjson::kParseTrailingCommasFlag | rapidjson::kParseNanAndInfFlag;
   return !reader.Parse<kFlags>(stream, adapter).IsError() && stream.Tell() == text.size();
+}
+
+// The same over a text read in pieces (see HandWrittenJsonStream).
+template <class Events>
+bool ReadHandWrittenJsonEvents(const HandWrittenJsonStream::Read& read, Events& events) {
+  JsonEventAdapter<Events> adapter(events);
+  rapidjson::Reader reader;
+  HandWrittenJsonStream stream(read);
+  constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseCommentsFlag |
+                              rapidjson::kParseTrailingCommasFlag | rapidjson::kParseNanAndInfFlag;
+  return !reader.Parse<kFlags>(stream, adapter).IsError() && stream.AtEnd();
 }

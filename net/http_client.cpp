@@ -580,40 +580,55 @@ bool HttpClient::Get(const std::wstring& url, const std::vector<std::wstring>& h
   return Request(L"GET", url, headers, nullptr, 0, onHeaders, onData, error, cancel);
 }
 
-bool HttpClient::GetString(const std::wstring& url, std::string& body, std::wstring& error, uint32_t maxBytes,
-                           const std::atomic<bool>* cancel, HttpResponseInfo* info) {
-  body.clear();
+bool HttpClient::GetStreamed(const std::wstring& url, const DataCallback& onData, uint64_t& received,
+                             std::wstring& error, uint32_t maxBytes, const std::atomic<bool>* cancel,
+                             HttpResponseInfo* info) {
+  received = 0;
   if (info) *info = HttpResponseInfo();
   HttpResponseInfo seen;
   auto onHeaders = [&](const HttpResponseInfo& response) {
     seen = response;
     if (info) *info = response;
-    if (response.status == 200) {
-      // One allocation of the announced size: growing by doubling would hold the old and the
-      // new buffer at once, half again a large list's size.
-      if (response.hasContentLength && response.contentLength <= maxBytes) {
-        body.reserve(static_cast<size_t>(response.contentLength));
-      }
-      return true;
-    }
+    if (response.status == 200) return true;
     error = ServerErrorText(response.status);
     return false;
   };
-  auto onData = [&](const uint8_t* data, uint32_t length) {
-    if (body.size() + length > maxBytes) {
+  auto onBody = [&](const uint8_t* data, uint32_t length) {
+    if (received + length > maxBytes) {
       error = kResponseTooLargeText;
       return false;
     }
-    body.append(reinterpret_cast<const char*>(data), length);
-    return true;
+    received += length;
+    return onData(data, length);
   };
-  if (!Get(url, {}, onHeaders, onData, error, cancel)) return false;
-  if (seen.hasContentLength && seen.contentLength != body.size()) {
-    error = IncompleteBodyText(body.size(), seen.contentLength);
+  if (!Get(url, {}, onHeaders, onBody, error, cancel)) return false;
+  if (seen.hasContentLength && seen.contentLength != received) {
+    error = IncompleteBodyText(received, seen.contentLength);
     if (info) info->incomplete = true;
     return false;
   }
   return true;
+}
+
+bool HttpClient::GetString(const std::wstring& url, std::string& body, std::wstring& error, uint32_t maxBytes,
+                           const std::atomic<bool>* cancel, HttpResponseInfo* info) {
+  body.clear();
+  HttpResponseInfo seen;
+  uint64_t received = 0;
+  const bool ok = GetStreamed(
+      url,
+      [&](const uint8_t* data, uint32_t length) {
+        // One allocation of the announced size: growing by doubling would hold the old and the
+        // new buffer at once, half again a large body's size.
+        if (body.empty() && seen.hasContentLength && seen.contentLength <= maxBytes) {
+          body.reserve(static_cast<size_t>(seen.contentLength));
+        }
+        body.append(reinterpret_cast<const char*>(data), length);
+        return true;
+      },
+      received, error, maxBytes, cancel, &seen);
+  if (info) *info = seen;
+  return ok;
 }
 
 std::wstring AppendNoCache(const std::wstring& url) {

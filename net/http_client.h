@@ -54,6 +54,12 @@ class HttpClient {
   bool GetString(const std::wstring& url, std::string& body, std::wstring& error, uint32_t maxBytes,
                  const std::atomic<bool>* cancel = nullptr, HttpResponseInfo* info = nullptr);
 
+  // GetString's rules with the body handed to onData as it arrives instead of being kept (a list
+  // of tens of megabytes); received counts it. onData returning false fails the request (it sets
+  // error). info, when given, is filled before the first byte arrives.
+  bool GetStreamed(const std::wstring& url, const DataCallback& onData, uint64_t& received, std::wstring& error,
+                   uint32_t maxBytes, const std::atomic<bool>* cancel = nullptr, HttpResponseInfo* info = nullptr);
+
   bool Get(const std::wstring& url, const std::vector<std::wstring>& headers, const HeaderCallback& onHeaders,
            const DataCallback& onData, std::wstring& error, const std::atomic<bool>* cancel = nullptr);
 

@@ -291,14 +291,27 @@ bool AcceptHttpDownloadUrl(const std::string& url, std::string& accepted) {
   return true;
 }
 
-bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& error) {
+namespace {
+
+template <class Text>
+bool ParseClientFilesText(const Text& text, Manifest& out, std::wstring& error) {
   error = kClientFilesUnreadableText;
   Manifest list;
   list.build = kServerBuild;
   list.required = false;
   ClientFilesEvents events(list);
-  if (!ReadHandWrittenJsonEvents(body, events) || !events.Accepted()) return false;
+  if (!ReadHandWrittenJsonEvents(text, events) || !events.Accepted()) return false;
   out = std::move(list);
   error.clear();
   return true;
+}
+
+}  // namespace
+
+bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& error) {
+  return ParseClientFilesText(body, out, error);
+}
+
+bool ParseClientFiles(const std::function<size_t(char*, size_t)>& read, Manifest& out, std::wstring& error) {
+  return ParseClientFilesText(read, out, error);
 }

@@ -2,6 +2,8 @@
 // same Manifest record as the game manifest. Pure functions; safe from any thread.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "manifest/installed_state.h"
@@ -34,3 +36,6 @@ bool AcceptHttpDownloadUrl(const std::string& url, std::string& accepted);
 // 1 and a "resources" array, or when it lists more than 200,000 accepted files. build is
 // "server" and required false. On failure `out` is untouched.
 bool ParseClientFiles(const std::string& body, Manifest& out, std::wstring& error);
+// The same over a list read in pieces, so that a list of tens of megabytes is never held as
+// text: read fills the buffer it is given and returns how many bytes it gave, 0 at the end.
+bool ParseClientFiles(const std::function<size_t(char*, size_t)>& read, Manifest& out, std::wstring& error);

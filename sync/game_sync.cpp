@@ -7,6 +7,7 @@
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/handles.h"
 #include "base/game_copies.h"
 #include "base/install_layout.h"
 #include "base/keep_awake.h"
@@ -107,6 +108,7 @@ void GameSync::ConfigureServer(const std::wstring& installFolder, const std::wst
   clientFilesUrl_ = clientFilesUrl;
   stateFileName_ = L"server-" + key + L".json";
   scratchFolderName_ = L"download-" + key;
+  listScratchName_ = L"list-" + key + L".part";
   logTag_ = L"server " + key;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -175,13 +177,82 @@ void GameSync::SetStatus(int status) {
   status_.status = status;
 }
 
-bool GameSync::FetchList(const std::wstring& url, Manifest& manifest, std::string& body, uint32_t& keepAliveMax) {
+namespace {
+
+constexpr size_t kListStartBytes = 4096;  // kept of a list that goes to disk, for the diagnostics
+
+// A server's list goes to a file the system deletes once it is closed (also when the process is
+// killed), and is read back from there a block at a time: the largest list is tens of
+// megabytes of text, which would otherwise be held beside the list made of it.
+// diskFailed tells a failure of this machine's disk from the network's.
+bool FetchListToFile(HttpClient& client, const std::wstring& url, const std::wstring& path,
+                     const std::atomic<bool>* cancel, UniqueHandle& file, std::string& start, FetchFacts& facts,
+                     HttpResponseInfo& info, bool& diskFailed) {
+  start.clear();
+  diskFailed = false;
+  file.Reset(CreateFileW(LongPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!file.Valid()) {
+    facts.error = WithSystemError(L"Geçici dosya oluşturulamadı", path, GetLastError());
+    diskFailed = true;
+    return false;
+  }
+  return client.GetStreamed(
+      url,
+      [&](const uint8_t* data, uint32_t length) {
+        if (start.size() < kListStartBytes) {
+          start.append(reinterpret_cast<const char*>(data), std::min<size_t>(length, kListStartBytes - start.size()));
+        }
+        uint32_t code = 0;
+        if (WriteAll(file.Get(), data, length, code)) return true;
+        facts.error = WithSystemError(L"Diske yazılamadı", path, code);
+        diskFailed = true;
+        return false;
+      },
+      facts.received, facts.error, kServerListLimit, cancel, &info);
+}
+
+bool ParseListFile(const UniqueHandle& file, Manifest& list, std::wstring& error) {
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(file.Get(), zero, nullptr, FILE_BEGIN)) {
+    error = kClientFilesUnreadableText;
+    return false;
+  }
+  bool failed = false;
+  const bool parsed = ParseClientFiles(
+      [&](char* buffer, size_t size) -> size_t {
+        DWORD got = 0;
+        if (failed || !ReadFile(file.Get(), buffer, static_cast<DWORD>(size), &got, nullptr)) {
+          failed = true;
+          return 0;
+        }
+        return got;
+      },
+      list, error);
+  if (failed) error = kClientFilesUnreadableText;
+  return parsed && !failed;
+}
+
+}  // namespace
+
+bool GameSync::FetchList(const std::wstring& url, const std::wstring& listScratch, Manifest& manifest,
+                         std::string& body, uint32_t& keepAliveMax) {
   for (int attempt = 1; attempt <= kManifestTries; ++attempt) {
     HttpClient client;
     HttpResponseInfo info;
     FetchFacts facts;
-    facts.requestOk =
-        client.GetString(url, body, facts.error, gameMode_ ? kGameManifestLimit : kServerListLimit, &cancel_, &info);
+    UniqueHandle listFile;
+    if (gameMode_) {
+      facts.requestOk = client.GetString(url, body, facts.error, kGameManifestLimit, &cancel_, &info);
+      facts.received = body.size();
+    } else {
+      bool diskFailed = false;
+      facts.requestOk = FetchListToFile(client, url, listScratch, &cancel_, listFile, body, facts, info, diskFailed);
+      if (diskFailed) {
+        Fail(facts.error);
+        return false;
+      }
+    }
     facts.status = info.status;
     facts.remoteAddress = info.remoteAddress;
     facts.contentType = info.contentType;
@@ -196,7 +267,7 @@ bool GameSync::FetchList(const std::wstring& url, Manifest& manifest, std::strin
     if (facts.requestOk) {
       facts.error.clear();
       const bool parsed =
-          gameMode_ ? ParseGameManifest(body, manifest, facts.error) : ParseClientFiles(body, manifest, facts.error);
+          gameMode_ ? ParseGameManifest(body, manifest, facts.error) : ParseListFile(listFile, manifest, facts.error);
       if (parsed) {
         keepAliveMax = info.keepAliveMax;
         return true;
@@ -235,7 +306,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
   Manifest manifest;
   std::string body;
   uint32_t keepAliveMax = 0;
-  if (!FetchList(url, manifest, body, keepAliveMax)) return;
+  if (!FetchList(url, JoinPath(stateFolder, listScratchName_), manifest, body, keepAliveMax)) return;
 
   const DownloadLimits limits = gameMode_ ? GameDownloadLimits() : ServerDownloadLimits(clientFilesUrl_, manifest);
   {
@@ -267,8 +338,6 @@ void GameSync::Run(SyncMode mode, bool verify) {
     }
   }
 
-  // A server's list can be tens of megabytes of text; only the game's is kept (its copy).
-  if (!gameMode_) std::string().swap(body);
   SetStatus(kSyncVerifying);
   StateFileStamp stamp;
   bool canonical = false;

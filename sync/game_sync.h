@@ -81,7 +81,10 @@ class GameSync {
   void Run(SyncMode mode, bool verify);
   void Fail(const std::wstring& text);
   void SetStatus(int status);
-  bool FetchList(const std::wstring& url, Manifest& manifest, std::string& body, uint32_t& keepAliveMax);
+  // body: the game manifest whole; of a server's list, which goes to listScratch and is read
+  // from there, only its start (for the diagnostics).
+  bool FetchList(const std::wstring& url, const std::wstring& listScratch, Manifest& manifest, std::string& body,
+                 uint32_t& keepAliveMax);
   void LogLineTagged(const std::wstring& text);
   // The state file against the manifest: as SetInstallFolder read it when the file has not
   // changed since, else read now entry by entry. stamp is the version read; canonical whether
@@ -96,6 +99,7 @@ class GameSync {
   std::wstring clientFilesUrl_;
   std::wstring stateFileName_ = L"installed.json";
   std::wstring scratchFolderName_ = L"download";
+  std::wstring listScratchName_;  // server lists only
   std::wstring logTag_ = L"game";
   std::function<bool(const std::wstring&, uint64_t&)> freeSpace_;
   unsigned hashThreads_ = 0;

@@ -53,30 +53,30 @@ std::wstring RequestFailedText(bool gameMode, const FetchFacts& facts) {
 }
 
 std::wstring TryDiagnosticLine(const std::wstring& tag, const std::wstring& url, int attempt, const FetchFacts& facts,
-                               const std::string& body) {
+                               const std::string& bodyStart) {
   std::wstring start;
-  const size_t shown = std::min<size_t>(body.size(), 300);
+  const size_t shown = std::min<size_t>(bodyStart.size(), 300);
   start.reserve(shown);
   for (size_t i = 0; i < shown; ++i) {
-    const unsigned char c = static_cast<unsigned char>(body[i]);
+    const unsigned char c = static_cast<unsigned char>(bodyStart[i]);
     start.push_back(c >= 0x20 && c <= 0x7E ? static_cast<wchar_t>(c) : L'.');
   }
   return L"[" + tag + L"] " + url + L" try " + Number(static_cast<uint64_t>(attempt)) + L": " + facts.error +
          L" | HTTP " + Number(facts.status) + L" from " + AddressOrUnknown(facts.remoteAddress) + L", type '" +
          facts.contentType + L"', length " + (facts.hasContentLength ? Number(facts.contentLength) : L"none") +
-         L", received " + Number(body.size()) + (facts.incomplete ? L" (cut off)" : L"") + L", starts: " + start;
+         L", received " + Number(facts.received) + (facts.incomplete ? L" (cut off)" : L"") + L", starts: " + start;
 }
 
-std::wstring LastTryFailedText(bool gameMode, const FetchFacts& facts, const std::string& body) {
+std::wstring LastTryFailedText(bool gameMode, const FetchFacts& facts, const std::string& bodyStart) {
   if (gameMode) return facts.incomplete ? L"Güncellemeler denetlenemedi: " + facts.error : facts.error;
   if (facts.incomplete) {
-    return L"Sunucunun dosya listesi yarım geldi, bağlantı kesiliyor (" + Kib(body.size()) + L" / " +
+    return L"Sunucunun dosya listesi yarım geldi, bağlantı kesiliyor (" + Kib(facts.received) + L" / " +
            Kib(facts.hasContentLength ? facts.contentLength : 0) + L" KB)";
   }
-  if (LooksLikeWebPage(body, facts.contentType)) {
+  if (LooksLikeWebPage(bodyStart, facts.contentType)) {
     return L"Sunucunun dosya listesi yerine bir web sayfası geldi (DNS, proxy ya da ağ filtresi olabilir)";
   }
-  return facts.error + L" (" + Kib(body.size()) + L" KB geldi; ayrıntı: TALVOREEN\\logs\\launcher.log)";
+  return facts.error + L" (" + Kib(facts.received) + L" KB geldi; ayrıntı: TALVOREEN\\logs\\launcher.log)";
 }
 
 bool LooksLikeWebPage(const std::string& body, const std::wstring& contentType) {

@@ -58,6 +58,7 @@ struct FetchFacts {
   bool hasContentLength = false;
   uint64_t contentLength = 0;
   bool incomplete = false;  // the body was shorter or longer than announced
+  uint64_t received = 0;    // bytes of the body that arrived (a body kept on disk is shown by its start)
 };
 
 // A failed request whose body was not merely cut off is answered at once, without a retry.
@@ -71,14 +72,14 @@ std::wstring RequestFailedLogLine(const std::wstring& tag, const std::wstring& u
 std::wstring RequestFailedText(bool gameMode, const FetchFacts& facts);
 
 // The log line of a try whose body was cut off or refused by the parser: status, address,
-// type, announced and received length, and the first 300 bytes with anything outside
-// printable ASCII shown as ".".
+// type, announced and received length, and the first 300 bytes of bodyStart (the body's start)
+// with anything outside printable ASCII shown as ".".
 std::wstring TryDiagnosticLine(const std::wstring& tag, const std::wstring& url, int attempt, const FetchFacts& facts,
-                               const std::string& body);
+                               const std::string& bodyStart);
 
 // The failure text after the last try. For server lists it tells a cut-off list, a web page
 // (a captive portal or a proxy) and anything else apart.
-std::wstring LastTryFailedText(bool gameMode, const FetchFacts& facts, const std::string& body);
+std::wstring LastTryFailedText(bool gameMode, const FetchFacts& facts, const std::string& bodyStart);
 
 // The first byte that is not blank is "<", or the content type names html.
 bool LooksLikeWebPage(const std::string& body, const std::wstring& contentType);

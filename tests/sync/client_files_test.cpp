@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -41,11 +43,35 @@ std::vector<std::string> Paths(const Manifest& list) {
   return paths;
 }
 
+// The list read in pieces of pieceBytes, as it is read from the file it was downloaded to.
+bool ParseInPieces(const std::string& body, size_t pieceBytes, Manifest& list, std::wstring& error) {
+  size_t at = 0;
+  return ParseClientFiles(
+      [&](char* buffer, size_t size) {
+        const size_t given = std::min({pieceBytes, size, body.size() - at});
+        body.copy(buffer, given, at);
+        at += given;
+        return given;
+      },
+      list, error);
+}
+
+// Whole, and in pieces small enough to cut every word, escape and comment: the same list.
 Manifest ParseOk(const std::string& body) {
   Manifest list;
   std::wstring error = L"unchanged";
   EXPECT_TRUE(ParseClientFiles(body, list, error)) << body;
   EXPECT_EQ(error, L"");
+  for (size_t piece : {1, 2, 5}) {
+    Manifest again;
+    EXPECT_TRUE(ParseInPieces(body, piece, again, error)) << piece << body;
+    EXPECT_EQ(Paths(again), Paths(list)) << piece << body;
+    for (size_t i = 0; i < list.files.size() && i < again.files.size(); ++i) {
+      EXPECT_EQ(again.files[i].hash, list.files[i].hash);
+      EXPECT_EQ(again.files[i].size, list.files[i].size);
+    }
+    EXPECT_EQ(again.httpDownloadUrl, list.httpDownloadUrl);
+  }
   return list;
 }
 
@@ -109,6 +135,8 @@ TEST(ParseClientFiles, DocumentLevelFailuresLeaveTheOutputUntouched) {
     std::wstring error;
     EXPECT_FALSE(ParseClientFiles(body, list, error)) << body;
     EXPECT_EQ(error, L"Sunucunun dosya listesi okunamadı");
+    EXPECT_EQ(list.build, "before");
+    EXPECT_FALSE(ParseInPieces(body, 2, list, error)) << body;
     EXPECT_EQ(list.build, "before");
   }
   EXPECT_TRUE(ParseOk(Document("")).files.empty());
@@ -329,14 +357,16 @@ TEST(ParseClientFiles, MoreThan200000AcceptedFilesFailTheDocument) {
   const std::string limit =
       Document(Resource("a", manyFiles(100000, "f")) + "," + Resource("b", manyFiles(100000, "f")) + "," +
                Resource("c", FileJson("../skipped")));
-  EXPECT_EQ(ParseOk(limit).files.size(), 200000u);
+  Manifest list;
+  std::wstring error;
+  ASSERT_TRUE(ParseClientFiles(limit, list, error));
+  EXPECT_EQ(list.files.size(), 200000u);
 
   const std::string over = Document(Resource("a", manyFiles(100000, "f")) + "," +
                                     Resource("b", manyFiles(100000, "f")) + "," + Resource("c", FileJson("one")));
-  Manifest list;
-  std::wstring error;
   EXPECT_FALSE(ParseClientFiles(over, list, error));
   EXPECT_EQ(error, L"Sunucunun dosya listesi okunamadı");
+  EXPECT_FALSE(ParseInPieces(over, 65536, list, error));
 }
 
 // ---- What talvoreen-publish writes is what the launcher reads ---------------------------

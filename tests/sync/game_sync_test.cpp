@@ -685,8 +685,16 @@ TEST_F(ServerSyncTest, ListFailuresHaveTheirTexts) {
     r.headers = {{"Content-Type", "text/html"}};
     return r;
   };
-  const SyncSnapshot s = RunServer(SyncMode::Update);
+  SyncSnapshot s = RunServer(SyncMode::Update);
   EXPECT_EQ(s.message, L"Sunucunun dosya listesi yerine bir web sayfası geldi (DNS, proxy ya da ağ filtresi olabilir)");
+  // The list goes to a file of its own, which nothing leaves behind; one that cannot be made is
+  // this machine's failure, not the server's.
+  const std::wstring listFile = dir.Join(L"install\\.talvoreen\\list-corvel.part");
+  EXPECT_FALSE(FileExists(listFile));
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(listFile, L"in the way")));
+  s = RunServer(SyncMode::Update);
+  EXPECT_EQ(s.status, kSyncFailed);
+  EXPECT_EQ(s.message.rfind(L"Geçici dosya oluşturulamadı (" + listFile + L"): ", 0), 0u) << Utf8FromWide(s.message);
 }
 
 TEST_F(ServerSyncTest, UnavailableFileDoesNotFailTheRun) {
@@ -714,6 +722,7 @@ TEST_F(ServerSyncTest, UnavailableFileDoesNotFailTheRun) {
   EXPECT_EQ(s.filesUnavailable, 1u);
   EXPECT_EQ(ReadBytes(dir.Join(L"cache\\resources\\chat\\client.lua")), content);
   EXPECT_TRUE(FileExists(dir.Join(L"install\\.talvoreen\\server-corvel.json")));
+  EXPECT_FALSE(FileExists(dir.Join(L"install\\.talvoreen\\list-corvel.part")));
   // A check run does not count the still-unavailable file as missing.
   s = RunServer(SyncMode::Check);
   EXPECT_EQ(s.status, kSyncUpToDate);
