@@ -374,18 +374,21 @@ uint64_t TextDigest::Value() const {
   return last.hash_;
 }
 
-uint64_t EntryDigest(const InstalledFile& entry, std::string& scratch) {
-  scratch.clear();
-  AppendEntry(scratch, entry, true);
+uint64_t EntryDigest(const InstalledFile& entry) {
+  // From the fields themselves, not their text: a record of 200,000 entries is digested on every
+  // run. The path's length keeps "ab"+"c" apart from "a"+"bc".
   TextDigest digest;
-  digest.Update(scratch.data(), scratch.size());
+  const uint64_t fields[4] = {entry.path.size(), entry.size, entry.mtime,
+                              (entry.keep ? 1u : 0u) | (entry.unavailable ? 2u : 0u)};
+  digest.Update(entry.path.data(), entry.path.size());
+  digest.Update(entry.hash.data(), entry.hash.size());
+  digest.Update(reinterpret_cast<const char*>(fields), sizeof fields);
   return digest.Value();
 }
 
 uint64_t EntriesDigest(const InstalledState& state) {
-  std::string scratch;
   uint64_t sum = 0;
-  for (const InstalledFile& entry : state.files) sum += EntryDigest(entry, scratch);
+  for (const InstalledFile& entry : state.files) sum += EntryDigest(entry);
   return sum;
 }
 

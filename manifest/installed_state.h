@@ -83,7 +83,7 @@ class TextDigest {
 
 // A digest of one entry, and of a record's entries in any order (a sum of theirs): what tells
 // an equal record from another when the earlier one was read entry by entry and not kept.
-uint64_t EntryDigest(const InstalledFile& entry, std::string& scratch);  // scratch: a buffer to reuse
+uint64_t EntryDigest(const InstalledFile& entry);
 uint64_t EntriesDigest(const InstalledState& state);
 
 // What reading a state text entry by entry tells besides its entries.

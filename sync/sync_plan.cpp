@@ -99,7 +99,7 @@ PreviousRecordReader::PreviousRecordReader(const Manifest& manifest) : manifest_
 
 void PreviousRecordReader::Add(InstalledFile entry) {
   ++record_.entries;
-  record_.entriesDigest += EntryDigest(entry, scratch_);
+  record_.entriesDigest += EntryDigest(entry);
   const size_t at = index_.Find(entry.path);
   if (at == index_.npos) {
     record_.unlisted.push_back(std::move(entry));

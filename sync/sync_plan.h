@@ -120,7 +120,6 @@ class PreviousRecordReader {
   const Manifest& manifest_;
   PathIndex<ManifestFile> index_;
   PreviousRecord record_;
-  std::string scratch_;
 };
 
 PreviousRecord RecordOf(const Manifest& manifest, const InstalledState& state);
