@@ -4,6 +4,7 @@
 // reader may refuse only texts outside strict JSON and the hand-written forms json-c read too.
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -67,7 +68,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // json-c reads some texts the hand-written rules take otherwise or not at all (a comment
   // closing the text without a line end): those are compared only when json-c reads them.
   const bool comparable = IsStrictJson(body) || (IsHandWrittenJson(body) && ParseJson(body));
+  // Read in pieces as from the file a list is downloaded to: the same answer.
+  size_t at = 0;
+  const size_t piece = size ? data[size - 1] % 5 + 1 : 1;
+  Manifest pieces;
+  std::wstring piecesError;
+  const bool piecesRead = ParseClientFiles(
+      [&](char* buffer, size_t room) {
+        const size_t given = std::min({piece, room, body.size() - at});
+        body.copy(buffer, given, at);
+        at += given;
+        return given;
+      },
+      pieces, piecesError);
   if (!ParseClientFiles(body, list, error)) {
+    if (piecesRead) std::abort();
     if (error != kClientFilesUnreadableText || !list.files.empty()) std::abort();
     if (treeAccepted && comparable) std::abort();
     return 0;
@@ -82,6 +97,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           tree.files[i].hash != list.files[i].hash) {
         std::abort();
       }
+    }
+  }
+  if (!piecesRead || pieces.files.size() != list.files.size() || pieces.httpDownloadUrl != list.httpDownloadUrl ||
+      pieces.httpThreads != list.httpThreads || pieces.httpDosThreshold != list.httpDosThreshold) {
+    std::abort();
+  }
+  for (size_t i = 0; i < list.files.size(); ++i) {
+    if (pieces.files[i].path != list.files[i].path || pieces.files[i].hash != list.files[i].hash ||
+        pieces.files[i].size != list.files[i].size) {
+      std::abort();
     }
   }
   if (!error.empty() || list.build != kServerBuild || list.files.size() > kMaxClientFiles) std::abort();

@@ -1,6 +1,7 @@
 // libFuzzer target: the installed state file. Whatever is read must survive a write and a
-// second read unchanged, and on strict JSON be exactly what json-c's tree parser reading the
-// same text by the same rules gives.
+// second read unchanged, be the same when read in pieces, and on strict JSON be exactly what
+// json-c's tree parser reading the same text by the same rules gives.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -70,6 +71,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto tree = TreeParse(input);
     if (state.has_value() != tree.has_value()) std::abort();
     if (state && !Same(ClampedLikeTheStream(*state), ClampedLikeTheStream(*tree))) std::abort();
+  }
+  // Read in pieces entry by entry (as the launcher reads its files), the same record, except
+  // that a second "files" member fails there; canonical exactly when the text is the record's.
+  size_t at = 0;
+  const size_t piece = size ? data[0] % 7 + 1 : 1;
+  InstalledState pieces;
+  StateTextFacts facts;
+  const bool piecesRead = ReadInstalledStateEntries(
+      [&](char* buffer, size_t room) {
+        const size_t given = std::min({piece, room, input.size() - at});
+        input.copy(buffer, given, at);
+        at += given;
+        return given;
+      },
+      [&](InstalledFile&& entry) { pieces.files.push_back(std::move(entry)); }, facts);
+  if (piecesRead) {
+    pieces.build = facts.build;
+    pieces.complete = facts.complete;
+    if (!state || !Same(*state, pieces)) std::abort();
+    if (facts.canonical != (input == SerializeInstalledState(*state))) std::abort();
+  } else if (state && input.find("\"files\"") == input.rfind("\"files\"")) {
+    std::abort();
   }
   if (!state) return 0;
   for (const InstalledFile& file : state->files) {
