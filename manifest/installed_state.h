@@ -109,10 +109,11 @@ bool operator==(const InstalledState& a, const InstalledState& b);
 // is the same.
 bool SameRecord(const InstalledState& a, const InstalledState& b);
 
-// Windows: the whole file through ParseInstalledState (nothing when missing, unreadable or
-// larger than kMaxStateFileBytes), and SerializeInstalledState stored with WriteFileAtomic. A
-// text over the limit is never written, since it could not be read back: the write fails,
-// tooLarge is set and the previous file stays. error gets the system's text of a failed write.
+// Windows: the file read a block at a time by ReadInstalledStateEntries (nothing when missing,
+// unreadable, larger than kMaxStateFileBytes or refused), and SerializeInstalledState's text
+// written a block at a time with WriteFileAtomicPieces. A text over the limit never replaces the
+// file, since it could not be read back: the write fails, tooLarge is set and the previous file
+// stays. error gets the system's text of a failed write.
 std::optional<InstalledState> ReadInstalledState(const std::wstring& path);
 bool WriteInstalledState(const std::wstring& path, const InstalledState& state, bool* tooLarge = nullptr,
                          std::wstring* error = nullptr);

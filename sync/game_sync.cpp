@@ -393,11 +393,14 @@ void GameSync::Run(SyncMode mode, bool verify) {
   }
 
   if (mode == SyncMode::Check && !plan.toDownload.empty()) {
-    // Only this record is read again whole: it is written back with the verified entries.
+    // Only this record is read again whole: it is written back with the verified entries. One
+    // that cannot be read again now is left as it is rather than written without its entries.
     std::optional<InstalledState> whole = ReadInstalledState(statePath);
-    writeState(MergeCheckedState(whole ? std::move(*whole) : InstalledState{previous.build, previous.complete, {}},
-                                 plan.current),
-               nullptr, nullptr);
+    if (whole || previous.entries == 0) {
+      writeState(MergeCheckedState(whole ? std::move(*whole) : InstalledState{previous.build, previous.complete, {}},
+                                   plan.current),
+                 nullptr, nullptr);
+    }
     SetStatus(kSyncUpdateAvailable);
     return;
   }

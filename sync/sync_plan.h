@@ -149,12 +149,13 @@ bool IsAlwaysHashed(const std::string& path);
 
 // Sorts every manifest file into current, toHash or toDownload. disk[i] describes
 // manifest.files[i] (a missing element counts as a missing file). previous is the state file as
-// read; an empty record sends every file of the right size to be hashed. verify hashes every file except keep files. Missing files are
-// downloaded; an existing keep file is current and never hashed; a file whose state entry has
-// the manifest hash and the disk's size and time is current unless it must be hashed anyway; a
-// file of the manifest size is hashed; any other is downloaded.
-// The manifest's entries move into the plan (pass it with std::move where it is not needed
-// afterwards: a server's largest list is tens of megabytes).
+// read; an empty record sends every file of the right size to be hashed. verify hashes every
+// file except keep files. Missing files are downloaded; an existing keep file is current and
+// never hashed; a file whose state entry has the manifest hash and the disk's size and time is
+// current unless it must be hashed anyway; a file of the manifest size is hashed; any other is
+// downloaded. The manifest's entries move into the plan (pass it with std::move where it is not
+// needed afterwards: a server's largest list is tens of megabytes); the overload with a whole
+// state reads it against the manifest first.
 SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const PreviousRecord& previous,
                        bool gameMode, bool verify);
 SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
