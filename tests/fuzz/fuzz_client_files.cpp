@@ -16,6 +16,7 @@
 #include "manifest/rules.h"
 #include "sync/client_files.h"
 #include "tests/fuzz/strict_json.h"
+#include "tests/support/pieces.h"
 
 namespace {
 
@@ -57,6 +58,19 @@ bool TreeParse(const std::string& body, Manifest& list) {
   return list.files.size() <= kMaxClientFiles;
 }
 
+bool SameList(const Manifest& a, const Manifest& b) {
+  if (a.files.size() != b.files.size() || a.httpDownloadUrl != b.httpDownloadUrl || a.httpThreads != b.httpThreads ||
+      a.httpDosThreshold != b.httpDosThreshold) {
+    return false;
+  }
+  for (size_t i = 0; i < a.files.size(); ++i) {
+    if (a.files[i].path != b.files[i].path || a.files[i].size != b.files[i].size || a.files[i].hash != b.files[i].hash) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -69,46 +83,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // closing the text without a line end): those are compared only when json-c reads them.
   const bool comparable = IsStrictJson(body) || (IsHandWrittenJson(body) && ParseJson(body));
   // Read in pieces as from the file a list is downloaded to: the same answer.
-  size_t at = 0;
-  const size_t piece = size ? data[size - 1] % 5 + 1 : 1;
   Manifest pieces;
   std::wstring piecesError;
-  const bool piecesRead = ParseClientFiles(
-      [&](char* buffer, size_t room) {
-        const size_t given = std::min({piece, room, body.size() - at});
-        body.copy(buffer, given, at);
-        at += given;
-        return given;
-      },
-      pieces, piecesError);
+  const bool piecesRead = ParseClientFiles(ReadInPieces(body, size ? data[size - 1] % 5 + 1 : 1), pieces, piecesError);
   if (!ParseClientFiles(body, list, error)) {
     if (piecesRead) std::abort();
     if (error != kClientFilesUnreadableText || !list.files.empty()) std::abort();
     if (treeAccepted && comparable) std::abort();
     return 0;
   }
-  if (comparable) {
-    if (!treeAccepted || tree.files.size() != list.files.size() || tree.httpDownloadUrl != list.httpDownloadUrl ||
-        tree.httpThreads != list.httpThreads || tree.httpDosThreshold != list.httpDosThreshold) {
-      std::abort();
-    }
-    for (size_t i = 0; i < list.files.size(); ++i) {
-      if (tree.files[i].path != list.files[i].path || tree.files[i].size != list.files[i].size ||
-          tree.files[i].hash != list.files[i].hash) {
-        std::abort();
-      }
-    }
-  }
-  if (!piecesRead || pieces.files.size() != list.files.size() || pieces.httpDownloadUrl != list.httpDownloadUrl ||
-      pieces.httpThreads != list.httpThreads || pieces.httpDosThreshold != list.httpDosThreshold) {
-    std::abort();
-  }
-  for (size_t i = 0; i < list.files.size(); ++i) {
-    if (pieces.files[i].path != list.files[i].path || pieces.files[i].hash != list.files[i].hash ||
-        pieces.files[i].size != list.files[i].size) {
-      std::abort();
-    }
-  }
+  if (comparable && (!treeAccepted || !SameList(tree, list))) std::abort();
+  if (!piecesRead || !SameList(pieces, list)) std::abort();
   if (!error.empty() || list.build != kServerBuild || list.files.size() > kMaxClientFiles) std::abort();
   if (list.httpThreads > kMaxHttpThreads || list.httpDosThreshold > kMaxHttpDosThreshold) std::abort();
   if (!list.httpDownloadUrl.empty()) {

@@ -14,6 +14,7 @@
 #include "manifest/json.h"
 #include "manifest/rules.h"
 #include "tests/fuzz/strict_json.h"
+#include "tests/support/pieces.h"
 
 namespace {
 
@@ -74,18 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Read in pieces entry by entry (as the launcher reads its files), the same record, except
   // that a second "files" member fails there; canonical exactly when the text is the record's.
-  size_t at = 0;
-  const size_t piece = size ? data[0] % 7 + 1 : 1;
   InstalledState pieces;
   StateTextFacts facts;
-  const bool piecesRead = ReadInstalledStateEntries(
-      [&](char* buffer, size_t room) {
-        const size_t given = std::min({piece, room, input.size() - at});
-        input.copy(buffer, given, at);
-        at += given;
-        return given;
-      },
-      [&](InstalledFile&& entry) { pieces.files.push_back(std::move(entry)); }, facts);
+  const bool piecesRead =
+      ReadInstalledStateEntries(ReadInPieces(input, size ? data[0] % 7 + 1 : 1),
+                                [&](InstalledFile&& entry) { pieces.files.push_back(std::move(entry)); }, facts);
   if (piecesRead) {
     pieces.build = facts.build;
     pieces.complete = facts.complete;

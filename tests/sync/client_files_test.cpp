@@ -13,6 +13,7 @@
 
 #include "manifest/envelope.h"
 #include "manifest/installed_state.h"
+#include "tests/support/pieces.h"
 #include "tests/support/signing.h"
 #include "tools/publish/fileio.h"
 #include "tools/publish/keys.h"
@@ -45,15 +46,7 @@ std::vector<std::string> Paths(const Manifest& list) {
 
 // The list read in pieces of pieceBytes, as it is read from the file it was downloaded to.
 bool ParseInPieces(const std::string& body, size_t pieceBytes, Manifest& list, std::wstring& error) {
-  size_t at = 0;
-  return ParseClientFiles(
-      [&](char* buffer, size_t size) {
-        const size_t given = std::min({pieceBytes, size, body.size() - at});
-        body.copy(buffer, given, at);
-        at += given;
-        return given;
-      },
-      list, error);
+  return ParseClientFiles(ReadInPieces(body, pieceBytes), list, error);
 }
 
 // Whole, and in pieces small enough to cut every word, escape and comment: the same list.

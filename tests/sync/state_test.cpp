@@ -8,6 +8,7 @@
 
 #include "manifest/installed_state.h"
 #include "manifest/rules.h"
+#include "tests/support/pieces.h"
 
 namespace {
 
@@ -41,16 +42,9 @@ TEST(InstalledStateText, ExactKeyOrderWithoutWhiteSpaceAndNoFalseFlags) {
   // Read in pieces of any size and entry by entry, the text gives the same record and is
   // canonical; any other text that gives it is not.
   const auto readInPieces = [](const std::string& input, size_t piece, StateTextFacts& facts) {
-    size_t at = 0;
     std::optional<InstalledState> out = InstalledState();
     const bool read = ReadInstalledStateEntries(
-        [&](char* buffer, size_t size) {
-          const size_t given = std::min({piece, size, input.size() - at});
-          input.copy(buffer, given, at);
-          at += given;
-          return given;
-        },
-        [&](InstalledFile&& entry) { out->files.push_back(std::move(entry)); }, facts);
+        ReadInPieces(input, piece), [&](InstalledFile&& entry) { out->files.push_back(std::move(entry)); }, facts);
     if (!read) return std::optional<InstalledState>();
     out->build = facts.build;
     out->complete = facts.complete;
