@@ -39,6 +39,58 @@ void AppendString(std::string& out, const std::string& text) {
   out += '"';
 }
 
+// A digest of a text that does not depend on how the text was cut into pieces.
+class TextDigest {
+ public:
+  void Update(const char* data, size_t length);
+  uint64_t Value() const;
+
+ private:
+  void Mix(uint64_t word);
+  uint64_t hash_ = 0x6A09E667F3BCC908ull;
+  uint64_t length_ = 0;
+  unsigned char carry_[8] = {};
+  size_t fill_ = 0;
+};
+
+void TextDigest::Mix(uint64_t word) {
+  hash_ = (hash_ ^ word) * 0x9E3779B97F4A7C15ull;
+  hash_ ^= hash_ >> 29;
+}
+
+void TextDigest::Update(const char* data, size_t length) {
+  length_ += length;
+  while (length > 0) {
+    if (fill_ == 0 && length >= 8) {
+      uint64_t word;
+      std::memcpy(&word, data, 8);
+      Mix(word);
+      data += 8;
+      length -= 8;
+      continue;
+    }
+    carry_[fill_++] = static_cast<unsigned char>(*data++);
+    --length;
+    if (fill_ == 8) {
+      uint64_t word;
+      std::memcpy(&word, carry_, 8);
+      Mix(word);
+      fill_ = 0;
+    }
+  }
+}
+
+uint64_t TextDigest::Value() const {
+  TextDigest last = *this;
+  if (last.fill_ > 0) {
+    uint64_t word = 0;
+    std::memcpy(&word, last.carry_, last.fill_);
+    last.Mix(word);
+  }
+  last.Mix(length_);
+  return last.hash_;
+}
+
 // The text of a record up to its first entry, and of one entry (with the comma before it unless
 // it is the first): one builder for writing, comparing and digesting.
 void AppendHead(std::string& out, const std::string& build, bool complete) {
@@ -336,44 +388,6 @@ class PieceStream {
 
 }  // namespace
 
-void TextDigest::Mix(uint64_t word) {
-  hash_ = (hash_ ^ word) * 0x9E3779B97F4A7C15ull;
-  hash_ ^= hash_ >> 29;
-}
-
-void TextDigest::Update(const char* data, size_t length) {
-  length_ += length;
-  while (length > 0) {
-    if (fill_ == 0 && length >= 8) {
-      uint64_t word;
-      std::memcpy(&word, data, 8);
-      Mix(word);
-      data += 8;
-      length -= 8;
-      continue;
-    }
-    carry_[fill_++] = static_cast<unsigned char>(*data++);
-    --length;
-    if (fill_ == 8) {
-      uint64_t word;
-      std::memcpy(&word, carry_, 8);
-      Mix(word);
-      fill_ = 0;
-    }
-  }
-}
-
-uint64_t TextDigest::Value() const {
-  TextDigest last = *this;
-  if (last.fill_ > 0) {
-    uint64_t word = 0;
-    std::memcpy(&word, last.carry_, last.fill_);
-    last.Mix(word);
-  }
-  last.Mix(length_);
-  return last.hash_;
-}
-
 uint64_t EntryDigest(const InstalledFile& entry) {
   // From the fields themselves, not their text: a record of 200,000 entries is digested on every
   // run. The path's length keeps "ab"+"c" apart from "a"+"bc".
@@ -393,17 +407,18 @@ uint64_t EntriesDigest(const InstalledState& state) {
 }
 
 bool ReadInstalledStateEntries(const std::function<size_t(char*, size_t)>& read,
-                               const std::function<void(InstalledFile&&)>& onEntry, StateTextFacts& facts) {
+                               const std::function<void(InstalledFile&&)>& onEntry, StateTextFacts& facts,
+                               bool checkCanonical) {
   facts = StateTextFacts();
   TextDigest text, serialized;
   InstalledState header;
-  StateEvents events(header, &onEntry, &serialized);
+  StateEvents events(header, &onEntry, checkCanonical ? &serialized : nullptr);
   PieceStream stream(read, text);
   if (!ReadJsonEventsFrom(stream, events) || !events.HasFiles() || !stream.AtEnd() || stream.TooLong()) return false;
   serialized.Update(kTail, sizeof kTail - 1);
   facts.build = std::move(header.build);
   facts.complete = header.complete;
-  facts.canonical = text.Value() == serialized.Value();
+  facts.canonical = checkCanonical && text.Value() == serialized.Value();
   return true;
 }
 

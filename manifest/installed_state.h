@@ -67,20 +67,6 @@ bool SerializesTo(const InstalledState& state, const std::string& text);
 // "sha256" stands in for a missing "hash".
 std::optional<InstalledState> ParseInstalledState(const std::string& text);
 
-// A digest of a text that does not depend on how the text was cut into pieces.
-class TextDigest {
- public:
-  void Update(const char* data, size_t length);
-  uint64_t Value() const;
-
- private:
-  void Mix(uint64_t word);
-  uint64_t hash_ = 0x6A09E667F3BCC908ull;
-  uint64_t length_ = 0;
-  unsigned char carry_[8] = {};
-  size_t fill_ = 0;
-};
-
 // A digest of one entry, and of a record's entries in any order (a sum of theirs): what tells
 // an equal record from another when the earlier one was read entry by entry and not kept.
 uint64_t EntryDigest(const InstalledFile& entry);
@@ -98,9 +84,11 @@ struct StateTextFacts {
 // neither as text nor as a record: read fills the buffer and returns how many bytes it gave, 0
 // at the end. Fails on what ParseInstalledState refuses, on more than kMaxStateFileBytes and on
 // a second "files" member (the entries handed over cannot be taken back); entries handed over
-// before a failure count for nothing.
+// before a failure count for nothing. Without checkCanonical, facts.canonical stays false and
+// the entries are not serialised to find it out.
 bool ReadInstalledStateEntries(const std::function<size_t(char*, size_t)>& read,
-                               const std::function<void(InstalledFile&&)>& onEntry, StateTextFacts& facts);
+                               const std::function<void(InstalledFile&&)>& onEntry, StateTextFacts& facts,
+                               bool checkCanonical = true);
 
 bool operator==(const InstalledFile& a, const InstalledFile& b);
 bool operator==(const InstalledState& a, const InstalledState& b);
@@ -143,4 +131,4 @@ StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical = true
 // The file read a block at a time through ReadInstalledStateEntries, with its stamp taken
 // before reading; canonical also needs the size read to be the stamp's.
 bool ReadStateFileEntries(const std::wstring& path, const std::function<void(InstalledFile&&)>& onEntry,
-                          StateFileStamp& stamp, StateTextFacts& facts);
+                          StateFileStamp& stamp, StateTextFacts& facts, bool checkCanonical = true);

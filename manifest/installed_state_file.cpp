@@ -27,7 +27,7 @@ StateFileStamp StampStateFile(const std::wstring& path) {
 }
 
 bool ReadStateFileEntries(const std::wstring& path, const std::function<void(InstalledFile&&)>& onEntry,
-                          StateFileStamp& stamp, StateTextFacts& facts) {
+                          StateFileStamp& stamp, StateTextFacts& facts, bool checkCanonical) {
   stamp = StampStateFile(path);
   // An oversized file is refused before it is read.
   if (!stamp.exists || stamp.size > kMaxStateFileBytes) return false;
@@ -46,7 +46,7 @@ bool ReadStateFileEntries(const std::wstring& path, const std::function<void(Ins
     total += got;
     return got;
   };
-  const bool read = ReadInstalledStateEntries(pieces, onEntry, facts) && !failed;
+  const bool read = ReadInstalledStateEntries(pieces, onEntry, facts, checkCanonical) && !failed;
   // A file that changed size while it was read is not the version the stamp describes.
   facts.canonical = facts.canonical && total == stamp.size;
   return read;
@@ -59,11 +59,11 @@ StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical) {
   const std::function<void(InstalledFile&&)> keep = [&state](InstalledFile&& entry) {
     state.files.push_back(std::move(entry));
   };
-  if (!ReadStateFileEntries(path, keep, read.stamp, facts)) return read;
+  if (!ReadStateFileEntries(path, keep, read.stamp, facts, checkCanonical)) return read;
   state.build = std::move(facts.build);
   state.complete = facts.complete;
   read.state = std::move(state);
-  read.canonical = checkCanonical && facts.canonical;
+  read.canonical = facts.canonical;
   return read;
 }
 
