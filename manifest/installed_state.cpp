@@ -207,7 +207,7 @@ class StateEvents {
     switch (key) {
       case kPath:
         entry_.hasPath = isString;
-        if (isString) entry_.file.path.assign(value.text, value.length);
+        if (isString) entry_.file.path = folders_.Make(std::string_view(value.text, value.length));
         break;
       case kHash:
         entry_.hasHash = isString;
@@ -293,6 +293,7 @@ class StateEvents {
   std::vector<Place> stack_;
   Member key_ = kOther;
   Entry entry_;
+  FolderSharing folders_;
   bool hasFiles_ = false;
 };
 
@@ -394,8 +395,11 @@ uint64_t EntryDigest(const InstalledFile& entry) {
   TextDigest digest;
   const uint64_t fields[4] = {entry.path.size(), entry.size, entry.mtime,
                               (entry.keep ? 1u : 0u) | (entry.unavailable ? 2u : 0u)};
-  digest.Update(entry.path.data(), entry.path.size());
-  digest.Update(entry.hash.data(), entry.hash.size());
+  for (const CompactString* text : {&entry.path, &entry.hash}) {
+    const auto [folder, rest] = text->Pieces();
+    digest.Update(folder.data(), folder.size());
+    digest.Update(rest.data(), rest.size());
+  }
   digest.Update(reinterpret_cast<const char*>(fields), sizeof fields);
   return digest.Value();
 }

@@ -38,8 +38,8 @@ static_assert(kStateFrameBytes + kMaxManifestBytes +
               "the state of the largest game manifest must fit the state limit with room to spare");
 
 struct InstalledFile {
-  std::string path;  // UTF-8, "/" separators, exactly as in the manifest
-  std::string hash;  // the manifest's hash text; empty for a keep file
+  CompactString path;  // UTF-8, "/" separators, exactly as in the manifest
+  CompactString hash;  // the manifest's hash text; empty for a keep file
   uint64_t size = 0;
   uint64_t mtime = 0;  // raw Windows file time
   bool keep = false;

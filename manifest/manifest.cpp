@@ -130,6 +130,9 @@ class GameManifestEvents {
       out.clear();
     }
   }
+  static void TakeString(const JsonScalar* value, CompactString& out) {
+    out = IsString(value) ? CompactString(std::string_view(value->text, value->length)) : CompactString();
+  }
 
   // value is null for an object or array.
   void RootValue(Member key, const JsonScalar* value) {
@@ -170,7 +173,7 @@ class GameManifestEvents {
     switch (key) {
       case kPath:
         entry_.path = IsString(value);
-        TakeString(value, entry_.file.path);
+        entry_.file.path = entry_.path ? folders_.Make(std::string_view(value->text, value->length)) : CompactString();
         break;
       case kSize:
         entry_.size = IsSize(value);
@@ -209,6 +212,7 @@ class GameManifestEvents {
   std::vector<Place> stack_;
   Member key_ = kOther;
   Entry entry_;
+  FolderSharing folders_;
   bool schemaIsOne_ = false;
   bool productMatches_ = false;
   bool hasBuild_ = false;
@@ -252,16 +256,17 @@ bool ParseLauncherManifestDocument(const std::string& document, LauncherManifest
   error = kLauncherManifestUnreadableText;
   JsonPtr root = ParseJson(document);
   LauncherManifest manifest;
+  std::string path, hash;
   json_object* file = JsonGetMember(root.get(), "file", json_type_object);
   if (!JsonIsObject(root.get()) || !HasIntegerValue(root.get(), "schema", 1) ||
       !HasStringValue(root.get(), "product", kLauncherProduct) ||
       !JsonGetString(root.get(), "version", manifest.version) || manifest.version.empty() || !file ||
-      !JsonGetString(file, "path", manifest.file.path) ||
-      !ReadSizeInRange(file, "size", 1, kMaxLauncherFileSize, manifest.file.size) ||
-      !JsonGetString(file, "sha256", manifest.file.hash) || !IsLowerHex64(manifest.file.hash) ||
-      !JsonGetUInt64(file, "zsize", manifest.file.zsize)) {
+      !JsonGetString(file, "path", path) || !ReadSizeInRange(file, "size", 1, kMaxLauncherFileSize, manifest.file.size) ||
+      !JsonGetString(file, "sha256", hash) || !IsLowerHex64(hash) || !JsonGetUInt64(file, "zsize", manifest.file.zsize)) {
     return false;
   }
+  manifest.file.path = path;
+  manifest.file.hash = hash;
   out = std::move(manifest);
   error.clear();
   return true;

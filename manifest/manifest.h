@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/compact_string.h"
+
 inline constexpr uint64_t kMaxGameFileSize = 8589934592ull;    // 8 GiB, size and zsize
 inline constexpr uint64_t kMaxLauncherFileSize = 67108864ull;  // 64 MiB
 inline constexpr uint64_t kMaxManifestBytes = 33554432ull;     // body limit of the game manifest
@@ -17,10 +19,10 @@ inline constexpr wchar_t kManifestUnreadableText[] = L"Güncelleme bilgisi okuna
 inline constexpr wchar_t kLauncherManifestUnreadableText[] = L"Launcher güncelleme bilgisi okunamadı";
 
 struct ManifestFile {
-  std::string path;  // UTF-8, "/" separators, as written in the manifest
+  CompactString path;  // UTF-8, "/" separators, as written in the manifest
+  CompactString hash;  // lower-case hex: SHA-256 for game files, MD5 for server files
   uint64_t size = 0;
-  std::string hash;     // lower-case hex: SHA-256 for game files, MD5 for server files
-  uint64_t zsize = 0;   // bytes to download
+  uint64_t zsize = 0;       // bytes to download
   bool keep = false;        // user-owned once installed
   bool serverFile = false;  // fetched as it is by ServerUrlPath, not as a gzip object by hash
 };
@@ -30,7 +32,8 @@ struct ManifestFile {
 inline constexpr char kServerFilesFolder[] = "resources/";
 inline std::string ServerUrlPath(const ManifestFile& file) {
   constexpr size_t prefix = sizeof kServerFilesFolder - 1;
-  return file.path.compare(0, prefix, kServerFilesFolder) == 0 ? file.path.substr(prefix) : file.path;
+  std::string path = file.path.str();
+  return path.compare(0, prefix, kServerFilesFolder) == 0 ? path.substr(prefix) : path;
 }
 
 struct Manifest {

@@ -1,6 +1,7 @@
 #include "manifest/rules.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "base/file_name_case.h"
@@ -68,16 +69,17 @@ std::string PathIdentity(const std::string& path) {
 }
 
 bool PathSet::Insert(const std::string& path) {
-  const std::string key = PathIdentity(path);
-  auto childKey = [](uint32_t parent, const std::string& name) {
-    std::string k(reinterpret_cast<const char*>(&parent), sizeof(parent));
-    return k + name;
+  const std::string identity = PathIdentity(path);
+  std::pmr::string& key = tree_->key;
+  const auto childKey = [&key](uint32_t parent, std::string_view name) {
+    key.assign(reinterpret_cast<const char*>(&parent), sizeof(parent));
+    key.append(name);
   };
   // Identities keep every "/" where it was, so the components of the key are the path's.
-  std::vector<std::string> parts;
+  std::vector<std::string_view> parts;
   for (size_t start = 0;;) {
-    const size_t slash = key.find('/', start);
-    parts.push_back(key.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    const size_t slash = identity.find('/', start);
+    parts.push_back(std::string_view(identity).substr(start, slash == std::string::npos ? std::string::npos : slash - start));
     if (slash == std::string::npos) break;
     start = slash + 1;
   }
@@ -85,15 +87,17 @@ bool PathSet::Insert(const std::string& path) {
   uint32_t parent = 0;
   size_t known = 0;
   for (; known < parts.size(); ++known) {
-    const auto found = entries_.find(childKey(parent, parts[known]));
-    if (found == entries_.end()) break;
+    childKey(parent, parts[known]);
+    const auto found = tree_->entries.find(key);
+    if (found == tree_->entries.end()) break;
     // The path itself, or one of its folders, is a file already; or the path is a folder.
     if (found->second.isFile || known + 1 == parts.size()) return false;
     parent = found->second.id;
   }
   for (size_t i = known; i < parts.size(); ++i) {
     const uint32_t id = nextId_++;
-    entries_.emplace(childKey(parent, parts[i]), Entry{id, i + 1 == parts.size()});
+    childKey(parent, parts[i]);
+    tree_->entries.emplace(key, Entry{id, i + 1 == parts.size()});
     parent = id;
   }
   return true;

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <memory_resource>
 #include <string>
 #include <unordered_map>
 
@@ -41,7 +43,15 @@ class PathSet {
     uint32_t id;
     bool isFile;
   };
-  std::unordered_map<std::string, Entry> entries_;
+  // The set lives only while a list is read, but its entries are hundreds of thousands of
+  // small blocks, which a heap keeps for the process once they are freed. Taken a few large
+  // blocks at a time, they go back to the system with the set.
+  struct Tree {
+    std::pmr::monotonic_buffer_resource memory;
+    std::pmr::unordered_map<std::pmr::string, Entry> entries{&memory};
+    std::pmr::string key;  // a lookup's, reused, outside that memory
+  };
+  std::unique_ptr<Tree> tree_ = std::make_unique<Tree>();
   uint32_t nextId_ = 1;
 };
 

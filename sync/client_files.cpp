@@ -223,8 +223,7 @@ class ClientFilesEvents {
         std::memcpy(&length, pending_.data() + at, sizeof length);
         at += sizeof length;
         ManifestFile file;
-        file.path = kServerFilesFolder + name_ + "/";
-        file.path.append(pending_, at, length);
+        path_.assign(kServerFilesFolder).append(name_).append(1, '/').append(pending_, at, length);
         at += length;
         std::memcpy(&file.size, pending_.data() + at, sizeof file.size);
         at += sizeof file.size;
@@ -244,14 +243,16 @@ class ClientFilesEvents {
     pending_.clear();
   }
 
+  // file with its path in path_.
   void Accept(ManifestFile file) {
     // The path below "resources/" is what the server is asked for, so it must be safe too.
-    if (!IsSafeRelativePath(file.path.substr(sizeof kServerFilesFolder - 1)) || !IsSafeRelativePath(file.path)) return;
+    if (!IsSafeRelativePath(path_.substr(sizeof kServerFilesFolder - 1)) || !IsSafeRelativePath(path_)) return;
     file.serverFile = true;
     file.zsize = file.size;
     file.keep = false;
     // One file as Windows names files; a path that is also another's folder is skipped too.
-    if (!seen_.Insert(file.path)) return;
+    if (!seen_.Insert(path_)) return;
+    file.path = folders_.Make(path_);
     list_.files.push_back(std::move(file));
     list_.totalSize += list_.files.back().size;
   }
@@ -268,6 +269,8 @@ class ClientFilesEvents {
   std::string pending_;
   FileState file_;
   PathSet seen_;
+  std::string path_;
+  FolderSharing folders_;
 };
 
 }  // namespace
@@ -299,8 +302,13 @@ bool ParseClientFilesText(const Text& text, Manifest& out, std::wstring& error) 
   Manifest list;
   list.build = kServerBuild;
   list.required = false;
-  ClientFilesEvents events(list);
-  if (!ReadHandWrittenJsonEvents(text, events) || !events.Accepted()) return false;
+  {
+    ClientFilesEvents events(list);
+    if (!ReadHandWrittenJsonEvents(text, events) || !events.Accepted()) return false;
+  }
+  // Once the reader's own memory is gone: the list grew by doubling, and its spare quarter is
+  // megabytes that the check's peak would carry.
+  list.files.shrink_to_fit();
   out = std::move(list);
   error.clear();
   return true;

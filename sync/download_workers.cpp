@@ -59,7 +59,7 @@ void WorkerLoop(DownloadJob& job) {
       const DiskFile installed = ReadDiskFile(JoinPath(job.run.rootFolder, WideFromUtf8(entry.path)));
       InstalledFile file;
       file.path = entry.path;
-      file.hash = entry.keep ? std::string() : entry.hash;
+      file.hash = entry.keep ? CompactString() : entry.hash;
       file.size = installed.size;
       file.mtime = installed.mtime;
       file.keep = entry.keep;

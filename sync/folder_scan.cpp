@@ -26,7 +26,7 @@ std::vector<DiskFile> ReadDiskFiles(const std::wstring& root, const std::vector<
   std::unordered_map<std::string, std::vector<size_t>> byFolder;
   std::vector<const std::string*> folders;
   for (size_t i = 0; i < files.size(); ++i) {
-    const std::string& path = files[i].path;
+    const std::string path = files[i].path;
     const size_t slash = path.rfind('/');
     auto [it, added] = byFolder.try_emplace(slash == std::string::npos ? std::string() : path.substr(0, slash));
     if (added) folders.push_back(&it->first);
@@ -62,8 +62,9 @@ std::vector<DiskFile> ReadDiskFiles(const std::wstring& root, const std::vector<
 
     const size_t nameStart = folderName->empty() ? 0 : folderName->size() + 1;
     for (size_t i : members) {
-      const auto hit = listed.find(WideFromUtf8(files[i].path.substr(nameStart)));
-      disk[i] = hit != listed.end() ? hit->second : ReadDiskFile(JoinPath(root, WideFromUtf8(files[i].path)));
+      const std::string path = files[i].path;
+      const auto hit = listed.find(WideFromUtf8(path.substr(nameStart)));
+      disk[i] = hit != listed.end() ? hit->second : ReadDiskFile(JoinPath(root, WideFromUtf8(path)));
     }
   }
   return disk;

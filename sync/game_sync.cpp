@@ -78,7 +78,8 @@ void GameSync::SetInstallFolder(const std::wstring& folder) {
 }
 
 PreviousRecord GameSync::TakePreviousRecord(const std::wstring& statePath, const Manifest& manifest,
-                                            StateFileStamp& stamp, bool& canonical) {
+                                            const std::vector<DiskFile>& disk, StateFileStamp& stamp,
+                                            bool& canonical) {
   std::optional<StateFileRead> kept;
   {
     std::unique_lock<std::mutex> lock(stateReadMutex_);
@@ -89,10 +90,10 @@ PreviousRecord GameSync::TakePreviousRecord(const std::wstring& statePath, const
   if (kept && kept->stamp == StampStateFile(statePath)) {
     stamp = kept->stamp;
     canonical = kept->canonical;
-    return RecordOf(manifest, *kept->state);
+    return RecordOf(manifest, disk, *kept->state);
   }
   kept.reset();
-  PreviousRecordReader reader(manifest);
+  PreviousRecordReader reader(manifest, disk);
   StateTextFacts facts;
   const std::function<void(InstalledFile&&)> add = [&reader](InstalledFile&& entry) { reader.Add(std::move(entry)); };
   const bool read = ReadStateFileEntries(statePath, add, stamp, facts);
@@ -339,9 +340,10 @@ void GameSync::Run(SyncMode mode, bool verify) {
   }
 
   SetStatus(kSyncVerifying);
+  const std::vector<DiskFile> disk = ReadDiskFiles(root, manifest.files);
   StateFileStamp stamp;
   bool canonical = false;
-  const PreviousRecord previous = TakePreviousRecord(statePath, manifest, stamp, canonical);
+  const PreviousRecord previous = TakePreviousRecord(statePath, manifest, disk, stamp, canonical);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     status_.installedBuild = previous.build;
@@ -356,7 +358,6 @@ void GameSync::Run(SyncMode mode, bool verify) {
     }
     return WriteInstalledState(statePath, state, tooLarge, error);
   };
-  const std::vector<DiskFile> disk = ReadDiskFiles(root, manifest.files);
   // Files that left the manifest are deleted only by a run that completes; until then their
   // entries stay recorded, however many runs fail before.
   const std::vector<InstalledFile> stale = gameMode_ ? EntriesLeftManifest(previous) : std::vector<InstalledFile>();

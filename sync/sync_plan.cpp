@@ -93,7 +93,8 @@ bool IsAlwaysHashed(const std::string& path) {
   return EndsWithIgnoringCase(path, ".dll") || EndsWithIgnoringCase(path, ".exe");
 }
 
-PreviousRecordReader::PreviousRecordReader(const Manifest& manifest) : manifest_(manifest), index_(manifest.files) {
+PreviousRecordReader::PreviousRecordReader(const Manifest& manifest, const std::vector<DiskFile>& disk)
+    : manifest_(manifest), disk_(disk), index_(manifest.files) {
   record_.files.resize(manifest.files.size());
 }
 
@@ -108,10 +109,10 @@ void PreviousRecordReader::Add(InstalledFile entry) {
   RecordedFile& recorded = record_.files[at];
   if (recorded.known) return;  // only the first entry of a file counts
   recorded.known = true;
-  recorded.unavailable = entry.unavailable;
-  recorded.sameHash = entry.hash == manifest_.files[at].hash;
-  recorded.size = entry.size;
-  recorded.mtime = entry.mtime;
+  const DiskFile onDisk = at < disk_.size() ? disk_[at] : DiskFile{};
+  // An unavailable entry describes no file, whatever its numbers say.
+  recorded.trusted = !entry.unavailable && entry.hash == manifest_.files[at].hash && onDisk.exists &&
+                     entry.size == onDisk.size && entry.mtime == onDisk.mtime;
   if (entry.unavailable) record_.unavailable.push_back(std::move(entry));
 }
 
@@ -121,8 +122,8 @@ PreviousRecord PreviousRecordReader::Take(std::string build, bool complete) {
   return std::move(record_);
 }
 
-PreviousRecord RecordOf(const Manifest& manifest, const InstalledState& state) {
-  PreviousRecordReader reader(manifest);
+PreviousRecord RecordOf(const Manifest& manifest, const std::vector<DiskFile>& disk, const InstalledState& state) {
+  PreviousRecordReader reader(manifest, disk);
   for (const InstalledFile& entry : state.files) reader.Add(entry);
   return reader.Take(state.build, state.complete);
 }
@@ -149,10 +150,7 @@ SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, con
       continue;
     }
     const bool trustAllowed = !verify && !(gameMode && IsAlwaysHashed(file.path)) && i < previous.files.size();
-    const RecordedFile* recorded = trustAllowed ? &previous.files[i] : nullptr;
-    // An unavailable entry describes no file, whatever its numbers say.
-    if (recorded && recorded->known && !recorded->unavailable && recorded->sameHash &&
-        recorded->size == onDisk.size && recorded->mtime == onDisk.mtime) {
+    if (trustAllowed && previous.files[i].trusted) {
       std::string hash = std::move(file.hash);
       plan.current.push_back(Entry(file, std::move(hash), onDisk.size, onDisk.mtime));
     } else if (onDisk.size == file.size) {
@@ -168,7 +166,7 @@ SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, con
 
 SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const InstalledState& previous,
                        bool gameMode, bool verify) {
-  const PreviousRecord record = RecordOf(manifest, previous);
+  const PreviousRecord record = RecordOf(manifest, disk, previous);
   return ClassifyFiles(std::move(manifest), disk, record, gameMode, verify);
 }
 

@@ -86,18 +86,16 @@ bool LooksLikeWebPage(const std::string& body, const std::wstring& contentType);
 
 // ---- The previous record ----------------------------------------------------------------
 
-// What the previous state file says of one manifest file: its first entry for that file.
+// What the previous state file says of one manifest file (its first entry for that file), set
+// against what the disk says of that file now.
 struct RecordedFile {
   bool known = false;
-  bool unavailable = false;
-  bool sameHash = false;  // the entry's hash is the manifest's
-  uint64_t size = 0;
-  uint64_t mtime = 0;
+  bool trusted = false;  // the entry is not unavailable and has the manifest's hash and the disk's size and time
 };
 
-// The previous state file as a run needs it, gathered entry by entry against the manifest, so
-// that a record of 200,000 entries is never held beside the list: per manifest file what its
-// entry says, and whole only the entries a run writes back or acts on. A lost or unreadable
+// The previous state file as a run needs it, gathered entry by entry against the manifest and
+// the disk, so that a record of 200,000 entries is never held beside the list: per manifest file
+// whether its entry can be trusted, and whole only the entries a run writes back or acts on. A lost or unreadable
 // state file is an empty record.
 struct PreviousRecord {
   std::string build;
@@ -109,20 +107,22 @@ struct PreviousRecord {
   uint64_t entriesDigest = 0;              // EntriesDigest of every entry read
 };
 
-// Takes a record's entries in order. Holds the manifest by reference until Take.
+// Takes a record's entries in order. Holds the manifest and the disk facts (disk[i] describes
+// manifest.files[i]; a missing element counts as a missing file) by reference until Take.
 class PreviousRecordReader {
  public:
-  explicit PreviousRecordReader(const Manifest& manifest);
+  PreviousRecordReader(const Manifest& manifest, const std::vector<DiskFile>& disk);
   void Add(InstalledFile entry);
   PreviousRecord Take(std::string build, bool complete);
 
  private:
   const Manifest& manifest_;
+  const std::vector<DiskFile>& disk_;
   PathIndex<ManifestFile> index_;
   PreviousRecord record_;
 };
 
-PreviousRecord RecordOf(const Manifest& manifest, const InstalledState& state);
+PreviousRecord RecordOf(const Manifest& manifest, const std::vector<DiskFile>& disk, const InstalledState& state);
 
 // SameRecord of a record and the previous one, which was not kept.
 bool SameAsPrevious(const InstalledState& state, const PreviousRecord& previous);
@@ -149,7 +149,7 @@ bool IsAlwaysHashed(const std::string& path);
 
 // Sorts every manifest file into current, toHash or toDownload. disk[i] describes
 // manifest.files[i] (a missing element counts as a missing file). previous is the state file as
-// read; an empty record sends every file of the right size to be hashed. verify hashes every
+// read against the same disk facts; an empty record sends every file of the right size to be hashed. verify hashes every
 // file except keep files. Missing files are downloaded; an existing keep file is current and
 // never hashed; a file whose state entry has the manifest hash and the disk's size and time is
 // current unless it must be hashed anyway; a file of the manifest size is hashed; any other is

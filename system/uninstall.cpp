@@ -116,8 +116,9 @@ std::vector<std::wstring> GameEntryNames(const std::wstring& root) {
   std::vector<std::wstring> names = {L"talvoreen.exe", L"talvoreen", L"mods", L"skins"};
   if (const auto state = ReadInstalledState(JoinPath(JoinPath(root, kStateFolder), kInstalledStateFile))) {
     for (const InstalledFile& file : state->files) {
-      if (!IsSafeRelativePath(file.path)) continue;
-      AddName(names, Lower(WideFromUtf8(file.path.substr(0, file.path.find_first_of("/\\")))));
+      const std::string path = file.path;
+      if (!IsSafeRelativePath(path)) continue;
+      AddName(names, Lower(WideFromUtf8(path.substr(0, path.find_first_of("/\\")))));
     }
   }
   std::string marker;

@@ -3,6 +3,7 @@
 #include <tuple>
 #include <vector>
 
+#include "base/compact_string.h"
 #include "base/file_name_case.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -139,6 +140,37 @@ TEST(Utf8, InvalidInputBecomesReplacementCharacters) {
   EXPECT_EQ(WideFromUtf8(std::string("x\xE2\x82")), L"x\uFFFD");        // truncated at the end
   EXPECT_EQ(WideFromUtf8(std::string("\xE2\x82" "A")), L"\uFFFD" L"A");  // truncated in the middle
   EXPECT_EQ(WideFromUtf8(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+}
+
+// Texts made whole, made with a folder shared with the text before, or copied from either
+// compare, order and print as the std::string they stand for, whatever pieces they are held in.
+TEST(CompactString, BehavesAsItsTextWhateverItsPieces) {
+  const std::vector<std::string> texts = {"", "a", "a/", "a/b", "a/b/c.txt", "a/b/d.txt", "a/bc", "ab/c", "a/b/c.txtx",
+                                          "\xC5\x9F/\xC3\xA4.dat", "z"};
+  std::vector<CompactString> made;
+  {
+    FolderSharing sharing;  // goes first: what it made keeps its folders
+    for (const std::string& text : texts) {
+      made.push_back(sharing.Make(text));
+      made.push_back(sharing.Make(text));  // shares the folder just made
+      made.push_back(CompactString(text));
+    }
+  }
+  for (size_t i = 0; i < made.size(); ++i) {
+    const std::string& text = texts[i / 3];
+    const CompactString copy = made[i];
+    EXPECT_EQ(copy.str(), text);
+    EXPECT_EQ(copy.size(), text.size());
+    EXPECT_EQ(copy.empty(), text.empty());
+    EXPECT_EQ(copy.Pieces().first.size() + copy.Pieces().second.size(), text.size());
+    for (size_t j = 0; j < made.size(); ++j) {
+      const std::string& other = texts[j / 3];
+      EXPECT_EQ(copy == made[j], text == other) << text << " / " << other;
+      EXPECT_EQ(copy == other, text == other) << text << " / " << other;
+      EXPECT_EQ(copy < made[j], text < other) << text << " / " << other;
+      EXPECT_EQ(copy.Compare(made[j]) > 0, text > other) << text << " / " << other;
+    }
+  }
 }
 
 TEST(EqualsIgnoreCase, FoldsLettersOnly) {

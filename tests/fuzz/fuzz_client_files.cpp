@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (file.path != "resources/" + ServerUrlPath(file) || file.size != file.zsize || file.size > kMaxGameFileSize) {
       std::abort();
     }
-    if (file.hash.size() != 32 || file.hash.find_first_not_of("0123456789abcdef") != std::string::npos) std::abort();
+    if (file.hash.size() != 32 || file.hash.str().find_first_not_of("0123456789abcdef") != std::string::npos) std::abort();
     if (file.keep || !seen.insert(PathIdentity(file.path)).second) std::abort();
     total += file.size;
   }

@@ -42,11 +42,14 @@ bool TreeParse(const std::string& text, Manifest& out, std::wstring& error) {
   for (size_t i = 0; i < json_object_array_length(files); ++i) {
     json_object* element = json_object_array_get_idx(files, i);
     ManifestFile file;
-    if (!JsonIsObject(element) || !JsonGetString(element, "path", file.path) || !IsSafeRelativePath(file.path) ||
-        !ReadSize(element, "size", file.size) || !JsonGetString(element, "sha256", file.hash) ||
-        !IsLowerHex64(file.hash) || !ReadSize(element, "zsize", file.zsize) || !seen.Insert(file.path)) {
+    std::string path, hash;
+    if (!JsonIsObject(element) || !JsonGetString(element, "path", path) || !IsSafeRelativePath(path) ||
+        !ReadSize(element, "size", file.size) || !JsonGetString(element, "sha256", hash) || !IsLowerHex64(hash) ||
+        !ReadSize(element, "zsize", file.zsize) || !seen.Insert(path)) {
       return false;
     }
+    file.path = path;
+    file.hash = hash;
     JsonGetBool(element, "keep", file.keep);
     manifest.totalSize += file.size;
     manifest.files.push_back(file);

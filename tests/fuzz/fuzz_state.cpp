@@ -41,8 +41,11 @@ std::optional<InstalledState> TreeParse(const std::string& text) {
   for (size_t i = 0; i < json_object_array_length(files); ++i) {
     json_object* element = json_object_array_get_idx(files, i);
     InstalledFile file;
-    if (!JsonIsObject(element) || !JsonGetString(element, "path", file.path) || !IsSafeRelativePath(file.path)) continue;
-    if (!JsonGetString(element, "hash", file.hash)) JsonGetString(element, "sha256", file.hash);
+    std::string path, hash;
+    if (!JsonIsObject(element) || !JsonGetString(element, "path", path) || !IsSafeRelativePath(path)) continue;
+    if (!JsonGetString(element, "hash", hash)) JsonGetString(element, "sha256", hash);
+    file.path = path;
+    file.hash = hash;
     if (!JsonGetUInt64(element, "size", file.size)) file.size = 0;
     if (!JsonGetUInt64(element, "mtime", file.mtime)) file.mtime = 0;
     JsonGetBool(element, "keep", file.keep);

@@ -425,7 +425,7 @@ TEST(ParseClientFiles, ReadsWhatThePublisherWrites) {
     if (ServerUrlPath(file) == "race/meta.xml") {
       EXPECT_EQ(file.hash, "d41d8cd98f00b204e9800998ecf8427e");
     }
-    if (file.path.find("img/") != std::string::npos) {
+    if (file.path.str().find("img/") != std::string::npos) {
       EXPECT_EQ(file.size, 70000u);
     }
   }

@@ -600,7 +600,9 @@ TEST_F(HashStepTest, AFileTouchedWhileHashedIsNotTrusted) {
   std::vector<HashTask> tasks = {Add("small1", Content(1000, 1)), Add("big", Content(3 * kHashFileReadSize, 2)),
                                  Add("small2", Content(2000, 3))};
   for (HashTask& task : tasks) {
-    ASSERT_TRUE(HashFile(kHashSha256, dir.Join(WideFromUtf8(task.file.path)), task.file.hash, nullptr, nullptr));
+    std::string hash;
+    ASSERT_TRUE(HashFile(kHashSha256, dir.Join(WideFromUtf8(task.file.path)), hash, nullptr, nullptr));
+    task.file.hash = hash;
   }
   std::atomic<bool> touched{false};
   std::vector<HashedFile> results;

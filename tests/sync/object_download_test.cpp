@@ -76,7 +76,7 @@ struct Origin {
   void AddObject(const ManifestFile& entry, const std::string& gz) {
     TestResponse r;
     r.body = gz;
-    files["/game/objects/" + entry.hash.substr(0, 2) + "/" + entry.hash + ".gz"] = r;
+    files["/game/objects/" + entry.hash.str().substr(0, 2) + "/" + entry.hash.str() + ".gz"] = r;
   }
   void AddRaw(const std::string& path, const std::string& content) {
     TestResponse r;
@@ -189,7 +189,7 @@ TEST(DownloadObject, ServerFilesAreRawWithEncodedPathsAndVersions) {
   ASSERT_TRUE(r.Download(entry, message, unavailable)) << Utf8FromWide(message);
   EXPECT_EQ(ReadBytes(r.Installed(entry.path)), content);
   const std::string target = origin.server.Requests().back().target;
-  EXPECT_EQ(target, "/files/race/%C5%9Fehir%20haritas%C4%B1%2B1.lua?v=" + entry.hash.substr(0, 16));
+  EXPECT_EQ(target, "/files/race/%C5%9Fehir%20haritas%C4%B1%2B1.lua?v=" + entry.hash.str().substr(0, 16));
 
   for (int status : {403, 404, 410}) {
     TestResponse gone;
@@ -240,7 +240,7 @@ TEST(DownloadObject, CancelTakesTheBytesBackAndLeavesNoScratchFile) {
   response.body = Gzip(content);
   response.pieces = {300000};
   response.afterPiece = [&r](size_t) { r.cancel = true; };
-  origin.files["/game/objects/" + entry.hash.substr(0, 2) + "/" + entry.hash + ".gz"] = response;
+  origin.files["/game/objects/" + entry.hash.str().substr(0, 2) + "/" + entry.hash.str() + ".gz"] = response;
   std::wstring message;
   bool unavailable = false;
   EXPECT_FALSE(r.Download(entry, message, unavailable));

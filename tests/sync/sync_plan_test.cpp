@@ -174,14 +174,19 @@ TEST(PreviousRecord, TheFirstEntryOfAFileCountsAndOnlyWhatARunActsOnIsKeptWhole)
   InstalledState state = GoodState();
   state.files.push_back({"DATA/TRUSTED.TXT", kNew, 1, 1, false, false});  // a later entry of the same file
   state.files.push_back({"old/gone.txt", kOld, 3, 3, false, false});
-  const PreviousRecord record = RecordOf(manifest, state);
+  std::vector<DiskFile> disk = GameDisk(manifest);
+  const PreviousRecord record = RecordOf(manifest, disk, state);
   ASSERT_EQ(record.files.size(), manifest.files.size());
-  const RecordedFile& trusted = record.files[0];
-  EXPECT_TRUE(trusted.known && trusted.sameHash && !trusted.unavailable);
-  EXPECT_EQ(trusted.mtime, kTime);
-  EXPECT_FALSE(record.files[4].sameHash);  // data/changed.txt has a new hash
-  EXPECT_FALSE(record.files[8].known);     // config/new.cfg was never recorded
-  EXPECT_TRUE(record.files[9].known);      // recorded as data/casestate.txt
+  EXPECT_TRUE(record.files[0].known && record.files[0].trusted);
+  EXPECT_FALSE(record.files[4].trusted);  // data/changed.txt has a new hash
+  EXPECT_FALSE(record.files[8].known);    // config/new.cfg was never recorded
+  EXPECT_TRUE(record.files[9].known);     // recorded as data/casestate.txt
+  // Trust needs the disk's size and time as recorded, and a file on the disk at all.
+  disk[0].mtime += 1;
+  disk[9].exists = false;
+  const PreviousRecord touched = RecordOf(manifest, disk, state);
+  EXPECT_FALSE(touched.files[0].trusted);
+  EXPECT_TRUE(touched.files[9].known && !touched.files[9].trusted);
   EXPECT_EQ(Paths(record.unavailable), std::vector<std::string>{"data/was-unavailable.txt"});
   EXPECT_EQ(Paths(record.unlisted), std::vector<std::string>{"old/gone.txt"});
   EXPECT_EQ(record.build, "b1");
@@ -195,7 +200,7 @@ TEST(PreviousRecord, TheFirstEntryOfAFileCountsAndOnlyWhatARunActsOnIsKeptWhole)
 }
 
 TEST(SettleHashedFile, OnlyAnUnchangedMatchingFileBecomesCurrent) {
-  const HashTask task{ManifestFile{"data/a.txt", 10, kNew, 4, false}, DiskFile{true, 10, kTime}};
+  const HashTask task{ManifestFile{"data/a.txt", kNew, 10, 4, false}, DiskFile{true, 10, kTime}};
   struct Case {
     const char* what;
     std::string digest;
@@ -242,7 +247,7 @@ TEST(PrepareDownloads, LargestFirstWithTotals) {
   SyncPlan plan;
   for (const auto& [path, zsize] :
        std::vector<std::pair<std::string, uint64_t>>{{"a", 5}, {"b", 9}, {"c", 5}, {"d", 0}, {"e", 9000000000ull}}) {
-    plan.toDownload.push_back(ManifestFile{path, 1, kOld, zsize, false});
+    plan.toDownload.push_back(ManifestFile{path, kOld, 1, zsize, false});
   }
   PrepareDownloads(plan, PreviousRecord{}, SyncMode::Check, true);
   EXPECT_EQ(Paths(plan.toDownload), (Names{"e", "b", "a", "c", "d"}));
@@ -302,8 +307,9 @@ TEST(PrepareDownloads, CheckRunOfAServerListSetsAsideFilesStillUnavailable) {
        157},
   };
   for (const Case& c : cases) {
-    const PreviousRecord recorded = RecordOf(list, *previous);
-    SyncPlan plan = ClassifyFiles(list, std::vector<DiskFile>(list.files.size()), recorded, c.gameMode, false);
+    const std::vector<DiskFile> missing(list.files.size());
+    const PreviousRecord recorded = RecordOf(list, missing, *previous);
+    SyncPlan plan = ClassifyFiles(list, missing, recorded, c.gameMode, false);
     PrepareDownloads(plan, recorded, c.mode, c.gameMode);
     EXPECT_EQ(Paths(plan.toDownload), c.downloaded) << c.what;
     EXPECT_EQ(Paths(plan.stillUnavailable), c.setAside) << c.what;
@@ -351,8 +357,8 @@ TEST(NewRunState, CurrentFilesThenTheStillUnavailable) {
 }
 
 TEST(CheckFreeSpace, ReserveOf64MiBAboveTheInstalledSizes) {
-  const std::vector<ManifestFile> downloads = {{"a", 1000000, kOld, 10, false},
-                                               {"b", 48576, kOld, 999999999, false}};
+  const std::vector<ManifestFile> downloads = {{"a", kOld, 1000000, 10, false},
+                                               {"b", kOld, 48576, 999999999, false}};
   EXPECT_EQ(SpaceNeeded(downloads), 1048576u);
   std::wstring error;
   EXPECT_TRUE(CheckFreeSpace(downloads, 1048576 + 67108864, error));
@@ -363,13 +369,13 @@ TEST(CheckFreeSpace, ReserveOf64MiBAboveTheInstalledSizes) {
   EXPECT_TRUE(CheckFreeSpace({}, 67108864, error));
   EXPECT_FALSE(CheckFreeSpace({}, 67108863, error));
   // A need near the top of the range does not wrap around the reserve.
-  const std::vector<ManifestFile> huge = {{"h", UINT64_MAX - 10, kOld, 1, false}};
+  const std::vector<ManifestFile> huge = {{"h", kOld, UINT64_MAX - 10, 1, false}};
   EXPECT_FALSE(CheckFreeSpace(huge, UINT64_MAX, error));
 }
 
 TEST(EntriesLeftManifest, DeletesRecordedFilesThatLeftButNeverKeepFiles) {
   Manifest manifest = GameManifest();
-  manifest.files.push_back({"\xC5\x9F" "ehir/\xC3\xA4.dat", 10, kOld, 5, false});  // şehir/ä.dat
+  manifest.files.push_back({"\xC5\x9F" "ehir/\xC3\xA4.dat", kOld, 10, 5, false});  // şehir/ä.dat
   InstalledState previous = GoodState();
   previous.files.push_back({"old/removed.txt", kOld, 1, 1, false, false});
   previous.files.push_back({"old/user-notes.txt", "", 1, 1, true, false});
@@ -378,9 +384,9 @@ TEST(EntriesLeftManifest, DeletesRecordedFilesThatLeftButNeverKeepFiles) {
   previous.files.push_back({"\xC5\x9E" "EHIR/\xC3\x84.DAT", kOld, 10, 1, false, false});  // ŞEHIR/Ä.DAT: listed
   previous.files.push_back({"\xC4\xB0ndex.txt", kOld, 1, 1, false, false});  // İndex.txt: not "index.txt"
   Names gone;
-  for (const InstalledFile& entry : EntriesLeftManifest(RecordOf(manifest, previous))) gone.push_back(entry.path);
+  for (const InstalledFile& entry : EntriesLeftManifest(RecordOf(manifest, GameDisk(manifest), previous))) gone.push_back(entry.path);
   EXPECT_EQ(gone, (Names{"old/removed.txt", "\xC4\xB0ndex.txt"}));
-  EXPECT_TRUE(EntriesLeftManifest(RecordOf(manifest, InstalledState{})).empty());
+  EXPECT_TRUE(EntriesLeftManifest(RecordOf(manifest, GameDisk(manifest), InstalledState{})).empty());
 }
 
 TEST(OwnedPaths, PreviousStateAndManifestWithoutKeepFiles) {

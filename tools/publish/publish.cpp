@@ -650,7 +650,7 @@ class TreeVerifier {
   }
 
   void CheckObject(const ManifestFile& file, const std::string& what) {
-    if (!checked_.insert(file.hash + "/" + std::to_string(file.size) + "/" + std::to_string(file.zsize)).second) return;
+    if (!checked_.insert(file.hash.str() + "/" + std::to_string(file.size) + "/" + std::to_string(file.zsize)).second) return;
     const std::string relative = ObjectPath(file.hash);
     const fs::path object = root_ / PathFromUtf8(relative);
     std::error_code ec;
@@ -720,7 +720,7 @@ int VerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::
       verifier.Problem(std::string(kLauncherManifestPath) + ": " + Narrow(parseError));
     } else if (!document.empty()) {
       verifier.CheckObject(manifest.file, "launcher " + manifest.version);
-      out << "launcher " << manifest.version << ": " << manifest.file.path << ", " << manifest.file.size << " bytes\n";
+      out << "launcher " << manifest.version << ": " << manifest.file.path.str() << ", " << manifest.file.size << " bytes\n";
     }
   }
   if (manifests == 0) {
