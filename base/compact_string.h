@@ -1,8 +1,10 @@
 // Text behind one pointer, for the fields of which a list holds hundreds of thousands: a file
 // entry's path and hash. A std::string costs 24 bytes here before its text; this costs 4. Paths
 // made through FolderSharing also share the text of their folder with the paths before them
-// in the same folder: the largest server list has 200,000 paths of up to 240 bytes, nearly all
-// of it folder names, and a 32-bit process cannot hold that several times over.
+// in the same folder, and a text of lower-case hex digits (a hash) is held as the bytes they
+// spell, half its length: the largest server list has 200,000 paths of up to 240 bytes, nearly
+// all of it folder names, and as many hashes, and a 32-bit process cannot hold that several
+// times over.
 // Pure; immutable once made, so copies may be read and dropped from any thread.
 #pragma once
 
@@ -32,8 +34,9 @@ class CompactString {
   void AppendTo(std::string& out) const;
   bool Equals(std::string_view text) const;
   int Compare(const CompactString& other) const;  // as std::string::compare
-  // The text is the first followed by the second (a shared folder and the rest).
-  std::pair<std::string_view, std::string_view> Pieces() const { return {FolderText(), Rest()}; }
+  // The text is the first followed by the second (a shared folder and the rest). A text held
+  // as hex bytes is spelt out into scratch.
+  std::pair<std::string_view, std::string_view> Pieces(std::string& scratch) const;
 
   friend bool operator==(const CompactString& a, const CompactString& b);
   friend bool operator==(const CompactString& a, const std::string& b) { return a.Equals(b); }
@@ -51,9 +54,11 @@ class CompactString {
   struct Folder;
   struct Rep;
   static Rep* Make(Folder* folder, std::string_view rest);
+  static Rep* Copy(const Rep* rep);
   static void Release(Rep* rep);
+  bool Packed() const;
   std::string_view FolderText() const;
-  std::string_view Rest() const;
+  std::string_view Rest() const;  // not of a packed text
 
   Rep* rep_ = nullptr;
 };

@@ -7,7 +7,7 @@
 # nginx on 127.0.0.1. The window starts with the first server selected, checks it (a no-op
 # over <files> files) while the others stay unselected; and once more with none selected.
 # The figures: the peak resident memory of its process (VmHWM) and the peak of its private
-# part (RssAnon, sampled), what Wine reports as PagefileUsage. The
+# part (RssAnon, sampled every 10 ms), what Wine reports as PagefileUsage. The
 # launcher is the build with every catalogue host on 127.0.0.1, so nothing leaves the machine.
 # The window runs in a Wine prefix and an Xvfb of the bench's own (build/bench-window-memory).
 set -euo pipefail
@@ -59,7 +59,8 @@ measure() {
     [[ "$first" == *.exe ]] && break
     sleep 0.01
   done
-  # Sampled every 0.1 s: resident memory and its anonymous (private) part, which is what
+  # Sampled every 10 ms (a check's sort of its list into what to keep, hash and fetch is a
+  # spike of a fraction of a second): resident memory and its anonymous (private) part, which is what
   # Wine reports as the process's PagefileUsage; the window draws with Mesa's software
   # renderer here, whose buffers are part of both. Ends 10 s after the marker line (or, for a
   # build that does not log it, 120 s after the start).
@@ -92,7 +93,7 @@ while time.monotonic() < until:
     if not baseline and not seen and ended():
         seen = True
         until = time.monotonic() + 10
-    time.sleep(0.1)
+    time.sleep(0.01)
 print(values.get("VmHWM", 0), peak_private, values.get("RssAnon", 0))
 PY
   local peak private rest seen

@@ -395,8 +395,9 @@ uint64_t EntryDigest(const InstalledFile& entry) {
   TextDigest digest;
   const uint64_t fields[4] = {entry.path.size(), entry.size, entry.mtime,
                               (entry.keep ? 1u : 0u) | (entry.unavailable ? 2u : 0u)};
+  std::string scratch;
   for (const CompactString* text : {&entry.path, &entry.hash}) {
-    const auto [folder, rest] = text->Pieces();
+    const auto [folder, rest] = text->Pieces(scratch);
     digest.Update(folder.data(), folder.size());
     digest.Update(rest.data(), rest.size());
   }
