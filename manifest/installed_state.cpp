@@ -14,10 +14,17 @@
 
 namespace {
 
-void AppendString(std::string& out, const std::string& text) {
+bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+// The text's bytes as a JSON string's content: safe runs are copied whole.
+void AppendEscaped(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (unsigned char c : text) {
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!NeedsEscape(c)) continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -27,14 +34,31 @@ void AppendString(std::string& out, const std::string& text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
-        } else {
-          out += static_cast<char>(c);
-        }
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
     }
+  }
+  out.append(text.data() + run, text.size() - run);
+}
+
+void AppendString(std::string& out, const std::string& text) {
+  out += '"';
+  AppendEscaped(out, text);
+  out += '"';
+}
+
+// Spelt straight into out, and escaped there only in the rare text that needs it: the record
+// writes 200,000 paths and hashes.
+void AppendString(std::string& out, const CompactString& text) {
+  out += '"';
+  const size_t at = out.size();
+  text.AppendTo(out);
+  if (std::any_of(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(),
+                  [](char c) { return NeedsEscape(static_cast<unsigned char>(c)); })) {
+    const std::string raw = out.substr(at);
+    out.resize(at);
+    AppendEscaped(out, raw);
   }
   out += '"';
 }
@@ -207,15 +231,15 @@ class StateEvents {
     switch (key) {
       case kPath:
         entry_.hasPath = isString;
-        if (isString) entry_.file.path = folders_.Make(std::string_view(value.text, value.length));
+        if (isString) path_.assign(value.text, value.length);
         break;
       case kHash:
         entry_.hasHash = isString;
-        if (isString) entry_.hash.assign(value.text, value.length);
+        if (isString) hash_.assign(value.text, value.length);
         break;
       case kSha256:
         entry_.hasSha256 = isString;
-        if (isString) entry_.sha256.assign(value.text, value.length);
+        if (isString) sha256_.assign(value.text, value.length);
         break;
       case kSize:
         if (value.kind == JsonScalar::kInteger) entry_.file.size = value.integer;
@@ -242,7 +266,6 @@ class StateEvents {
   enum Member { kOther, kFiles, kBuild, kComplete, kPath, kHash, kSha256, kSize, kMtime, kKeep, kUnavailable };
   struct Entry {
     InstalledFile file;
-    std::string hash, sha256;
     bool hasPath = false, hasHash = false, hasSha256 = false;
   };
 
@@ -269,8 +292,9 @@ class StateEvents {
   }
 
   void Finish() {
-    if (!entry_.hasPath || !IsSafeRelativePath(entry_.file.path)) return;
-    entry_.file.hash = entry_.hasHash ? std::move(entry_.hash) : entry_.hasSha256 ? std::move(entry_.sha256) : std::string();
+    if (!entry_.hasPath || !IsSafeRelativePath(path_)) return;
+    entry_.file.path = folders_.Make(path_);
+    entry_.file.hash = entry_.hasHash ? CompactString(hash_) : entry_.hasSha256 ? CompactString(sha256_) : CompactString();
     if (serialized_) {
       piece_.clear();
       AppendEntry(piece_, entry_.file, entries_ == 0);
@@ -293,6 +317,7 @@ class StateEvents {
   std::vector<Place> stack_;
   Member key_ = kOther;
   Entry entry_;
+  std::string path_, hash_, sha256_;  // the entry's, kept apart so that their room is reused
   FolderSharing folders_;
   bool hasFiles_ = false;
 };
