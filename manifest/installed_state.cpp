@@ -324,17 +324,34 @@ class StateEvents {
 
 }  // namespace
 
-bool EmitInstalledState(const InstalledState& state, const std::function<bool(const std::string& piece)>& emit) {
+bool EmitInstalledStateEntries(const std::string& build, bool complete,
+                               const std::function<bool(const EmitStateEntry& entry)>& produce,
+                               const std::function<bool(const std::string& piece)>& emit) {
   std::string piece;
-  AppendHead(piece, state.build, state.complete);
+  AppendHead(piece, build, complete);
   if (!emit(piece)) return false;
-  for (size_t i = 0; i < state.files.size(); ++i) {
+  bool first = true;
+  const bool produced = produce([&](const InstalledFile& entry) {
     piece.clear();
-    AppendEntry(piece, state.files[i], i == 0);
-    if (!emit(piece)) return false;
-  }
+    AppendEntry(piece, entry, first);
+    first = false;
+    return emit(piece);
+  });
+  if (!produced) return false;
   piece.assign(kTail);
   return emit(piece);
+}
+
+bool EmitInstalledState(const InstalledState& state, const std::function<bool(const std::string& piece)>& emit) {
+  return EmitInstalledStateEntries(
+      state.build, state.complete,
+      [&state](const EmitStateEntry& entry) {
+        for (const InstalledFile& file : state.files) {
+          if (!entry(file)) return false;
+        }
+        return true;
+      },
+      emit);
 }
 
 std::string SerializeInstalledState(const InstalledState& state) {

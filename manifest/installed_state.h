@@ -58,6 +58,12 @@ std::string SerializeInstalledState(const InstalledState& state);
 // The same text in pieces, one per entry, handed to emit in order: the whole text never needs
 // to be held. Stops, returning false, when emit does.
 bool EmitInstalledState(const InstalledState& state, const std::function<bool(const std::string& piece)>& emit);
+// The same for entries that are not held: produce hands them over in order to the function it is
+// given, which returns false once emit has; produce returns false to stop.
+using EmitStateEntry = std::function<bool(const InstalledFile& entry)>;
+bool EmitInstalledStateEntries(const std::string& build, bool complete,
+                               const std::function<bool(const EmitStateEntry& entry)>& produce,
+                               const std::function<bool(const std::string& piece)>& emit);
 // Whether text is exactly what SerializeInstalledState gives, without making that text: a
 // state file can be tens of megabytes.
 bool SerializesTo(const InstalledState& state, const std::string& text);
@@ -105,6 +111,11 @@ bool SameRecord(const InstalledState& a, const InstalledState& b);
 std::optional<InstalledState> ReadInstalledState(const std::wstring& path);
 bool WriteInstalledState(const std::wstring& path, const InstalledState& state, bool* tooLarge = nullptr,
                          std::wstring* error = nullptr);
+// The same for a record whose entries are not held: produce hands them to emit in order (emit
+// returns false once the write has failed) and returns false to leave the previous file as it is.
+bool WriteInstalledStateEntries(const std::wstring& path, const std::string& build, bool complete,
+                                const std::function<bool(const EmitStateEntry& emit)>& produce, bool* tooLarge = nullptr,
+                                std::wstring* error = nullptr);
 
 // What tells one version of a state file from another without reading it: the file is only
 // ever replaced whole (WriteFileAtomic), so a new version has a new creation time.

@@ -70,6 +70,20 @@ StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical) {
 std::optional<InstalledState> ReadInstalledState(const std::wstring& path) { return ReadStateFile(path, false).state; }
 
 bool WriteInstalledState(const std::wstring& path, const InstalledState& state, bool* tooLarge, std::wstring* error) {
+  return WriteInstalledStateEntries(
+      path, state.build, state.complete,
+      [&state](const EmitStateEntry& emit) {
+        for (const InstalledFile& file : state.files) {
+          if (!emit(file)) return false;
+        }
+        return true;
+      },
+      tooLarge, error);
+}
+
+bool WriteInstalledStateEntries(const std::wstring& path, const std::string& build, bool complete,
+                                const std::function<bool(const EmitStateEntry& emit)>& produce, bool* tooLarge,
+                                std::wstring* error) {
   // Written as it is made, through a buffer of a few hundred entries: the largest state is
   // tens of megabytes of text. A text over the limit is given up when it gets there, leaving the
   // previous file.
@@ -82,7 +96,7 @@ bool WriteInstalledState(const std::wstring& path, const InstalledState& state, 
         std::string buffer;
         buffer.reserve(kBuffered + 4096);
         uint64_t total = 0;
-        const bool emitted = EmitInstalledState(state, [&](const std::string& piece) {
+        const bool emitted = EmitInstalledStateEntries(build, complete, produce, [&](const std::string& piece) {
           total += piece.size();
           if (total > kMaxStateFileBytes) {
             over = true;

@@ -234,6 +234,40 @@ bool ParseListFile(const UniqueHandle& file, Manifest& list, std::wstring& error
   return parsed && !failed;
 }
 
+// The record written back by a check run with the files it verified, read again and written a
+// block at a time (CheckedStateMerger), never held whole. A record the merge would leave as it
+// is, in a file that is canonical (canonicalStamp) and nobody replaced since, is not written
+// again: a check that finds an update leaves the disk alone on every later start. One that
+// cannot be read again now is left as it is rather than written without its entries.
+void WriteCheckedState(const std::wstring& statePath, const PreviousRecord& previous,
+                       const StateFileStamp* canonicalStamp, const std::vector<InstalledFile>& verified) {
+  StateFileStamp stamp;
+  StateTextFacts facts;
+  if (canonicalStamp && StampStateFile(statePath) == *canonicalStamp) {
+    CheckedStateMerger probe(verified);
+    const std::function<void(InstalledFile&&)> add = [&probe](InstalledFile&& entry) { probe.Add(entry); };
+    if (!ReadStateFileEntries(statePath, add, stamp, facts, false)) return;
+    if (stamp == *canonicalStamp && !probe.Changed()) return;
+  }
+  CheckedStateMerger merger(verified);
+  WriteInstalledStateEntries(statePath, previous.build, previous.complete, [&](const EmitStateEntry& emit) {
+    bool written = true;
+    size_t entries = 0;
+    const std::function<void(InstalledFile&&)> add = [&](InstalledFile&& entry) {
+      ++entries;
+      const InstalledFile* kept = written ? merger.Add(entry) : nullptr;
+      if (kept) written = emit(*kept);
+    };
+    // A lost record is written afresh with what this check verified.
+    const bool read = ReadStateFileEntries(statePath, add, stamp, facts, false);
+    if (!written || (!read && (entries > 0 || previous.entries > 0))) return false;
+    for (const InstalledFile* file : merger.Rest()) {
+      if (!emit(*file)) return false;
+    }
+    return true;
+  });
+}
+
 }  // namespace
 
 bool GameSync::FetchList(const std::wstring& url, const std::wstring& listScratch, Manifest& manifest,
@@ -394,14 +428,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
   }
 
   if (mode == SyncMode::Check && !plan.toDownload.empty()) {
-    // Only this record is read again whole: it is written back with the verified entries. One
-    // that cannot be read again now is left as it is rather than written without its entries.
-    std::optional<InstalledState> whole = ReadInstalledState(statePath);
-    if (whole || previous.entries == 0) {
-      writeState(MergeCheckedState(whole ? std::move(*whole) : InstalledState{previous.build, previous.complete, {}},
-                                   plan.current),
-                 nullptr, nullptr);
-    }
+    WriteCheckedState(statePath, previous, canonical ? &stamp : nullptr, plan.current);
     SetStatus(kSyncUpdateAvailable);
     return;
   }

@@ -136,6 +136,9 @@ bool SameAsPrevious(const InstalledState& state, const PreviousRecord& previous)
 SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, const PreviousRecord& previous,
                        bool gameMode, bool verify) {
   SyncPlan plan;
+  // Room for every listed file: the files hashed later, those the workers install and those
+  // set aside as unavailable join this list, and none of them then moves the whole of it (a
+  // copy of 200,000 entries beside the old ones is the run's peak).
   plan.current.reserve(manifest.files.size());
   for (size_t i = 0; i < manifest.files.size(); ++i) {
     ManifestFile& file = manifest.files[i];
@@ -160,7 +163,6 @@ SyncPlan ClassifyFiles(Manifest manifest, const std::vector<DiskFile>& disk, con
       plan.toDownload.push_back(std::move(file));
     }
   }
-  plan.current.shrink_to_fit();
   return plan;
 }
 
@@ -199,28 +201,30 @@ void PrepareDownloads(SyncPlan& plan, const PreviousRecord& previous, SyncMode m
   for (const ManifestFile& file : plan.toDownload) plan.bytesToDownload += file.zsize;
 }
 
-InstalledState MergeCheckedState(InstalledState previous, const std::vector<InstalledFile>& verified) {
-  const PathIndex<InstalledFile> replacement(verified);
-  std::vector<bool> used(verified.size(), false);
-  // In place: the record can hold 200,000 entries.
-  size_t kept = 0;
-  for (size_t i = 0; i < previous.files.size(); ++i) {
-    const size_t at = replacement.Find(previous.files[i].path);
-    if (at == replacement.npos) {
-      if (kept != i) previous.files[kept] = std::move(previous.files[i]);
-      ++kept;
-    } else if (!used[at]) {
-      // A record with one path twice keeps a single, fresh entry for it.
-      used[at] = true;
-      previous.files[kept++] = verified[at];
-    }
+CheckedStateMerger::CheckedStateMerger(const std::vector<InstalledFile>& verified)
+    : verified_(verified), index_(verified), used_(verified.size(), false) {}
+
+const InstalledFile* CheckedStateMerger::Add(const InstalledFile& entry) {
+  const size_t at = index_.Find(entry.path);
+  if (at == index_.npos) return &entry;
+  if (used_[at]) {
+    changed_ = true;
+    return nullptr;
   }
-  previous.files.resize(kept);
-  for (size_t i = 0; i < verified.size(); ++i) {
-    if (!used[i] && replacement.Find(verified[i].path) == i) previous.files.push_back(verified[i]);
-  }
-  return previous;
+  used_[at] = true;
+  if (!(verified_[at] == entry)) changed_ = true;
+  return &verified_[at];
 }
+
+std::vector<const InstalledFile*> CheckedStateMerger::Rest() const {
+  std::vector<const InstalledFile*> rest;
+  for (size_t i = 0; i < verified_.size(); ++i) {
+    if (!used_[i] && index_.Find(verified_[i].path) == i) rest.push_back(&verified_[i]);
+  }
+  return rest;
+}
+
+bool CheckedStateMerger::Changed() const { return changed_ || !Rest().empty(); }
 
 InstalledState NewRunState(const std::string& build, SyncPlan plan) {
   InstalledState state;

@@ -7,7 +7,7 @@
 // A run uses them in this order: the fetch texts while it gets the list; NeedsNewerLauncher and
 // the download limits once it is accepted; the previous record, read against the list;
 // ClassifyFiles; SettleHashedFile for every HashTask
-// it hashed; PrepareDownloads; then MergeCheckedState for a check run with files left to
+// it hashed; PrepareDownloads; then CheckedStateMerger for a check run with files left to
 // download, or else NewRunState (handed to the download workers), CheckFreeSpace, OwnedPaths
 // when something stands in a download's way and, in game mode, EntriesLeftManifest.
 //
@@ -179,10 +179,28 @@ void PrepareDownloads(SyncPlan& plan, const PreviousRecord& previous, SyncMode m
 
 // ---- State records ----------------------------------------------------------------------
 
-// A check run that found files to download: the previous record (read again whole), with each
-// verified file replacing the entry of the same path (PathIdentity) or appended. Build and
-// complete stay as they were.
-InstalledState MergeCheckedState(InstalledState previous, const std::vector<InstalledFile>& verified);
+// A check run that found files to download writes the previous record back with each verified
+// file in place of the entry of the same path (PathIdentity), a record of a file twice keeping
+// one fresh entry, and the verified files it did not name after it. Build and complete stay as
+// they were. The record passes through entry by entry, as it is read: it can hold 200,000.
+class CheckedStateMerger {
+ public:
+  // Holds verified by reference.
+  explicit CheckedStateMerger(const std::vector<InstalledFile>& verified);
+  // What the merged record holds in place of the previous record's next entry: that entry, its
+  // verified replacement, or nothing.
+  const InstalledFile* Add(const InstalledFile& entry);
+  // The verified files to append once the previous record has passed.
+  std::vector<const InstalledFile*> Rest() const;
+  // Whether the merged record differs from the previous one so far, Rest included.
+  bool Changed() const;
+
+ private:
+  const std::vector<InstalledFile>& verified_;
+  PathIndex<InstalledFile> index_;
+  std::vector<bool> used_;
+  bool changed_ = false;
+};
 
 // The record a run builds: the manifest's build, the current files, then the files still
 // recorded as unavailable. The workers append what they install or find unavailable; the run

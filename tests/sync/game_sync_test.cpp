@@ -230,6 +230,23 @@ TEST_F(GameSyncTest, HashingOnSeveralThreadsDecidesAsOneThreadDoes) {
   EXPECT_EQ(snapshots[1].bytesToVerify, snapshots[0].bytesToVerify);
   EXPECT_EQ(snapshots[1].bytesVerified, snapshots[0].bytesVerified);
   EXPECT_EQ(snapshots[0].bytesVerified, snapshots[0].bytesToVerify - files[6 + 20].second.size());
+
+  // The same update found again: the record it would write back is the one on the disk, which
+  // stays as it is. A record with an entry of another file and a wrong time for a verified one
+  // is written back with that entry kept and the time mended.
+  const auto times = FileTimes(statePath);
+  EXPECT_EQ(RunSync(SyncMode::Check).status, kSyncUpdateAvailable);
+  EXPECT_EQ(FileTimes(statePath), times);
+  InstalledState edited = *state;
+  edited.files.push_back({"old/unrelated.txt", std::string(64, 'a'), 1, 1, false, false});
+  edited.files[0].mtime += 1;
+  ASSERT_TRUE(WriteInstalledState(statePath, edited));
+  EXPECT_EQ(RunSync(SyncMode::Check).status, kSyncUpdateAvailable);
+  const auto merged = ReadInstalledState(statePath);
+  ASSERT_TRUE(merged.has_value());
+  ASSERT_EQ(merged->files.size(), edited.files.size());
+  EXPECT_EQ(merged->files[0], state->files[0]);
+  EXPECT_EQ(merged->files.back(), edited.files.back());
 }
 
 TEST_F(GameSyncTest, KeepFilesAreCreatedButNeverOverwrittenAndStaleFilesGo) {

@@ -321,29 +321,49 @@ TEST(PrepareDownloads, CheckRunOfAServerListSetsAsideFilesStillUnavailable) {
   }
 }
 
-TEST(MergeCheckedState, VerifiedEntriesReplaceOrAppendAndTheRestStays) {
-  InstalledState previous;
-  previous.build = "b1";
-  previous.complete = true;
-  previous.files = {{"data/a.txt", kOld, 1, 1, false, false},
-                    {"DATA/B.txt", kOld, 2, 2, false, false},
-                    {"data/c.txt", kOld, 3, 3, false, false},
-                    {"data/b.txt", kOld, 9, 9, false, false}};
+// The merged record as a check run writes it: the previous entries as they pass, then the rest.
+std::vector<InstalledFile> Merged(const std::vector<InstalledFile>& previous, const std::vector<InstalledFile>& verified,
+                                  bool& changed) {
+  CheckedStateMerger merger(verified);
+  std::vector<InstalledFile> merged;
+  for (const InstalledFile& entry : previous) {
+    if (const InstalledFile* kept = merger.Add(entry)) merged.push_back(*kept);
+  }
+  for (const InstalledFile* file : merger.Rest()) merged.push_back(*file);
+  changed = merger.Changed();
+  return merged;
+}
+
+TEST(CheckedStateMerger, VerifiedEntriesReplaceOrAppendAndTheRestStays) {
+  const std::vector<InstalledFile> previous = {{"data/a.txt", kOld, 1, 1, false, false},
+                                               {"DATA/B.txt", kOld, 2, 2, false, false},
+                                               {"data/c.txt", kOld, 3, 3, false, false},
+                                               {"data/b.txt", kOld, 9, 9, false, false}};
   const std::vector<InstalledFile> verified = {{"data/b.txt", kNew, 20, 20, false, false},
                                                {"config/user.cfg", "", 4, 4, true, false}};
-  const InstalledState merged = MergeCheckedState(previous, verified);
-  EXPECT_EQ(merged.build, "b1");
-  EXPECT_TRUE(merged.complete);
-  EXPECT_EQ(Paths(merged.files), (Names{"data/a.txt", "data/b.txt", "data/c.txt", "config/user.cfg"}));
-  EXPECT_EQ(merged.files[1].hash, kNew);
-  EXPECT_EQ(merged.files[1].size, 20u);
-  EXPECT_TRUE(merged.files[3].keep);
+  bool changed = false;
+  const std::vector<InstalledFile> merged = Merged(previous, verified, changed);
+  EXPECT_EQ(Paths(merged), (Names{"data/a.txt", "data/b.txt", "data/c.txt", "config/user.cfg"}));
+  EXPECT_EQ(merged[1].hash, kNew);
+  EXPECT_EQ(merged[1].size, 20u);
+  EXPECT_TRUE(merged[3].keep);
+  EXPECT_TRUE(changed);
 
   // After a lost state file the record holds exactly what this check verified.
-  const InstalledState fresh = MergeCheckedState(InstalledState{}, verified);
-  EXPECT_EQ(fresh.build, "");
-  EXPECT_FALSE(fresh.complete);
-  EXPECT_EQ(Paths(fresh.files), (Names{"data/b.txt", "config/user.cfg"}));
+  EXPECT_EQ(Paths(Merged({}, verified, changed)), (Names{"data/b.txt", "config/user.cfg"}));
+  // A record that already holds every verified entry as it is stays as it is; one path recorded
+  // twice, a verified entry that differs in any field or one not recorded changes it.
+  const std::vector<InstalledFile> same = {previous[0], verified[0], verified[1]};
+  EXPECT_EQ(Merged(same, verified, changed), same);
+  EXPECT_FALSE(changed);
+  Merged({previous[0], verified[0], verified[1], verified[0]}, verified, changed);
+  EXPECT_TRUE(changed);
+  std::vector<InstalledFile> touched = same;
+  touched[1].mtime += 1;
+  Merged(touched, verified, changed);
+  EXPECT_TRUE(changed);
+  Merged({previous[0], verified[0]}, verified, changed);
+  EXPECT_TRUE(changed);
 }
 
 TEST(NewRunState, CurrentFilesThenTheStillUnavailable) {
