@@ -128,7 +128,9 @@ std::string_view CompactString::FolderText() const {
   return {rep_->folder->text(), rep_->folder->length};
 }
 
-std::string_view CompactString::Rest() const { return rep_ ? std::string_view(rep_->text(), rep_->length()) : std::string_view(); }
+std::string_view CompactString::Rest() const {
+  return rep_ ? std::string_view(rep_->text(), rep_->length()) : std::string_view();
+}
 
 size_t CompactString::size() const { return FolderText().size() + (rep_ ? rep_->length() : 0); }
 

@@ -294,7 +294,9 @@ class StateEvents {
   void Finish() {
     if (!entry_.hasPath || !IsSafeRelativePath(path_)) return;
     entry_.file.path = folders_.Make(path_);
-    entry_.file.hash = entry_.hasHash ? CompactString(hash_) : entry_.hasSha256 ? CompactString(sha256_) : CompactString();
+    entry_.file.hash = entry_.hasHash     ? CompactString(hash_)
+                       : entry_.hasSha256 ? CompactString(sha256_)
+                                          : CompactString();
     if (serialized_) {
       piece_.clear();
       AppendEntry(piece_, entry_.file, entries_ == 0);
@@ -437,7 +439,7 @@ uint64_t EntryDigest(const InstalledFile& entry) {
   TextDigest digest;
   const uint64_t fields[4] = {entry.path.size(), entry.size, entry.mtime,
                               (entry.keep ? 1u : 0u) | (entry.unavailable ? 2u : 0u)};
-  std::string scratch;
+  thread_local std::string scratch;  // a hash's digits, spelt: kept, since every entry has one
   for (const CompactString* text : {&entry.path, &entry.hash}) {
     const auto [folder, rest] = text->Pieces(scratch);
     digest.Update(folder.data(), folder.size());

@@ -79,7 +79,8 @@ bool PathSet::Insert(const std::string& path) {
   std::vector<std::string_view> parts;
   for (size_t start = 0;;) {
     const size_t slash = identity.find('/', start);
-    parts.push_back(std::string_view(identity).substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    const size_t length = slash == std::string::npos ? std::string::npos : slash - start;
+    parts.push_back(std::string_view(identity).substr(start, length));
     if (slash == std::string::npos) break;
     start = slash + 1;
   }

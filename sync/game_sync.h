@@ -86,9 +86,9 @@ class GameSync {
   bool FetchList(const std::wstring& url, const std::wstring& listScratch, Manifest& manifest, std::string& body,
                  uint32_t& keepAliveMax);
   void LogLineTagged(const std::wstring& text);
-  // The state file against the manifest and the disk: as SetInstallFolder read it when the file has not
-  // changed since, else read now entry by entry. stamp is the version read; canonical whether
-  // its text is exactly what writing the record gives.
+  // The state file against the manifest and the disk: as SetInstallFolder read it when the
+  // file has not changed since, else read now entry by entry. stamp is the version read;
+  // canonical whether its text is exactly what writing the record gives.
   PreviousRecord TakePreviousRecord(const std::wstring& statePath, const Manifest& manifest,
                                     const std::vector<DiskFile>& disk, StateFileStamp& stamp,
                                     bool& canonical);

@@ -148,7 +148,8 @@ TEST(CompactString, BehavesAsItsTextWhateverItsPieces) {
   const std::vector<std::string> texts = {"", "a", "a/", "a/b", "a/b/c.txt", "a/b/d.txt", "a/bc", "ab/c", "a/b/c.txtx",
                                           "\xC5\x9F/\xC3\xA4.dat", "z",
                                           // hex digits, held as bytes where they are lower case and paired
-                                          "ab", "abc", "abcd", "abce", "0a", "a0", "ABCD", "0f/ab", "d41d8cd98f00b204e9800998ecf8427e"};
+                                          "ab", "abc", "abcd", "abce", "0a", "a0", "ABCD", "0f/ab",
+                                          "d41d8cd98f00b204e9800998ecf8427e"};
   std::vector<CompactString> made;
   {
     FolderSharing sharing;  // goes first: what it made keeps its folders

@@ -322,8 +322,8 @@ TEST(PrepareDownloads, CheckRunOfAServerListSetsAsideFilesStillUnavailable) {
 }
 
 // The merged record as a check run writes it: the previous entries as they pass, then the rest.
-std::vector<InstalledFile> Merged(const std::vector<InstalledFile>& previous, const std::vector<InstalledFile>& verified,
-                                  bool& changed) {
+std::vector<InstalledFile> Merged(const std::vector<InstalledFile>& previous,
+                                  const std::vector<InstalledFile>& verified, bool& changed) {
   CheckedStateMerger merger(verified);
   std::vector<InstalledFile> merged;
   for (const InstalledFile& entry : previous) {
