@@ -84,6 +84,17 @@ TEST(InstalledStateFile, AFailedWriteKeepsThePreviousFile) {
   EXPECT_EQ(ReadBytes(path), before);
   EXPECT_TRUE(WriteInstalledState(path, SampleState(), &tooLarge));
   EXPECT_FALSE(tooLarge);
+
+  // Entries written as they are made: a maker that gives up part-way (a record that could not
+  // be read again) leaves the previous file; one that finishes writes the record's own text.
+  const auto oneEntry = [](bool finish) {
+    return [finish](const EmitStateEntry& emit) { return emit(SampleState().files[0]) && finish; };
+  };
+  EXPECT_FALSE(WriteInstalledStateEntries(path, "other", false, oneEntry(false)));
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_FALSE(FileExists(path + L".tmp"));
+  ASSERT_TRUE(WriteInstalledStateEntries(path, "other", false, oneEntry(true)));
+  EXPECT_EQ(ReadBytes(path), SerializeInstalledState(InstalledState{"other", false, {SampleState().files[0]}}));
 }
 
 TEST(InstalledStateFile, AWriteToAFullDiskSaysSoAndKeepsThePreviousFile) {
