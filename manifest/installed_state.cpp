@@ -433,13 +433,12 @@ class PieceStream {
 
 }  // namespace
 
-uint64_t EntryDigest(const InstalledFile& entry) {
+uint64_t EntryDigest(const InstalledFile& entry, std::string& scratch) {
   // From the fields themselves, not their text: a record of 200,000 entries is digested on every
   // run. The path's length keeps "ab"+"c" apart from "a"+"bc".
   TextDigest digest;
   const uint64_t fields[4] = {entry.path.size(), entry.size, entry.mtime,
                               (entry.keep ? 1u : 0u) | (entry.unavailable ? 2u : 0u)};
-  thread_local std::string scratch;  // a hash's digits, spelt: kept, since every entry has one
   for (const CompactString* text : {&entry.path, &entry.hash}) {
     const auto [folder, rest] = text->Pieces(scratch);
     digest.Update(folder.data(), folder.size());
@@ -451,7 +450,8 @@ uint64_t EntryDigest(const InstalledFile& entry) {
 
 uint64_t EntriesDigest(const InstalledState& state) {
   uint64_t sum = 0;
-  for (const InstalledFile& entry : state.files) sum += EntryDigest(entry);
+  std::string scratch;
+  for (const InstalledFile& entry : state.files) sum += EntryDigest(entry, scratch);
   return sum;
 }
 

@@ -75,7 +75,8 @@ std::optional<InstalledState> ParseInstalledState(const std::string& text);
 
 // A digest of one entry, and of a record's entries in any order (a sum of theirs): what tells
 // an equal record from another when the earlier one was read entry by entry and not kept.
-uint64_t EntryDigest(const InstalledFile& entry);
+// scratch is room for a hash's digits, kept by the caller from one entry to the next.
+uint64_t EntryDigest(const InstalledFile& entry, std::string& scratch);
 uint64_t EntriesDigest(const InstalledState& state);
 
 // What reading a state text entry by entry tells besides its entries.

@@ -100,7 +100,7 @@ PreviousRecordReader::PreviousRecordReader(const Manifest& manifest, const std::
 
 void PreviousRecordReader::Add(InstalledFile entry) {
   ++record_.entries;
-  record_.entriesDigest += EntryDigest(entry);
+  record_.entriesDigest += EntryDigest(entry, digestScratch_);
   const size_t at = index_.Find(entry.path);
   if (at == index_.npos) {
     record_.unlisted.push_back(std::move(entry));

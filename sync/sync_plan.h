@@ -120,6 +120,7 @@ class PreviousRecordReader {
   const std::vector<DiskFile>& disk_;
   PathIndex<ManifestFile> index_;
   PreviousRecord record_;
+  std::string digestScratch_;  // EntryDigest's room, reused for every entry
 };
 
 PreviousRecord RecordOf(const Manifest& manifest, const std::vector<DiskFile>& disk, const InstalledState& state);
