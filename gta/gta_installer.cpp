@@ -88,9 +88,19 @@ std::wstring GtaInstaller::UnfinishedMarkerPath() const { return JoinPath(WorkFo
 
 // The key files alone do not make an installation: unpacking may have stopped after them.
 // Earlier builds marked an unfinished one by the archive or the old copy alone, without the
-// marker; the next run writes the marker for them.
+// marker; the next run writes the marker for them, or deletes an old copy that is a leftover
+// (LeftoverOldCopy) without unpacking anything.
 bool GtaInstaller::IsInstalled() const {
   return !FileExists(UnfinishedMarkerPath()) && !FileExists(ArchivePath()) && !DirectoryExists(OldCopyPath()) &&
+         IsValidGameFolder(GameFolder());
+}
+
+// Every build deletes the archive before the old copy, so an old copy with neither the marker
+// nor the archive, beside a valid game folder, is one that a finished installation could not
+// delete (a held file): never a fallback, and never a reason to unpack over the game folder,
+// which by now holds the player's own additions.
+bool GtaInstaller::LeftoverOldCopy() const {
+  return !FileExists(UnfinishedMarkerPath()) && !FileExists(ArchivePath()) && DirectoryExists(OldCopyPath()) &&
          IsValidGameFolder(GameFolder());
 }
 
@@ -188,9 +198,18 @@ void GtaInstaller::Run(bool reinstall) {
   // Under "unpacked whole" an old copy is one that a completion could not delete yet: a
   // leftover, never a fallback to put back over the copy that was called whole.
   const bool markerWasWhole = MarkerSaysWhole();
+  const bool leftover = LeftoverOldCopy();
+  if (leftover) {
+    LogLine(L"[gta] deleting the previous copy an earlier installation left: " + old);
+    DeleteTree(old);
+    if (!reinstall) {
+      Finish();
+      return;
+    }
+  }
   // Left by an earlier build that marked an unfinished installation this way: from here on
   // the marker says so, and the old copy, perhaps the only complete one, is the fallback.
-  if (!FileExists(UnfinishedMarkerPath()) && (FileExists(archive) || DirectoryExists(old))) {
+  if (!FileExists(UnfinishedMarkerPath()) && (FileExists(archive) || (!leftover && DirectoryExists(old)))) {
     LogLine(L"[gta] an unfinished installation without its marker; marking it");
     if (!WriteMarker(kMarkerUnpacking)) return;
   }
@@ -463,6 +482,7 @@ bool GtaInstaller::FlushUnpackedFiles(const std::vector<std::wstring>& unpacked)
       FailUnpack(gone ? kUnpackedFileRemoved : 19, error, path);
       return false;
     }
+    if (flushedFileHook_) flushedFileHook_(path);
   }
   return true;
 }

@@ -70,6 +70,8 @@ class GtaInstaller {
   // For tests: called on the run thread with each file the library has just written, as an
   // antivirus that takes a file at once would see it.
   void SetUnpackedFileHook(std::function<void(const std::wstring&)> hook) { unpackedFileHook_ = std::move(hook); }
+  // For tests: the same once the file has been flushed, just before the game folder is checked.
+  void SetFlushedFileHook(std::function<void(const std::wstring&)> hook) { flushedFileHook_ = std::move(hook); }
   // For tests: stop as the window's shutdown does, without destroying the installer.
   void RequestStop() { stop_ = true; }
   void Join();
@@ -90,6 +92,7 @@ class GtaInstaller {
   void FailWriting(const std::wstring& path, uint32_t systemError);
   bool WriteMarker(const char* text);
   bool MarkerSaysWhole() const;
+  bool LeftoverOldCopy() const;
   // Registers, then removes what the installation left, the marker last; false when that
   // failed (the marker stays and the next start tries again).
   bool Finish();
@@ -98,6 +101,7 @@ class GtaInstaller {
   const std::wstring archiveUrl_;
   std::function<bool(const std::wstring&, uint64_t&)> freeSpace_;
   std::function<void(const std::wstring&)> unpackedFileHook_;
+  std::function<void(const std::wstring&)> flushedFileHook_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stop_{false};
   std::thread thread_;

@@ -16,6 +16,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 
+using testing_support::HoldFile;
 using testing_support::HttpTestServer;
 using testing_support::ReadBytes;
 using testing_support::RegistryValueGuard;
@@ -37,20 +38,27 @@ class GtaInstallerTest : public ::testing::Test {
  protected:
   void SetUp() override { SetLogDirectory(dir.Join(L"TALVOREEN\\logs")); }
 
-  // Installs from an archive already in the work folder (no download).
-  GtaSnapshot RunWithArchive(const std::string& name, bool reinstall) {
+  // Runs over what the install folder holds, with no server to download from.
+  GtaSnapshot RunOffline(bool reinstall = false, const std::function<void(GtaInstaller&)>& prepare = nullptr) {
     GtaInstaller installer(dir.Path(), L"http://127.0.0.1:9/unused");
-    EXPECT_TRUE(CreateDirectoryTree(installer.WorkFolder()));
-    EXPECT_TRUE(WriteBytes(installer.ArchivePath(), Archive(name)));
+    if (prepare) prepare(installer);
     installer.Start(reinstall);
     installer.Join();
     return installer.GetSnapshot();
+  }
+
+  // Installs from an archive already in the work folder (no download).
+  GtaSnapshot RunWithArchive(const std::string& name, bool reinstall) {
+    EXPECT_TRUE(CreateDirectoryTree(probe.WorkFolder()));
+    EXPECT_TRUE(WriteBytes(probe.ArchivePath(), Archive(name)));
+    return RunOffline(reinstall);
   }
 
   std::string Log() { return ReadBytes(dir.Join(L"TALVOREEN\\logs\\launcher.log")); }
 
   RegistryValueGuard registry{kCommonRegistryKey, kGtaFolderValue};
   TempDir dir;
+  GtaInstaller probe{dir.Path(), L""};  // never started: its paths and IsInstalled
 };
 
 TEST_F(GtaInstallerTest, DownloadsUnpacksOnlyTheGameAndRegistersIt) {
@@ -117,7 +125,6 @@ TEST_F(GtaInstallerTest, UnusableArchivesAreDeletedWithTheirTexts) {
     const GtaSnapshot s = RunWithArchive(c.archive, false);
     EXPECT_EQ(s.status, kGtaFailed) << c.archive;
     EXPECT_EQ(s.message, c.message) << c.archive << ": " << Utf8FromWide(s.message);
-    GtaInstaller probe(dir.Path(), L"");
     EXPECT_FALSE(FileExists(probe.ArchivePath())) << c.archive;
     EXPECT_NE(Log().find("[gta] failed: " + Utf8FromWide(c.message)), std::string::npos) << c.archive;
   }
@@ -133,10 +140,8 @@ TEST_F(GtaInstallerTest, FilesThatCannotBeWrittenNeverCostTheArchive) {
     return r;
   });
   const std::wstring held = dir.Join(L"GTA-SA\\data\\gta.dat");
-  GtaInstaller probe(dir.Path(), L"");
   auto holdExclusively = [](const std::wstring& path) {
-    auto handle = std::make_shared<UniqueHandle>(
-        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    auto handle = std::make_shared<UniqueHandle>(HoldFile(path));
     EXPECT_TRUE(handle->Valid());
     return [handle] { handle->Reset(); };
   };
@@ -234,44 +239,35 @@ TEST_F(GtaInstallerTest, MissingKeyFileKeepsTheArchiveOnceNotTwice) {
   const GtaSnapshot s = RunWithArchive("missing-keyfile.rar", false);
   EXPECT_EQ(s.status, kGtaFailed);
   EXPECT_EQ(s.message, L"Arşivden çıkan dosyalar eksik");
-  GtaInstaller probe(dir.Path(), L"");
   EXPECT_TRUE(FileExists(probe.ArchivePath()));
   EXPECT_FALSE(probe.IsInstalled());
-  GtaInstaller again(dir.Path(), L"");
-  again.Start(false);
-  again.Join();
-  EXPECT_EQ(again.GetSnapshot().message, L"Arşivden çıkan dosyalar eksik");
+  EXPECT_EQ(RunOffline().message, L"Arşivden çıkan dosyalar eksik");
   EXPECT_FALSE(FileExists(probe.ArchivePath()));
   EXPECT_FALSE(FileExists(probe.FailureRecordPath()));
 }
 
 // The archive holds the key files and the library wrote them, but an antivirus took one at
-// once: the archive is not to blame, however often that repeats.
+// once, before or after the flush: the archive is not to blame, however often that repeats.
 TEST_F(GtaInstallerTest, KeyFileTakenAfterUnpackingNeverCostsTheArchive) {
-  GtaInstaller probe(dir.Path(), L"");
   const std::wstring exe = dir.Join(L"GTA-SA\\gta_sa.exe");
-  for (int i = 0; i < 2; ++i) {
-    GtaInstaller installer(dir.Path(), L"http://127.0.0.1:9/unused");
-    ASSERT_TRUE(CreateDirectoryTree(installer.WorkFolder()));
-    if (i == 0) {
-      ASSERT_TRUE(WriteBytes(installer.ArchivePath(), Archive("good.rar")));
+  const auto take = [&](const std::wstring& path) {
+    if (path == exe) {
+      EXPECT_TRUE(DeleteFileW(path.c_str()));
     }
-    installer.SetUnpackedFileHook([&](const std::wstring& path) {
-      if (path == exe) {
-        EXPECT_TRUE(DeleteFileW(path.c_str()));
-      }
+  };
+  ASSERT_TRUE(CreateDirectoryTree(probe.WorkFolder()));
+  ASSERT_TRUE(WriteBytes(probe.ArchivePath(), Archive("good.rar")));
+  for (const bool flushed : {false, true}) {
+    const GtaSnapshot s = RunOffline(false, [&](GtaInstaller& installer) {
+      flushed ? installer.SetFlushedFileHook(take) : installer.SetUnpackedFileHook(take);
     });
-    installer.Start(false);
-    installer.Join();
-    EXPECT_EQ(installer.GetSnapshot().message, L"Bir dosya antivirüs tarafından silinmiş olabilir: " + exe) << i;
-    EXPECT_TRUE(FileExists(probe.ArchivePath())) << i;
-    EXPECT_FALSE(FileExists(probe.FailureRecordPath())) << i;
-    EXPECT_FALSE(probe.IsInstalled()) << i;
+    EXPECT_EQ(s.message, L"Bir dosya antivirüs tarafından silinmiş olabilir: " + exe) << flushed;
+    EXPECT_TRUE(FileExists(probe.ArchivePath())) << flushed;
+    EXPECT_FALSE(FileExists(probe.FailureRecordPath())) << flushed;
+    EXPECT_FALSE(probe.IsInstalled()) << flushed;
   }
-  GtaInstaller installer(dir.Path(), L"http://127.0.0.1:9/unused");
-  installer.Start(false);
-  installer.Join();
-  EXPECT_EQ(installer.GetSnapshot().status, kGtaDone) << Utf8FromWide(installer.GetSnapshot().message);
+  const GtaSnapshot s = RunOffline();
+  EXPECT_EQ(s.status, kGtaDone) << Utf8FromWide(s.message);
   EXPECT_TRUE(probe.IsInstalled());
 }
 
@@ -303,7 +299,6 @@ TEST_F(GtaInstallerTest, ReinstallWhoseNewCopyIsIncompletePutsThePreviousCopyBac
 
 TEST_F(GtaInstallerTest, ReinstallKilledHalfWayIsCompletedByTheNextStart) {
   // What a kill during a reinstall's unpacking leaves: the old copy aside, a partial new one.
-  GtaInstaller probe(dir.Path(), L"");
   ASSERT_TRUE(CreateDirectoryTree(probe.WorkFolder()));
   ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), kMarkerUnpacking));
   const std::wstring old = probe.OldCopyPath();
@@ -315,67 +310,89 @@ TEST_F(GtaInstallerTest, ReinstallKilledHalfWayIsCompletedByTheNextStart) {
   ASSERT_TRUE(WriteBytes(dir.Join(L"GTA-SA\\models\\gta3.img"), "new img, half"));
   ASSERT_TRUE(WriteBytes(probe.ArchivePath(), Archive("good.rar")));
   EXPECT_FALSE(probe.IsInstalled());
-  GtaInstaller installer(dir.Path(), L"");
-  installer.Start(false);
-  installer.Join();
-  ASSERT_EQ(installer.GetSnapshot().status, kGtaDone) << Utf8FromWide(installer.GetSnapshot().message);
+  GtaSnapshot s = RunOffline();
+  ASSERT_EQ(s.status, kGtaDone) << Utf8FromWide(s.message);
   EXPECT_EQ(ReadBytes(dir.Join(L"GTA-SA\\models\\gta3.img")).size(), 300000u);
   EXPECT_FALSE(DirectoryExists(old));
-  EXPECT_TRUE(installer.IsInstalled());
+  EXPECT_TRUE(probe.IsInstalled());
 
   // Killed after the new copy was complete, before the old one was deleted. An old copy that
-  // cannot go yet keeps the marker: without it, the copy would pass for unfinished and the
-  // archive be downloaded again.
+  // cannot go yet keeps the marker, so that the next start retries only this completion.
   ASSERT_TRUE(CreateDirectoryTree(old));
   ASSERT_TRUE(WriteBytes(JoinPath(old, L"held.txt"), "held"));
   ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), kMarkerUnpackedWhole));
-  EXPECT_FALSE(installer.IsInstalled());
+  EXPECT_FALSE(probe.IsInstalled());
   {
-    UniqueHandle held(CreateFileW(JoinPath(old, L"held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle held = HoldFile(JoinPath(old, L"held.txt"));
     ASSERT_TRUE(held.Valid());
-    GtaInstaller blocked(dir.Path(), L"http://127.0.0.1:9/unused");
-    blocked.Start(false);
-    blocked.Join();
-    EXPECT_EQ(blocked.GetSnapshot().message, L"Kurulum tamamlanamadı (" + old + L")");
+    EXPECT_EQ(RunOffline().message, L"Kurulum tamamlanamadı (" + old + L")");
     EXPECT_EQ(ReadBytes(probe.UnfinishedMarkerPath()), kMarkerUnpackedWhole);
   }
   // A reinstall whose unpacking fails never puts that leftover back over the copy called whole.
-  {
-    ASSERT_TRUE(CreateDirectoryTree(JoinPath(old, L"models")));
-    ASSERT_TRUE(WriteBytes(JoinPath(old, L"gta_sa.exe"), "leftover exe"));
-    ASSERT_TRUE(WriteBytes(JoinPath(old, L"models\\gta3.img"), "leftover img"));
-    ASSERT_TRUE(WriteBytes(probe.ArchivePath(), Archive("late-corrupt.rar")));
-    GtaInstaller reinstall(dir.Path(), L"http://127.0.0.1:9/unused");
-    reinstall.Start(true);
-    reinstall.Join();
-    EXPECT_EQ(reinstall.GetSnapshot().status, kGtaFailed);
-    EXPECT_NE(ReadBytes(dir.Join(L"GTA-SA\\models\\gta3.img")), "leftover img");
-    DeleteFileW(probe.ArchivePath().c_str());
-    ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), kMarkerUnpackedWhole));
-  }
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(old, L"models")));
+  ASSERT_TRUE(WriteBytes(JoinPath(old, L"gta_sa.exe"), "leftover exe"));
+  ASSERT_TRUE(WriteBytes(JoinPath(old, L"models\\gta3.img"), "leftover img"));
+  ASSERT_TRUE(WriteBytes(probe.ArchivePath(), Archive("late-corrupt.rar")));
+  EXPECT_EQ(RunOffline(true).status, kGtaFailed);
+  EXPECT_EQ(ReadBytes(dir.Join(L"GTA-SA\\models\\gta3.img")).size(), 300000u);
+  EXPECT_EQ(ReadBytes(dir.Join(L"GTA-SA\\data\\maps\\city.ipl")).size(), 20000u);
+  DeleteFileW(probe.ArchivePath().c_str());
+  ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), kMarkerUnpackedWhole));
+
   // An archive that cannot go yet keeps the marker too: beside a copy without one it would
   // read as an unfinished installation and be unpacked again.
   ASSERT_TRUE(WriteBytes(probe.ArchivePath(), "complete archive"));
   {
-    UniqueHandle held(CreateFileW(probe.ArchivePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueHandle held = HoldFile(probe.ArchivePath());
     ASSERT_TRUE(held.Valid());
-    GtaInstaller blocked(dir.Path(), L"http://127.0.0.1:9/unused");
-    blocked.Start(false);
-    blocked.Join();
-    EXPECT_EQ(blocked.GetSnapshot().message.rfind(L"Kurulum tamamlanamadı (" + probe.ArchivePath() + L"): ", 0), 0u)
-        << Utf8FromWide(blocked.GetSnapshot().message);
+    s = RunOffline();
+    EXPECT_EQ(s.message.rfind(L"Kurulum tamamlanamadı (" + probe.ArchivePath() + L"): ", 0), 0u)
+        << Utf8FromWide(s.message);
     EXPECT_EQ(ReadBytes(probe.UnfinishedMarkerPath()), kMarkerUnpackedWhole);
   }
-  GtaInstaller next(dir.Path(), L"http://127.0.0.1:9/unused");
-  next.Start(false);
-  next.Join();
-  EXPECT_EQ(next.GetSnapshot().status, kGtaDone) << Utf8FromWide(next.GetSnapshot().message);
+  s = RunOffline();
+  EXPECT_EQ(s.status, kGtaDone) << Utf8FromWide(s.message);
   EXPECT_FALSE(DirectoryExists(old));
   EXPECT_FALSE(FileExists(probe.ArchivePath()));
   EXPECT_FALSE(FileExists(probe.UnfinishedMarkerPath()));
-  EXPECT_TRUE(next.IsInstalled());
+  EXPECT_TRUE(probe.IsInstalled());
+}
+
+// Earlier builds could finish an installation and fail to delete the old copy, leaving neither
+// the archive nor a marker. That copy is a leftover: it goes, and the game folder, which holds
+// the player's own additions by now, is neither unpacked over nor given up for it.
+TEST_F(GtaInstallerTest, OldCopyLeftBesideACompleteOneIsDeletedWithoutDownloading) {
+  const std::string archive = Archive("late-corrupt.rar");
+  HttpTestServer server([&](const TestRequest&) {
+    TestResponse r;
+    r.body = archive;
+    return r;
+  });
+  ASSERT_EQ(RunWithArchive("good.rar", false).status, kGtaDone);
+  const std::wstring mod = dir.Join(L"GTA-SA\\cleo\\mod.cs");
+  ASSERT_TRUE(CreateDirectoryTree(ParentPath(mod)));
+  ASSERT_TRUE(WriteBytes(mod, "a player's mod"));
+  const std::wstring old = probe.OldCopyPath();
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(old, L"models")));
+  ASSERT_TRUE(WriteBytes(JoinPath(old, L"gta_sa.exe"), "leftover exe"));
+  ASSERT_TRUE(WriteBytes(JoinPath(old, L"models\\gta3.img"), "leftover img"));
+  EXPECT_FALSE(probe.IsInstalled());
+  for (const bool held : {true, false}) {
+    const UniqueHandle hold = held ? HoldFile(JoinPath(old, L"gta_sa.exe")) : UniqueHandle();
+    GtaInstaller installer(dir.Path(), server.Url("/gta.rar"));
+    installer.Start(false);
+    installer.Join();
+    const GtaSnapshot s = installer.GetSnapshot();
+    EXPECT_EQ(s.status, held ? kGtaFailed : kGtaDone) << Utf8FromWide(s.message);
+    EXPECT_EQ(DirectoryExists(old), held);
+    EXPECT_EQ(ReadBytes(mod), "a player's mod");
+    EXPECT_EQ(ReadBytes(dir.Join(L"GTA-SA\\models\\gta3.img")).size(), 300000u);
+    EXPECT_FALSE(FileExists(probe.UnfinishedMarkerPath()));
+  }
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_TRUE(probe.IsInstalled());
+  EXPECT_NE(Log().find("[gta] deleting the previous copy an earlier installation left: " + Utf8FromWide(old)),
+            std::string::npos);
 }
 
 // A reinstall whose old copy could not come back (it was not valid) leaves a partial new copy
@@ -389,7 +406,6 @@ TEST_F(GtaInstallerTest, PartialCopyBesideAnOldOneIsNeverCompletedAsItIs) {
   ASSERT_TRUE(WriteBytes(JoinPath(game, L"my-settings.ini"), "keep me"));
   const GtaSnapshot failed = RunWithArchive("late-corrupt.rar", true);
   EXPECT_EQ(failed.status, kGtaFailed);
-  GtaInstaller probe(dir.Path(), L"");
   const std::wstring oldSettings = JoinPath(probe.OldCopyPath(), L"my-settings.ini");
   ASSERT_EQ(ReadBytes(oldSettings), "keep me");
   ASSERT_TRUE(IsValidGameFolder(game));
@@ -431,7 +447,6 @@ TEST_F(GtaInstallerTest, UnfinishedInstallationOfAnEarlierBuildWithoutTheMarker)
     ASSERT_TRUE(WriteBytes(JoinPath(folder, L"gta_sa.exe"), exe));
     ASSERT_TRUE(WriteBytes(JoinPath(folder, L"models\\gta3.img"), exe + " img"));
   };
-  GtaInstaller probe(dir.Path(), L"");
   ASSERT_TRUE(CreateDirectoryTree(probe.WorkFolder()));
 
   // Stopped mid-unpack: the archive and the key files, no marker. Not installed; unpacked again.
@@ -482,7 +497,6 @@ TEST_F(GtaInstallerTest, RegistryValueNamingTheSameFolderIsLeftAlone) {
 TEST_F(GtaInstallerTest, IsInstalledFollowsTheMarkerAndWhatEarlierBuildsLeft) {
   const GtaSnapshot s = RunWithArchive("good.rar", false);
   ASSERT_EQ(s.status, kGtaDone);
-  GtaInstaller probe(dir.Path(), L"");
   EXPECT_TRUE(probe.IsInstalled());
   ASSERT_TRUE(WriteBytes(probe.ArchivePath(), "left over"));
   EXPECT_FALSE(probe.IsInstalled());

@@ -58,6 +58,10 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
          written == bytes.size();
 }
 
+UniqueHandle HoldFile(const std::wstring& path, DWORD share) {
+  return UniqueHandle(CreateFileW(LongPath(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 std::wstring TestFile(const std::wstring& relative) {
   return NormalizePath(JoinPath(ParentPath(GetModulePath()), relative));
 }

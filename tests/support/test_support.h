@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/handles.h"
+
 namespace testing_support {
 
 // A fresh folder under %TEMP%, removed with everything in it at the end of the scope.
@@ -27,6 +29,9 @@ class TempDir {
 void RemoveTree(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
+// Opens an existing file as another program holding it does: without sharing, or sharing
+// only what share allows. Invalid when it could not be opened.
+UniqueHandle HoldFile(const std::wstring& path, DWORD share = 0);
 
 // A fixture beside the running test program (relative to its folder): the build puts every
 // program and fixture in one folder tree and the test bundle copies that tree as it is, so
