@@ -7,6 +7,7 @@
 
 #include "base/format.h"
 #include "base/handles.h"
+#include "base/text.h"
 
 std::wstring NormalizePath(const std::wstring& path) {
   std::wstring full;
@@ -92,33 +93,61 @@ bool IsBriefHold(DWORD code) {
 }
 
 template <typename Attempt>
-bool RetryOverBriefHolds(const Attempt& attempt) {
+bool RetryOverBriefHolds(const Attempt& attempt, RetryBudget* given) {
   // 2 s in all: long enough for a scan of a fresh file, short enough for a file that stays held.
   static constexpr DWORD kPausesMs[] = {20, 40, 80, 160, 300, 500, 900};
+  RetryBudget own;
+  RetryBudget& budget = given ? *given : own;
   for (const DWORD pause : kPausesMs) {
     if (attempt()) return true;
     const DWORD code = GetLastError();
-    if (!IsBriefHold(code)) return false;
-    Sleep(pause);
+    if (!IsBriefHold(code) || !budget.Pause(pause)) {
+      SetLastError(code);
+      return false;
+    }
   }
   return attempt();
 }
 
 }  // namespace
 
-bool MoveFileRetrying(const std::wstring& from, const std::wstring& to, unsigned long flags) {
+bool RetryBudget::Pause(uint32_t wantedMs) {
+  if (leftMs_ == 0) return false;
+  const uint32_t pause = std::min(wantedMs, leftMs_);
+  leftMs_ -= pause;
+  ++pauses_;
+  if (beforePause) beforePause();
+  Sleep(pause);
+  return true;
+}
+
+bool MoveFileRetrying(const std::wstring& from, const std::wstring& to, unsigned long flags, RetryBudget* budget) {
   const std::wstring source = LongPath(from), target = LongPath(to);
-  return RetryOverBriefHolds([&] { return MoveFileExW(source.c_str(), target.c_str(), flags) != FALSE; });
+  return RetryOverBriefHolds([&] { return MoveFileExW(source.c_str(), target.c_str(), flags) != FALSE; }, budget);
 }
 
-bool DeleteFileRetrying(const std::wstring& path) {
+bool DeleteFileRetrying(const std::wstring& path, RetryBudget* budget) {
   const std::wstring target = LongPath(path);
-  return RetryOverBriefHolds([&] { return DeleteFileW(target.c_str()) != FALSE; });
+  return RetryOverBriefHolds([&] { return DeleteFileW(target.c_str()) != FALSE; }, budget);
 }
 
-bool RemoveDirectoryRetrying(const std::wstring& path) {
+bool RemoveDirectoryRetrying(const std::wstring& path, RetryBudget* budget) {
   const std::wstring target = LongPath(path);
-  return RetryOverBriefHolds([&] { return RemoveDirectoryW(target.c_str()) != FALSE; });
+  return RetryOverBriefHolds([&] { return RemoveDirectoryW(target.c_str()) != FALSE; }, budget);
+}
+
+bool EntryGone(const std::wstring& path) {
+  if (GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    // Still there after a delete that reported success: the system gives no code for that.
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  const DWORD code = GetLastError();
+  // A delete still pending (Windows before POSIX-style deletes) answers 5 or 303 until the
+  // last holder closes the file: not gone yet.
+  if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
+  SetLastError(code);
+  return false;
 }
 
 bool CopyFileUnmarked(const std::wstring& source, const std::wstring& target) {
@@ -149,9 +178,57 @@ bool WriteAll(void* file, const void* data, size_t length, uint32_t& error) {
   return true;
 }
 
+namespace {
+
+// Digits from at up to the first character that is not one, as a number; at moves past them.
+bool ReadDigits(const wchar_t*& at, unsigned long long& value) {
+  const wchar_t* start = at;
+  value = 0;
+  while (*at >= L'0' && *at <= L'9' && at - start < 19) value = value * 10 + static_cast<unsigned>(*at++ - L'0');
+  return at != start;
+}
+
+// Deletes the temporary files of path that no running writer owns: the plain ".tmp" of earlier
+// builds (one still being written is open without sharing and stays) and ours whose process
+// has ended. A writer of this process owns its file until its own clean-up.
+void DeleteStaleTemporaries(const std::wstring& path) {
+  const std::wstring folder = ParentPath(path);
+  const std::wstring name = path.substr(folder.empty() ? 0 : folder.size() + 1);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(LongPath(path + L".*tmp").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring found = data.cFileName;
+    if (found.size() < name.size() + 4 || !EqualsIgnoreCase(found.substr(0, name.size() + 1), name + L".") ||
+        !EqualsIgnoreCase(found.substr(found.size() - 4), L".tmp")) {
+      continue;
+    }
+    const std::wstring middle =
+        found.size() == name.size() + 4 ? std::wstring() : found.substr(name.size() + 1, found.size() - name.size() - 5);
+    bool stale = middle.empty();
+    const wchar_t* at = middle.c_str();
+    unsigned long long pid = 0, sequence = 0;
+    if (ReadDigits(at, pid) && *at++ == L'-' && ReadDigits(at, sequence) && *at == 0 && pid != GetCurrentProcessId()) {
+      // A process that cannot be opened for lack of rights still runs.
+      HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+      stale = !process && GetLastError() == ERROR_INVALID_PARAMETER;
+      if (process) {
+        stale = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+        CloseHandle(process);
+      }
+    }
+    if (stale) DeleteFileW(LongPath(JoinPath(folder, found)).c_str());
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+}  // namespace
+
 bool WriteFileAtomicPieces(const std::wstring& path, const std::function<bool(const WritePiece& write)>& produce,
                            std::wstring& error) {
-  const std::wstring temp = path + L".tmp";
+  static std::atomic<unsigned> sequence{0};
+  const std::wstring temp = path + L"." + DecimalText(static_cast<unsigned long long>(GetCurrentProcessId())) + L"-" +
+                            DecimalText(static_cast<unsigned long long>(++sequence)) + L".tmp";
   uint32_t code = 0;
   bool ok = false;
   {
@@ -177,6 +254,7 @@ bool WriteFileAtomicPieces(const std::wstring& path, const std::function<bool(co
     ok = false;
   }
   if (ok) {
+    DeleteStaleTemporaries(path);
     error.clear();
     return true;
   }
@@ -216,12 +294,15 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   return true;
 }
 
-bool DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
+bool DeleteEntry(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures,
+                 RetryBudget* budget) {
   const std::wstring target = LongPath(path);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-  const bool ok = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryRetrying(path) : DeleteFileRetrying(path);
+  const bool ok = ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryRetrying(path, budget)
+                                                           : DeleteFileRetrying(path, budget)) &&
+                  EntryGone(path);
   if (ok) {
     ++count;
   } else if (failures.empty()) {
@@ -261,22 +342,27 @@ TreeListing ListTree(const std::wstring& folder, const std::function<bool(const 
   return listing;
 }
 
-void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures) {
+void RemoveTree(const std::wstring& path, std::atomic<unsigned>& count, std::wstring& failures,
+                RetryBudget* given) {
+  RetryBudget own;
+  RetryBudget* budget = given ? given : &own;
   bool link = false;
   const DWORD attributes = EntryAttributes(path, link);
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || link) {
-    DeleteEntry(path, count, failures);
+    DeleteEntry(path, count, failures, budget);
     return;
   }
   const TreeListing listing = ListTree(path);
   bool allDeleted = true;
-  for (const std::wstring& file : listing.files) allDeleted = DeleteEntry(file, count, failures) && allDeleted;
-  for (const std::wstring& link : listing.folderLinks) allDeleted = DeleteEntry(link, count, failures) && allDeleted;
+  for (const std::wstring& file : listing.files) allDeleted = DeleteEntry(file, count, failures, budget) && allDeleted;
+  for (const std::wstring& link : listing.folderLinks) {
+    allDeleted = DeleteEntry(link, count, failures, budget) && allDeleted;
+  }
   for (const std::wstring& f : listing.folders) {
     SetFileAttributesW(LongPath(f).c_str(), FILE_ATTRIBUTE_NORMAL);
     // A folder is worth waiting for only when all it held went; a file that stayed keeps it.
-    if (!(allDeleted ? RemoveDirectoryRetrying(f) : RemoveDirectoryW(LongPath(f).c_str()))) {
+    if (!(allDeleted ? RemoveDirectoryRetrying(f, budget) : RemoveDirectoryW(LongPath(f).c_str()))) {
       const DWORD code = GetLastError();
       if (failures.empty() && code != ERROR_FILE_NOT_FOUND) failures = WithSystemError(L"Silinemedi", f, code);
     }

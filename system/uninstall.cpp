@@ -58,9 +58,11 @@ class Protection {
   std::vector<std::wstring> paths_;
 };
 
+// What one removal keeps across its files: the first failure and the waits it may still spend.
 struct FirstFailure {
   std::wstring path;
   DWORD code = 0;
+  RetryBudget budget;
   void Note(const std::wstring& p, DWORD c) {
     if (path.empty()) {
       path = p;
@@ -71,7 +73,7 @@ struct FirstFailure {
 
 bool DeleteFileCounted(const std::wstring& path, std::atomic<unsigned>& count, FirstFailure& failure) {
   SetFileAttributesW(LongPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileRetrying(path)) {
+  if (DeleteFileRetrying(path, &failure.budget) && EntryGone(path)) {
     ++count;
     return true;
   }
@@ -93,13 +95,13 @@ void RemoveProtectedTree(const std::wstring& folder, const Protection& protectio
   for (const std::wstring& file : listing.files) allDeleted = DeleteFileCounted(file, count, failure) && allDeleted;
   // A junction goes as a link; what it points to stays. Folders that still hold protected
   // entries cannot be removed and stay too: only the others are worth a wait for a brief hold.
-  for (const std::wstring& link : listing.folderLinks) RemoveDirectoryRetrying(link);
+  for (const std::wstring& link : listing.folderLinks) RemoveDirectoryRetrying(link, &failure.budget);
   for (const std::wstring& f : listing.folders) {
     SetFileAttributesW(LongPath(f).c_str(), FILE_ATTRIBUTE_NORMAL);
     bool holdsKept = false;
     for (const std::wstring& k : kept) holdsKept = holdsKept || (k.size() > f.size() && k.compare(0, f.size() + 1, f + L"\\") == 0);
     if (allDeleted && !holdsKept) {
-      RemoveDirectoryRetrying(f);
+      RemoveDirectoryRetrying(f, &failure.budget);
     } else {
       RemoveDirectoryW(LongPath(f).c_str());
     }
