@@ -260,6 +260,7 @@ class StateEvents {
   }
 
   bool HasFiles() const { return hasFiles_; }
+  bool FilesRepeated() const { return filesRepeated_; }
 
  private:
   enum Place { kTop, kRoot, kFilesArray, kEntry, kSkip };
@@ -285,7 +286,8 @@ class StateEvents {
 
   // A "files" member after another one replaces it.
   bool FilesAgain() {
-    if (sink_ && seenFiles_) return false;
+    filesRepeated_ = sink_ && seenFiles_;
+    if (filesRepeated_) return false;
     seenFiles_ = true;
     state_.files.clear();
     return true;
@@ -322,6 +324,7 @@ class StateEvents {
   std::string path_, hash_, sha256_;  // the entry's, kept apart so that their room is reused
   FolderSharing folders_;
   bool hasFiles_ = false;
+  bool filesRepeated_ = false;
 };
 
 }  // namespace
@@ -463,7 +466,10 @@ bool ReadInstalledStateEntries(const std::function<size_t(char*, size_t)>& read,
   InstalledState header;
   StateEvents events(header, &onEntry, checkCanonical ? &serialized : nullptr);
   PieceStream stream(read, text);
-  if (!ReadJsonEventsFrom(stream, events) || !events.HasFiles() || !stream.AtEnd() || stream.TooLong()) return false;
+  if (!ReadJsonEventsFrom(stream, events) || !events.HasFiles() || !stream.AtEnd() || stream.TooLong()) {
+    facts.filesRepeated = events.FilesRepeated();
+    return false;
+  }
   serialized.Update(kTail, sizeof kTail - 1);
   facts.build = std::move(header.build);
   facts.complete = header.complete;

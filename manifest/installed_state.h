@@ -84,6 +84,7 @@ struct StateTextFacts {
   std::string build;
   bool complete = false;
   bool canonical = false;  // the text is exactly what serialising the record read gives
+  bool filesRepeated = false;  // the reading failed on a second "files" member
 };
 
 // ParseInstalledState over a text handed over in pieces, each entry handed to onEntry as it is

@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/handles.h"
+#include "base/log.h"
 #include "manifest/installed_state.h"
 
 namespace {
@@ -59,7 +60,15 @@ StateFileRead ReadStateFile(const std::wstring& path, bool checkCanonical) {
   const std::function<void(InstalledFile&&)> keep = [&state](InstalledFile&& entry) {
     state.files.push_back(std::move(entry));
   };
-  if (!ReadStateFileEntries(path, keep, read.stamp, facts, checkCanonical)) return read;
+  if (!ReadStateFileEntries(path, keep, read.stamp, facts, checkCanonical)) {
+    // Earlier builds read a record whose "files" member repeats with json-c, where the last
+    // one counts. Such a file is rare, so it is read whole the same way rather than dropped
+    // with the ownership of the files it lists.
+    std::string text;
+    if (facts.filesRepeated && ReadWholeFile(path, text)) read.state = ParseInstalledState(text);
+    if (read.state) LogLine(L"state file " + path + L" repeats its \"files\" member; the last one is read");
+    return read;
+  }
   state.build = std::move(facts.build);
   state.complete = facts.complete;
   read.state = std::move(state);

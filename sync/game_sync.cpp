@@ -97,6 +97,14 @@ PreviousRecord GameSync::TakePreviousRecord(const std::wstring& statePath, const
   StateTextFacts facts;
   const std::function<void(InstalledFile&&)> add = [&reader](InstalledFile&& entry) { reader.Add(std::move(entry)); };
   const bool read = ReadStateFileEntries(statePath, add, stamp, facts);
+  if (!read && facts.filesRepeated) {
+    StateFileRead whole = ReadStateFile(statePath, false);
+    if (whole.state) {
+      stamp = whole.stamp;
+      canonical = false;
+      return RecordOf(manifest, disk, *whole.state);
+    }
+  }
   canonical = read && facts.canonical;
   // A record that fails part-way counts for nothing, like a lost one.
   return read ? reader.Take(std::move(facts.build), facts.complete) : PreviousRecord();
@@ -234,11 +242,10 @@ bool ParseListFile(const UniqueHandle& file, Manifest& list, std::wstring& error
   return parsed && !failed;
 }
 
-// The record written back by a check run with the files it verified, read again and written a
-// block at a time (CheckedStateMerger), never held whole. A record the merge would leave as it
-// is, in a file that is canonical (canonicalStamp) and nobody replaced since, is not written
-// again: a check that finds an update leaves the disk alone on every later start. One that
-// cannot be read again now is left as it is rather than written without its entries.
+}  // namespace
+
+// Never held whole: read again and written a block at a time. A record whose header came from
+// one read and whose entries from another would be a record nobody wrote.
 void WriteCheckedState(const std::wstring& statePath, const PreviousRecord& previous,
                        const StateFileStamp* canonicalStamp, const std::vector<InstalledFile>& verified) {
   StateFileStamp stamp;
@@ -253,22 +260,27 @@ void WriteCheckedState(const std::wstring& statePath, const PreviousRecord& prev
   WriteInstalledStateEntries(statePath, previous.build, previous.complete, [&](const EmitStateEntry& emit) {
     bool written = true;
     size_t entries = 0;
+    uint64_t digest = 0;
+    std::string scratch;
     const std::function<void(InstalledFile&&)> add = [&](InstalledFile&& entry) {
       ++entries;
+      digest += EntryDigest(entry, scratch);
       const InstalledFile* kept = written ? merger.Add(entry) : nullptr;
       if (kept) written = emit(*kept);
     };
     // A lost record is written afresh with what this check verified.
     const bool read = ReadStateFileEntries(statePath, add, stamp, facts, false);
     if (!written || (!read && (entries > 0 || previous.entries > 0))) return false;
+    if (read && (facts.build != previous.build || facts.complete != previous.complete ||
+                 entries != previous.entries || digest != previous.entriesDigest)) {
+      return false;
+    }
     for (const InstalledFile* file : merger.Rest()) {
       if (!emit(*file)) return false;
     }
     return true;
   });
 }
-
-}  // namespace
 
 bool GameSync::FetchList(const std::wstring& url, const std::wstring& listScratch, Manifest& manifest,
                          std::string& body, uint32_t& keepAliveMax) {

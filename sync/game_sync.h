@@ -31,6 +31,14 @@ enum SyncStatus : int {
 
 const wchar_t* SyncStatusName(int status);
 
+// What a check run that finds an update writes back: the record the file holds, read again a
+// block at a time, with the entries the run verified merged in (CheckedStateMerger). previous
+// is what the run read before; a file that reads differently now, or cannot be read again, is
+// left as it is. canonicalStamp, when given, is the stamp of a canonical file that the merge
+// would not change if the file still has it: then nothing is written.
+void WriteCheckedState(const std::wstring& statePath, const PreviousRecord& previous,
+                       const StateFileStamp* canonicalStamp, const std::vector<InstalledFile>& verified);
+
 struct SyncSnapshot {
   int status = kSyncIdle;
   SyncMode mode = SyncMode::Check;

@@ -409,6 +409,57 @@ TEST_F(GameSyncTest, DeepInstallFolderAndLongPaths) {
 
 // The state file is read beside the caller and kept for the next run, which takes it only
 // while the file is the one that was read: one replaced in between is read again.
+// A state file whose "files" member repeats is read as earlier builds read it, the last one
+// counting: files that left the manifest are still known as ours and go.
+TEST_F(GameSyncTest, ARepeatedFilesMemberIsReadWithTheLastOneCounting) {
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  std::string text = ReadBytes(StatePath());
+  text.insert(text.find("\"files\":"), "\"files\":[{\"path\":\"decoy.txt\",\"size\":1,\"mtime\":1}],");
+  ASSERT_TRUE(WriteBytes(StatePath(), text));
+  files.erase(files.begin() + 3);  // lib/core.dll leaves
+  files[1].second = Content(120000, 9);
+  Publish("build-2");
+
+  // A check that cannot read the record back as one whole leaves it as it is.
+  EXPECT_EQ(RunSync(SyncMode::Check).status, kSyncUpdateAvailable);
+  EXPECT_EQ(ReadBytes(StatePath()), text);
+  const SyncSnapshot s = RunSync(SyncMode::Update);
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_FALSE(FileExists(Installed("lib/core.dll")));
+  EXPECT_NE(Log().find("repeats its \"files\" member; the last one is read"), std::string::npos);
+  const auto state = ReadInstalledState(StatePath());
+  ASSERT_TRUE(state.has_value());
+  EXPECT_EQ(state->files.size(), files.size());
+}
+
+// The run read no record (the file was held, or on a share that failed for a moment) and a
+// second read finds one: writing that read's entries under the first read's header would turn
+// a complete build into an unknown one.
+TEST_F(GameSyncTest, ACheckWritesBackOnlyWhatOneReadSaw) {
+  Publish("build-1");
+  ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
+  const std::string text = ReadBytes(StatePath());
+  auto state = ReadInstalledState(StatePath());
+  ASSERT_TRUE(state.has_value());
+  InstalledFile verified = state->files.front();
+  verified.mtime += 1;
+  WriteCheckedState(StatePath(), PreviousRecord(), nullptr, {verified});
+  EXPECT_EQ(ReadBytes(StatePath()), text);
+
+  state->complete = false;  // read before another writer completed the record
+  WriteCheckedState(StatePath(), RecordOf(Manifest(), {}, *state), nullptr, {verified});
+  EXPECT_EQ(ReadBytes(StatePath()), text);
+
+  state->complete = true;
+  WriteCheckedState(StatePath(), RecordOf(Manifest(), {}, *state), nullptr, {verified});
+  const auto written = ReadInstalledState(StatePath());
+  ASSERT_TRUE(written.has_value());
+  EXPECT_EQ(written->build, "build-1");
+  EXPECT_TRUE(written->complete);
+  EXPECT_EQ(written->files.front(), verified);
+}
+
 TEST_F(GameSyncTest, TheStateReadAtSetUpIsUsedOnlyWhileTheFileIsUnchanged) {
   Publish("build-1");
   ASSERT_EQ(RunSync(SyncMode::Update).status, kSyncUpToDate);
