@@ -43,7 +43,7 @@ HANDLE g_wake = nullptr;  // set by the faulting thread
 HANDLE g_done = nullptr;  // set by the reporting thread once the report is finished or given up
 DWORD g_reporterThreadId = 0;
 DWORD g_deadlineMs = kDumpDeadlineMs;
-bool g_hangForTest = false;
+unsigned long g_writerTestMode = 0;  // test hooks of the writer: 1 hangs, 2 dies mid-dump
 wchar_t g_writerCommand[kPathCapacity];
 wchar_t g_command[kPathCapacity * 3 + 128];
 wchar_t g_tempFolder[MAX_PATH + 1];
@@ -160,13 +160,32 @@ DWORD WINAPI ReportWhenWoken(void*) {
   g_scratchPath[0] = L'\0';
   named = named && Append(g_scratchPath, kPathCapacity, g_reportPath) && Append(g_scratchPath, kPathCapacity, L".part");
 
-  // <writer> <pid> <thread> <exception pointers> <code> <deadline ms> <hang> "<scratch>" "<report>"
+  // The dump suspends every thread of this process, this one too, and a writer that dies
+  // before it resumes them (killed by an antivirus, or crashing itself) would leave the process
+  // suspended for good, holding the single-instance lock. So the process goes into a job that
+  // ends it when its last handle closes, and the writer takes that handle over: whatever way
+  // the writer ends, the job's end follows, unless the writer let it go after its dump. A
+  // process whose job refuses a nested one keeps only the writer's own watchdog.
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ||
+        !AssignProcessToJobObject(job, GetCurrentProcess())) {
+      CloseHandle(job);
+      job = nullptr;
+    }
+  }
+
+  // <writer> <pid> <thread> <exception pointers> <code> <deadline ms> <test mode> <job>
+  // "<scratch>" "<report>"
   const size_t capacity = sizeof(g_command) / sizeof(g_command[0]);
   g_command[0] = L'\0';
   named = named && Append(g_command, capacity, g_writerCommand);
   const unsigned long numbers[] = {GetCurrentProcessId(), static_cast<unsigned long>(g_crashedThread),
                                    static_cast<unsigned long>(reinterpret_cast<uintptr_t>(g_exception)),
-                                   static_cast<unsigned long>(g_reportCode), g_deadlineMs, g_hangForTest ? 1ul : 0ul};
+                                   static_cast<unsigned long>(g_reportCode), g_deadlineMs, g_writerTestMode,
+                                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(job))};
   for (unsigned long number : numbers) {
     named = named && Append(g_command, capacity, L" ");
     if (named) AppendNumber(g_command, capacity, number, 0);
@@ -266,6 +285,18 @@ DWORD WINAPI WatchWriter(void* parameter) {
   return 0;
 }
 
+// Lets the crashed process's job go without ending it: the dump is over and the process has
+// resumed, to end itself once its report is logged.
+struct JobRelease {
+  HANDLE job = nullptr;
+  ~JobRelease() {
+    if (!job) return;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION none{};
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &none, sizeof(none));
+    CloseHandle(job);
+  }
+};
+
 // Test hook: stands for a dump that never returns after suspending the crashed process.
 void SuspendThreadsOf(DWORD processId) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -285,19 +316,26 @@ void SuspendThreadsOf(DWORD processId) {
 }  // namespace
 
 int RunCrashDumpWriter(const std::vector<std::wstring>& args) {
-  if (args.size() != 8) return 1;
+  if (args.size() != 9) return 1;
   const auto number = [&args](size_t i) { return static_cast<DWORD>(std::wcstoul(args[i].c_str(), nullptr, 10)); };
   const DWORD processId = number(0);
   WriterWatch watch;
   watch.deadlineMs = number(4);
   watch.code = number(3);
-  watch.scratch = args[6];
-  const std::wstring& report = args[7];
+  watch.scratch = args[7];
+  const std::wstring& report = args[8];
   watch.target = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE | PROCESS_TERMINATE |
                                  PROCESS_SUSPEND_RESUME | SYNCHRONIZE,
                              FALSE, processId);
   watch.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!watch.target || !watch.finished) return 1;
+  // Taken over, the crashed process's copy closed: from here the job ends with this process.
+  JobRelease job;
+  const HANDLE theirs = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(number(6)));
+  if (theirs && !DuplicateHandle(watch.target, theirs, GetCurrentProcess(), &job.job, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE)) {
+    job.job = nullptr;
+  }
   watch.file = CreateFileW(watch.scratch.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (watch.file == INVALID_HANDLE_VALUE) return 1;
@@ -308,8 +346,9 @@ int RunCrashDumpWriter(const std::vector<std::wstring>& args) {
     return 1;
   }
 #ifndef TALVOREEN_RELEASE_BUILD
-  if (number(5) == 1) {
+  if (number(5) == 1 || number(5) == 2) {
     SuspendThreadsOf(processId);
+    if (number(5) == 2) TerminateProcess(GetCurrentProcess(), 3);  // as a kill mid-dump would
     WaitForSingleObject(watch.finished, INFINITE);  // never set: only the watchdog ends this
   }
 #endif
@@ -362,9 +401,11 @@ void InstallCrashReporter(bool consoleLine, const std::wstring& writerCommand) {
   wchar_t hang[16] = {};
   const DWORD hangLength = GetEnvironmentVariableW(L"TALVOREEN_CRASH_DUMP_HANG", hang, 16);
   if (hangLength > 0 && hangLength < 16) {
-    g_hangForTest = true;
+    g_writerTestMode = 1;
     g_deadlineMs = static_cast<DWORD>(std::wcstoul(hang, nullptr, 10));
   }
+  // Test hook: the writer dies mid-dump, with the crashed process suspended.
+  if (GetEnvironmentVariableW(L"TALVOREEN_CRASH_DUMP_DIE", hang, 16) > 0) g_writerTestMode = 2;
 #endif
   const DWORD n = GetTempPathW(MAX_PATH + 1, g_tempFolder);
   if (n == 0 || n > MAX_PATH) {

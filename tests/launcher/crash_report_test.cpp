@@ -42,11 +42,13 @@ int Recurse(int depth) {
 }
 
 // args: log folder, "fault", "throw", "overflow" (on a worker thread) or "overflow-main",
-// "console" or "quiet", and optionally "hang": the writer hangs with the child suspended.
+// "console" or "quiet", and optionally "hang" or "die": the writer hangs, or dies, with the
+// child suspended.
 TV_CHILD_ROLE(crash_on_purpose) {
   SetLogDirectory(args.at(0));
   LogLine(L"about to crash");
   if (args.size() > 3 && args.at(3) == L"hang") SetEnvironmentVariableW(L"TALVOREEN_CRASH_DUMP_HANG", L"3000");
+  if (args.size() > 3 && args.at(3) == L"die") SetEnvironmentVariableW(L"TALVOREEN_CRASH_DUMP_DIE", L"1");
   InstallReporter(args.at(2) == L"console");
   if (args.at(1) == L"overflow-main") return Recurse(0);
   std::thread worker([&] {
@@ -183,15 +185,24 @@ TEST(CrashReport, AnExceptionLeavingAThreadAndAStackOverflowAreReportedToo) {
 // The writer suspends the crashed process and never returns, as a dump can when a suspended
 // thread holds a lock it needs: the process still ends, with its exception's code, and
 // leaves no report and no scratch file.
-TEST(CrashReport, AWriterThatHangsStillEndsTheProcess) {
-  TempDir dir;
-  UniqueHandle child(StartChild("crash_on_purpose", {dir.Path(), L"fault", L"quiet", L"hang"}));
-  ASSERT_TRUE(child.Valid());
-  ASSERT_EQ(WaitForSingleObject(child.Get(), 120000), WAIT_OBJECT_0);  // a safety net, not a measure
-  DWORD exitCode = 0;
-  ASSERT_TRUE(GetExitCodeProcess(child.Get(), &exitCode));
-  EXPECT_EQ(exitCode, 0xC0000005u);
-  EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"launcher.log")});
+// A writer that dies mid-dump (an antivirus kills it, or it crashes) leaves the process
+// suspended, which must end all the same rather than hold the single-instance lock for good.
+TEST(CrashReport, AWriterThatHangsOrDiesStillEndsTheProcess) {
+  for (const wchar_t* writer : {L"hang", L"die"}) {
+    SCOPED_TRACE(Utf8FromWide(writer));
+    TempDir dir;
+    UniqueHandle child(StartChild("crash_on_purpose", {dir.Path(), L"fault", L"quiet", writer}));
+    ASSERT_TRUE(child.Valid());
+    const bool ended = WaitForSingleObject(child.Get(), 120000) == WAIT_OBJECT_0;  // a safety net, not a measure
+    if (!ended) TerminateProcess(child.Get(), 1);
+    ASSERT_TRUE(ended);
+    if (writer == std::wstring(L"hang")) {
+      DWORD exitCode = 0;
+      ASSERT_TRUE(GetExitCodeProcess(child.Get(), &exitCode));
+      EXPECT_EQ(exitCode, 0xC0000005u);
+      EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::wstring>{dir.Join(L"launcher.log")});
+    }
+  }
 }
 
 // Another log writer holds the log's lock for the whole crash: the report must neither wait
