@@ -455,9 +455,8 @@ TEST_F(SecondStart, WaitsOutATwinThatIsClosingAndOpensItsOwnWindow) {
   HANDLE process = testing_support::StartProcess(
       testing_support::TestFile(L"loopback\\Talvoreen Launcher.exe"), {L"--dir", dir.Path(), L"--cdn", L"http://127.0.0.1:9"});
   ASSERT_NE(process, nullptr);
-  // Asked and refused: it now waits for the lock.
-  EXPECT_TRUE(ServeUntil(process, [&] { return window->refusedProbes > 0; }));
-  EXPECT_FALSE(Ended(process)) << "it gave up at once";
+  // Asked and refused, and asked again: it waits for the lock rather than giving up at once.
+  EXPECT_TRUE(ServeUntil(process, [&] { return window->refusedProbes > 1; })) << "it gave up at once";
   window.reset();
   CloseHandle(mutex_);
   mutex_ = nullptr;
@@ -465,6 +464,17 @@ TEST_F(SecondStart, WaitsOutATwinThatIsClosingAndOpensItsOwnWindow) {
   EXPECT_TRUE(ServeUntil(process, [&] { return (own = WindowOf(process)) != nullptr; }));
   if (own) PostMessageW(own, WM_CLOSE, 0, 0);
   EXPECT_EQ(FinishProcess(process), 0u);
+}
+
+// A twin that keeps the lock while its window refuses every hand-over: the start gives up once
+// its wait has passed, holding nothing.
+TEST_F(SecondStart, GivesUpOnATwinThatNeverLetsGo) {
+  FakeLauncherWindow window;
+  window.closing = true;
+  HANDLE mutex = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(ClaimSingleInstance(nullptr, mutex, 300), InstanceClaim::GaveUp);
+  EXPECT_EQ(mutex, nullptr);
+  EXPECT_GT(window.refusedProbes, 1);
 }
 
 // The player's journey: ✕, then at once the launcher again. The first one's process still
