@@ -58,19 +58,6 @@ bool TreeParse(const std::string& body, Manifest& list) {
   return list.files.size() <= kMaxClientFiles;
 }
 
-bool SameList(const Manifest& a, const Manifest& b) {
-  if (a.files.size() != b.files.size() || a.httpDownloadUrl != b.httpDownloadUrl || a.httpThreads != b.httpThreads ||
-      a.httpDosThreshold != b.httpDosThreshold) {
-    return false;
-  }
-  for (size_t i = 0; i < a.files.size(); ++i) {
-    if (a.files[i].path != b.files[i].path || a.files[i].size != b.files[i].size || a.files[i].hash != b.files[i].hash) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -92,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (treeAccepted && comparable) std::abort();
     return 0;
   }
-  if (comparable && (!treeAccepted || !SameList(tree, list))) std::abort();
-  if (!piecesRead || !SameList(pieces, list)) std::abort();
+  if (comparable && (!treeAccepted || !SameClientList(tree, list))) std::abort();
+  if (!piecesRead || !SameClientList(pieces, list)) std::abort();
   if (!error.empty() || list.build != kServerBuild || list.files.size() > kMaxClientFiles) std::abort();
   if (list.httpThreads > kMaxHttpThreads || list.httpDosThreshold > kMaxHttpDosThreshold) std::abort();
   if (!list.httpDownloadUrl.empty()) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "manifest/manifest.h"
+
 // Reads text in pieces of at most pieceBytes; holds text by reference.
 inline std::function<size_t(char*, size_t)> ReadInPieces(const std::string& text, size_t pieceBytes) {
   size_t at = 0;
@@ -16,4 +18,18 @@ inline std::function<size_t(char*, size_t)> ReadInPieces(const std::string& text
     at += given;
     return given;
   };
+}
+
+// Whether two server file lists, read from one text in different ways, are the same list.
+inline bool SameClientList(const Manifest& a, const Manifest& b) {
+  if (a.files.size() != b.files.size() || a.httpDownloadUrl != b.httpDownloadUrl || a.httpThreads != b.httpThreads ||
+      a.httpDosThreshold != b.httpDosThreshold) {
+    return false;
+  }
+  for (size_t i = 0; i < a.files.size(); ++i) {
+    if (a.files[i].path != b.files[i].path || a.files[i].size != b.files[i].size || a.files[i].hash != b.files[i].hash) {
+      return false;
+    }
+  }
+  return true;
 }

@@ -556,6 +556,37 @@ TEST_F(UninstallStagesTest, CancelledConfirmationRemovesNothing) {
   EXPECT_FALSE(Exists(JoinPath(TempFolder(), L"Talvoreen-Uninstall-" + std::to_wstring(launcher.Id()) + L".exe")));
 }
 
+// Without its marker a removal killed half-way could not be finished later, so a folder where
+// the marker cannot be written loses nothing, and the box says so.
+TEST_F(UninstallStagesTest, AMarkerThatCannotBeWrittenRemovesNothing) {
+  MakeInstallation(false);
+  UseRealLauncher();
+  ASSERT_TRUE(CreateDirectoryW(dir.Join(L".talvoreen-uninstall").c_str(), nullptr));  // in the marker's way
+  Launched firstStage(testing_support::StartProcess(dir.Join(L"Talvoreen Launcher.exe"), {L"--uninstall"}));
+  ASSERT_TRUE(firstStage.Valid());
+  const DWORD firstId = firstStage.Id();
+  HWND dialog = firstStage.Dialog(IsConfirmation);
+  ASSERT_NE(dialog, nullptr);
+  PressButton(dialog, kRemoveButtonId);
+  EXPECT_EQ(firstStage.ExitCode(), 0u);
+  const DWORD secondId = FindProcessByName(L"Talvoreen-Uninstall-" + std::to_wstring(firstId) + L".exe");
+  ASSERT_NE(secondId, 0u);
+  Launched launcher(secondId);
+  HWND box = launcher.Dialog(IsMessageBox);
+  ASSERT_NE(box, nullptr);
+  const std::wstring text = TextOf(GetDlgItem(box, kMessageBoxTextId));
+  const std::wstring head = L"Talvoreen Multiplayer kaldırılamadı; hiçbir şey silinmedi:\n";
+  const std::wstring tail = L"\n\nKurulum klasörüne yazılabildiğinden emin olup tekrar dene.";
+  EXPECT_EQ(text.rfind(head, 0), 0u) << Utf8FromWide(text);
+  EXPECT_NE(text.find(dir.Join(L".talvoreen-uninstall")), std::wstring::npos) << Utf8FromWide(text);
+  EXPECT_EQ(text.size() > tail.size() ? text.substr(text.size() - tail.size()) : text, tail);
+  PressButton(box, IDOK);
+  EXPECT_EQ(launcher.ExitCode(), 1u);
+  EXPECT_TRUE(Has(L"Talvoreen.exe"));
+  EXPECT_TRUE(Has(L"models\\sub\\b.img"));
+  EXPECT_TRUE(Has(L"Talvoreen Launcher.exe"));
+}
+
 // A launcher downloaded beside the player's own game and mods, with nothing registered, is no
 // installation: its "--uninstall" removes nothing of that folder, itself included.
 TEST_F(UninstallStagesTest, AStrayCopyWithNothingRegisteredRemovesNothing) {
