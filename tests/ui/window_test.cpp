@@ -504,15 +504,43 @@ HRESULT WINAPI DpiQueryGives144(HMONITOR, int, UINT* x, UINT* y) {
   return S_OK;
 }
 
-// Without GetDpiForMonitor (Windows 7, 8.0) or when it fails, the screen's DPI; never a fixed 96.
-TEST(WindowDpi, FallsBackToTheSystemDpi) {
+unsigned SystemDpi() {
   HDC screen = GetDC(nullptr);
   const unsigned system = static_cast<unsigned>(GetDeviceCaps(screen, LOGPIXELSX));
   ReleaseDC(nullptr, screen);
+  return system;
+}
+
+// Exit code: the system DPI this process got times 1000, plus the fallback's answer.
+TV_CHILD_ROLE(dpi_fallback) {
   HMONITOR monitor = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
-  EXPECT_EQ(WindowDpiForMonitor(monitor, nullptr), system);
-  EXPECT_EQ(WindowDpiForMonitor(monitor, &DpiQueryFails), system);
+  return static_cast<int>(SystemDpi() * 1000 + WindowDpiForMonitor(monitor, &DpiQueryFails));
+}
+
+// Without GetDpiForMonitor (Windows 7, 8.0) or when it fails, the screen's DPI; never a fixed 96.
+// A test display runs at 96, so a process is also started with the screen at 120 DPI: Wine
+// takes the setting for each new process, Windows only at the next logon.
+TEST(WindowDpi, FallsBackToTheSystemDpi) {
+  HMONITOR monitor = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  EXPECT_EQ(WindowDpiForMonitor(monitor, nullptr), SystemDpi());
+  EXPECT_EQ(WindowDpiForMonitor(monitor, &DpiQueryFails), SystemDpi());
   EXPECT_EQ(WindowDpiForMonitor(monitor, &DpiQueryGives144), 144u);
+
+  const wchar_t* const key = L"Control Panel\\Desktop";
+  DWORD previous = 0, size = sizeof(previous);
+  const bool had = RegGetValueW(HKEY_CURRENT_USER, key, L"LogPixels", RRF_RT_REG_DWORD, nullptr, &previous, &size) ==
+                   ERROR_SUCCESS;
+  const DWORD dpi = 120;
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key, L"LogPixels", REG_DWORD, &dpi, sizeof(dpi)), ERROR_SUCCESS);
+  const testing_support::ProcessResult child = testing_support::RunChild("dpi_fallback", {});
+  if (had) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"LogPixels", REG_DWORD, &previous, sizeof(previous));
+  } else {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"LogPixels");
+  }
+  ASSERT_TRUE(child.started);
+  if (child.exitCode / 1000 != dpi) GTEST_SKIP() << "the system DPI changes only at the next logon here";
+  EXPECT_EQ(child.exitCode % 1000, dpi);
 }
 
 TEST_F(RealWindow, ANewMonitorDpiTakesTheSuggestedRectangleAndKeepsTheLayoutInDips) {
