@@ -48,7 +48,7 @@ TEST_F(ShellTest, InstallRefusesRootsAndOddFolders) {
   EXPECT_FALSE(InstallIntoFolder(dir.Join(L"file\\below"), launcher, error));
   EXPECT_EQ(error, L"Klasör oluşturulamadı. Yönetici izni gerektirmeyen bir yer seç (örn. C:\\Talvoreen)");
   // The write test cannot put its file there.
-  ASSERT_TRUE(CreateDirectoryTree(dir.Join(L"blocked\\.talvoreen-write-test.tmp")));
+  ASSERT_TRUE(CreateDirectoryTree(dir.Join(L"blocked\\.talvoreen-write-test\\in the way")));
   EXPECT_FALSE(InstallIntoFolder(dir.Join(L"blocked"), launcher, error));
   EXPECT_EQ(error, L"Bu klasöre yazma izni yok. Başka bir klasör seç (örn. C:\\Talvoreen)");
   EXPECT_EQ(Value(kLauncherRegistryKey, kInstallDirValue), before);
