@@ -151,7 +151,8 @@ bool WriteUninstallMarker(const std::wstring& installDir, std::wstring& error) {
 }
 
 bool HoldsInstallation(const std::wstring& installDir) {
-  return !installDir.empty() && (IsInstallFolder(installDir) || DirectoryExists(JoinPath(installDir, L"TALVOREEN")) ||
+  // A drive root that holds an installation's TALVOREEN folder is not the installation.
+  return !IsRootOrDriveRelativeFolder(installDir) && (IsInstallFolder(installDir) || DirectoryExists(JoinPath(installDir, L"TALVOREEN")) ||
                                  HasUninstallMarker(installDir));
 }
 

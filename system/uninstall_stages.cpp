@@ -147,6 +147,7 @@ void RemoveRegistryEntries() {
 }  // namespace
 
 std::wstring AcceptedUninstallFolder(const std::wstring& folder) {
+  if (IsRootOrDriveRelativeFolder(folder)) return std::wstring();
   const std::wstring d = NormalizePath(folder);
   if (d.size() <= 3) return std::wstring();
   if (IsInstallFolder(d) || FileExists(JoinPath(d, kLauncherExeName)) || HasUninstallMarker(d)) return d;
