@@ -72,9 +72,27 @@ int RunMode(CommandLine& cl) {
   return RunSingleWindow(options);
 }
 
+// A 32-bit process on 64-bit Windows can have an exception inside a window procedure (the paint
+// callback, a timer) swallowed where the kernel's callback returns, leaving a broken window and
+// no report. The manifest's supported-OS entries stop that from Windows 7 on; this does too
+// where the manifest is not honoured and the system has the call (Windows 7 with KB976038).
+void KeepCallbackExceptionsFatal() {
+  using GetPolicy = BOOL(WINAPI*)(LPDWORD);
+  using SetPolicy = BOOL(WINAPI*)(DWORD);
+  constexpr DWORD kCallbackFilterEnabled = 0x1;  // PROCESS_CALLBACK_FILTER_ENABLED
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto get = reinterpret_cast<GetPolicy>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "GetProcessUserModeExceptionPolicy")));
+  const auto set = reinterpret_cast<SetPolicy>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessUserModeExceptionPolicy")));
+  DWORD flags = 0;
+  if (get && set && get(&flags)) set(flags & ~kCallbackFilterEnabled);
+}
+
 }  // namespace
 
 int RunLauncher(CommandLine commandLine) {
+  KeepCallbackExceptionsFatal();
   InstallCrashReporter(!commandLine.headlessJob.empty());
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) return 1;
   const int code = RunMode(commandLine);
