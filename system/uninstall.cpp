@@ -159,9 +159,11 @@ bool WriteUninstallMarker(const std::wstring& installDir, std::wstring& error) {
 }
 
 bool HoldsInstallation(const std::wstring& installDir) {
-  // A drive root that holds an installation's TALVOREEN folder is not the installation.
-  return !IsRootOrDriveRelativeFolder(installDir) && (IsInstallFolder(installDir) || DirectoryExists(JoinPath(installDir, L"TALVOREEN")) ||
-                                 HasUninstallMarker(installDir));
+  if (installDir.empty()) return false;
+  if (IsInstallFolder(installDir) || HasUninstallMarker(installDir)) return true;
+  // At a drive root "TALVOREEN" is as likely an installation folder itself, D:\Talvoreen
+  // (names are case-blind), as the data folder of an installation at the root.
+  return !IsRootOrDriveRelativeFolder(installDir) && DirectoryExists(JoinPath(installDir, L"TALVOREEN"));
 }
 
 bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder, std::atomic<unsigned>& count,

@@ -55,6 +55,9 @@ PY
 run_wine() { (unset DISPLAY && "$here/../../cmake/wine-run.sh" "$wine_root" "$@"); }
 run_wine cmd /c exit
 dosdevices="$wine_root/wineprefix/dosdevices"
+# A Windows PC has its fonts in C:\Windows\Fonts; Wine reaches the host's only through drive Z:,
+# which goes next (without any, DirectWrite finds no family and lays out nothing).
+cp /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$wine_root/wineprefix/drive_c/windows/Fonts/"
 rm -f "$dosdevices/z:"
 ln -s "$work" "$dosdevices/d:"
 # TEMP as Windows gives it for a user name with spaces or other letters: a short 8.3 path, which
@@ -63,8 +66,8 @@ cat >"$work/short-temp.cmd" <<'CMD'
 @echo off
 set "long=%TEMP%\Gecici Dosyalar Uzun Ad"
 if not exist "%long%" mkdir "%long%"
-for /f "delims=" %%I in ('call "%CD%\tests\short_path.exe" "%long%"') do set "TEMP=%%I"
-set "TMP=%TEMP%"
+"%CD%\tests\short_path.exe" "%long%" "%~dp0set-temp.cmd"
+call "%~dp0set-temp.cmd"
 echo TEMP=%TEMP%
 call "%CD%\run-tests.cmd" %*
 CMD
