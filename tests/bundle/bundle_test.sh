@@ -55,9 +55,17 @@ PY
 run_wine() { (unset DISPLAY && "$here/../../cmake/wine-run.sh" "$wine_root" "$@"); }
 run_wine cmd /c exit
 dosdevices="$wine_root/wineprefix/dosdevices"
-# A Windows PC has its fonts in C:\Windows\Fonts; Wine reaches the host's only through drive Z:,
-# which goes next (without any, DirectWrite finds no family and lays out nothing).
-cp /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$wine_root/wineprefix/drive_c/windows/Fonts/"
+# A Windows PC has its fonts in C:\Windows\Fonts, listed in the registry; Wine's DirectWrite
+# reaches the host's only through drive Z:, which goes next (without any font it finds no family
+# and lays out nothing).
+fonts_reg="$wine_root/wineprefix/drive_c/fonts.reg"
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts]\r\n' >"$fonts_reg"
+for font in /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf; do
+  cp "$font" "$wine_root/wineprefix/drive_c/windows/Fonts/"
+  name="$(basename "$font" .ttf)"
+  printf '"%s (TrueType)"="%s.ttf"\r\n' "$name" "$name" >>"$fonts_reg"
+done
+run_wine regedit /s 'C:\fonts.reg'
 rm -f "$dosdevices/z:"
 ln -s "$work" "$dosdevices/d:"
 # TEMP as Windows gives it for a user name with spaces or other letters: a short 8.3 path, which
