@@ -37,12 +37,26 @@ std::wstring LongPath(const std::wstring& path) {
   return path;
 }
 
+std::wstring LongPathName(const std::wstring& path) {
+  if (path.empty()) return path;
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD length = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return path;
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+  return path;
+}
+
 std::wstring GetModulePath() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return std::wstring();
-    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    // A launcher started through a short path reports that path; its folder is compared by
+    // text with install folders spelled long.
+    if (length < buffer.size()) return LongPathName(std::wstring(buffer.data(), length));
     if (buffer.size() >= 32768) return std::wstring();
     buffer.resize(buffer.size() * 2);
   }

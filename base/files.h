@@ -21,7 +21,11 @@ std::wstring NormalizePath(const std::wstring& path);
 // it; the paths it keeps and shows stay in their plain form.
 std::wstring LongPath(const std::wstring& path);
 
-std::wstring GetModulePath();  // full path of the running executable
+// The path with each short (8.3) name spelled long (GetLongPathNameW); unchanged when it does
+// not exist or cannot be read. Paths compared by text are taken long first: TEMP is often
+// given short (C:\Users\OYUNCU~1\...), a module started through it too.
+std::wstring LongPathName(const std::wstring& path);
+std::wstring GetModulePath();  // full path of the running executable, long names
 
 bool FileExists(const std::wstring& path);  // exists and is not a directory
 bool DirectoryExists(const std::wstring& path);

@@ -79,6 +79,27 @@ std::wstring NormalizeSeparatorsAndDots(const std::wstring& fullPath) {
   return result;
 }
 
+bool IsRootOrDriveRelativeFolder(const std::wstring& path) {
+  if (path.empty()) return true;
+  std::wstring rest = path;
+  // "\\?\C:\..." and "\\.\C:\..." name the same places as the path after the prefix.
+  if (rest.size() > 4 && IsSeparator(rest[0]) && IsSeparator(rest[1]) && (rest[2] == L'?' || rest[2] == L'.') &&
+      IsSeparator(rest[3])) {
+    rest = rest.substr(4);
+    if (rest.size() >= 4 && EqualsIgnoreCase(rest.substr(0, 4), L"UNC\\")) rest = L"\\\\" + rest.substr(4);
+  }
+  const bool drive = rest.size() >= 2 && rest[1] == L':';
+  if (drive && (rest.size() == 2 || !IsSeparator(rest[2]))) return true;
+  const bool unc = rest.size() >= 2 && IsSeparator(rest[0]) && IsSeparator(rest[1]);
+  if (!drive && !unc && !rest.empty() && IsSeparator(rest[0])) return true;
+  const std::wstring normal = TrimTrailingSeparators(NormalizeSeparatorsAndDots(rest));
+  if (drive) return normal.size() <= 3;
+  if (!unc) return false;
+  const size_t server = normal.find(L'\\', 2);
+  const size_t share = server == std::wstring::npos ? std::wstring::npos : normal.find(L'\\', server + 1);
+  return share == std::wstring::npos || share + 1 >= normal.size();
+}
+
 std::wstring TrimTrailingSeparators(std::wstring path) {
   while (path.size() > 3 && IsSeparator(path.back())) path.pop_back();
   return path;

@@ -18,6 +18,13 @@ std::wstring FileNamePart(const std::wstring& path);
 // A leading "\\" (UNC or device prefix) and a drive root are kept.
 std::wstring NormalizeSeparatorsAndDots(const std::wstring& fullPath);
 
+// Whether a folder named on the command line or in a dialog cannot hold an installation
+// whatever the current directory is: a drive-relative form ("C:", "C:.", "C:Oyunlar", and
+// "\Oyunlar" rooted on the current drive), or a path whose lexical normal form is a drive or
+// share root ("C:\", "C:\a\..", "\\server\share"). Empty text counts as unusable. Plain relative
+// paths ("Oyun") are left to the caller, who resolves them against the folder it runs in.
+bool IsRootOrDriveRelativeFolder(const std::wstring& path);
+
 // Removes trailing "\" and "/" while the text is longer than 3 characters ("C:\" stays).
 std::wstring TrimTrailingSeparators(std::wstring path);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine for CTest and the tools: wine-run.sh <build dir> <exe> [args...]
 # The build folder has its own Wine prefix (made on first use) so tests never touch the
-# user's prefix, and its own Xvfb when no display is set. tools/test.sh stops both afterwards.
+# user's prefix, and its own Xvfb when no display is set (TALVOREEN_SCREEN, default 1280x1024).
+# tools/test.sh stops both afterwards.
 set -euo pipefail
 build="$(cd "$1" && pwd)"; shift
 
@@ -14,7 +15,7 @@ export WINEARCH=win32
 start_xvfb() {
   if [ -f "$build/xvfb.pid" ] && kill -0 "$(cat "$build/xvfb.pid")" 2>/dev/null; then return; fi
   : >"$build/xvfb.display"
-  Xvfb -displayfd 1 -nolisten tcp -screen 0 1280x1024x24 >"$build/xvfb.display" 2>/dev/null 9>&- &
+  Xvfb -displayfd 1 -nolisten tcp -screen 0 "${TALVOREEN_SCREEN:-1280x1024}x24" >"$build/xvfb.display" 2>/dev/null 9>&- &
   echo $! >"$build/xvfb.pid"
   for _ in $(seq 200); do [ -s "$build/xvfb.display" ] && break; sleep 0.05; done
 }

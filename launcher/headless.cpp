@@ -189,6 +189,13 @@ int RunHeadlessJob(const LaunchOptions& options, const std::wstring& job) {
     WriteConsoleLine(L"--headless needs --dir <install folder>");
     return 2;
   }
+  // "D:" would resolve against the current folder of D:, and "D:\\" holds D:\\Talvoreen's data
+  // folder, so removing it would take the installation below with it.
+  if (!options.installDir.empty() && IsRootOrDriveRelativeFolder(options.installDir)) {
+    WriteConsoleLine(L"--dir must name an install folder, not a drive root or a drive-relative path: " +
+                     options.installDir);
+    return 2;
+  }
   const std::wstring installDir = options.installDir.empty() ? std::wstring() : NormalizePath(options.installDir);
   // Decided before the log creates "TALVOREEN" in the folder, which would make any folder
   // look like an installation to the removal.

@@ -7,15 +7,16 @@ constexpr UINT kHandOverTimeoutMs = 5000;
 
 }  // namespace
 
-void SendLinkToWindow(HWND window, const std::wstring& link) {
+bool SendLinkToWindow(HWND window, const std::wstring& link) {
   const std::wstring text = link.substr(0, kMaxForwardedLinkChars);
   COPYDATASTRUCT data{};
   data.dwData = kLinkCopyDataMagic;
   data.cbData = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
   data.lpData = const_cast<wchar_t*>(text.c_str());
   DWORD_PTR result = 0;
-  SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK | SMTO_ABORTIFHUNG,
-                      kHandOverTimeoutMs, &result);
+  return SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK | SMTO_ABORTIFHUNG,
+                             kHandOverTimeoutMs, &result) != 0 &&
+         result == TRUE;
 }
 
 bool HandOverToRunningWindow(const std::wstring* link) {
@@ -32,7 +33,9 @@ bool HandOverToRunningWindow(const std::wstring* link) {
       static_cast<LRESULT>(answer) != kBringToFrontAnswer) {
     return false;
   }
-  if (link) SendLinkToWindow(window, *link);
+  // A window that began closing after it answered refuses the link; the lock it lets go of
+  // then passes to this start, which opens with the link.
+  if (link && !SendLinkToWindow(window, *link)) return false;
   ShowWindow(window, IsIconic(window) ? SW_RESTORE : SW_SHOW);
   SetForegroundWindow(window);
   return true;

@@ -212,7 +212,7 @@ int RunUninstallStage2(const std::wstring& folder, int waitProcessId) {
   }
   // A stage killed after the launcher went leaves a folder that is no longer accepted; when
   // nothing else is left in it, it goes now (only an empty folder can be removed this way).
-  if (context.installDir.empty()) {
+  if (context.installDir.empty() && !IsRootOrDriveRelativeFolder(folder)) {
     const std::wstring given = NormalizePath(folder);
     if (given.size() > 3) RemoveDirectoryW(given.c_str());
   }

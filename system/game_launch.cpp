@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <mutex>
+#include <vector>
 
 #include "base/files.h"
 #include "base/format.h"
@@ -53,8 +54,36 @@ UniqueHandle g_elevatedSlot;
 
 // Read by elevated processes only: in an unelevated token Administrators is deny-only, so
 // neither a program of the player's nor the launcher itself can open it; the launcher writes
-// through the handle it was created with. (Wine gives every process Administrators.)
-constexpr const wchar_t* kElevatedSlotSecurity = L"D:P(A;;GR;;;BA)(A;;GR;;;SY)";
+// through the handle it was created with. The OWNER RIGHTS entry takes the implicit WRITE_DAC
+// from the owner (the player), who could otherwise grant itself reading. (Wine gives every
+// process Administrators.)
+constexpr const wchar_t* kElevatedSlotSecurity = L"D:P(A;;GR;;;BA)(A;;GR;;;SY)(A;;RC;;;OW)";
+
+// The player's own account as SDDL text ("S-1-5-21-..."), empty when the token cannot be read.
+std::wstring OwnUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+  UniqueHandle owned(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return std::wstring();
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return std::wstring();
+  std::wstring sid = text;
+  LocalFree(text);
+  return sid;
+}
+
+// The permission event may be waited on by the player's own processes and by Administrators:
+// an elevated copy of a standard user runs as another account (the one that typed the
+// password), which the default DACL (user, SYSTEM, logon session) leaves out. Nobody may
+// signal it again; the launcher holds the handle it made.
+std::wstring PermissionEventSecurity() {
+  const std::wstring user = OwnUserSid();
+  if (user.empty()) return std::wstring();
+  return L"D:P(A;;GA;;;SY)(A;;0x00100000;;;BA)(A;;0x00100000;;;" + user + L")(A;;RC;;;OW)";
+}
 
 bool WriteElevatedSlot(const std::string& text) {
   void* view = MapViewOfFile(g_elevatedSlot.Get(), FILE_MAP_WRITE, 0, 0, kElevatedLaunchSlotBytes);
@@ -172,9 +201,18 @@ bool IssueLaunchPermission(int copy, const std::string& token, std::wstring& err
     error = PermissionFailureText(0);
     return false;
   }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const std::wstring sddl = PermissionEventSecurity();
+  if (sddl.empty() ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    error = PermissionFailureText(GetLastError());
+    return false;
+  }
+  SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
   // Auto-reset and signalled: the first client that waits on it takes the permission.
-  UniqueHandle event(CreateEventW(nullptr, FALSE, TRUE, LaunchPermissionEventName(copy, digest).c_str()));
+  UniqueHandle event(CreateEventW(&security, FALSE, TRUE, LaunchPermissionEventName(copy, digest).c_str()));
   const DWORD code = GetLastError();
+  LocalFree(descriptor);
   if (!event.Valid()) {
     error = PermissionFailureText(code);
     return false;

@@ -54,9 +54,10 @@ bool CopyFileSafely(const std::wstring& source, const std::wstring& target) {
 }
 
 bool InstallIntoFolder(const std::wstring& chosen, std::wstring& launcherPath, std::wstring& error) {
-  const std::wstring folder = NormalizePath(chosen);
+  // "D:" would otherwise resolve against the current folder of D: and install wherever that is.
+  const std::wstring folder = IsRootOrDriveRelativeFolder(chosen) ? std::wstring() : NormalizePath(chosen);
   if (folder.size() <= 3 || folder.find(L';') != std::wstring::npos) {
-    error = L"Bu klasör kullanılamaz; örneğin C:\\Talvoreen gibi bir alt klasör seç";
+    error = kUnusableFolderText;
     return false;
   }
   if (!CreateDirectoryTree(folder)) {

@@ -7,6 +7,10 @@
 
 inline constexpr const wchar_t* kDefaultInstallDir = L"C:\\Talvoreen";
 
+// Shown for a drive root, a drive-relative folder or one whose name has ";".
+inline constexpr const wchar_t* kUnusableFolderText =
+    L"Bu klasör kullanılamaz; örneğin C:\\Talvoreen gibi bir alt klasör seç";
+
 // "Talvoreen.exe" in the folder, or ".talvoreen\installed.json" (files, not folders).
 bool IsInstallFolder(const std::wstring& folder);
 

@@ -20,12 +20,16 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
+// A drive root such as D:\ already ends in its separator; any other folder gets one.
+std::wstring WithSeparator(const std::wstring& folder) {
+  return !folder.empty() && folder.back() == L'\\' ? folder : folder + L"\\";
+}
+
 // Paths under the install folder that the core never touches, relative and lower-cased.
 class Protection {
  public:
-  // A drive root such as D:\ already ends in its separator; any other root gets one.
   Protection(const std::wstring& root, const std::wstring& gtaFolder)
-      : prefix_(!root.empty() && root.back() == L'\\' ? root : root + L"\\") {
+      : prefix_(WithSeparator(root)), longPrefix_(WithSeparator(LongPathName(root))) {
     paths_ = {Lower(kLauncherExeName), L"gta-sa", L".talvoreen\\gta", L"talvoreen\\screenshots"};
     AddIfInside(gtaFolder);
     AddIfInside(GetModulePath());
@@ -48,13 +52,17 @@ class Protection {
     return full.size() > prefix_.size() && EqualsIgnoreCase(full.substr(0, prefix_.size()), prefix_);
   }
 
+  // Compared in long names: the folder or the path may be given in 8.3 form. The relative
+  // part is then in long names too, as the folder's listing gives them.
   void AddIfInside(const std::wstring& path) {
     if (path.empty()) return;
-    const std::wstring full = NormalizePath(path);
-    if (Inside(full)) paths_.push_back(Lower(full.substr(prefix_.size())));
+    const std::wstring full = LongPathName(NormalizePath(path));
+    if (full.size() > longPrefix_.size() && EqualsIgnoreCase(full.substr(0, longPrefix_.size()), longPrefix_)) {
+      paths_.push_back(Lower(full.substr(longPrefix_.size())));
+    }
   }
 
-  std::wstring prefix_;
+  std::wstring prefix_, longPrefix_;
   std::vector<std::wstring> paths_;
 };
 
@@ -153,8 +161,11 @@ bool WriteUninstallMarker(const std::wstring& installDir, std::wstring& error) {
 }
 
 bool HoldsInstallation(const std::wstring& installDir) {
-  return !installDir.empty() && (IsInstallFolder(installDir) || DirectoryExists(JoinPath(installDir, L"TALVOREEN")) ||
-                                 HasUninstallMarker(installDir));
+  if (installDir.empty()) return false;
+  if (IsInstallFolder(installDir) || HasUninstallMarker(installDir)) return true;
+  // At a drive root "TALVOREEN" is as likely an installation folder itself, D:\Talvoreen
+  // (names are case-blind), as the data folder of an installation at the root.
+  return !IsRootOrDriveRelativeFolder(installDir) && DirectoryExists(JoinPath(installDir, L"TALVOREEN"));
 }
 
 bool UninstallCore(const std::wstring& installDir, const std::wstring& gtaFolder, std::atomic<unsigned>& count,

@@ -18,6 +18,7 @@
 #include "base/registry.h"
 #include "base/text.h"
 #include "base/version.h"
+#include "system/authenticode.h"
 #include "system/install.h"
 #include "system/shell.h"
 #include "system/uninstall.h"
@@ -147,6 +148,7 @@ void RemoveRegistryEntries() {
 }  // namespace
 
 std::wstring AcceptedUninstallFolder(const std::wstring& folder) {
+  if (IsRootOrDriveRelativeFolder(folder)) return std::wstring();
   const std::wstring d = NormalizePath(folder);
   if (d.size() <= 3) return std::wstring();
   if (IsInstallFolder(d) || FileExists(JoinPath(d, kLauncherExeName)) || HasUninstallMarker(d)) return d;
@@ -161,11 +163,21 @@ std::wstring FindUninstallFolder() {
 }
 
 std::wstring InstalledGuardExecutable() {
+  // The guard's installer may be a 32- or a 64-bit program: both Program Files folders, the
+  // 32-bit one first (ProgramW6432 names the 64-bit one to a 32-bit process on 64-bit Windows).
+  std::wstring first;
   wchar_t programFiles[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, programFiles))) {
-    return std::wstring();
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, programFiles))) {
+    first = JoinPath(JoinPath(programFiles, kGuardProgramFolder), kGuardExeName);
+    if (FileExists(first)) return first;
   }
-  return JoinPath(JoinPath(programFiles, kGuardProgramFolder), kGuardExeName);
+  wchar_t native[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH);
+  if (length > 0 && length < MAX_PATH && !IsRootOrDriveRelativeFolder(native)) {
+    const std::wstring second = JoinPath(JoinPath(native, kGuardProgramFolder), kGuardExeName);
+    if (FileExists(second) || first.empty()) return second;
+  }
+  return first;
 }
 
 void RemoveGuardService(void* owner) {
@@ -178,6 +190,10 @@ void RemoveGuardService(void* owner) {
   if (installed.empty()) {
     errorCode = ERROR_PATH_NOT_FOUND;
     LogLine(L"guard service not removed: " + WindowsErrorText(errorCode));
+  } else if (!SignedByOurPublisher(installed)) {
+    // Installers often let Users modify their Program Files folder: the path alone proves
+    // nothing in a signed build.
+    LogLine(L"guard service not removed: " + installed + L" is not signed by this launcher's publisher");
   } else if (!RunElevated(installed, L"--uninstall", exitCode, errorCode, owner)) {
     LogLine(L"guard service not removed: " + WindowsErrorText(errorCode));
   } else if (exitCode != 0) {

@@ -351,25 +351,22 @@ ComPtr<IDWriteTextLayout> D2DCanvas::Layout(const std::wstring& text, int style,
 // Letter spacing is applied once per cluster. Wine's DirectWrite (DejaVu faces) puts a
 // precomposed İ, Ö, Ü, Ş, Ğ or Ç into the cluster of the letter before it, so "MERİDİAN"
 // would read "M E Rİ Dİ A N". Where the layout has fewer clusters than letters, spaced text is
-// set letter by letter instead; elsewhere (Windows) the layout stays whole, with its kerning.
-bool D2DCanvas::SpacedByLetter(const std::wstring& text, int style, IDWriteTextLayout* layout,
-                               std::vector<std::wstring>& letters) {
-  if (theme::GetTextStyle(style).letterSpacing == 0 || !layout) return false;
+// set letter by letter instead (theme::SetLetterByLetter); elsewhere (Windows) the layout stays
+// whole, with its kerning.
+size_t D2DCanvas::ClusterCount(IDWriteTextLayout* layout) {
   UINT32 clusters = 0;
-  layout->GetClusterMetrics(nullptr, 0, &clusters);
-  letters = theme::SplitGraphemes(text);
-  return clusters < letters.size();
+  if (layout) layout->GetClusterMetrics(nullptr, 0, &clusters);
+  return clusters;
 }
 
-std::vector<float> D2DCanvas::LetterAdvances(const std::vector<std::wstring>& letters, int style, float& total) {
-  std::vector<float> advances;
-  total = 0;
-  for (const std::wstring& letter : letters) {
-    advances.push_back(MeasureText(letter, style));
-    total += advances.back();
-  }
-  if (!letters.empty()) total += theme::GetTextStyle(style).letterSpacing * static_cast<float>(letters.size() - 1);
-  return advances;
+bool D2DCanvas::MeasureWhole(const std::wstring& text, int style, float& width, size_t& clusters) {
+  ComPtr<IDWriteTextLayout> layout = Layout(text, style, 100000, 1000);
+  DWRITE_TEXT_METRICS metrics{};
+  if (!layout || FAILED(layout->GetMetrics(&metrics))) return false;
+  // The spacing after the last character is not part of what the eye sees.
+  width = std::max(0.0f, metrics.widthIncludingTrailingWhitespace - theme::GetTextStyle(style).letterSpacing);
+  clusters = ClusterCount(layout.Get());
+  return true;
 }
 
 void D2DCanvas::DrawString(const std::wstring& text, const RectF& box, int style, Color color, TextAlign align,
@@ -390,10 +387,16 @@ void D2DCanvas::DrawString(const std::wstring& text, const RectF& box, int style
   } else {
     layout->SetWordWrapping(DWRITE_WORD_WRAPPING_WRAP);
   }
-  std::vector<std::wstring> letters;
-  if (SpacedByLetter(text, style, layout.Get(), letters)) {
-    float total = 0;
-    const std::vector<float> advances = LetterAdvances(letters, style, total);
+  const float spacing = theme::GetTextStyle(style).letterSpacing;
+  const std::vector<std::wstring> letters = spacing != 0 ? theme::SplitGraphemes(text) : std::vector<std::wstring>();
+  if (theme::SetLetterByLetter(spacing, ClusterCount(layout.Get()), letters.size())) {
+    std::vector<float> advances(letters.size(), 0.0f);
+    float total = spacing * static_cast<float>(letters.size() - 1);
+    for (size_t i = 0; i < letters.size(); ++i) {
+      size_t clusters = 0;
+      MeasureWhole(letters[i], style, advances[i], clusters);
+      total += advances[i];
+    }
     float x = align == TextAlign::Center     ? (box.left + box.right - total) / 2
               : align == TextAlign::Trailing ? box.right - total
                                              : box.left;
@@ -405,7 +408,7 @@ void D2DCanvas::DrawString(const std::wstring& text, const RectF& box, int style
                                  : valign == TextVAlign::Bottom ? DWRITE_PARAGRAPH_ALIGNMENT_FAR
                                                                 : DWRITE_PARAGRAPH_ALIGNMENT_NEAR);
       target_->DrawTextLayout(D2D1::Point2F(x, box.top), one.Get(), Brush(color));
-      x += advances[i] + theme::GetTextStyle(style).letterSpacing;
+      x += advances[i] + spacing;
     }
     return;
   }
@@ -424,17 +427,10 @@ float D2DCanvas::MeasureText(const std::wstring& text, int style) {
 }
 
 float D2DCanvas::MeasureNow(const std::wstring& text, int style) {
-  ComPtr<IDWriteTextLayout> layout = Layout(text, style, 100000, 1000);
-  std::vector<std::wstring> letters;
-  if (SpacedByLetter(text, style, layout.Get(), letters)) {
-    float total = 0;
-    LetterAdvances(letters, style, total);
-    return total;
-  }
-  DWRITE_TEXT_METRICS metrics{};
-  if (!layout || FAILED(layout->GetMetrics(&metrics))) return 0;
-  // The spacing after the last character is not part of what the eye sees.
-  return std::max(0.0f, metrics.widthIncludingTrailingWhitespace - theme::GetTextStyle(style).letterSpacing);
+  return theme::SpacedTextWidth(text, theme::GetTextStyle(style).letterSpacing,
+                                [this, style](const std::wstring& part, float& width, size_t& clusters) {
+                                  return MeasureWhole(part, style, width, clusters);
+                                });
 }
 
 void D2DCanvas::DrawEmblem(int index, const RectF& box, float opacity) {

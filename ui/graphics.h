@@ -114,8 +114,8 @@ class D2DCanvas : public Canvas {
   ID2D1SolidColorBrush* Brush(Color color);
   ComPtr<ID2D1PathGeometry> Path(const PointF* points, size_t count, bool closed, bool filled);
   float MeasureNow(const std::wstring& text, int style);
-  bool SpacedByLetter(const std::wstring& text, int style, IDWriteTextLayout* layout, std::vector<std::wstring>& letters);
-  std::vector<float> LetterAdvances(const std::vector<std::wstring>& letters, int style, float& total);
+  static size_t ClusterCount(IDWriteTextLayout* layout);  // 0 for none or a failed layout
+  bool MeasureWhole(const std::wstring& text, int style, float& width, size_t& clusters);
   ComPtr<IDWriteTextLayout> Layout(const std::wstring& text, int style, float width, float height);
   ID2D1Bitmap* Ramp(std::pair<int, uint64_t> key, UINT width, UINT height, const std::vector<uint32_t>& pixels);
 

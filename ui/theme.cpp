@@ -71,6 +71,25 @@ std::vector<std::wstring> SplitGraphemes(const std::wstring& text) {
   return graphemes;
 }
 
+bool SetLetterByLetter(float letterSpacing, size_t clusters, size_t graphemes) {
+  return letterSpacing != 0 && clusters > 0 && graphemes > 1 && clusters < graphemes;
+}
+
+float SpacedTextWidth(const std::wstring& text, float letterSpacing, const WholeTextMeasure& measureWhole) {
+  float width = 0;
+  size_t clusters = 0;
+  if (text.empty() || !measureWhole(text, width, clusters)) return 0;
+  const std::vector<std::wstring> letters = SplitGraphemes(text);
+  if (!SetLetterByLetter(letterSpacing, clusters, letters.size())) return width;
+  float total = letterSpacing * static_cast<float>(letters.size() - 1);
+  for (const std::wstring& letter : letters) {
+    float letterWidth = 0;
+    size_t letterClusters = 0;
+    if (measureWhole(letter, letterWidth, letterClusters)) total += letterWidth;
+  }
+  return total;
+}
+
 float LetterSpacingShift(int style, TextAlign align) {
   const float spacing = GetTextStyle(style).letterSpacing;
   switch (align) {

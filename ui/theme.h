@@ -56,6 +56,21 @@ FontFamilies ChooseFontFamilies(const std::function<bool(const std::wstring&)>& 
 // marks after it, or a surrogate pair. Letter spacing belongs between these.
 std::vector<std::wstring> SplitGraphemes(const std::wstring& text);
 
+// Whether spaced text is set letter by letter: only when its whole layout has fewer clusters
+// than it has graphemes (Wine's DirectWrite puts a precomposed capital into the cluster of the
+// letter before it, and spacing is per cluster). A layout that failed or reports no clusters,
+// and a single grapheme, are set whole.
+bool SetLetterByLetter(float letterSpacing, size_t clusters, size_t graphemes);
+
+// measureWhole measures a text as one layout: its width without the spacing after the last
+// character, and its cluster count; false when no layout could be made.
+using WholeTextMeasure = std::function<bool(const std::wstring& text, float& width, size_t& clusters)>;
+
+// The width of spaced or plain text: the whole layout's, or, set letter by letter, each
+// grapheme's whole width plus the spacing between them. Zero when the text cannot be laid
+// out. Each letter is measured whole, so no text is ever split twice.
+float SpacedTextWidth(const std::wstring& text, float letterSpacing, const WholeTextMeasure& measureWhole);
+
 // Spacing is added after every character, so centred and trailing text is moved right to
 // keep the visible glyphs where the alignment puts them.
 float LetterSpacingShift(int style, TextAlign align);

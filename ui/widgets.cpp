@@ -154,6 +154,23 @@ void WindowPixelSize(unsigned dpi, int& width, int& height) {
   height = static_cast<int>(std::lround(dpi / 96.0 * 660));
 }
 
+WindowPlacement PlaceWindow(unsigned monitorDpi, int workLeft, int workTop, int workRight, int workBottom) {
+  WindowPlacement p;
+  const long long workWidth = std::max(0, workRight - workLeft), workHeight = std::max(0, workBottom - workTop);
+  p.dpi = std::max(1u, monitorDpi);
+  if (workWidth > 0 && workHeight > 0) {
+    // Largest whole DPI whose size fits; the rounding of WindowPixelSize may still need one less.
+    const long long fits = std::min(workWidth * 96 / 1100, workHeight * 96 / 660);
+    p.dpi = static_cast<unsigned>(std::max(1LL, std::min<long long>(p.dpi, fits)));
+  }
+  WindowPixelSize(p.dpi, p.width, p.height);
+  const bool known = workWidth > 0 && workHeight > 0;
+  while (known && p.dpi > 1 && (p.width > workWidth || p.height > workHeight)) WindowPixelSize(--p.dpi, p.width, p.height);
+  p.x = workLeft + static_cast<int>(std::max(0LL, (workWidth - p.width) / 2));
+  p.y = workTop + static_cast<int>(std::max(0LL, (workHeight - p.height) / 2));
+  return p;
+}
+
 // ---- Widgets -----------------------------------------------------------------------------
 
 void FocusRing(Canvas& c, const RectF& box, float radius) {

@@ -91,6 +91,15 @@ TaskbarCalls DecideTaskbarCalls(int lastState, int state, uint64_t completed, ui
 // Window size in pixels for a monitor DPI (1100 x 660 DIPs).
 void WindowPixelSize(unsigned dpi, int& width, int& height);
 
+// Where the window opens on a monitor and at which DPI it draws: the monitor's DPI when the
+// window fits the work area at it, else the largest DPI at which the whole window fits. The
+// window is centred in the work area and never starts left of or above it.
+struct WindowPlacement {
+  unsigned dpi = 96;
+  int x = 0, y = 0, width = 0, height = 0;
+};
+WindowPlacement PlaceWindow(unsigned monitorDpi, int workLeft, int workTop, int workRight, int workBottom);
+
 enum class ButtonStyle { Primary, Outline, Ghost };
 
 bool Button(Ui& ui, Canvas& c, WidgetId id, const RectF& box, const std::wstring& label, ButtonStyle style,

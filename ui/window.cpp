@@ -39,6 +39,22 @@ unsigned MonitorDpi(HMONITOR monitor) {
   return WindowDpiForMonitor(monitor, getDpi);
 }
 
+// The window being created on this thread: Windows sends WM_GETMINMAXINFO before
+// WM_NCCREATE, and without an answer then the creation size is capped at the screen's
+// tracking size.
+thread_local LauncherWindow* g_creating = nullptr;
+
+// The layout is fixed: whatever asks for another size (a snap, a tiling window manager,
+// a maximise) gets this one, and a maximised window keeps its place.
+void FixTrackSize(HWND hwnd, unsigned dpi, MINMAXINFO* info) {
+  int width = 0, height = 0;
+  WindowPixelSize(dpi, width, height);
+  RECT now{};
+  GetWindowRect(hwnd, &now);
+  info->ptMinTrackSize = info->ptMaxTrackSize = info->ptMaxSize = POINT{width, height};
+  info->ptMaxPosition = POINT{now.left, now.top};
+}
+
 COLORREF BackgroundColorRef() {
   return RGB(static_cast<int>(std::lround(theme::kBackground.r * 255)),
              static_cast<int>(std::lround(theme::kBackground.g * 255)),
@@ -85,21 +101,19 @@ bool LauncherWindow::Create(HINSTANCE instance, int showCommand) {
   POINT cursor{};
   GetCursorPos(&cursor);
   HMONITOR monitor = MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY);
-  dpi_ = MonitorDpi(monitor);
-  int width = 0, height = 0;
-  WindowPixelSize(dpi_, width, height);
   MONITORINFO info{};
   info.cbSize = sizeof(info);
   RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   if (GetMonitorInfoW(monitor, &info)) work = info.rcWork;
-  const int x = work.left + (work.right - work.left - width) / 2;
-  const int y = work.top + (work.bottom - work.top - height) / 2;
+  const WindowPlacement place = PlaceWindow(MonitorDpi(monitor), work.left, work.top, work.right, work.bottom);
+  dpi_ = place.dpi;
 
   taskbarCreatedMessage_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
-  if (!CreateWindowExW(WS_EX_APPWINDOW, kWindowClassName, L"Talvoreen Launcher", kStyle, x, y, width, height, nullptr,
-                       nullptr, instance, this)) {
-    return false;
-  }
+  g_creating = this;
+  const HWND created = CreateWindowExW(WS_EX_APPWINDOW, kWindowClassName, L"Talvoreen Launcher", kStyle, place.x,
+                                       place.y, place.width, place.height, nullptr, nullptr, instance, this);
+  g_creating = nullptr;
+  if (!created) return false;
   // UIPI drops these when the window runs elevated and the sender does not; a second start
   // and Explorer's taskbar are such senders.
   for (const UINT message : {static_cast<UINT>(WM_COPYDATA), kBringToFrontMessage, taskbarCreatedMessage_}) {
@@ -146,6 +160,10 @@ LRESULT CALLBACK LauncherWindow::Procedure(HWND hwnd, UINT message, WPARAM wPara
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
   auto* self = reinterpret_cast<LauncherWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self && message == WM_GETMINMAXINFO && g_creating) {
+    FixTrackSize(hwnd, g_creating->dpi_, reinterpret_cast<MINMAXINFO*>(lParam));
+    return 0;
+  }
   if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
   try {
     return self->Handle(message, wParam, lParam);
@@ -173,18 +191,9 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       hwnd_ = nullptr;
       PostQuitMessage(0);
       return 0;
-    case WM_GETMINMAXINFO: {
-      // The layout is fixed: whatever asks for another size (a snap, a tiling window manager,
-      // a maximise) gets this one, and a maximised window keeps its place.
-      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-      int width = 0, height = 0;
-      WindowPixelSize(dpi_, width, height);
-      RECT now{};
-      GetWindowRect(hwnd_, &now);
-      info->ptMinTrackSize = info->ptMaxTrackSize = info->ptMaxSize = POINT{width, height};
-      info->ptMaxPosition = POINT{now.left, now.top};
+    case WM_GETMINMAXINFO:
+      FixTrackSize(hwnd_, dpi_, reinterpret_cast<MINMAXINFO*>(lParam));
       return 0;
-    }
     case WM_WINDOWPOSCHANGING: {
       auto* pos = reinterpret_cast<WINDOWPOS*>(lParam);
       if (!(pos->flags & SWP_NOSIZE) && !IsIconic(hwnd_)) {

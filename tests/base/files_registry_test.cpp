@@ -56,6 +56,21 @@ TEST(LongPath, ExtendedFormFromTheLengthWhereWindowsStopsTakingPlainPaths) {
   EXPECT_EQ(LongPath(L"\\\\?\\C:\\" + tail), L"\\\\?\\C:\\" + tail);
 }
 
+// TEMP as Windows gives it for many user names: the 8.3 form is spelled long again, and the
+// running program's path comes long whichever form started it.
+TEST(LongPathName, SpellsShortNamesLong) {
+  TempDir dir;
+  const std::wstring folder = dir.Join(L"Uzun Klasör Adı Burada");
+  ASSERT_TRUE(CreateDirectoryTree(folder));
+  wchar_t shortForm[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH), 0u);
+  ASSERT_NE(std::wstring(shortForm), folder) << "no short names on this file system";
+  EXPECT_EQ(LongPathName(shortForm), folder);
+  const std::wstring missing = JoinPath(shortForm, L"yok");
+  EXPECT_EQ(LongPathName(missing), missing);
+  EXPECT_EQ(LongPathName(GetModulePath()), GetModulePath());
+}
+
 TEST(FileChecks, TellFilesFromFolders) {
   TempDir dir;
   ASSERT_TRUE(WriteBytes(dir.Join(L"f.txt"), "x"));

@@ -86,6 +86,20 @@ TEST(NormalizeSeparatorsAndDots, ResolvesSegmentsButKeepsRoots) {
   EXPECT_EQ(NormalizeSeparatorsAndDots(L"C:\\a\\b\\"), L"C:\\a\\b\\");
 }
 
+// Forms that a current directory would complete are refused, as are roots however spelled.
+TEST(IsRootOrDriveRelativeFolder, RefusesDriveRelativeFormsAndRoots) {
+  for (const wchar_t* refused : {L"", L"C:", L"d:", L"C:.", L"C:..", L"D:Oyunlar", L"D:Oyunlar\\Talvoreen", L"\\Oyunlar",
+                                 L"/Oyunlar", L"\\", L"C:\\", L"C:/", L"C:\\.", L"C:\\a\\..", L"C:\\..\\..\\", L"\\\\server\\share",
+                                 L"\\\\server\\share\\", L"\\\\server", L"\\\\?\\D:", L"\\\\?\\D:\\", L"\\\\.\\C:Oyun",
+                                 L"\\\\?\\UNC\\server\\share"}) {
+    EXPECT_TRUE(IsRootOrDriveRelativeFolder(refused)) << Utf8FromWide(refused);
+  }
+  for (const wchar_t* accepted : {L"C:\\Talvoreen", L"D:/Oyunlar/", L"C:\\a\\..\\b", L"\\\\server\\share\\Talvoreen",
+                                  L"\\\\?\\D:\\Test Paketi", L"\\\\?\\UNC\\server\\share\\x", L"Oyun", L".\\Oyun"}) {
+    EXPECT_FALSE(IsRootOrDriveRelativeFolder(accepted)) << Utf8FromWide(accepted);
+  }
+}
+
 TEST(TrimTrailingSeparators, StopsAtThreeCharacters) {
   EXPECT_EQ(TrimTrailingSeparators(L"C:\\"), L"C:\\");
   EXPECT_EQ(TrimTrailingSeparators(L"C:\\a\\\\//"), L"C:\\a");

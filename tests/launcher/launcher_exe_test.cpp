@@ -138,6 +138,26 @@ TEST(HeadlessExe, OutputAndLogHeaderKeepTheirForm) {
   EXPECT_EQ(usage.err, ExpectedStandardError());
 }
 
+// Forms that a current folder would complete never reach a job, even when the folder they
+// would name holds an installation; a drive root holds one's data folder only by its name.
+TEST(HeadlessExe, DriveRootsAndDriveRelativeFoldersAreUsageErrors) {
+  TempDir dir;
+  const std::wstring install = dir.Join(L"Talvoreen");
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(install, L"TALVOREEN")));
+  ASSERT_TRUE(WriteBytes(JoinPath(install, L"Talvoreen.exe"), "MZ"));
+  const std::wstring drive = install.substr(0, 2);
+  for (const std::wstring& given : {drive, drive + L".", drive + L"\\", install.substr(2)}) {
+    for (const wchar_t* job : {L"uninstall", L"sync"}) {
+      BothStreams r = RunCapturingBoth(LauncherExePath(), {L"--headless", job, L"--dir", given}, install);
+      EXPECT_EQ(r.out, "--dir must name an install folder, not a drive root or a drive-relative path: " +
+                           Utf8FromWide(given) + "\n");
+      EXPECT_EQ(r.exitCode, 2u) << Utf8FromWide(given);
+    }
+  }
+  EXPECT_TRUE(FileExists(JoinPath(install, L"Talvoreen.exe")));
+  EXPECT_FALSE(DirectoryExists(JoinPath(install, L"TALVOREEN\\logs")));
+}
+
 // "servers" needs no --dir: run from a folder of the player's own, it must leave nothing there,
 // since a log folder would make the removal take that folder for an installation.
 TEST(HeadlessExe, ServersLeavesTheCurrentFolderAlone) {
@@ -281,6 +301,7 @@ TEST(HeadlessExe, HeadlessWinsOverScreenshotsAndRunsBesideAWindow) {
 struct FakeLauncherWindow {
   HWND hwnd = nullptr;
   bool closing = false;
+  bool closesAfterAnswering = false;  // starts closing between the two messages of a hand-over
   int refusedProbes = 0;
   std::vector<std::wstring> links;
   std::vector<DWORD> sizes;
@@ -288,7 +309,10 @@ struct FakeLauncherWindow {
   static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<FakeLauncherWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self && message == kBringToFrontMessage) {
-      if (!self->closing) return kBringToFrontAnswer;
+      if (!self->closing) {
+        self->closing = self->closesAfterAnswering;
+        return kBringToFrontAnswer;
+      }
       ++self->refusedProbes;
       return 0;
     }
@@ -475,6 +499,32 @@ TEST_F(SecondStart, GivesUpOnATwinThatNeverLetsGo) {
   EXPECT_EQ(ClaimSingleInstance(nullptr, mutex, 300), InstanceClaim::GaveUp);
   EXPECT_EQ(mutex, nullptr);
   EXPECT_GT(window.refusedProbes, 1);
+}
+
+// A twin that answers and then starts closing refuses the link; it never closes, so the start
+// gives up after its wait and tells the player rather than losing the link without a word.
+TEST_F(SecondStart, GivingUpOnATwinThatTookNoLinkTellsThePlayer) {
+  FakeLauncherWindow window;
+  window.closesAfterAnswering = true;
+  HANDLE process = testing_support::StartProcess(LauncherExePath(), {L"--link", L"talvoreen://corvel"});
+  ASSERT_NE(process, nullptr);
+  HWND box = nullptr;
+  auto findBox = [&] {
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w; w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == GetProcessId(process) && IsWindowVisible(w)) return w;
+    }
+    return static_cast<HWND>(nullptr);
+  };
+  EXPECT_TRUE(ServeUntil(process, [&] { return (box = findBox()) != nullptr; }));
+  wchar_t text[256] = {};
+  if (box) GetDlgItemTextW(box, 0xFFFF, text, 256);
+  EXPECT_EQ(std::wstring(text), kTwinNotAnsweringText);
+  if (box) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_EQ(FinishProcess(process), 3u);
+  EXPECT_GT(window.refusedProbes, 0);
+  EXPECT_TRUE(window.links.empty());
 }
 
 // The player's journey: ✕, then at once the launcher again. The first one's process still

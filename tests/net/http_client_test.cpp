@@ -1,5 +1,8 @@
 // HttpClient over the platform's WinHTTP against a scripted server on 127.0.0.1.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+#include <winhttp.h>
 
 #include <condition_variable>
 #include <future>
@@ -472,6 +475,48 @@ TEST(AppendNoCache, AddsAStampWithTheRightSeparator) {
   EXPECT_EQ(query.rfind(L"http://h/x?a=1&nocache=", 0), 0u);
 }
 
+bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+// The machine's WinHTTP proxy (what "netsh winhttp set proxy" writes), which the conservative
+// session reads on Windows, put back as it was at the end of the scope. Wine reads the
+// http_proxy variable instead, which the probe sets; Windows ignores that variable.
+class WinHttpProxyScope {
+ public:
+  explicit WinHttpProxyScope(const std::wstring& proxy) {
+    if (RunningUnderWine()) {
+      set_ = true;
+      return;
+    }
+    WINHTTP_PROXY_INFO before{};
+    if (!WinHttpGetDefaultProxyConfiguration(&before)) return;
+    saved_ = before.dwAccessType;
+    savedProxy_ = before.lpszProxy ? before.lpszProxy : L"";
+    savedBypass_ = before.lpszProxyBypass ? before.lpszProxyBypass : L"";
+    GlobalFree(before.lpszProxy);
+    GlobalFree(before.lpszProxyBypass);
+    std::wstring host = proxy.substr(proxy.find(L"//") + 2);
+    if (!host.empty() && host.back() == L'/') host.pop_back();
+    // Loopback is bypassed unless the list says otherwise.
+    std::wstring bypass = L"<-loopback>";
+    WINHTTP_PROXY_INFO named{WINHTTP_ACCESS_TYPE_NAMED_PROXY, &host[0], &bypass[0]};
+    set_ = WinHttpSetDefaultProxyConfiguration(&named) != FALSE;
+    restore_ = set_;
+  }
+  ~WinHttpProxyScope() {
+    if (!restore_) return;
+    WINHTTP_PROXY_INFO before{saved_, savedProxy_.empty() ? nullptr : &savedProxy_[0],
+                              savedBypass_.empty() ? nullptr : &savedBypass_[0]};
+    WinHttpSetDefaultProxyConfiguration(&before);
+  }
+  // False where the setting cannot be changed: it needs administrator rights.
+  bool Set() const { return set_; }
+
+ private:
+  bool set_ = false, restore_ = false;
+  DWORD saved_ = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  std::wstring savedProxy_, savedBypass_;
+};
+
 TV_CHILD_ROLE(compatibility_probe) {
   // args: proxy URL, unreachable URL. Prints what the clients did, one word per fact.
   SetEnvironmentVariableW(L"http_proxy", args.at(0).c_str());
@@ -495,7 +540,12 @@ TEST(HttpClient, ConservativeRetryReachesWhatTheNormalSessionCannot) {
     closedPort = gone.Port();
   }
   const std::string target = "http://127.0.0.1:" + std::to_string(closedPort) + "/x";
-  auto result = testing_support::RunChild("compatibility_probe", {proxy.Url(""), WideFromUtf8(target)});
+  testing_support::ProcessResult result;
+  {
+    WinHttpProxyScope scope(proxy.Url(""));
+    if (!scope.Set()) GTEST_SKIP() << "the machine's WinHTTP proxy setting needs administrator rights to change";
+    result = testing_support::RunChild("compatibility_probe", {proxy.Url(""), WideFromUtf8(target)});
+  }
   ASSERT_TRUE(result.started);
   if (result.output.find("ok=1 body=via proxy") == 0 && result.output.find("compat=0") != std::string::npos) {
     GTEST_SKIP() << "the normal session already uses the proxy here: " << result.output;
@@ -513,7 +563,10 @@ TEST(HttpClient, ConservativeRetryReachesWhatTheNormalSessionCannot) {
     r.headers = {{"Proxy-Authenticate", "Basic realm=\"office\""}};
     return r;
   });
-  result = testing_support::RunChild("compatibility_probe", {passwordProxy.Url(""), WideFromUtf8(target)});
+  {
+    WinHttpProxyScope scope(passwordProxy.Url(""));
+    result = testing_support::RunChild("compatibility_probe", {passwordProxy.Url(""), WideFromUtf8(target)});
+  }
   EXPECT_NE(result.output.find("ok=0 body= compat=1 flag=1 later=1 "
                                "error=Ağdaki proxy sunucusu kullanıcı adı ve parola istiyor (HTTP 407)"),
             std::string::npos)
@@ -562,8 +615,6 @@ class BrowserProxySettingsScope {
   std::string saved_;
   bool existed_ = false;
 };
-
-bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 TV_CHILD_ROLE(browser_proxy_probe) {
   // args: "manual" or "script", the proxy's address or the script's URL, the target URL.

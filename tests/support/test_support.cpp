@@ -20,7 +20,8 @@ TempDir::TempDir() {
     std::wstring candidate = JoinPath(base, L"tvtest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                                 std::to_wstring(InterlockedIncrement(&counter)));
     if (CreateDirectoryW(candidate.c_str(), nullptr)) {
-      path_ = NormalizePath(candidate);
+      // Long names, as the launcher compares them: TEMP is often given in 8.3 form.
+      path_ = LongPathName(NormalizePath(candidate));
       return;
     }
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <map>
@@ -152,6 +153,80 @@ bool HoldsAdministrators() {
          CheckTokenMembership(nullptr, sid, &member) && member;
 }
 
+bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+// This process's token, or one like it of another account: the user and logon session turned
+// into deny-only entries, groups kept, as an over-the-shoulder elevation's token looks.
+UniqueHandle TestToken(bool anotherAccount) {
+  HANDLE own = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return UniqueHandle();
+  UniqueHandle ownToken(own);
+  HANDLE result = nullptr;
+  if (!anotherAccount) {
+    DuplicateTokenEx(own, TOKEN_QUERY, nullptr, SecurityImpersonation, TokenImpersonation, &result);
+    return UniqueHandle(result);
+  }
+  DWORD size = 0;
+  GetTokenInformation(own, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  GetTokenInformation(own, TokenGroups, nullptr, 0, &size);
+  std::vector<unsigned char> groups(size);
+  if (!GetTokenInformation(own, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size) ||
+      !GetTokenInformation(own, TokenGroups, groups.data(), static_cast<DWORD>(groups.size()), &size)) {
+    return UniqueHandle();
+  }
+  std::vector<SID_AND_ATTRIBUTES> disabled = {{reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, 0}};
+  const auto* list = reinterpret_cast<TOKEN_GROUPS*>(groups.data());
+  for (DWORD i = 0; i < list->GroupCount; ++i) {
+    if (list->Groups[i].Attributes & SE_GROUP_LOGON_ID) disabled.push_back({list->Groups[i].Sid, 0});
+  }
+  HANDLE restricted = nullptr;
+  if (!CreateRestrictedToken(own, 0, static_cast<DWORD>(disabled.size()), disabled.data(), 0, nullptr, 0, nullptr,
+                             &restricted)) {
+    return UniqueHandle();
+  }
+  UniqueHandle restrictedToken(restricted);
+  DuplicateTokenEx(restricted, TOKEN_QUERY, nullptr, SecurityImpersonation, TokenImpersonation, &result);
+  return UniqueHandle(result);
+}
+
+// The rights of desired that the token gets on the object, as Windows decides from its DACL.
+DWORD Granted(HANDLE object, HANDLE token, DWORD desired) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT,
+                      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return 0xFFFFFFFF;
+  }
+  GENERIC_MAPPING mapping{STANDARD_RIGHTS_READ | 1, STANDARD_RIGHTS_WRITE | 2, STANDARD_RIGHTS_EXECUTE, 0x1F0003};
+  PRIVILEGE_SET privileges{};
+  DWORD length = sizeof(privileges), granted = 0;
+  BOOL allowed = FALSE;
+  if (!AccessCheck(descriptor, token, desired, &mapping, &privileges, &length, &granted, &allowed) || !allowed) {
+    granted = 0;
+  }
+  LocalFree(descriptor);
+  return granted;
+}
+
+// An elevated copy of a standard user runs as the account that typed the password; being in
+// Administrators it may wait on the permission. Nobody may signal it again nor rewrite its DACL.
+TEST(LaunchPermission, AnotherAdministratorMayWaitAndNobodySignalsItAgain) {
+  if (!HoldsAdministrators()) GTEST_SKIP() << "another administrator's token needs Administrators enabled here";
+  const UniqueHandle player = TestToken(false), other = TestToken(true);
+  ASSERT_TRUE(player.Valid() && other.Valid());
+  const std::string token = "0f1e2d3c4b5a69788796a5b4c3d2e1f00f1e2d3c4b5a69788796a5b4c3d2e1f0";
+  std::wstring error;
+  ASSERT_TRUE(IssueLaunchPermission(5, token, error)) << Utf8FromWide(error);
+  UniqueHandle event(OpenEventW(READ_CONTROL, FALSE, LaunchPermissionEventName(5, Sha256Hex(token)).c_str()));
+  ASSERT_TRUE(event.Valid());
+  EXPECT_EQ(Granted(event.Get(), player.Get(), SYNCHRONIZE), static_cast<DWORD>(SYNCHRONIZE));
+  EXPECT_EQ(Granted(event.Get(), other.Get(), SYNCHRONIZE), static_cast<DWORD>(SYNCHRONIZE));
+  EXPECT_EQ(Granted(event.Get(), player.Get(), EVENT_MODIFY_STATE), 0u);
+  // Wine's AccessCheck gives an owner WRITE_DAC whatever OWNER RIGHTS says.
+  if (!RunningUnderWine()) EXPECT_EQ(Granted(event.Get(), player.Get(), WRITE_DAC), 0u);
+}
+
 // A copy started elevated gets none of the launcher's environment; it finds its copy number
 // and permission in the slot, once. Only an elevated process may read the slot: under Wine
 // every process may; on Windows this runs elevated or not at all.
@@ -166,6 +241,13 @@ TEST(LaunchGame, ACopyWithoutTheLaunchersEnvironmentFindsItsPermissionInTheSlot)
   SetEnvironmentVariableW(kStandInElevatedVariable, nullptr);
   ASSERT_TRUE(launched) << Utf8FromWide(error);
   ASSERT_TRUE(events.WaitReady());
+  if (!RunningUnderWine()) {
+    // Its owner, this account, keeps no implicit WRITE_DAC with which to grant itself more
+    // (Wine's AccessCheck ignores OWNER RIGHTS, so only Windows can show it).
+    UniqueHandle slot(OpenFileMappingW(READ_CONTROL, FALSE, kElevatedLaunchSlotName));
+    ASSERT_TRUE(slot.Valid());
+    EXPECT_EQ(Granted(slot.Get(), TestToken(false).Get(), WRITE_DAC), 0u);
+  }
   Record record = folder.ReadRecord(2);
   EXPECT_EQ(record["instance"], "(none)");
   EXPECT_EQ(record["channel"], "slot");

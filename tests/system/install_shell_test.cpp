@@ -40,7 +40,13 @@ class ShellTest : public ShellStateTest {
 TEST_F(ShellTest, InstallRefusesRootsAndOddFolders) {
   const std::wstring before = Value(kLauncherRegistryKey, kInstallDirValue);
   std::wstring launcher, error;
-  for (const wchar_t* folder : {L"C:\\", L"D:", L"C:\\a;b", L"C:/"}) {
+  // The current folder's own drive: "X:" and "X:." would resolve to that folder.
+  const std::wstring drive = dir.Path().substr(0, 2);
+  wchar_t previous[MAX_PATH] = {};
+  ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryW(dir.Path().c_str()));
+  for (const std::wstring& folder : {std::wstring(L"C:\\"), std::wstring(L"D:"), std::wstring(L"C:\\a;b"), std::wstring(L"C:/"),
+                                     drive, drive + L".", std::wstring(L"\\Oyunlar")}) {
     EXPECT_FALSE(InstallIntoFolder(folder, launcher, error)) << Utf8FromWide(folder);
     EXPECT_EQ(error, L"Bu klasör kullanılamaz; örneğin C:\\Talvoreen gibi bir alt klasör seç");
   }
@@ -52,6 +58,8 @@ TEST_F(ShellTest, InstallRefusesRootsAndOddFolders) {
   EXPECT_FALSE(InstallIntoFolder(dir.Join(L"blocked"), launcher, error));
   EXPECT_EQ(error, L"Bu klasöre yazma izni yok. Başka bir klasör seç (örn. C:\\Talvoreen)");
   EXPECT_EQ(Value(kLauncherRegistryKey, kInstallDirValue), before);
+  EXPECT_FALSE(FileExists(dir.Join(L"Talvoreen Launcher.exe")));
+  SetCurrentDirectoryW(previous);
 }
 
 TEST_F(ShellTest, InstallCopiesTheLauncherAndRegistersEverything) {

@@ -50,7 +50,7 @@ std::wstring FakeLauncher(const wchar_t* name) {
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH + 1] = {};
   GetTempPathW(MAX_PATH + 1, buffer);
-  return NormalizePath(buffer);
+  return LongPathName(NormalizePath(buffer));
 }
 
 bool KeyExists(const wchar_t* key) {
@@ -479,6 +479,22 @@ TEST_F(UninstallStagesTest, GuardRunsOnlyFromItsProgramFilesFolder) {
   SetEnvironmentVariableW(L"TV_GUARD_RECORD", record.c_str());
   RemoveGuardService();
   EXPECT_FALSE(Exists(record));
+
+  // The 64-bit Program Files folder, as a 32-bit process on 64-bit Windows is told of it.
+  wchar_t saved[MAX_PATH] = {};
+  const DWORD savedLength = GetEnvironmentVariableW(L"ProgramW6432", saved, MAX_PATH);
+  const std::wstring native = work.Join(L"Program Files");
+  const std::wstring nativeGuard = JoinPath(JoinPath(native, kGuardProgramFolder), kGuardExeName);
+  ASSERT_TRUE(CreateDirectoryTree(ParentPath(nativeGuard)));
+  ASSERT_TRUE(CopyFileW(GuardStandIn().c_str(), nativeGuard.c_str(), FALSE));
+  SetEnvironmentVariableW(L"ProgramW6432", native.c_str());
+  EXPECT_TRUE(EqualsIgnoreCase(InstalledGuardExecutable(), nativeGuard));
+  RemoveGuardService();
+  SetEnvironmentVariableW(L"ProgramW6432", savedLength > 0 && savedLength < MAX_PATH ? saved : nullptr);
+  const auto nativeLines = Lines(ReadBytes(record));
+  ASSERT_EQ(nativeLines.size(), 2u);
+  EXPECT_TRUE(EqualsIgnoreCase(nativeLines[0], nativeGuard)) << Utf8FromWide(nativeLines[0]);
+  DeleteFileW(record.c_str());
 
   InstallGuardStandIn();
   RemoveGuardService();

@@ -106,6 +106,14 @@ TEST(UninstallAtDriveRoot, ProtectedFoldersStay) {
   for (const wchar_t* top : {L"Talvoreen Launcher.exe", L"GTA-SA", L"TALVOREEN", L"mods", L".talvoreen"}) {
     testing_support::RemoveTree(root + top);
   }
+
+  // An installation in T:\Talvoreen gives the root a folder named as a data folder (names are
+  // case-blind); the root is not the installation and nothing of it goes.
+  put(L"Talvoreen\\Talvoreen.exe");
+  EXPECT_FALSE(HoldsInstallation(root));
+  EXPECT_FALSE(UninstallCore(root, L"", removed, error));
+  EXPECT_TRUE(has(L"Talvoreen\\Talvoreen.exe"));
+  testing_support::RemoveTree(root + L"Talvoreen");
 }
 
 TEST_F(UninstallTest, NothingToRemoveWithoutAnInstallation) {

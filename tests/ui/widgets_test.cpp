@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "tests/ui/recording_canvas.h"
 #include "tests/ui/test_scene.h"
 #include "ui/theme.h"
@@ -341,6 +342,41 @@ TEST(WindowSize, FollowsTheMonitorDpi) {
   EXPECT_EQ(h, 1155);
 }
 
+// Work areas as Windows reports them, with the taskbar taken off; the window keeps 1100:660
+// and every pixel of it, close button included, stays on the monitor.
+TEST(WindowSize, PlacementFitsTheWorkAreaAtTheLargestScale) {
+  struct Work {
+    int left, top, right, bottom;
+  };
+  struct Case {
+    unsigned monitorDpi;
+    Work work;
+    WindowPlacement expected;
+  };
+  const std::vector<Case> cases = {
+      {96, {0, 0, 1920, 1040}, {96, 410, 190, 1100, 660}},
+      {96, {0, 0, 1100, 660}, {96, 0, 0, 1100, 660}},
+      {96, {0, 0, 1024, 728}, {89, 2, 58, 1020, 612}},  // 1024x768, taskbar below
+      {96, {0, 0, 1024, 768}, {89, 2, 78, 1020, 612}},
+      {120, {0, 0, 1366, 728}, {105, 81, 3, 1203, 722}},  // 1366x768 at 125 %
+      {120, {0, 0, 1375, 825}, {120, 0, 0, 1375, 825}},
+      {120, {0, 0, 1375, 824}, {119, 5, 3, 1364, 818}},  // one pixel short
+      {144, {1920, 0, 3840, 1040}, {144, 2055, 25, 1650, 990}},
+      {96, {-1280, 0, 0, 984}, {96, -1190, 162, 1100, 660}},  // a monitor left of the main one
+      {120, {0, 40, 800, 600}, {69, 4, 83, 791, 474}},  // taskbar on top, a tiny screen
+      {96, {0, 0, 0, 0}, {96, 0, 0, 1100, 660}},  // no work area known
+  };
+  for (const Case& k : cases) {
+    const WindowPlacement p = PlaceWindow(k.monitorDpi, k.work.left, k.work.top, k.work.right, k.work.bottom);
+    const std::string at = std::to_string(k.work.right) + "x" + std::to_string(k.work.bottom);
+    EXPECT_EQ(p.dpi, k.expected.dpi) << at;
+    EXPECT_EQ(p.x, k.expected.x) << at;
+    EXPECT_EQ(p.y, k.expected.y) << at;
+    EXPECT_EQ(p.width, k.expected.width) << at;
+    EXPECT_EQ(p.height, k.expected.height) << at;
+  }
+}
+
 TEST(Fonts, NamedFamiliesWhenInstalledElseFallBackToOnesThatExist) {
   auto all = [](const std::wstring&) { return true; };
   theme::FontFamilies f = theme::ChooseFontFamilies(all, L"Segoe UI", L"Arial");
@@ -384,6 +420,42 @@ TEST(TextStyles, SpacingGoesBetweenLettersAsTheReaderSeesThem) {
   EXPECT_EQ(theme::SplitGraphemes(L"I\u0307U\u0308X"), (Letters{L"I\u0307", L"U\u0308", L"X"}));
   EXPECT_EQ(theme::SplitGraphemes(L"\u0308A"), (Letters{L"\u0308", L"A"})) << "a leading mark stands alone";
   EXPECT_TRUE(theme::SplitGraphemes(L"").empty());
+}
+
+// The measuring layout is injected: it merges clusters, reports none (as DirectWrite did for
+// the first layouts of a fresh prefix) or fails. Each grapheme is 10 wide. A letter is never
+// split again, so at most one measurement per grapheme follows the whole text's.
+TEST(TextStyles, SpacedWidthSplitsOnlyMergedClustersAndEachLetterOnce) {
+  struct Case {
+    std::wstring text;
+    float spacing;
+    size_t wholeClusters, letterClusters;
+    bool wholeFails, lettersFail;
+    float width;
+    int measurements;
+  };
+  const std::vector<Case> cases = {
+      {L"MERİDİAN", 2, 6, 1, false, false, 94, 9},   {L"MERİDİAN", 2, 8, 1, false, false, 80, 1},
+      {L"MERİDİAN", 2, 6, 0, false, false, 94, 9},   {L"MERİDİAN", 2, 0, 0, false, false, 80, 1},
+      {L"İ", 2, 0, 0, false, false, 10, 1},          {L"e\u0301", 2, 0, 0, false, false, 10, 1},
+      {L"\U0001F600A", 2, 1, 0, false, false, 22, 3}, {L"AB", 0, 1, 1, false, false, 20, 1},
+      {L"AB", 2, 1, 1, true, false, 0, 1},           {L"AB", 2, 1, 0, false, true, 2, 3},
+      {L"", 2, 0, 0, false, false, 0, 0},
+  };
+  for (const Case& k : cases) {
+    int measurements = 0;
+    const float width = theme::SpacedTextWidth(k.text, k.spacing, [&](const std::wstring& part, float& w, size_t& n) {
+      ++measurements;
+      EXPECT_LE(measurements, 1 + static_cast<int>(k.text.size())) << "split again";
+      if (measurements > 1 + static_cast<int>(k.text.size())) return false;
+      const bool whole = part == k.text;
+      w = 10.0f * static_cast<float>(theme::SplitGraphemes(part).size());
+      n = whole ? k.wholeClusters : k.letterClusters;
+      return !(whole ? k.wholeFails : k.lettersFail);
+    });
+    EXPECT_EQ(width, k.width) << Utf8FromWide(k.text) << " " << k.wholeClusters;
+    EXPECT_EQ(measurements, k.measurements) << Utf8FromWide(k.text) << " " << k.wholeClusters;
+  }
 }
 
 TEST(TestSceneLogic, PlayOpensTheOverlayAndItsCloseButtonClosesIt) {

@@ -229,6 +229,12 @@ TEST_F(Drawing, SpacedTurkishCapitalsTakeTheRoomOfTheirPlainLetters) {
     for (int style : {0, 3}) {
       EXPECT_NEAR(c.MeasureText(L"MERİDİAN", style), c.MeasureText(L"MERIDIAN", style), 0.05) << style;
       EXPECT_NEAR(c.MeasureText(L"SÜRÜMÜ", style), c.MeasureText(L"SURUMU", style), 0.05) << style;
+      // Graphemes DirectWrite may merge or leave without a cluster are measured and drawn whole.
+      for (const wchar_t* single : {L"İ", L"I\u0307", L"e\u0301\u0308", L"\U0001F600", L"\U0001F44D\U0001F3FD"}) {
+        const float width = c.MeasureText(single, style);
+        EXPECT_TRUE(width >= 0 && width < 200) << style;
+        c.DrawString(single, RectF{0, 0, 300, 60}, style, theme::kText, TextAlign::Center, TextVAlign::Center, true);
+      }
     }
   }));
 }
@@ -370,6 +376,14 @@ TEST_F(RealWindow, OpensAtTheDpiSizeWithTheWholeWindowAsClientArea) {
   EXPECT_EQ(outer.bottom - outer.top, height);
   EXPECT_EQ(client.right, width);
   EXPECT_EQ(client.bottom, height);
+  // Whole on a small screen too: the DPI is lowered until the window fits the work area.
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor));
+  EXPECT_GE(outer.left, monitor.rcWork.left);
+  EXPECT_GE(outer.top, monitor.rcWork.top);
+  EXPECT_LE(outer.right, monitor.rcWork.right);
+  EXPECT_LE(outer.bottom, monitor.rcWork.bottom);
   EXPECT_TRUE(IsWindowVisible(hwnd));
   const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
