@@ -3,7 +3,7 @@
 // drawn through Canvas so that all of it runs and is tested without Direct2D.
 //
 // Sections: ids and input; Ui (frame, mouse, keyboard, interaction); window rules
-// (hit area, frame timer period, window size); widgets and icons.
+// (hit area, taskbar calls, window size); widgets and icons.
 #pragma once
 
 #include <cstdint>
@@ -75,10 +75,6 @@ class Ui {
   std::unordered_map<WidgetId, float> states_;
   double previousFrameTime_ = -1;
 };
-
-// 0 (timer off), 16 or 33 ms.
-int FrameTimerPeriod(bool visible, bool minimised, bool cloaked, bool foreground, bool activity,
-                     bool foregroundCoversWindow);
 
 // Which taskbar calls a progress update makes: the state only when it changed (lastState -1
 // means nothing sent yet), the values when not both 0 and the state is normal (2), error (4)
