@@ -104,6 +104,7 @@ int App::Run(HINSTANCE instance, int showCommand) {
   callbacks.processActions = [this] { ProcessActions(); };
   callbacks.hasQueuedActions = [this] { return !actions_.empty(); };
   callbacks.showsProgress = [this] { return ShowsProgress(); };
+  callbacks.workRuns = [this] { return WorkRuns(); };
   callbacks.now = [this] { return Now(); };
   window_ = std::make_unique<LauncherWindow>(graphics_, std::move(callbacks));
   if (!window_->Create(instance, showCommand)) {
@@ -199,6 +200,15 @@ void App::DrawFrame(Ui& ui, Canvas& canvas) {
   const StatusView status = BuildStatusView();
   FrameModel model{state_, snap_, status, actions_};
   DrawLauncherFrame(ui, canvas, model);
+}
+
+// Downloads and games come first: while any of them runs, drawing keeps to the smaller share.
+bool App::WorkRuns() const {
+  if (state_.uninstallRunning || state_.runningCount > 0 || game_.IsRunning() || (gta_ && gta_->IsRunning())) return true;
+  for (const GameSync& server : servers_) {
+    if (server.IsRunning()) return true;
+  }
+  return false;
 }
 
 bool App::ShowsProgress() const {

@@ -90,6 +90,7 @@ class App {
   void CopyRunningFlags();
   void LogStatusChange();
   bool ShowsProgress() const;
+  bool WorkRuns() const;
   int AskPlayer(const std::wstring& text, unsigned flags);
   std::wstring GtaFolder() const;
 

@@ -27,7 +27,24 @@ int InputFrameDelayMs(bool pressOrKey, double lastCostMs, double sinceLastFrameM
   return wait <= 0 ? 0 : static_cast<int>(std::ceil(std::min(wait, static_cast<double>(kSlowestPeriodMs))));
 }
 
-void FrameCosts::Add(double costMs) {
+double FrameCosts::Add(const FrameSample& frame) {
+  double cost = std::max(0.0, frame.wallMs);
+  if (frame.uiMs >= 0) {
+    if (frame.quiet && frame.processMs >= frame.uiMs) {
+      cost = frame.processMs;
+      // Older frames weigh less, so that a renderer that changed (a lost device, another
+      // monitor) is learnt again within a few frames.
+      uiSeen_ = uiSeen_ * 0.75 + frame.uiMs;
+      restSeen_ = restSeen_ * 0.75 + (frame.processMs - frame.uiMs);
+    } else {
+      cost = frame.uiMs * (1 + RendererRatio());
+    }
+  }
+  Keep(cost);
+  return cost;
+}
+
+void FrameCosts::Keep(double costMs) {
   costs_[next_] = std::max(0.0, costMs);
   next_ = (next_ + 1) % kKept;
   count_ = std::min(count_ + 1, kKept);

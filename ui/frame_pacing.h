@@ -38,16 +38,33 @@ int FramePeriodMs(const PacingInput& in, double meanCostMs);
 // that frame took, so that hovering costs at most half a core.
 int InputFrameDelayMs(bool pressOrKey, double lastCostMs, double sinceLastFrameMs);
 
-// The last few frames' costs in ms; their mean decides the period.
+// What one frame was seen to cost, in ms.
+struct FrameSample {
+  double uiMs = -1;       // the UI thread's processor time for the frame; < 0 when unknown
+  double processMs = -1;  // the whole process's since the previous frame ended; < 0 when unknown
+  double wallMs = 0;      // from the start of drawing to the present's return
+  bool quiet = false;     // no worker ran since the previous frame, which ended a moment ago
+};
+
+// The last few frames' costs; their mean decides the period. A frame's cost is the UI
+// thread's time plus the renderer's own threads. Those threads are not always the
+// process's to name (a software GL driver under Wine starts native ones), so they are
+// measured as the rest of the process's time while nothing else runs, and while workers run
+// estimated from what they added to the UI thread's time before.
 class FrameCosts {
  public:
   static constexpr size_t kKept = 8;
-  void Add(double costMs);
+  // Records the frame and returns its cost.
+  double Add(const FrameSample& frame);
   double Mean() const;
   double Last() const { return count_ == 0 ? 0 : costs_[(next_ + kKept - 1) % kKept]; }
   size_t Count() const { return count_; }
+  // The renderer's threads' time per ms of the UI thread's, as last seen while all was quiet.
+  double RendererRatio() const { return uiSeen_ > 0 ? restSeen_ / uiSeen_ : 0; }
 
  private:
+  void Keep(double costMs);
   double costs_[kKept] = {};
   size_t next_ = 0, count_ = 0;
+  double uiSeen_ = 0, restSeen_ = 0;
 };

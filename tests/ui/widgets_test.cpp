@@ -351,15 +351,19 @@ TEST(FramePacing, InputIsDrawnAtOnceAndHoverAfterAPauseAsLongAsTheLastFrame) {
   EXPECT_EQ(InputFrameDelayMs(false, 2, 0), 2) << "cheap frames follow the mouse";
 }
 
-TEST(FramePacing, CostsAreTheMeanOfTheLastEight) {
+TEST(FramePacing, ACostIsTheWholeProcessWhenQuietAndTheUiThreadScaledUpWhileWorkersRun) {
   FrameCosts costs;
   EXPECT_EQ(costs.Mean(), 0);
-  costs.Add(80);
-  costs.Add(-5);  // a clock that went back counts as free
-  EXPECT_EQ(costs.Mean(), 40);
-  EXPECT_EQ(costs.Last(), 0);
-  for (int i = 0; i < 8; ++i) costs.Add(4);
+  EXPECT_EQ(costs.Add(FrameSample{-1, -1, 12, true}), 12) << "no processor times: the wall clock";
+  EXPECT_EQ(costs.Add(FrameSample{20, 5, 30, false}), 20) << "nothing learnt yet: the UI thread alone";
+  EXPECT_EQ(costs.Add(FrameSample{20, 80, 30, true}), 80) << "quiet: the whole process";
+  EXPECT_EQ(costs.RendererRatio(), 3);
+  EXPECT_EQ(costs.Add(FrameSample{10, 900, 30, false}), 40) << "a download's time is not the window's";
+  EXPECT_EQ(costs.Add(FrameSample{10, 5, 30, true}), 40) << "clocks that disagree: what was learnt";
+  EXPECT_EQ(costs.Mean(), (12 + 20 + 80 + 40 + 40) / 5.0);
+  for (int i = 0; i < 8; ++i) costs.Add(FrameSample{-1, -1, 4, true});
   EXPECT_EQ(costs.Mean(), 4) << "the dear frames have left the window";
+  EXPECT_EQ(costs.Last(), 4);
   EXPECT_EQ(costs.Count(), FrameCosts::kKept);
 }
 
