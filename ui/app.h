@@ -75,6 +75,8 @@ class App {
   void JoinWorkersForTests();
 
  private:
+  friend struct AppActions;  // the action table (app_actions.cpp)
+
   double Now() const;
   std::wstring LauncherExecutablePath() const;
   void AdoptStartupFolder(bool developmentTree);

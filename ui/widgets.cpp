@@ -250,7 +250,7 @@ void ProgressBar(Ui& ui, Canvas& c, const RectF& box, float value) {
 }
 
 RectF BeginOverlayPanel(Ui& ui, Canvas& c, float width, float height) {
-  const float t = static_cast<float>(std::clamp((ui.now - ui.overlayStart) / 0.18, 0.0, 1.0));
+  const float t = static_cast<float>(std::clamp((ui.now - ui.overlayStart) / kOverlayOpeningSeconds, 0.0, 1.0));
   const float e = 1 - (1 - t) * (1 - t);
   if (t < 1) ui.input.animating = true;
   c.FillRect(RectF{0, 56, 1100, 660}, Rgb(4, 5, 10, 0.72f * e));

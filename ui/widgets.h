@@ -95,6 +95,9 @@ bool IconButton(Ui& ui, Canvas& c, WidgetId id, const RectF& box, int iconKind, 
 void FocusRing(Canvas& c, const RectF& box, float radius);
 // value <= 0 track only, (0, 1] filled, > 1 indeterminate.
 void ProgressBar(Ui& ui, Canvas& c, const RectF& box, float value);
+// An overlay opens over this long. Its first frame already shows the first 60th of a second:
+// at a few frames a second (a software renderer) a first frame at nought would show nothing.
+inline constexpr double kOverlayOpeningSeconds = 0.18, kOverlayFirstStep = 1 / 60.0;
 // Draws backdrop, shadow and panel; returns the panel box. Call EndOverlayPanel after the contents.
 RectF BeginOverlayPanel(Ui& ui, Canvas& c, float width, float height);
 void EndOverlayPanel(Canvas& c);

@@ -324,6 +324,7 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         InvalidateRect(hwnd_, nullptr, FALSE);
       } else if (wParam == kInputFrameTimer) {
         KillTimer(hwnd_, kInputFrameTimer);
+        inputFrameWaits_ = false;
         InvalidateRect(hwnd_, nullptr, FALSE);
       }
       return 0;
@@ -396,10 +397,10 @@ void LauncherWindow::RequestInputFrame(bool pressOrKey) {
   const double since = lastFrameEnd_ < 0 ? 1e9 : (WallSeconds() - lastFrameEnd_) * 1000;
   const int delay = InputFrameDelayMs(pressOrKey, costs_.Last(), since);
   if (delay == 0) {
-    KillTimer(hwnd_, kInputFrameTimer);
     InvalidateRect(hwnd_, nullptr, FALSE);
-  } else {
-    SetTimer(hwnd_, kInputFrameTimer, static_cast<UINT>(delay), nullptr);
+  } else if (!inputFrameWaits_) {
+    // Set once: a mouse that keeps moving must not put its frame off again and again.
+    inputFrameWaits_ = SetTimer(hwnd_, kInputFrameTimer, static_cast<UINT>(delay), nullptr) != 0;
   }
 }
 
@@ -466,6 +467,10 @@ void LauncherWindow::DrawFrame() {
   }
   const double uiStart = ThreadProcessorSeconds();
   const double wallStart = WallSeconds();
+  if (inputFrameWaits_) {
+    KillTimer(hwnd_, kInputFrameTimer);  // this frame shows that input
+    inputFrameWaits_ = false;
+  }
   ui_.BeginFrame(now);
   target_->BeginDraw();
   {
@@ -493,6 +498,8 @@ void LauncherWindow::DrawFrame() {
   lastFrameQuiet_ = quiet;
   lastFrameEnd_ = wallEnd;
   UpdateFrameTimer(true);
+  // An overlay that opens answers a click: its few frames come as input's do.
+  if (ui_.overlayOpen && ui_.now - ui_.overlayStart < kOverlayOpeningSeconds) RequestInputFrame(false);
 }
 
 FrameView LauncherWindow::View() const {

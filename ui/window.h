@@ -107,6 +107,7 @@ class LauncherWindow {
   bool lastFrameQuiet_ = false;
   bool sessionShown_ = true, displayOn_ = true;
   bool sessionNotifications_ = false;
+  bool inputFrameWaits_ = false;  // kInputFrameTimer is set
   HPOWERNOTIFY displayNotification_ = nullptr;
   LARGE_INTEGER clockStart_{}, clockFrequency_{};
 };
