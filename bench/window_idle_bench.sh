@@ -42,12 +42,12 @@ measure() {
     [[ "$first" == *.exe ]] && break
     sleep 0.01
   done
-  wine_run "$probe" fps 1 >/dev/null  # waits for the window
+  wine_run "$probe" fps 1 >/dev/null || true  # waits for the window
   sleep 8                            # start-up, the first checks fail, nothing runs any more
   t0=$(cpu_ticks "$pid"); sleep "$seconds"; t1=$(cpu_ticks "$pid")
   fg=$(awk -v a="$t0" -v b="$t1" -v hz="$hz" -v s="$seconds" 'BEGIN { printf "%.2f", (b - a) / hz / s }')
   fps_fg=$(wine_run "$probe" fps 10 | tr -d '\r')
-  for _ in 1 2 3; do clicks+=("$(wine_run "$probe" click | tr -d '\r' | tr ' ' '/')"); sleep 2; done
+  for _ in 1 2 3; do clicks+=("$(wine_run "$probe" click | tr -d '\r' | tr ' ' '/' || true)"); sleep 2; done
   # Another program's small window in front.
   wine_run winemine >/dev/null 2>&1 &
   local mine=$!

@@ -33,15 +33,26 @@ wine_run "$build/tools/publish/talvoreen-publish.exe" game "Z:$work/source" --ou
   --key "Z:$root/keys/development.key" --build sync-1 >/dev/null 2>&1
 base="http://127.0.0.1:$port/sync"
 
-# The log line's appearance, polled every 10 ms; prints the seconds from the start given.
+# The log line's appearance, polled every 20 ms by one process (a poll that starts programs
+# would take the processor from the sync it times); prints the seconds from now.
 wait_for_line() {
-  local log="$1" text="$2" start="$3" bound="$4"
-  while ! grep -qF "$text" "$log" 2>/dev/null; do
-    if awk -v s="$start" -v n="$(now)" -v b="$bound" 'BEGIN { exit !(n - s > b) }'; then echo "timeout"; return 1; fi
-    sleep 0.01
-  done
-  awk -v s="$start" -v e="$(now)" 'BEGIN { printf "%.3f", e - s }'
+  python3 - "$1" "$2" "$3" <<'PY'
+import sys, time
+log, text, bound = sys.argv[1], sys.argv[2].encode(), float(sys.argv[3])
+start = time.monotonic()
+while time.monotonic() - start < bound:
+    try:
+        if text in open(log, "rb").read():
+            print("%.3f" % (time.monotonic() - start))
+            sys.exit(0)
+    except OSError:
+        pass
+    time.sleep(0.02)
+print("timeout")
+sys.exit(1)
+PY
 }
+cpu_seconds() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$1/stat"; }
 
 window_sync() {
   local install="$work/install-window" log pid start front
@@ -50,12 +61,18 @@ window_sync() {
   "$root/cmake/wine-run.sh" "$work" "$window_exe" --dir "Z:$install" --cdn "$base" \
     --server-list "http://127.0.0.1:9/none" --gta-url "http://127.0.0.1:9/none.rar" >/dev/null 2>&1 &
   pid=$!
-  wait_for_line "$log" "status: Oyun dosyaları indirilmedi" "$(now)" 120 >/dev/null
+  wait_for_line "$log" "status: Oyun dosyaları indirilmedi" 120 >/dev/null
+  for _ in $(seq 3000); do
+    [[ "$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1 || true)" == *.exe ]] && break
+    sleep 0.01
+  done
   sleep 2
+  local before after
   front=$(wine_run "$build/bench/window_probe.exe" press 926 604 | tr -d '\r')
-  start=$(now)
-  wait_for_line "$log" "[game] update ended" "$start" 600
-  echo " ($front)" >&2
+  before=$(cpu_seconds "$pid")
+  wait_for_line "$log" "[game] update ended" 600
+  after=$(cpu_seconds "$pid")
+  echo " (window $front; its processor time during the sync $(awk -v a="$before" -v b="$after" 'BEGIN { printf "%.2f", b - a }') s)" >&2
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   WINEPREFIX="$work/wineprefix" wineserver -k 2>/dev/null || true
@@ -70,6 +87,7 @@ wine_run cmd /c ver >/dev/null 2>&1 || true
 t_window=(); t_headless=()
 for _ in $(seq "$rounds"); do
   t_headless+=("$(elapsed headless_sync)")
+  echo " (headless processor time $(cat "$work/last.cpu") s)" >&2
   grep -q "^result up-to-date" "$work/last.out" || { echo "the headless sync failed" >&2; cat "$work/last.out" >&2; exit 1; }
   t_window+=("$(window_sync)")
 done

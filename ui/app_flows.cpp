@@ -12,7 +12,6 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "base/version.h"
-#include "net/resumable_download.h"
 #include "system/game_launch.h"
 #include "system/install.h"
 #include "system/uninstall.h"
