@@ -17,7 +17,7 @@ target_link_options(tv_platform_flags INTERFACE -static -static-libgcc -static-l
 add_library(tv_windows_libs INTERFACE)
 target_link_libraries(tv_windows_libs INTERFACE
   winhttp ws2_32 bcrypt crypt32 shlwapi shell32 ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32 version
-  d2d1 dwrite windowscodecs dwmapi dbghelp wintrust)
+  d2d1 dwrite windowscodecs dwmapi wtsapi32 dbghelp wintrust)
 
 # Third-party libraries, one INTERFACE target each: json-c and Crypto++ from the prefix,
 # zlib from the system mingw (static archive, not the DLL import library).

@@ -1,7 +1,5 @@
 #include "ui/app.h"
 
-#include <shellapi.h>
-
 #include <utility>
 
 #include "base/catalogue.h"
@@ -28,7 +26,6 @@
 namespace {
 
 constexpr const wchar_t* kCaption = L"Talvoreen Multiplayer";
-constexpr uint64_t kGtaArchiveSize = 610325061;
 
 SyncMode ModeOf(int mode) { return mode == 1 ? SyncMode::Update : SyncMode::Check; }
 
@@ -104,6 +101,7 @@ int App::Run(HINSTANCE instance, int showCommand) {
   callbacks.processActions = [this] { ProcessActions(); };
   callbacks.hasQueuedActions = [this] { return !actions_.empty(); };
   callbacks.showsProgress = [this] { return ShowsProgress(); };
+  callbacks.workRuns = [this] { return WorkRuns(); };
   callbacks.now = [this] { return Now(); };
   window_ = std::make_unique<LauncherWindow>(graphics_, std::move(callbacks));
   if (!window_->Create(instance, showCommand)) {
@@ -199,6 +197,15 @@ void App::DrawFrame(Ui& ui, Canvas& canvas) {
   const StatusView status = BuildStatusView();
   FrameModel model{state_, snap_, status, actions_};
   DrawLauncherFrame(ui, canvas, model);
+}
+
+// Downloads and games come first: while any of them runs, drawing keeps to the smaller share.
+bool App::WorkRuns() const {
+  if (state_.uninstallRunning || state_.runningCount > 0 || game_.IsRunning() || (gta_ && gta_->IsRunning())) return true;
+  for (const GameSync& server : servers_) {
+    if (server.IsRunning()) return true;
+  }
+  return false;
 }
 
 bool App::ShowsProgress() const {
@@ -364,271 +371,6 @@ void App::StartGta(bool reinstall) {
   if (!gta_) return;
   samplers_[kGtaSampler].Reset();
   gta_->Start(reinstall);
-}
-
-void App::EnsureGta() {
-  // The tick refreshed the statuses at its start; only a worker it started since matters.
-  CopyRunningFlags();
-  if (!GtaDownloadDue(state_, snap_)) return;
-  LogLine(L"[gta] not installed in " + GtaFolder() + L", downloading it");
-  state_.gtaReinstall = false;
-  StartGta(false);
-}
-
-// ---------------------------------------------------------------------------------------
-// Actions
-
-void App::ProcessActions() {
-  std::vector<int32_t> queue;
-  queue.swap(actions_);
-  for (int32_t action : queue) Execute(action);
-  RefreshSnapshot();
-  if (Window()) InvalidateRect(Window(), nullptr, FALSE);
-}
-
-void App::CloseOverlay() {
-  state_.overlay = Overlay::None;
-  if (window_) window_->GetUi().input.focused = 0;
-}
-
-void App::Execute(int32_t action) {
-  state_.now = Now();
-  const int sel = state_.selected;
-  switch (action) {
-    case kActionPlay:
-      if (sel < 0) {
-        Play(false);
-      } else {
-        state_.playRequested = true;
-        if (!servers_[sel].IsRunning()) servers_[sel].Start(SyncMode::Update, false);
-      }
-      break;
-    case kActionOpenAnother:
-      if (sel >= 0 && servers_[sel].GetSnapshot().status == kSyncUpToDate) Play(true);
-      break;
-    case kActionSelectServer0:
-    case kActionSelectServer0 + 1:
-    case kActionSelectServer0 + 2:
-    case kActionSelectServer0 + 3:
-      SelectServer(action - kActionSelectServer0);
-      break;
-    case kActionRetryServerFiles:
-      state_.playRequested = false;
-      if (sel >= 0) StartServerSync(sel, SyncMode::Check);
-      break;
-    case kActionDownloadServerFiles:
-      samplers_[kServerSampler].Reset();
-      state_.playRequested = false;
-      if (sel >= 0) StartServerSync(sel, SyncMode::Update);
-      break;
-    case kActionOpenSettings:
-      state_.overlay = Overlay::Settings;
-      state_.overlayStart = state_.now;
-      break;
-    case kActionCloseOverlay:
-      if (!uninstall_.IsRunning()) CloseOverlay();
-      break;
-    case kActionRetryGta:
-      StartGta(state_.gtaReinstall);
-      break;
-    case kActionReinstallGta:
-      ReinstallGta();
-      break;
-    case kActionChooseFolder:
-      ChooseFolder();
-      break;
-    case kActionInstall:
-      InstallHere();
-      break;
-    case kActionOpenFolder:
-      if (!state_.installFolder.empty()) {
-        ShellExecuteW(Window(), L"open", state_.installFolder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-      }
-      break;
-    case kActionVerifyFiles:
-      CloseOverlay();
-      StartGameSync(1, true);
-      break;
-    case kActionOpenUninstall:
-      uninstallRefusal_.clear();
-      uninstall_.ClearError();
-      state_.overlay = Overlay::Uninstall;
-      state_.overlayStart = state_.now;
-      break;
-    case kActionConfirmUninstall:
-      ConfirmUninstall();
-      break;
-    case kActionRetrySync:
-      state_.launchError.clear();
-      StartGameSync(lastMode_, false);
-      break;
-    case kActionDownloadGameFiles:
-      state_.launchError.clear();
-      StartGameSync(1, false);
-      break;
-    case kActionUpdateLauncher:
-      state_.updaterMessage.clear();
-      state_.updateCheckRequestedByUser = true;
-      state_.restartFailed = false;
-      updater_.Start();
-      break;
-    case kActionMinimize:
-      if (Window()) ShowWindow(Window(), SW_MINIMIZE);
-      break;
-    case kActionClose:
-      if (Window()) PostMessageW(Window(), WM_CLOSE, 0, 0);
-      break;
-    default:
-      break;
-  }
-}
-
-// ---------------------------------------------------------------------------------------
-// Flows
-
-void App::Play(bool another) {
-  state_.launchError.clear();
-  const int sel = state_.selected;
-  if (sel < 0 || servers_[sel].GetSnapshot().status != kSyncUpToDate) return;
-  if ((CountRunningGameInstances() > 0) != another) return;
-  const double now = Now();
-  if (now < state_.launchDeadline) return;
-
-  const int copy = FindFreeGameInstance();
-  if (copy == 0) {
-    state_.launchError =
-        L"Aynı anda en fazla " + DecimalText(static_cast<long long>(kGameCopyLimit)) + L" oyun açılabilir.";
-    return;
-  }
-  if (!FileExists(JoinPath(state_.installFolder, kGameExeName))) {
-    state_.launchError = L"Oyun dosyaları eksik; dosyalar yeniden doğrulanıyor";
-    StartGameSync(1, true);
-    return;
-  }
-  if (!gta_ || gta_->IsRunning() || !gta_->IsInstalled()) return;
-  std::wstring error;
-  if (!gta_->Register(error)) {
-    state_.launchError = error;
-    return;
-  }
-  const std::wstring address = ServerCatalogue::kGameAddresses[sel];
-  const std::wstring link = address.empty() ? std::wstring() : L"mtasa://" + address;
-  if (!LaunchGame(state_.installFolder, copy, link, error)) {
-    state_.launchError = error;
-    return;
-  }
-  LogLine(L"started game copy " + DecimalText(static_cast<long long>(copy)) + L" for " + ServerCatalogue::kKeys[sel]);
-  lastLaunched_ = copy;
-  state_.launchDeadline = now + kLaunchWindowSeconds;
-  if (Window()) ShowWindow(Window(), SW_MINIMIZE);
-}
-
-void App::ReinstallGta() {
-  RefreshSnapshot();
-  if (!CanReinstallGta(state_, snap_)) return;
-  const std::wstring text = L"GTA: San Andreas dosyaları yeniden indirilip temiz olarak kurulacak (yaklaşık " +
-                            FormatSize(kGtaArchiveSize) +
-                            L"). Klasöre eklenen modlar silinir ve bitene kadar oyun açılamaz.\n\nDevam edilsin mi?";
-  if (AskPlayer(text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
-  // The box is modal: a game may have started or a download begun while it was open.
-  RefreshSnapshot();
-  state_.runningCount = CountRunningGameInstances();
-  if (!CanReinstallGta(state_, snap_)) return;
-  LogLine(L"[gta] reinstall requested in Ayarlar");
-  state_.gtaReinstall = true;
-  CloseOverlay();
-  StartGta(true);
-}
-
-void App::ChooseFolder() {
-  std::wstring chosen;
-  const bool picked = folderPicker_ ? folderPicker_(state_.setupCandidate, chosen)
-                                    : ChooseInstallFolder(Window(), state_.setupCandidate, chosen);
-  if (!picked || chosen.empty()) return;
-  state_.setupCandidate = InstallCandidateFor(NormalizePath(chosen));
-  state_.setupError.clear();
-  state_.setupFreeSpaceKnown = FreeSpaceForFolder(state_.setupCandidate, state_.setupFreeSpace);
-}
-
-void App::InstallHere() {
-  std::wstring launcherPath, error;
-  if (!InstallIntoFolder(state_.setupCandidate, launcherPath, error)) {
-    state_.setupError = error;
-    return;
-  }
-  state_.setupError.clear();
-  SetInstallDir(NormalizePath(state_.setupCandidate));
-}
-
-void App::ConfirmUninstall() {
-  RefreshSnapshot();
-  state_.runningCount = CountRunningGameInstances();
-  if (!CanUninstall()) {
-    uninstallRefusal_ = UninstallRefusalText(state_);
-    return;
-  }
-  // A folder given with --dir that held no installation when it was adopted: the window's
-  // own log made "TALVOREEN" since, which must not make its mods and skins removable.
-  if (!adoptedInstallation_ && !IsInstallFolder(state_.installFolder)) {
-    uninstallRefusal_ = kNoInstallationText;
-    return;
-  }
-  uninstallRefusal_.clear();
-  LogLine(L"removing the game files of " + state_.installFolder);
-  if (!uninstall_.Start(state_.installFolder, GtaFolder())) return;
-  state_.uninstallRunning = true;
-}
-
-void App::FinishUninstall(const UninstallSnapshot& result) {
-  const bool ok = result.ok;
-  LogLine(ok ? L"game files removed" : L"game files removed with errors: " + result.error);
-  // The state files are gone: every sync object must forget what it had read. One that
-  // runs (it should not) keeps its configuration rather than have it changed under it.
-  if (!game_.IsRunning()) game_.SetInstallFolder(state_.installFolder);
-  ConfigureServerSyncs();
-  state_.launchError.clear();
-  StartGameSync(0, false);
-  if (state_.selected >= 0) StartServerSync(state_.selected, SyncMode::Check);
-  if (ok) CloseOverlay();
-}
-
-void App::RestartIntoNewLauncher() {
-  state_.restarting = true;
-  std::wstring error;
-  if (!LauncherUpdater::ApplyUpdate(snap_.updater.stagedPath, launcherPath_, error)) {
-    // The staged file stays unused until the player asks for the update again; otherwise
-    // every tick would try the same failing swap.
-    state_.updaterMessage = error;
-    state_.restarting = false;
-    state_.restartFailed = true;
-    state_.newLauncherStaged = false;
-    LogLine(L"the updated launcher could not be put in place: " + error);
-    return;
-  }
-  if (options_.instanceLock && *options_.instanceLock) {
-    CloseHandle(static_cast<HANDLE>(*options_.instanceLock));
-    *options_.instanceLock = nullptr;
-  }
-  const std::wstring joinKey =
-      joinPending_ && state_.selected >= 0 ? std::wstring(ServerCatalogue::kKeys[state_.selected]) : std::wstring();
-  const std::wstring arguments = RestartArguments(GetCurrentProcessId(), options_.installDir, options_.contentBaseUrl,
-                                                  TALVOREEN_DEFAULT_CONTENT_BASE_URL, joinKey);
-  LogLine(L"restarting into the updated launcher: " + arguments);
-  unsigned long code = 0;
-  if (StartProgram(launcherPath_, arguments, ParentPath(launcherPath_), code)) {
-    if (window_) window_->BeginClose();
-    return;
-  }
-  state_.updaterMessage = WithSystemError(L"Güncellenen launcher açılamadı", code);
-  state_.restarting = false;
-  state_.restartFailed = true;
-  state_.newLauncherStaged = false;
-  LogLine(L"the updated launcher could not be started: " + WindowsErrorText(code));
-  // This window goes on, so it takes the single-instance lock back: a later start must
-  // hand its link over instead of opening a second window.
-  if (options_.instanceLock && !*options_.instanceLock) {
-    *options_.instanceLock = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-  }
 }
 
 void App::JoinWorkersForTests() {

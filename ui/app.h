@@ -75,6 +75,8 @@ class App {
   void JoinWorkersForTests();
 
  private:
+  friend struct AppActions;  // the action table (app_actions.cpp)
+
   double Now() const;
   std::wstring LauncherExecutablePath() const;
   void AdoptStartupFolder(bool developmentTree);
@@ -90,6 +92,7 @@ class App {
   void CopyRunningFlags();
   void LogStatusChange();
   bool ShowsProgress() const;
+  bool WorkRuns() const;
   int AskPlayer(const std::wstring& text, unsigned flags);
   std::wstring GtaFolder() const;
 

@@ -135,13 +135,6 @@ bool Ui::IsDragArea(float x, float y) const {
 
 // ---- Window rules ------------------------------------------------------------------------
 
-int FrameTimerPeriod(bool visible, bool minimised, bool cloaked, bool foreground, bool activity,
-                     bool foregroundCoversWindow) {
-  if (!visible || minimised || cloaked) return 0;
-  if (foreground) return 16;
-  return activity && !foregroundCoversWindow ? 33 : 0;
-}
-
 TaskbarCalls DecideTaskbarCalls(int lastState, int state, uint64_t completed, uint64_t total) {
   TaskbarCalls calls;
   calls.setState = state != lastState;
@@ -274,7 +267,7 @@ void ProgressBar(Ui& ui, Canvas& c, const RectF& box, float value) {
 }
 
 RectF BeginOverlayPanel(Ui& ui, Canvas& c, float width, float height) {
-  const float t = static_cast<float>(std::clamp((ui.now - ui.overlayStart) / 0.18, 0.0, 1.0));
+  const float t = static_cast<float>(std::clamp((ui.now - ui.overlayStart) / kOverlayOpeningSeconds, 0.0, 1.0));
   const float e = 1 - (1 - t) * (1 - t);
   if (t < 1) ui.input.animating = true;
   c.FillRect(RectF{0, 56, 1100, 660}, Rgb(4, 5, 10, 0.72f * e));
@@ -282,7 +275,9 @@ RectF BeginOverlayPanel(Ui& ui, Canvas& c, float width, float height) {
   const float top = 56 + (604 - height) / 2 + (1 - e) * 12;
   const RectF panel{left, top, left + width, top + height};
   c.Shade(RectF{0, 56, 1100, 660}, 1 - 0.72f * e);
-  c.Shade(panel.Inflated(8), 1 - e);  // with the nearest, darkest part of its shadow
+  // Nothing that moves shows through the panel, not even while it fades in: a turning emblem
+  // over half-drawn buttons reads as a fault. The nearest, darkest part of its shadow counts too.
+  c.Shade(panel.Inflated(8), 0);
   c.PushLayer(e);
   c.SoftShadow(panel, 18, 44, 0.75f);
   c.FillRoundedRect(panel, 18, theme::kSurface);

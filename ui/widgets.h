@@ -3,7 +3,7 @@
 // drawn through Canvas so that all of it runs and is tested without Direct2D.
 //
 // Sections: ids and input; Ui (frame, mouse, keyboard, interaction); window rules
-// (hit area, frame timer period, window size); widgets and icons.
+// (hit area, taskbar calls, window size); widgets and icons.
 #pragma once
 
 #include <cstdint>
@@ -76,10 +76,6 @@ class Ui {
   double previousFrameTime_ = -1;
 };
 
-// 0 (timer off), 16 or 33 ms.
-int FrameTimerPeriod(bool visible, bool minimised, bool cloaked, bool foreground, bool activity,
-                     bool foregroundCoversWindow);
-
 // Which taskbar calls a progress update makes: the state only when it changed (lastState -1
 // means nothing sent yet), the values when not both 0 and the state is normal (2), error (4)
 // or paused (8).
@@ -108,6 +104,9 @@ bool IconButton(Ui& ui, Canvas& c, WidgetId id, const RectF& box, int iconKind, 
 void FocusRing(Canvas& c, const RectF& box, float radius);
 // value <= 0 track only, (0, 1] filled, > 1 indeterminate.
 void ProgressBar(Ui& ui, Canvas& c, const RectF& box, float value);
+// An overlay opens over this long. Its first frame already shows the first 60th of a second:
+// at a few frames a second (a software renderer) a first frame at nought would show nothing.
+inline constexpr double kOverlayOpeningSeconds = 0.18, kOverlayFirstStep = 1 / 60.0;
 // Draws backdrop, shadow and panel; returns the panel box. Call EndOverlayPanel after the contents.
 RectF BeginOverlayPanel(Ui& ui, Canvas& c, float width, float height);
 void EndOverlayPanel(Canvas& c);

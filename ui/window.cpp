@@ -3,6 +3,7 @@
 #include <d2d1helper.h>
 #include <dwmapi.h>
 #include <windowsx.h>
+#include <wtsapi32.h>
 
 #include <cmath>
 
@@ -15,6 +16,11 @@ constexpr DWORD kStyle = WS_POPUPWINDOW | WS_DLGFRAME | WS_THICKFRAME | WS_MINIM
 constexpr DWORD kDwmImmersiveDarkMode = 20;
 constexpr DWORD kDwmWindowCornerPreference = 33;
 constexpr int kCornerRound = 2;
+// GUID_CONSOLE_DISPLAY_STATE (Windows 8 and later; Windows 7 never reports it, so there the
+// display counts as on).
+constexpr GUID kConsoleDisplayState = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
+// Frames more than this apart do not measure one frame's worth of the process's time.
+constexpr double kQuietGapSeconds = 2.5;
 
 }  // namespace
 
@@ -55,6 +61,44 @@ void FixTrackSize(HWND hwnd, unsigned dpi, MINMAXINFO* info) {
   info->ptMaxPosition = POINT{now.left, now.top};
 }
 
+double FileTimeSeconds(FILETIME t) {
+  return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7;
+}
+
+// Processor seconds of this thread, or of the whole process (every thread, the renderer's
+// too, even those a GL driver started without Windows knowing); -1 when unknown.
+double ThreadProcessorSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return -1;
+  return FileTimeSeconds(kernel) + FileTimeSeconds(user);
+}
+
+double ProcessProcessorSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
+  return FileTimeSeconds(kernel) + FileTimeSeconds(user);
+}
+
+// True when one shown window above this one in the z-order covers all of it. Layered and
+// click-through windows (overlays, shadows, invisible tool windows) may let it show and do not count.
+bool CoveredByAnotherWindow(HWND hwnd) {
+  RECT mine{};
+  if (!GetWindowRect(hwnd, &mine)) return false;
+  int looked = 0;
+  for (HWND above = GetWindow(hwnd, GW_HWNDPREV); above && looked < 256; above = GetWindow(above, GW_HWNDPREV), ++looked) {
+    if (!IsWindowVisible(above) || IsIconic(above)) continue;
+    if (GetWindowLongW(above, GWL_EXSTYLE) & (WS_EX_LAYERED | WS_EX_TRANSPARENT)) continue;
+    BOOL cloaked = FALSE;
+    if (SUCCEEDED(DwmGetWindowAttribute(above, DWMWA_CLOAKED, &cloaked, sizeof(cloaked))) && cloaked) continue;
+    RECT theirs{};
+    if (!GetWindowRect(above, &theirs)) continue;
+    if (theirs.left <= mine.left && theirs.top <= mine.top && theirs.right >= mine.right && theirs.bottom >= mine.bottom) {
+      return true;
+    }
+  }
+  return false;
+}
+
 COLORREF BackgroundColorRef() {
   return RGB(static_cast<int>(std::lround(theme::kBackground.r * 255)),
              static_cast<int>(std::lround(theme::kBackground.g * 255)),
@@ -74,6 +118,12 @@ LauncherWindow::~LauncherWindow() {
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
   }
+}
+
+double LauncherWindow::WallSeconds() const {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart - clockStart_.QuadPart) / static_cast<double>(clockFrequency_.QuadPart);
 }
 
 double LauncherWindow::Now() const {
@@ -185,7 +235,25 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   const float scale = dpi_ / 96.0f;
   switch (message) {
+    case WM_CREATE:
+      // Nobody sees a locked or disconnected session or a display that is off: no frames then.
+      sessionNotifications_ = WTSRegisterSessionNotification(hwnd_, NOTIFY_FOR_THIS_SESSION) != FALSE;
+      displayNotification_ = RegisterPowerSettingNotification(hwnd_, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
+      break;
+    case WM_WTSSESSION_CHANGE:
+      OnSessionChange(wParam);
+      return 0;
+    case WM_POWERBROADCAST:
+      if (wParam == PBT_POWERSETTINGCHANGE && lParam) {
+        OnPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam));
+        return TRUE;
+      }
+      break;
     case WM_DESTROY:
+      if (sessionNotifications_) WTSUnRegisterSessionNotification(hwnd_);
+      sessionNotifications_ = false;
+      if (displayNotification_) UnregisterPowerSettingNotification(displayNotification_);
+      displayNotification_ = nullptr;
       ReleaseTarget();
       taskbar_.Reset();
       hwnd_ = nullptr;
@@ -208,6 +276,7 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_ACTIVATE:
       UpdateFrameTimer();
+      InvalidateRect(hwnd_, nullptr, FALSE);  // the change of state shows at once
       break;
     case WM_PAINT:
       DrawFrame();
@@ -257,8 +326,14 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wParam == kTickTimer) {
         if (callbacks_.onTick) callbacks_.onTick();
         UpdateFrameTimer();
-        if (!IsIconic(hwnd_)) InvalidateRect(hwnd_, nullptr, FALSE);
+        // With the frame timer running its next frame shows the tick; a frame here as well
+        // would cost a software renderer two frames a second above its share.
+        if (framePeriod_ == 0 && WindowSeen(View())) InvalidateRect(hwnd_, nullptr, FALSE);
       } else if (wParam == kFrameTimer) {
+        InvalidateRect(hwnd_, nullptr, FALSE);
+      } else if (wParam == kInputFrameTimer) {
+        KillTimer(hwnd_, kInputFrameTimer);
+        inputFrameWaits_ = false;
         InvalidateRect(hwnd_, nullptr, FALSE);
       }
       return 0;
@@ -268,23 +343,23 @@ LRESULT LauncherWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd_, 0};
         ui_.input.tracking = TrackMouseEvent(&track) != FALSE;
       }
-      InvalidateRect(hwnd_, nullptr, FALSE);
+      RequestInputFrame(false);
       return 0;
     case WM_LBUTTONDOWN:
       SetCapture(hwnd_);
       ui_.MouseMove(GET_X_LPARAM(lParam) / scale, GET_Y_LPARAM(lParam) / scale);
       ui_.ButtonDown();
-      InvalidateRect(hwnd_, nullptr, FALSE);
+      RequestInputFrame(true);
       return 0;
     case WM_LBUTTONUP:
       ReleaseCapture();
       ui_.MouseMove(GET_X_LPARAM(lParam) / scale, GET_Y_LPARAM(lParam) / scale);
       ui_.ButtonUp();
-      InvalidateRect(hwnd_, nullptr, FALSE);
+      RequestInputFrame(true);
       return 0;
     case WM_MOUSELEAVE:
       ui_.MouseLeave();
-      InvalidateRect(hwnd_, nullptr, FALSE);
+      RequestInputFrame(false);
       return 0;
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wParam);
@@ -323,7 +398,48 @@ void LauncherWindow::OnKeyDown(WPARAM key) {
   } else if (key == VK_ESCAPE) {
     if (ui_.overlayOpen && callbacks_.onEscape && callbacks_.onEscape()) PostMessageW(hwnd_, kRunActionsMessage, 0, 0);
   }
-  InvalidateRect(hwnd_, nullptr, FALSE);
+  RequestInputFrame(true);
+}
+
+// WM_PAINT comes only when no input waits, so a frame asked for here never holds input up.
+void LauncherWindow::RequestInputFrame(bool pressOrKey) {
+  const double since = lastFrameEnd_ < 0 ? 1e9 : (WallSeconds() - lastFrameEnd_) * 1000;
+  const int delay = InputFrameDelayMs(pressOrKey, costs_.Last(), since);
+  if (delay == 0) {
+    InvalidateRect(hwnd_, nullptr, FALSE);
+  } else if (!inputFrameWaits_) {
+    // Set once: a mouse that keeps moving must not put its frame off again and again.
+    inputFrameWaits_ = SetTimer(hwnd_, kInputFrameTimer, static_cast<UINT>(delay), nullptr) != 0;
+  }
+}
+
+void LauncherWindow::OnSessionChange(WPARAM event) {
+  switch (event) {
+    case WTS_SESSION_LOCK:
+    case WTS_CONSOLE_DISCONNECT:
+    case WTS_REMOTE_DISCONNECT:
+      sessionShown_ = false;
+      break;
+    case WTS_SESSION_UNLOCK:
+    case WTS_CONSOLE_CONNECT:
+    case WTS_REMOTE_CONNECT:
+      sessionShown_ = true;
+      InvalidateRect(hwnd_, nullptr, FALSE);
+      break;
+    default:
+      return;
+  }
+  UpdateFrameTimer();
+}
+
+void LauncherWindow::OnPowerSetting(const POWERBROADCAST_SETTING* setting) {
+  if (!IsEqualGUID(setting->PowerSetting, kConsoleDisplayState) || setting->DataLength < sizeof(DWORD)) return;
+  DWORD state = 0;
+  memcpy(&state, setting->Data, sizeof(state));
+  const bool on = state != 0;  // 0 off, 1 on, 2 dimmed (still seen)
+  if (on && !displayOn_) InvalidateRect(hwnd_, nullptr, FALSE);
+  displayOn_ = on;
+  UpdateFrameTimer();
 }
 
 bool LauncherWindow::EnsureTarget() {
@@ -353,9 +469,16 @@ void LauncherWindow::ReleaseTarget() {
 void LauncherWindow::DrawFrame() {
   const double now = Now();
   if (callbacks_.refreshSnapshot) callbacks_.refreshSnapshot();
+  const bool newTarget = !target_;
   if (!EnsureTarget()) {
     ValidateRect(hwnd_, nullptr);
     return;
+  }
+  const double uiStart = ThreadProcessorSeconds();
+  const double wallStart = WallSeconds();
+  if (inputFrameWaits_) {
+    KillTimer(hwnd_, kInputFrameTimer);  // this frame shows that input
+    inputFrameWaits_ = false;
   }
   ui_.BeginFrame(now);
   target_->BeginDraw();
@@ -369,32 +492,53 @@ void LauncherWindow::DrawFrame() {
   ui_.EndFrame();
   ++framesDrawn_;
   if (callbacks_.hasQueuedActions && callbacks_.hasQueuedActions()) PostMessageW(hwnd_, kRunActionsMessage, 0, 0);
-  UpdateFrameTimer();
+
+  // What the frame cost decides when the next one comes.
+  const double wallEnd = WallSeconds(), uiEnd = ThreadProcessorSeconds(), process = ProcessProcessorSeconds();
+  const bool quiet = !(callbacks_.workRuns && callbacks_.workRuns());
+  FrameSample sample;
+  sample.wallMs = (wallEnd - wallStart) * 1000;
+  if (uiStart >= 0 && uiEnd >= 0) sample.uiMs = (uiEnd - uiStart) * 1000;
+  if (process >= 0 && lastProcessSeconds_ >= 0) sample.processMs = (process - lastProcessSeconds_) * 1000;
+  sample.quiet = quiet && lastFrameQuiet_ && lastFrameEnd_ >= 0 && wallStart - lastFrameEnd_ < kQuietGapSeconds;
+  // A frame that made its target pays for fonts, bitmaps and the renderer's start once.
+  if (!newTarget) costs_.Add(sample);
+  lastProcessSeconds_ = process;
+  lastFrameQuiet_ = quiet;
+  lastFrameEnd_ = wallEnd;
+  UpdateFrameTimer(true);
+  // An overlay that opens answers a click: its few frames come as input's do.
+  if (ui_.overlayOpen && ui_.now - ui_.overlayStart < kOverlayOpeningSeconds) RequestInputFrame(false);
 }
 
-void LauncherWindow::UpdateFrameTimer() {
+FrameView LauncherWindow::View() const {
+  FrameView view;
+  view.visible = IsWindowVisible(hwnd_) != FALSE;
+  view.minimised = IsIconic(hwnd_) != FALSE;
+  BOOL cloaked = FALSE;
+  view.cloaked = SUCCEEDED(DwmGetWindowAttribute(hwnd_, DWMWA_CLOAKED, &cloaked, sizeof(cloaked))) && cloaked;
+  view.covered = view.visible && !view.minimised && CoveredByAnotherWindow(hwnd_);
+  view.sessionShown = sessionShown_;
+  view.displayOn = displayOn_;
+  return view;
+}
+
+void LauncherWindow::UpdateFrameTimer(bool afterFrame) {
   if (!hwnd_) return;
-  BOOL cloakedValue = FALSE;
-  const bool cloaked =
-      SUCCEEDED(DwmGetWindowAttribute(hwnd_, DWMWA_CLOAKED, &cloakedValue, sizeof(cloakedValue))) && cloakedValue;
-  HWND foreground = GetForegroundWindow();
-  bool covers = false;
-  if (foreground && foreground != hwnd_) {
-    RECT mine{}, theirs{};
-    GetWindowRect(hwnd_, &mine);
-    GetWindowRect(foreground, &theirs);
-    covers = theirs.left <= mine.left && theirs.top <= mine.top && theirs.right >= mine.right &&
-             theirs.bottom >= mine.bottom;
-  }
-  const bool activity = ui_.input.animating || (callbacks_.showsProgress && callbacks_.showsProgress());
-  const int period = FrameTimerPeriod(IsWindowVisible(hwnd_) != FALSE, IsIconic(hwnd_) != FALSE, cloaked,
-                                      foreground == hwnd_, activity, covers);
-  if (period == framePeriod_) return;
+  PacingInput in;
+  in.view = View();
+  in.foreground = GetForegroundWindow() == hwnd_;
+  in.animating = ui_.input.animating || (callbacks_.showsProgress && callbacks_.showsProgress());
+  in.workRuns = callbacks_.workRuns && callbacks_.workRuns();
+  const int period = FramePeriodMs(in, costs_.Mean());
+  // After a frame the timer starts again, so that the pause counts from the frame's end;
+  // otherwise it changes only with the period (the tick must not put the next frame off).
+  if (period == framePeriod_ && !(afterFrame && period != 0)) return;
   framePeriod_ = period;
   if (period == 0) {
     KillTimer(hwnd_, kFrameTimer);
   } else {
-    SetTimer(hwnd_, kFrameTimer, period, nullptr);
+    SetTimer(hwnd_, kFrameTimer, static_cast<UINT>(period), nullptr);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "ui/frame_pacing.h"
 #include "ui/graphics.h"
 #include "ui/widgets.h"
 
@@ -17,6 +18,7 @@ inline constexpr UINT kRunActionsMessage = WM_APP + 1;
 inline constexpr UINT kForwardedLinkMessage = WM_APP + 2;
 inline constexpr UINT_PTR kTickTimer = 1;
 inline constexpr UINT_PTR kFrameTimer = 2;
+inline constexpr UINT_PTR kInputFrameTimer = 3;  // one shot: a hover's frame once the last frame has been paid for
 
 enum class TaskbarProgress { None = 0, Indeterminate = 1, Normal = 2, Error = 4, Paused = 8 };
 
@@ -31,6 +33,7 @@ struct WindowCallbacks {
   std::function<void()> processActions;         // WM_APP+1
   std::function<bool()> hasQueuedActions;
   std::function<bool()> showsProgress;          // workers showing progress keep the frames going
+  std::function<bool()> workRuns;               // downloads, syncs or a game: drawing takes the smaller share
   std::function<double()> now;                  // seconds; the window's own clock when empty
 };
 
@@ -54,8 +57,13 @@ class LauncherWindow {
   unsigned Dpi() const { return dpi_; }
   uint64_t FramesDrawn() const { return framesDrawn_; }
   int FrameTimerPeriodMs() const { return framePeriod_; }
+  double MeanFrameCostMs() const { return costs_.Mean(); }
+  // Whether anybody can see the window: shown, not minimised, cloaked or covered, the
+  // session unlocked and connected, the display on.
+  FrameView View() const;
 
-  void UpdateFrameTimer();
+  // Sets the frame timer from the pacing rule; after a frame it starts the pause anew.
+  void UpdateFrameTimer(bool afterFrame = false);
   void SetTaskbarProgress(TaskbarProgress state, uint64_t completed, uint64_t total);
   void StartTickTimer() { SetTimer(hwnd_, kTickTimer, 500, nullptr); }
   // Hides the window at once and closes it with the next message; from now on it takes no
@@ -72,6 +80,11 @@ class LauncherWindow {
   void ReleaseTarget();
   void DrawFrame();
   void OnKeyDown(WPARAM key);
+  // Input's frame: at once for a press or a key, for a mouse move once the last frame is paid for.
+  void RequestInputFrame(bool pressOrKey);
+  void OnSessionChange(WPARAM event);
+  void OnPowerSetting(const POWERBROADCAST_SETTING* setting);
+  double WallSeconds() const;
 
   const Graphics& graphics_;
   WindowCallbacks callbacks_;
@@ -88,5 +101,13 @@ class LauncherWindow {
   bool closing_ = false;
   int framePeriod_ = 0;
   uint64_t framesDrawn_ = 0;
+  FrameCosts costs_;
+  double lastFrameEnd_ = -1;  // WallSeconds
+  double lastProcessSeconds_ = -1;
+  bool lastFrameQuiet_ = false;
+  bool sessionShown_ = true, displayOn_ = true;
+  bool sessionNotifications_ = false;
+  bool inputFrameWaits_ = false;  // kInputFrameTimer is set
+  HPOWERNOTIFY displayNotification_ = nullptr;
   LARGE_INTEGER clockStart_{}, clockFrequency_{};
 };

@@ -735,6 +735,62 @@ TEST(FrameRecorder, MotionComesAfterTheSceneDimmedOnlyByShadesDrawnOverIt) {
   EXPECT_NE(record(L"sekond", 100, other), hash);
 }
 
+// Every point that moving drawing reaches after the scene, inside the clips it pushed.
+struct MotionPoints : ScreenCanvas {
+  bool afterScene = false;
+  std::vector<RectF> clips;
+  std::vector<PointF> points;
+  void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override {
+    ScreenCanvas::DrawScene(hash, replay);
+    afterScene = true;
+  }
+  void PushClip(const RectF& box) override {
+    clips.push_back(box);
+    ScreenCanvas::PushClip(box);
+  }
+  void PopClip() override {
+    if (!clips.empty()) clips.pop_back();
+    ScreenCanvas::PopClip();
+  }
+  void Keep(const PointF* p, size_t n, Color color) {
+    if (!afterScene || color.a <= 0) return;
+    for (size_t i = 0; i < n; ++i) {
+      bool inside = true;
+      for (const RectF& clip : clips) inside = inside && clip.Contains(p[i].x, p[i].y);
+      if (inside) points.push_back(p[i]);
+    }
+  }
+  void Segments(const PointF* p, size_t pairs, float, Color color) override { Keep(p, 2 * pairs, color); }
+  void StrokePolyline(const PointF* p, size_t n, bool, float, Color color) override { Keep(p, n, color); }
+  void Line(PointF from, PointF to, float, Color color) override {
+    const PointF ends[] = {from, to};
+    Keep(ends, 2, color);
+  }
+};
+
+// The emblem turns behind the settings panel: none of it may cross the panel, not even in the
+// frames where the panel is still fading in.
+TEST(FrameRecorder, NothingThatMovesIsDrawnOverAnOpeningPanel) {
+  for (const double sinceOpened : {0.02, 0.09, 1.0}) {
+    AppState app;
+    app.installed = true;
+    app.overlay = Overlay::Settings;
+    app.overlayStart = 10;
+    UiSnapshot snap;
+    std::vector<int32_t> actions;
+    Ui ui;
+    ui.BeginFixedFrame(10 + sinceOpened, 1 / 60.0);
+    MotionPoints canvas;
+    DrawLauncherFrame(ui, canvas, FrameModel{app, snap, ReadyStatus(), actions});
+    ui.EndFrame();
+    const RectF panel{220, 56 + 50, 880, 56 + 50 + 504 + 12};  // 660 x 504, up to 12 lower while opening
+    int over = 0;
+    for (const PointF& p : canvas.points) over += panel.Contains(p.x, p.y) ? 1 : 0;
+    EXPECT_FALSE(canvas.points.empty()) << "the emblem and the grid still move beside the panel";
+    EXPECT_EQ(over, 0) << sinceOpened << " s after opening";
+  }
+}
+
 TEST(FrameRecorder, EveryShotKeepsItsSceneWhileTimePasses) {
   size_t count = 0;
   const ShotScenario* shots = ShotScenarios(count);

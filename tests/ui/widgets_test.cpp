@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "tests/ui/recording_canvas.h"
 #include "tests/ui/test_scene.h"
+#include "ui/frame_pacing.h"
 #include "ui/theme.h"
 #include "ui/widgets.h"
 
@@ -299,14 +300,72 @@ TEST(OverlayPanel, OpensOverAFifthOfASecondAndBalancesItsLayer) {
   EXPECT_EQ(c.clipDepth, 0);
 }
 
-TEST(FrameTimer, PeriodFollowsVisibilityForegroundAndActivity) {
-  EXPECT_EQ(FrameTimerPeriod(false, false, false, true, true, false), 0);
-  EXPECT_EQ(FrameTimerPeriod(true, true, false, true, true, false), 0);
-  EXPECT_EQ(FrameTimerPeriod(true, false, true, true, true, false), 0);
-  EXPECT_EQ(FrameTimerPeriod(true, false, false, true, false, true), 16);
-  EXPECT_EQ(FrameTimerPeriod(true, false, false, false, true, false), 33);
-  EXPECT_EQ(FrameTimerPeriod(true, false, false, false, true, true), 0) << "covered by the foreground window";
-  EXPECT_EQ(FrameTimerPeriod(true, false, false, false, false, false), 0);
+// The frame timer: who sees the window, whether it is in front, what runs and what frames cost.
+TEST(FramePacing, PeriodFollowsWhoSeesTheWindowWhatRunsAndWhatFramesCost) {
+  struct Row {
+    const char* what;
+    FrameView view;
+    bool foreground, animating, workRuns;
+    double costMs;
+    int periodMs;
+  };
+  const FrameView seen;
+  auto with = [](void (*change)(FrameView&)) {
+    FrameView v;
+    change(v);
+    return v;
+  };
+  const Row rows[] = {
+      {"cheap frames in front keep 60 a second", seen, true, true, false, 2, 16},
+      {"cheap frames behind, animating, 30", seen, false, true, false, 2, 33},
+      {"behind and still: only input and the tick", seen, false, false, false, 2, 0},
+      {"in front and still: the timer keeps going", seen, true, false, false, 2, 16},
+      {"a frame of 4 ms in front is still cheap", seen, true, true, false, 4, 16},
+      {"dear frames in front: a quarter of a core", seen, true, true, false, 100, 300},
+      {"dear frames behind: a tenth", seen, false, true, false, 100, 900},
+      {"a download in front: a tenth", seen, true, true, true, 100, 900},
+      {"a download behind: a tenth", seen, false, true, true, 100, 900},
+      {"cheap frames during a download", seen, true, true, true, 1, 16},
+      {"a cheap download frame behind", seen, false, true, true, 3, 33},
+      {"the dearest frames still draw now and then", seen, true, true, false, 5000, kSlowestPeriodMs},
+      {"hidden", with([](FrameView& v) { v.visible = false; }), true, true, false, 2, 0},
+      {"minimised", with([](FrameView& v) { v.minimised = true; }), true, true, false, 2, 0},
+      {"cloaked", with([](FrameView& v) { v.cloaked = true; }), true, true, false, 2, 0},
+      {"covered whole", with([](FrameView& v) { v.covered = true; }), false, true, true, 2, 0},
+      {"locked or disconnected", with([](FrameView& v) { v.sessionShown = false; }), true, true, false, 2, 0},
+      {"display off", with([](FrameView& v) { v.displayOn = false; }), true, true, false, 2, 0},
+  };
+  for (const Row& row : rows) {
+    PacingInput in;
+    in.view = row.view;
+    in.foreground = row.foreground;
+    in.animating = row.animating;
+    in.workRuns = row.workRuns;
+    EXPECT_EQ(FramePeriodMs(in, row.costMs), row.periodMs) << row.what;
+  }
+}
+
+TEST(FramePacing, InputIsDrawnAtOnceAndHoverAfterAPauseAsLongAsTheLastFrame) {
+  EXPECT_EQ(InputFrameDelayMs(true, 100, 0), 0) << "a press or a key";
+  EXPECT_EQ(InputFrameDelayMs(false, 100, 30), 70);
+  EXPECT_EQ(InputFrameDelayMs(false, 100, 150), 0);
+  EXPECT_EQ(InputFrameDelayMs(false, 2, 0), 2) << "cheap frames follow the mouse";
+}
+
+TEST(FramePacing, ACostIsTheWholeProcessWhenQuietAndTheUiThreadScaledUpWhileWorkersRun) {
+  FrameCosts costs;
+  EXPECT_EQ(costs.Mean(), 0);
+  EXPECT_EQ(costs.Add(FrameSample{-1, -1, 12, true}), 12) << "no processor times: the wall clock";
+  EXPECT_EQ(costs.Add(FrameSample{20, 5, 30, false}), 20) << "nothing learnt yet: the UI thread alone";
+  EXPECT_EQ(costs.Add(FrameSample{20, 80, 30, true}), 80) << "quiet: the whole process";
+  EXPECT_EQ(costs.RendererRatio(), 3);
+  EXPECT_EQ(costs.Add(FrameSample{10, 900, 30, false}), 40) << "a download's time is not the window's";
+  EXPECT_EQ(costs.Add(FrameSample{10, 5, 30, true}), 40) << "clocks that disagree: what was learnt";
+  EXPECT_EQ(costs.Mean(), (12 + 20 + 80 + 40 + 40) / 5.0);
+  for (int i = 0; i < 8; ++i) costs.Add(FrameSample{-1, -1, 4, true});
+  EXPECT_EQ(costs.Mean(), 4) << "the dear frames have left the window";
+  EXPECT_EQ(costs.Last(), 4);
+  EXPECT_EQ(costs.Count(), FrameCosts::kKept);
 }
 
 TEST(Taskbar, StateOnlyWhenChangedValuesOnlyForStatesThatShowThem) {
