@@ -20,7 +20,7 @@ constexpr char kUsage[] =
     "  talvoreen-publish launcher EXE --out CDN_ROOT --key KEYFILE --version V [--trust-existing]\n"
     "  talvoreen-publish client-files RESOURCES_FOLDER --out FILE [--download-url URL]\n"
     "                    [--threads N] [--dos-threshold N] [--jobs N]\n"
-    "  talvoreen-publish verify CDN_ROOT --public-key KEY\n";
+    "  talvoreen-publish verify CDN_ROOT|URL --public-key KEY [--sample N] [--jobs N] [--chunk-min-file BYTES]\n";
 
 // ---- keygen ----------------------------------------------------------------------------
 

@@ -4,7 +4,7 @@
 //   game SOURCE_FOLDER --out CDN_ROOT --key KEY --build ID [--min-launcher-version V] [--optional] [--keep PATTERN]...
 //   launcher EXE --out CDN_ROOT --key KEY --version V
 //   client-files RESOURCES_FOLDER --out FILE [--download-url URL] [--threads N] [--dos-threshold N]
-//   verify CDN_ROOT --public-key KEY
+//   verify CDN_ROOT|URL --public-key KEY [--sample N] [--jobs N] [--chunk-min-file BYTES]
 #pragma once
 
 #include <ostream>
