@@ -2,6 +2,7 @@
 // server as a child process, whose folder the tests damage between runs.
 #include <gtest/gtest.h>
 
+#include "manifest/chunking.h"
 #include "tests/publish/publish_test_support.h"
 #include "tools/publish/objects.h"
 
@@ -77,14 +78,25 @@ std::string Problems(const std::string& out) {
 TEST(PublishRemoteVerify, FindsWhatTheFolderCheckFindsOverHttp) {
   Folder source, cdn;
   MakeGameSource(source);
-  ASSERT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b"}).code,
+  Write(source / "models/big.img", NoiseBytes(2621440 + 17, 5));
+  ASSERT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
+                     "--chunk-min-file", "1048576"})
+                .code,
             0);
   const Manifest manifest = ReadGameManifest(cdn, DevelopmentPublicKey());
   ASSERT_EQ(manifest.files[3].path, "models/big.img");
   const fs::path big = cdn / publish::ObjectPath(manifest.files[3].hash);
   const fs::path small = cdn / publish::ObjectPath(manifest.files[1].hash);
   const fs::path signedManifest = cdn / "game/stable/manifest.json";
+  const fs::path chunkList = cdn / ChunkListPath(manifest.files[3].hash);
+  ChunkList list;
+  std::wstring listError;
+  ASSERT_TRUE(ParseChunkList(Read(chunkList), list, listError));
+  ASSERT_GE(list.chunks.size(), 2u);
+  const fs::path chunk = cdn / ChunkObjectPath(list.chunks[1].sha256);
   const std::string bigBytes = Read(big), smallBytes = Read(small), manifestBytes = Read(signedManifest);
+  const std::string listBytes = Read(chunkList), chunkBytes = Read(chunk);
+  const std::string objects = std::to_string(5 + list.chunks.size());
   const std::string otherKey = [] {
     Folder keys;
     return LastLine(Publish({"keygen", keys.Text("k")}).out);
@@ -95,12 +107,14 @@ TEST(PublishRemoteVerify, FindsWhatTheFolderCheckFindsOverHttp) {
     std::function<void()> damage;
     std::vector<std::string> options;
     int code;
-    const char* needle;
+    std::string needle;
     bool sameAsFolder;  // the folder check prints the same PROBLEM lines
   };
   const std::vector<Case> cases = {
       {"intact", [] {}, {}, 0, "every object present with its size and hash", true},
-      {"intact, sizes only", [] {}, {"--sample", "0"}, 0, "0 random object(s) hashed in full, the other 5", false},
+      {"intact, sizes only", [] {}, {"--sample", "0"}, 0, "0 random object(s) hashed in full, the other " + objects,
+       false},
+      {"intact, two sampled", [] {}, {"--sample", "2"}, 0, "2 random object(s) hashed in full", false},
       {"truncated object", [&] { Write(big, bigBytes.substr(0, bigBytes.size() - 100)); }, {}, 1, "cut-off", true},
       {"truncated object, sizes only", [&] { Write(big, bigBytes.substr(0, bigBytes.size() - 100)); },
        {"--sample", "0"}, 1, "the manifest says", false},
@@ -110,6 +124,12 @@ TEST(PublishRemoteVerify, FindsWhatTheFolderCheckFindsOverHttp) {
        {}, 1, "models/big.img", true},
       {"missing object", [&] { fs::remove(small); }, {}, 1, "missing object", true},
       {"missing object, sizes only", [&] { fs::remove(small); }, {"--sample", "0"}, 1, "missing object", true},
+      {"chunk list refused", [&] { Write(chunkList, listBytes.substr(1)); }, {}, 1, "is refused by the launcher", true},
+      {"chunk object missing", [&] { fs::remove(chunk); }, {"--sample", "0"}, 1, "(chunk at ", true},
+      {"chunk object cut off", [&] { Write(chunk, chunkBytes.substr(0, chunkBytes.size() - 1)); }, {}, 1,
+       "cut-off gzip object " + ChunkObjectPath(list.chunks[1].sha256), true},
+      {"chunk object cut short, sizes only", [&] { Write(chunk, chunkBytes.substr(0, 10)); }, {"--sample", "0"}, 1,
+       "too few or too many for a chunk", false},
       {"signed by another key", [] {}, {"--other-key"}, 1, "PROBLEM game",
        true},
       {"manifest cut off", [&] { Write(signedManifest, manifestBytes.substr(0, 200)); }, {}, 1, "PROBLEM game", true},
@@ -121,18 +141,23 @@ TEST(PublishRemoteVerify, FindsWhatTheFolderCheckFindsOverHttp) {
       Write(big, bigBytes);
       Write(small, smallBytes);
       Write(signedManifest, manifestBytes);
+      Write(chunkList, listBytes);
+      Write(chunk, chunkBytes);
       c.damage();
       std::vector<std::string> options = c.options;
       std::string key = DevelopmentPublicKey();
       if (!options.empty() && options[0] == "--other-key") key = otherKey, options.clear();
-      std::vector<std::string> remote = {"verify", server.Url(), "--public-key", key};
+      std::vector<std::string> remote = {"verify", server.Url(), "--public-key", key, "--chunk-min-file", "1048576"};
       remote.insert(remote.end(), options.begin(), options.end());
       const PublishRun run = Publish(remote);
       EXPECT_EQ(run.code, c.code) << mode << ": " << c.name << "\n" << run.out << run.err;
       EXPECT_NE(run.out.find(c.needle), std::string::npos) << mode << ": " << c.name << "\n" << run.out;
-      if (c.code == 0) EXPECT_NE(run.err.find("[5/5] objects checked"), std::string::npos) << c.name << run.err;
+      if (c.code == 0) {
+        EXPECT_NE(run.err.find("[" + objects + "/" + objects + "] objects checked"), std::string::npos) << run.err;
+      }
       if (c.sameAsFolder) {
-        const PublishRun folder = Publish({"verify", cdn.Text(), "--public-key", key});
+        const PublishRun folder =
+            Publish({"verify", cdn.Text(), "--public-key", key, "--chunk-min-file", "1048576"});
         EXPECT_EQ(Problems(run.out), Problems(folder.out)) << mode << ": " << c.name;
         EXPECT_EQ(folder.code, c.code) << c.name;
       }

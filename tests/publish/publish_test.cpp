@@ -1,6 +1,7 @@
 // talvoreen-publish run in-process on real folders (natively and under Wine).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "manifest/chunking.h"
 #include "manifest/envelope.h"
 #include "manifest/json.h"
 #include "manifest/manifest.h"
@@ -102,6 +104,96 @@ TEST(PublishGame, WritesObjectsAndASignedManifestTheLauncherParses) {
 
   const PublishRun verify = Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()});
   EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+}
+
+// Files from --chunk-min-file on (4 MiB by default) also get a chunk list and their chunks as
+// objects; their whole objects and the manifest are what a publisher without chunks writes.
+TEST(PublishChunks, LargeFilesGetChunksBesideTheirWholeObjectAndRepublishingReusesThem) {
+  Folder source, plain, chunked;
+  MakeGameSource(source);
+  std::string huge = NoiseBytes(4 * 1048576 + 5, 7);
+  Write(source / "models/huge.pak", huge);
+  const auto publish = [&](const Folder& cdn, std::vector<std::string> extra) {
+    FixedPublishClock clock;
+    std::vector<std::string> args = {"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(),
+                                     "--build", "b"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Publish(args);
+  };
+  ASSERT_EQ(publish(plain, {"--no-chunks"}).code, 0);
+  const PublishRun first = publish(chunked, {});
+  ASSERT_EQ(first.code, 0) << first.err;
+  EXPECT_NE(first.out.find("Chunks: 1 chunk lists"), std::string::npos) << first.out;
+
+  const Manifest manifest = ReadGameManifest(chunked, DevelopmentPublicKey());
+  ASSERT_EQ(manifest.files[4].path, "models/huge.pak");
+  const std::string hugeHash = manifest.files[4].hash;
+  const auto chunksOf = [&](const std::string& bytes) {
+    ChunkHasher hasher;
+    hasher.Update(bytes.data(), bytes.size());
+    hasher.Finish();
+    return hasher.TakeChunks();
+  };
+  const auto expectListOf = [&](const std::string& bytes, const std::string& sha256) {
+    SCOPED_TRACE(sha256);
+    ChunkList list;
+    std::wstring error;
+    ASSERT_TRUE(ParseChunkList(Read(chunked / ChunkListPath(sha256)), list, error));
+    EXPECT_EQ(list.sha256, sha256);
+    EXPECT_EQ(list.size, bytes.size());
+    const std::vector<ChunkEntry> expected = chunksOf(bytes);
+    ASSERT_EQ(list.chunks.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(list.chunks[i].offset, expected[i].offset);
+      EXPECT_EQ(list.chunks[i].sha256, expected[i].sha256);
+      std::string inflatedHash, inflateError;
+      uint64_t inflatedSize = 0;
+      ASSERT_TRUE(publish::InflateObject(chunked / ChunkObjectPath(expected[i].sha256), inflatedHash, inflatedSize,
+                                         inflateError));
+      EXPECT_EQ(inflatedHash, expected[i].sha256);
+      EXPECT_EQ(inflatedSize, expected[i].size);
+    }
+  };
+  expectListOf(huge, hugeHash);
+  const size_t hugeChunks = chunksOf(huge).size();
+  std::map<std::string, std::string> withChunks = TreeBytes(chunked);
+  size_t lists = 0;
+  for (const auto& [path, bytes] : TreeBytes(plain)) EXPECT_EQ(withChunks[path], bytes) << path;
+  for (const auto& file : withChunks) lists += file.first.rfind("game/chunks/", 0) == 0;
+  EXPECT_EQ(lists, 1u);  // models/big.img is below 4 MiB
+  EXPECT_EQ(withChunks.size(), TreeBytes(plain).size() + hugeChunks + 1);
+
+  // Unchanged: nothing new. 4 KiB changed in the middle: only the chunks around them.
+  const PublishRun again = publish(chunked, {});
+  ASSERT_EQ(again.code, 0) << again.err;
+  EXPECT_NE(again.out.find("0 new chunk objects"), std::string::npos) << again.out;
+  EXPECT_EQ(TreeBytes(chunked), withChunks);
+  huge.replace(huge.size() / 2, 4096, std::string(4096, 'x'));
+  Write(source / "models/huge.pak", huge);
+  const PublishRun changed = publish(chunked, {});
+  ASSERT_EQ(changed.code, 0) << changed.err;
+  const size_t newChunks = std::stoul(changed.out.substr(changed.out.find("or more); ") + 10));
+  EXPECT_GE(newChunks, 1u);
+  EXPECT_LE(newChunks, 2u) << changed.out;
+  const std::string changedHash = ReadGameManifest(chunked, DevelopmentPublicKey()).files[4].hash;
+  expectListOf(huge, changedHash);
+
+  // A chunk object cut off by an interrupted run, and a lost list, are written again;
+  // --chunk-min-file takes in the smaller file too.
+  const std::string firstChunk = ChunkObjectPath(chunksOf(huge)[0].sha256);
+  const std::string chunkBytes = Read(chunked / firstChunk);
+  Write(chunked / firstChunk, chunkBytes.substr(0, 100));
+  EXPECT_EQ(Publish({"verify", chunked.Text(), "--public-key", DevelopmentPublicKey()}).code, 1);
+  fs::remove(chunked / ChunkListPath(changedHash));
+  const PublishRun repaired = publish(chunked, {"--chunk-min-file", "2000000"});
+  ASSERT_EQ(repaired.code, 0) << repaired.err;
+  EXPECT_EQ(Read(chunked / firstChunk), chunkBytes);
+  expectListOf(huge, changedHash);
+  expectListOf(Read(source / "models/big.img"), manifest.files[3].hash);
+  const PublishRun verify =
+      Publish({"verify", chunked.Text(), "--public-key", DevelopmentPublicKey(), "--chunk-min-file", "2000000"});
+  EXPECT_EQ(verify.code, 0) << verify.out;
+  EXPECT_NE(verify.out.find("2 chunk list(s)"), std::string::npos) << verify.out;
 }
 
 // Publishes a folder holding the given files into cdn and expects a refusal whose message
@@ -371,16 +463,6 @@ TEST(PublishClientFiles, OneResourcePerTopLevelFolderWithMd5) {
   EXPECT_FALSE(fs::exists(out / "x.json"));
 }
 
-// Every file's bytes under folder, by relative path.
-std::map<std::string, std::string> TreeBytes(const Folder& folder) {
-  std::map<std::string, std::string> bytes;
-  const fs::path root = folder / "";
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) bytes[entry.path().lexically_relative(root).generic_u8string()] = Read(entry.path());
-  }
-  return bytes;
-}
-
 // The phase times are the one line that may differ from run to run.
 std::string WithoutPhases(const std::string& text) {
   std::istringstream lines(text);
@@ -396,6 +478,7 @@ std::string WithoutPhases(const std::string& text) {
 TEST(PublishParallel, OutputIsTheSameOnAnyNumberOfThreads) {
   Folder source, resources;
   MakeGameSource(source);
+  Write(source / "models/big.img", NoiseBytes(2621440 + 17, 3));  // in more than one chunk
   for (int i = 0; i < 12; ++i) Write(source / ("many/f" + std::to_string(i)), std::string(i * 40000, 'a' + i % 3));
   Write(source / "zz/copy-of-big.img", Read(source / "models/big.img"));
   Write(source / "aa/copy-of-a.txt", "hello");
@@ -403,30 +486,30 @@ TEST(PublishParallel, OutputIsTheSameOnAnyNumberOfThreads) {
   Write(resources / "race/empty.xml", "");
   Write(resources / "empty-resource/.keep/x", "x");
   for (int i = 0; i < 12; ++i) Write(resources / ("hud/f" + std::to_string(i)), std::string(i * 30000, 'h'));
-#ifdef _WIN32
-  _putenv_s("SOURCE_DATE_EPOCH", "1796601600");
-#else
-  setenv("SOURCE_DATE_EPOCH", "1796601600", 1);
-#endif
   std::vector<PublishRun> games, lists;
   std::vector<std::map<std::string, std::string>> trees;
   for (const char* jobs : {"1", "3"}) {
+    FixedPublishClock clock;
     Folder cdn, out;
+    // big.img and its copy in chunks as well.
     games.push_back(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build",
-                             "b1", "--jobs", jobs}));
+                             "b1", "--jobs", jobs, "--chunk-min-file", "1048576"}));
     ASSERT_EQ(games.back().code, 0) << games.back().err;
     lists.push_back(Publish({"client-files", resources.Text(), "--out", cdn.Text("client-files.json"), "--jobs", jobs}));
     ASSERT_EQ(lists.back().code, 0) << lists.back().err;
     EXPECT_NE(lists.back().err.find("phases: listing"), std::string::npos) << lists.back().err;
     trees.push_back(TreeBytes(cdn));
   }
-#ifdef _WIN32
-  _putenv_s("SOURCE_DATE_EPOCH", "");
-#else
-  unsetenv("SOURCE_DATE_EPOCH");
-#endif
-  EXPECT_EQ(trees[1], trees[0]);  // manifest, objects and list, byte for byte
-  EXPECT_EQ(trees[0].size(), 16 + 2u);  // 19 game files, three of them copies, and the two lists
+  EXPECT_EQ(trees[1], trees[0]);  // manifest, objects, chunk list and file list, byte for byte
+  ChunkList list;
+  std::wstring listError;
+  const auto listed = std::find_if(trees[0].begin(), trees[0].end(),
+                                   [](const auto& file) { return file.first.rfind("game/chunks/", 0) == 0; });
+  ASSERT_NE(listed, trees[0].end());
+  ASSERT_TRUE(ParseChunkList(listed->second, list, listError));
+  EXPECT_GE(list.chunks.size(), 2u);
+  // 19 game files, three of them copies, the chunks of one, its chunk list, and the two lists.
+  EXPECT_EQ(trees[0].size(), 16 + list.chunks.size() + 1 + 2u);
   std::string payload;
   std::wstring error;
   ASSERT_TRUE(VerifyEnvelopeWithKey(trees[0]["game/stable/manifest.json"], DevelopmentPublicKey(), payload, error));

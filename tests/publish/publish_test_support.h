@@ -6,8 +6,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,6 +101,43 @@ inline void MakeGameSource(const Folder& source) {
   std::string big(2621440 + 17, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
   Write(source / "models/big.img", big);
+}
+
+// Every file's bytes under folder, by relative path.
+inline std::map<std::string, std::string> TreeBytes(const Folder& folder) {
+  std::map<std::string, std::string> bytes;
+  const fs::path root = folder / "";
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) bytes[entry.path().lexically_relative(root).generic_u8string()] = Read(entry.path());
+  }
+  return bytes;
+}
+
+// Fixes the clock of the manifests written while it lives, so that runs can be compared byte
+// for byte.
+class FixedPublishClock {
+ public:
+  FixedPublishClock() { Set("1796601600"); }
+  ~FixedPublishClock() { Set(""); }
+
+ private:
+  static void Set(const char* value) {
+#ifdef _WIN32
+    _putenv_s("SOURCE_DATE_EPOCH", value);
+#else
+    if (*value) setenv("SOURCE_DATE_EPOCH", value, 1); else unsetenv("SOURCE_DATE_EPOCH");
+#endif
+  }
+};
+
+// size bytes that do not repeat (xorshift64), unlike a short pattern that would make equal chunks.
+inline std::string NoiseBytes(size_t size, uint64_t seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+    bytes[i] = static_cast<char>(seed >> 32);
+  }
+  return bytes;
 }
 
 }  // namespace publish_test

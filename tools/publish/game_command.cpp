@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/text.h"
+#include "manifest/chunking.h"
 #include "manifest/envelope.h"
 #include "manifest/json.h"
 #include "manifest/manifest.h"
@@ -108,11 +109,18 @@ bool MatchKeepPattern(const std::string& pattern, const std::string& path) {
 
 int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const CommandLine line =
-      ParseCommandLine(args, 1, {"--out", "--key", "--build", "--min-launcher-version", "--keep", "--jobs"},
-                       {"--optional", "--trust-existing"}, {"--out", "--key", "--build"}, {"--keep"});
+      ParseCommandLine(args, 1, {"--out", "--key", "--build", "--min-launcher-version", "--keep", "--jobs", "--chunk-min-file"},
+                       {"--optional", "--trust-existing", "--no-chunks"}, {"--out", "--key", "--build"}, {"--keep"});
   PhaseClock phases;
   const unsigned jobs = JobsOption(line);
   const bool trustExisting = line.flags.count("--trust-existing") > 0;
+  ChunkOptions chunking;
+  chunking.enabled = line.flags.count("--no-chunks") == 0;
+  chunking.minFile = kChunkMinFileSize;
+  if (line.Has("--chunk-min-file") &&
+      !ParseNumber(line.Value("--chunk-min-file"), 1, kMaxGameFileSize, chunking.minFile)) {
+    throw UsageError("--chunk-min-file must be a number of bytes from 1 to 8589934592");
+  }
   const fs::path source = PathFromUtf8(line.positional[0]);
   const fs::path cdnRoot = PathFromUtf8(line.Value("--out"));
   const std::string build = line.Value("--build");
@@ -149,8 +157,8 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   std::vector<fs::path> sources;
   for (const std::string& path : paths) sources.push_back(source / PathFromUtf8(path));
   JsonPtr files(json_object_new_array());
-  uint64_t totalBytes = 0, newObjectBytes = 0;
-  size_t newObjects = 0;
+  uint64_t totalBytes = 0, newObjectBytes = 0, newChunkBytes = 0;
+  size_t newObjects = 0, chunkLists = 0, newChunks = 0;
   std::vector<PublishedFile> published;
   const auto report = [&](size_t i) {
     const uint64_t size = published[i].size;
@@ -160,8 +168,11 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
       return false;
     }
     err << "[" << i + 1 << "/" << paths.size() << "] " << paths[i] << ": " << HumanSize(size)
-        << (object.created ? ", new object of " + HumanSize(object.zsize) : ", object already published") << "\n";
+        << (object.created ? ", new object of " + HumanSize(object.zsize) : ", object already published")
+        << (published[i].chunked ? ", " + std::to_string(published[i].chunks.chunks) + " chunks" : "") << "\n";
     totalBytes += size;
+    if (published[i].chunked) ++chunkLists, newChunks += published[i].chunks.newObjects;
+    newChunkBytes += published[i].chunks.newBytes;
     if (object.created) ++newObjects, newObjectBytes += object.zsize;
     json_object* entry = json_object_new_object();
     json_object_object_add(entry, "path", JsonText(paths[i]));
@@ -172,7 +183,7 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     json_object_array_add(files.get(), entry);
     return true;
   };
-  if (!PublishFiles(sources, paths, cdnRoot, trustExisting, jobs, published, report, error, err, phases)) {
+  if (!PublishFiles(sources, paths, cdnRoot, trustExisting, chunking, jobs, published, report, error, err, phases)) {
     return Fail(err, error);
   }
 
@@ -198,6 +209,10 @@ int GameCommand(const std::vector<std::string>& args, std::ostream& out, std::os
   out << "Published game build " << build << ": " << paths.size() << " files, " << totalBytes << " bytes ("
       << HumanSize(totalBytes) << "); " << newObjects << " new objects, " << newObjectBytes << " bytes compressed; "
       << paths.size() - newObjects << " already published.\n";
+  if (chunking.enabled) {
+    out << "Chunks: " << chunkLists << " chunk lists (files of " << HumanSize(chunking.minFile) << " or more); "
+        << newChunks << " new chunk objects, " << newChunkBytes << " bytes compressed.\n";
+  }
   out << "Manifest: " << Utf8FromPath((cdnRoot / PathFromUtf8(kGameManifestPath)).make_preferred()) << "\n";
   return 0;
 }

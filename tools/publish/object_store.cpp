@@ -60,7 +60,7 @@ bool StoreObject(const fs::path& file, const fs::path& cdnRoot, const std::strin
 }
 
 bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::string>& labels, const fs::path& cdnRoot,
-                  bool trustExisting, unsigned jobs, std::vector<PublishedFile>& published,
+                  bool trustExisting, const ChunkOptions& chunking, unsigned jobs, std::vector<PublishedFile>& published,
                   const std::function<bool(size_t)>& report, std::string& error, std::ostream& err,
                   PhaseClock& phases) {
   struct Outcome {
@@ -89,15 +89,20 @@ bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::str
 
   std::map<std::string, size_t> first;  // content -> the file that stores its object
   std::vector<size_t> owners;
+  ObjectClaims claims;  // whole files first: their owners write them, never a chunk's thread
   for (size_t i = 0; i < files.size(); ++i) {
-    if (first.emplace(published[i].sha256, i).second) owners.push_back(i);
+    if (first.emplace(published[i].sha256, i).second) owners.push_back(i), claims.Claim(published[i].sha256);
   }
   // A file whose content an earlier file stores is settled once that file is.
   size_t reported = 0;
   const auto reportUpTo = [&](size_t end) {
     for (; reported < end; ++reported) {
       const size_t owner = first[published[reported].sha256];
-      if (owner != reported) published[reported].object = {published[owner].object.zsize, false};
+      if (owner != reported) {
+        published[reported].object = {published[owner].object.zsize, false};
+        published[reported].chunked = published[owner].chunked;
+        published[reported].chunks = {published[owner].chunks.chunks, 0, 0};
+      }
       if (!report(reported)) return false;
     }
     return true;
@@ -107,8 +112,14 @@ bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::str
       [&](size_t n) {
         const size_t i = owners[n];
         std::ostringstream log;
-        outcomes[i].ok = StoreObject(files[i], cdnRoot, labels[i], trustExisting, published[i].sha256,
-                                     published[i].size, published[i].object, outcomes[i].error, log);
+        PublishedFile& file = published[i];
+        outcomes[i].ok = StoreObject(files[i], cdnRoot, labels[i], trustExisting, file.sha256, file.size, file.object,
+                                     outcomes[i].error, log);
+        file.chunked = chunking.enabled && file.size >= chunking.minFile;
+        if (outcomes[i].ok && file.chunked) {
+          outcomes[i].ok = StoreChunks(files[i], cdnRoot, trustExisting, file.sha256, file.size, claims, file.chunks,
+                                       outcomes[i].error);
+        }
         outcomes[i].log = log.str();
       },
       [&](size_t n) { return reportUpTo(owners[n]) && settle(owners[n]) && reportUpTo(owners[n] + 1); });

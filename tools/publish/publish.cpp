@@ -16,7 +16,7 @@ constexpr char kUsage[] =
     "  talvoreen-publish keygen KEYFILE\n"
     "  talvoreen-publish game SOURCE_FOLDER --out CDN_ROOT --key KEYFILE --build ID\n"
     "                    [--min-launcher-version V] [--optional] [--keep PATTERN]... [--trust-existing]\n"
-    "                    [--jobs N]\n"
+    "                    [--jobs N] [--chunk-min-file BYTES] [--no-chunks]\n"
     "  talvoreen-publish launcher EXE --out CDN_ROOT --key KEYFILE --version V [--trust-existing]\n"
     "  talvoreen-publish client-files RESOURCES_FOLDER --out FILE [--download-url URL]\n"
     "                    [--threads N] [--dos-threshold N] [--jobs N]\n"

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "base/text.h"
+#include "manifest/chunking.h"
 #include "manifest/envelope.h"
 #include "manifest/manifest.h"
 #include "tools/publish/commands.h"
@@ -124,6 +125,50 @@ class TreeVerifier {
     objects_.push_back(std::move(check));
   }
 
+  // Reads the chunk list of every file at or above minFile, when it has one, and adds its
+  // chunk objects. A file without a list is served whole, as by a publisher without chunking.
+  void AddChunkLists(const std::vector<ManifestFile>& files, uint64_t minFile) {
+    std::vector<const ManifestFile*> large;
+    std::set<std::string> seen;
+    for (const ManifestFile& file : files) {
+      if (file.size >= minFile && seen.insert(file.hash.str()).second) large.push_back(&file);
+    }
+    struct Listed {
+      TreeReader::Result result = TreeReader::Result::Missing;
+      ChunkList list;
+      std::string problem;
+    };
+    std::vector<Listed> lists(large.size());
+    ForEachInOrder(
+        large.size(), jobs_,
+        [&](size_t i) {
+          const ManifestFile& file = *large[i];
+          const std::string relative = ChunkListPath(file.hash.str());
+          std::string text, error;
+          lists[i].result = reader_.ReadAll(relative, kMaxChunkListBytes, text, error);
+          std::wstring parseError;
+          if (lists[i].result == TreeReader::Result::Failed) {
+            lists[i].problem = file.path.str() + ": " + error;
+          } else if (lists[i].result == TreeReader::Result::Found) {
+            if (!ParseChunkList(text, lists[i].list, parseError)) {
+              lists[i].problem = file.path.str() + ": chunk list " + relative + " is refused by the launcher";
+            } else if (lists[i].list.sha256 != file.hash.str() || lists[i].list.size != file.size) {
+              lists[i].problem = file.path.str() + ": chunk list " + relative + " describes another file (" +
+                                 std::to_string(lists[i].list.size) + " bytes, SHA-256 " + lists[i].list.sha256 + ")";
+            }
+          }
+        },
+        [&](size_t i) {
+          if (!lists[i].problem.empty()) {
+            Problem(lists[i].problem);
+          } else if (lists[i].result == TreeReader::Result::Found) {
+            ++chunkLists_;
+            for (const ChunkEntry& chunk : lists[i].list.chunks) AddChunk(chunk, large[i]->path.str());
+          }
+          return true;
+        });
+  }
+
   // Every object in full, or sample of them in full and the rest by size.
   void CheckObjects(bool sampled, size_t sample) {
     if (sampled && sample < objects_.size()) {
@@ -165,6 +210,16 @@ class TreeVerifier {
   }
 
  private:
+  void AddChunk(const ChunkEntry& chunk, const std::string& path) {
+    if (!hashes_.insert(chunk.sha256).second) return;
+    ObjectCheck check;
+    check.what = path + " (chunk at " + std::to_string(chunk.offset) + ")";
+    check.relative = ChunkObjectPath(chunk.sha256);
+    check.sha256 = chunk.sha256;
+    check.size = chunk.size;
+    objects_.push_back(std::move(check));
+  }
+
   TreeReader& reader_;
   std::string publicKey_;
   unsigned jobs_;
@@ -182,7 +237,7 @@ int VerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::
       ParseCommandLine(args, 1, {"--public-key", "--sample", "--jobs", "--chunk-min-file"}, {}, {"--public-key"});
   const std::string& target = line.positional[0];
   const bool remote = IsHttpUrl(target);
-  uint64_t sample = 0, chunkMinFile = 4194304;
+  uint64_t sample = 0, chunkMinFile = kChunkMinFileSize;
   if (line.Has("--sample") && !ParseNumber(line.Value("--sample"), 0, 1000000000, sample)) {
     throw UsageError("--sample must be a number from 0 to 1000000000");
   }
@@ -206,8 +261,9 @@ int VerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::
       verifier.Problem(std::string(kGameManifestPath) + ": " + Narrow(parseError));
     } else if (!document.empty()) {
       for (const ManifestFile& file : manifest.files) verifier.AddObject(file, file.path.str());
+      verifier.AddChunkLists(manifest.files, chunkMinFile);
       out << "game build " << manifest.build << ": " << manifest.files.size() << " files, " << manifest.totalSize
-          << " bytes\n";
+          << " bytes; " << verifier.ChunkLists() << " chunk list(s)\n";
     }
   }
   document.clear();
