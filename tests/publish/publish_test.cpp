@@ -310,6 +310,15 @@ TEST(PublishGame, BadCommandLines) {
                   .code,
               2);
   }
+  for (const char* bytes : {"0", "8589934593", "4M"}) {
+    EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
+                       "--chunk-min-file", bytes})
+                  .code,
+              2);
+    EXPECT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey(), "--chunk-min-file", bytes}).code,
+              2);
+  }
+  EXPECT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey(), "--sample", "-1"}).code, 2);
   EXPECT_EQ(Publish({"help"}).code, 0);
   EXPECT_FALSE(fs::exists(cdn / "game"));
 }

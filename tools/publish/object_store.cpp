@@ -107,22 +107,44 @@ bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::str
     }
     return true;
   };
+  // A file's chunks are a task of their own, so that one large file keeps two threads busy.
+  struct Task {
+    size_t file;
+    bool chunks;
+  };
+  std::vector<Task> tasks;
+  for (size_t i : owners) {
+    published[i].chunked = chunking.enabled && published[i].size >= chunking.minFile;
+    tasks.push_back({i, false});
+    if (published[i].chunked) tasks.push_back({i, true});
+  }
+  std::vector<Outcome> chunkOutcomes(files.size());
   const bool stored = ForEachInOrder(
-      owners.size(), jobs,
+      tasks.size(), jobs,
       [&](size_t n) {
-        const size_t i = owners[n];
-        std::ostringstream log;
+        const size_t i = tasks[n].file;
         PublishedFile& file = published[i];
+        if (tasks[n].chunks) {
+          chunkOutcomes[i].ok =
+              StoreChunks(files[i], cdnRoot, trustExisting, file.sha256, file.size, claims, file.chunks,
+                          chunkOutcomes[i].error);
+          return;
+        }
+        std::ostringstream log;
         outcomes[i].ok = StoreObject(files[i], cdnRoot, labels[i], trustExisting, file.sha256, file.size, file.object,
                                      outcomes[i].error, log);
-        file.chunked = chunking.enabled && file.size >= chunking.minFile;
-        if (outcomes[i].ok && file.chunked) {
-          outcomes[i].ok = StoreChunks(files[i], cdnRoot, trustExisting, file.sha256, file.size, claims, file.chunks,
-                                       outcomes[i].error);
-        }
         outcomes[i].log = log.str();
       },
-      [&](size_t n) { return reportUpTo(owners[n]) && settle(owners[n]) && reportUpTo(owners[n] + 1); });
+      [&](size_t n) {
+        const size_t i = tasks[n].file;
+        if (published[i].chunked && !tasks[n].chunks) return true;  // settled with its chunks
+        if (published[i].chunked && outcomes[i].ok && !chunkOutcomes[i].ok) {
+          outcomes[i].ok = false;
+          outcomes[i].error = chunkOutcomes[i].error;
+        }
+        chunkOutcomes[i] = Outcome();
+        return reportUpTo(i) && settle(i) && reportUpTo(i + 1);
+      });
   const bool complete = stored && reportUpTo(files.size());
   phases.Lap("objects");
   return complete;
