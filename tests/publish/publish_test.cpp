@@ -107,7 +107,7 @@ TEST(PublishGame, WritesObjectsAndASignedManifestTheLauncherParses) {
 }
 
 // Files from --chunk-min-file on (4 MiB by default) also get a chunk list and their chunks as
-// objects; their whole objects and the manifest are what a publisher without chunks writes.
+// objects; the manifest lists what a publisher without chunks lists.
 TEST(PublishChunks, LargeFilesGetChunksBesideTheirWholeObjectAndRepublishingReusesThem) {
   Folder source, plain, chunked;
   MakeGameSource(source);
@@ -158,7 +158,24 @@ TEST(PublishChunks, LargeFilesGetChunksBesideTheirWholeObjectAndRepublishingReus
   const size_t hugeChunks = chunksOf(huge).size();
   std::map<std::string, std::string> withChunks = TreeBytes(chunked);
   size_t lists = 0;
-  for (const auto& [path, bytes] : TreeBytes(plain)) EXPECT_EQ(withChunks[path], bytes) << path;
+  // The large file's whole object is written from its chunks' compressed data, so only it and
+  // its zsize differ from a publisher without chunks; it inflates to the file all the same.
+  const Manifest plainManifest = ReadGameManifest(plain, DevelopmentPublicKey());
+  ASSERT_EQ(plainManifest.files.size(), manifest.files.size());
+  for (size_t i = 0; i < manifest.files.size(); ++i) {
+    const ManifestFile &a = plainManifest.files[i], &b = manifest.files[i];
+    EXPECT_TRUE(a.path == b.path && a.hash == b.hash && a.size == b.size && a.keep == b.keep) << b.path;
+    if (i != 4) EXPECT_EQ(a.zsize, b.zsize) << b.path;
+  }
+  const std::string hugeObject = publish::ObjectPath(hugeHash);
+  std::string inflatedHash, inflateError;
+  uint64_t inflatedSize = 0;
+  ASSERT_TRUE(publish::InflateObject(chunked / hugeObject, inflatedHash, inflatedSize, inflateError));
+  EXPECT_TRUE(inflatedHash == hugeHash && inflatedSize == huge.size());
+  EXPECT_EQ(fs::file_size(chunked / hugeObject), manifest.files[4].zsize);
+  for (const auto& [path, bytes] : TreeBytes(plain)) {
+    if (path != hugeObject && path != "game/stable/manifest.json") EXPECT_EQ(withChunks[path], bytes) << path;
+  }
   for (const auto& file : withChunks) lists += file.first.rfind("game/chunks/", 0) == 0;
   EXPECT_EQ(lists, 1u);  // models/big.img is below 4 MiB
   EXPECT_EQ(withChunks.size(), TreeBytes(plain).size() + hugeChunks + 1);
@@ -178,16 +195,20 @@ TEST(PublishChunks, LargeFilesGetChunksBesideTheirWholeObjectAndRepublishingReus
   const std::string changedHash = ReadGameManifest(chunked, DevelopmentPublicKey()).files[4].hash;
   expectListOf(huge, changedHash);
 
-  // A chunk object cut off by an interrupted run, and a lost list, are written again;
-  // --chunk-min-file takes in the smaller file too.
+  // A chunk object and a whole object cut off by an interrupted run, and a lost list, are
+  // written again; --chunk-min-file takes in the smaller file too.
   const std::string firstChunk = ChunkObjectPath(chunksOf(huge)[0].sha256);
   const std::string chunkBytes = Read(chunked / firstChunk);
   Write(chunked / firstChunk, chunkBytes.substr(0, 100));
   EXPECT_EQ(Publish({"verify", chunked.Text(), "--public-key", DevelopmentPublicKey()}).code, 1);
   fs::remove(chunked / ChunkListPath(changedHash));
+  const std::string changedObject = publish::ObjectPath(changedHash);
+  Write(chunked / changedObject, Read(chunked / changedObject).substr(0, 5000));
   const PublishRun repaired = publish(chunked, {"--chunk-min-file", "2000000"});
   ASSERT_EQ(repaired.code, 0) << repaired.err;
   EXPECT_EQ(Read(chunked / firstChunk), chunkBytes);
+  ASSERT_TRUE(publish::InflateObject(chunked / changedObject, inflatedHash, inflatedSize, inflateError));
+  EXPECT_TRUE(inflatedHash == changedHash && inflatedSize == huge.size());
   expectListOf(huge, changedHash);
   expectListOf(Read(source / "models/big.img"), manifest.files[3].hash);
   const PublishRun verify =

@@ -37,8 +37,14 @@ struct ChunkedFile {
 // Writes the chunk objects and the chunk list of a file already digested. A list already
 // published for this content is reused when it parses and every chunk object it names holds
 // its chunk (trustExisting: is present), and so is each chunk object that does.
+//
+// With wholeObject set, the file's whole object is written there too, from the same
+// compressed data, so that each byte is compressed once: each chunk is deflated on its own and
+// ends on a byte boundary (a sync flush), so that a chunk's gzip object is a gzip header, its
+// deflate data, an empty final block and the chunk's CRC-32 and size, and the whole object is
+// the same with every chunk's deflate data in turn. wholeZsize receives the whole object's size.
 bool StoreChunks(const std::filesystem::path& file, const std::filesystem::path& cdnRoot, bool trustExisting,
                  const std::string& sha256, uint64_t size, ObjectClaims& claims, ChunkedFile& result,
-                 std::string& error);
+                 std::string& error, const std::filesystem::path* wholeObject = nullptr, uint64_t* wholeZsize = nullptr);
 
 }  // namespace publish

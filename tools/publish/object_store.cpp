@@ -36,27 +36,49 @@ bool DigestContent(const fs::path& file, const std::string& label, std::string& 
   return DigestFile(file, Digest::Sha256, sha256, size, error, progress);
 }
 
+namespace {
+
+// True when the object of this content already exists and may be kept (see StoreObject).
+bool ReuseObject(const fs::path& target, const std::string& label, bool trustExisting, const std::string& sha256,
+                 uint64_t size, StoredObject& object, std::string& error, std::ostream& err) {
+  std::error_code ec;
+  if (!fs::is_regular_file(target, ec)) return false;
+  std::string existingHash, inflateError;
+  uint64_t existingSize = 0;
+  if (trustExisting ||
+      (InflateObject(target, existingHash, existingSize, inflateError) && existingHash == sha256 &&
+       existingSize == size)) {
+    object.zsize = fs::file_size(target, ec);
+    object.created = false;
+    if (ec) error = "cannot read the size of " + Utf8FromPath(target);
+    return true;
+  }
+  err << "    " << label << ": the existing object " << ObjectPath(sha256)
+      << " does not hold this file; it is written again\n";
+  return false;
+}
+
+}  // namespace
+
 bool StoreObject(const fs::path& file, const fs::path& cdnRoot, const std::string& label, bool trustExisting,
                  const std::string& sha256, uint64_t size, StoredObject& object, std::string& error,
                  std::ostream& err) {
   const fs::path target = cdnRoot / PathFromUtf8(ObjectPath(sha256));
-  std::error_code ec;
-  if (fs::is_regular_file(target, ec)) {
-    std::string existingHash, inflateError;
-    uint64_t existingSize = 0;
-    if (trustExisting ||
-        (InflateObject(target, existingHash, existingSize, inflateError) && existingHash == sha256 &&
-         existingSize == size)) {
-      object.zsize = fs::file_size(target, ec);
-      object.created = false;
-      if (ec) error = "cannot read the size of " + Utf8FromPath(target);
-      return !ec;
-    }
-    err << "    " << label << ": the existing object " << ObjectPath(sha256)
-        << " does not hold this file; it is written again\n";
-  }
+  if (ReuseObject(target, label, trustExisting, sha256, size, object, error, err)) return error.empty();
   object.created = true;
   return WriteGzipObject(file, target, sha256, object.zsize, error);
+}
+
+bool StoreChunkedFile(const fs::path& file, const fs::path& cdnRoot, const std::string& label, bool trustExisting,
+                      ObjectClaims& claims, PublishedFile& published, std::string& error, std::ostream& err) {
+  const fs::path target = cdnRoot / PathFromUtf8(ObjectPath(published.sha256));
+  if (ReuseObject(target, label, trustExisting, published.sha256, published.size, published.object, error, err)) {
+    return error.empty() && StoreChunks(file, cdnRoot, trustExisting, published.sha256, published.size, claims,
+                                        published.chunks, error);
+  }
+  published.object.created = true;
+  return StoreChunks(file, cdnRoot, trustExisting, published.sha256, published.size, claims, published.chunks, error,
+                     &target, &published.object.zsize);
 }
 
 bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::string>& labels, const fs::path& cdnRoot,
@@ -107,44 +129,20 @@ bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::str
     }
     return true;
   };
-  // A file's chunks are a task of their own, so that one large file keeps two threads busy.
-  struct Task {
-    size_t file;
-    bool chunks;
-  };
-  std::vector<Task> tasks;
-  for (size_t i : owners) {
-    published[i].chunked = chunking.enabled && published[i].size >= chunking.minFile;
-    tasks.push_back({i, false});
-    if (published[i].chunked) tasks.push_back({i, true});
-  }
-  std::vector<Outcome> chunkOutcomes(files.size());
   const bool stored = ForEachInOrder(
-      tasks.size(), jobs,
+      owners.size(), jobs,
       [&](size_t n) {
-        const size_t i = tasks[n].file;
+        const size_t i = owners[n];
         PublishedFile& file = published[i];
-        if (tasks[n].chunks) {
-          chunkOutcomes[i].ok =
-              StoreChunks(files[i], cdnRoot, trustExisting, file.sha256, file.size, claims, file.chunks,
-                          chunkOutcomes[i].error);
-          return;
-        }
         std::ostringstream log;
-        outcomes[i].ok = StoreObject(files[i], cdnRoot, labels[i], trustExisting, file.sha256, file.size, file.object,
-                                     outcomes[i].error, log);
+        file.chunked = chunking.enabled && file.size >= chunking.minFile;
+        outcomes[i].ok = file.chunked ? StoreChunkedFile(files[i], cdnRoot, labels[i], trustExisting, claims, file,
+                                                         outcomes[i].error, log)
+                                      : StoreObject(files[i], cdnRoot, labels[i], trustExisting, file.sha256,
+                                                    file.size, file.object, outcomes[i].error, log);
         outcomes[i].log = log.str();
       },
-      [&](size_t n) {
-        const size_t i = tasks[n].file;
-        if (published[i].chunked && !tasks[n].chunks) return true;  // settled with its chunks
-        if (published[i].chunked && outcomes[i].ok && !chunkOutcomes[i].ok) {
-          outcomes[i].ok = false;
-          outcomes[i].error = chunkOutcomes[i].error;
-        }
-        chunkOutcomes[i] = Outcome();
-        return reportUpTo(i) && settle(i) && reportUpTo(i + 1);
-      });
+      [&](size_t n) { return reportUpTo(owners[n]) && settle(owners[n]) && reportUpTo(owners[n] + 1); });
   const bool complete = stored && reportUpTo(files.size());
   phases.Lap("objects");
   return complete;

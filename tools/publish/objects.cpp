@@ -124,30 +124,6 @@ bool WriteGzipObject(const fs::path& source, const fs::path& target, const std::
   return RenameInto(temp, target, error);
 }
 
-bool WriteGzipBytes(const std::string& bytes, const fs::path& target, uint64_t& zsize, std::string& error) {
-  z_stream stream{};
-  // The same settings as WriteGzipObject, so that equal content makes an equal object.
-  if (deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    error = "cannot start zlib";
-    return false;
-  }
-  std::string gzip(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&gzip[0]);
-  stream.avail_out = static_cast<uInt>(gzip.size());
-  const int result = deflate(&stream, Z_FINISH);
-  gzip.resize(gzip.size() - stream.avail_out);
-  deflateEnd(&stream);
-  if (result != Z_STREAM_END) {
-    error = "cannot compress " + Utf8FromPath(target);
-    return false;
-  }
-  zsize = gzip.size();
-  // WriteFileAtomically flushes the bytes before the rename: a list written after it may name it.
-  return WriteFileAtomically(target, gzip, error);
-}
-
 struct ObjectInflater::State {
   z_stream stream{};
   bool started = false, ended = false, corrupt = false;

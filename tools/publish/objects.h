@@ -28,10 +28,6 @@ std::string ObjectPath(const std::string& sha256);
 bool WriteGzipObject(const std::filesystem::path& source, const std::filesystem::path& target,
                      const std::string& expectedSha256, uint64_t& zsize, std::string& error);
 
-// The same for content already in memory (a chunk of a large file): gzip of bytes at target.
-bool WriteGzipBytes(const std::string& bytes, const std::filesystem::path& target, uint64_t& zsize,
-                    std::string& error);
-
 // Inflates a gzip object fed in pieces as the launcher does (gzip wrapper, window 15, bytes
 // after the end of the stream ignored) and digests the content.
 class ObjectInflater {
