@@ -554,6 +554,24 @@ TEST(PublishParallel, OutputIsTheSameOnAnyNumberOfThreads) {
   EXPECT_NE(games[0].out.find("16 new objects"), std::string::npos) << games[0].out;
   EXPECT_NE(games[0].err.find("zz/copy-of-big.img: 2.5 MiB, object already published"), std::string::npos);
   EXPECT_NE(games[0].err.find("phases: listing"), std::string::npos) << games[0].err;
+
+  // One large file: the threads share out its chunks, a window of them at a time.
+  Folder one;
+  Write(one / "big.pak", NoiseBytes(12 * 1048576, 11));
+  std::vector<std::map<std::string, std::string>> oneTrees;
+  for (const char* jobs : {"1", "2"}) {
+    FixedPublishClock clock;
+    Folder cdn;
+    ASSERT_EQ(Publish({"game", one.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b1",
+                       "--jobs", jobs})
+                  .code,
+              0);
+    const PublishRun verify = Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()});
+    EXPECT_EQ(verify.code, 0) << verify.out;
+    oneTrees.push_back(TreeBytes(cdn));
+  }
+  EXPECT_EQ(oneTrees[1], oneTrees[0]);
+  EXPECT_GT(oneTrees[0].size(), 2 + 8u);  // more chunks than one window of two threads
 }
 
 // What the publisher's commands build on: results in list order however the threads finish.

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <system_error>
@@ -11,6 +12,7 @@
 #include "manifest/hashing.h"
 #include "tools/publish/fileio.h"
 #include "tools/publish/objects.h"
+#include "tools/publish/parallel.h"
 
 namespace fs = std::filesystem;
 
@@ -138,7 +140,7 @@ bool ReuseList(const fs::path& cdnRoot, bool trustExisting, const std::string& s
 }  // namespace
 
 bool StoreChunks(const fs::path& file, const fs::path& cdnRoot, bool trustExisting, const std::string& sha256,
-                 uint64_t size, ObjectClaims& claims, ChunkedFile& result, std::string& error,
+                 uint64_t size, ObjectClaims& claims, ChunkedFile& result, std::string& error, unsigned helpers,
                  const fs::path* wholeObject, uint64_t* wholeZsize) {
   result = ChunkedFile();
   if (!wholeObject && ReuseList(cdnRoot, trustExisting, sha256, size, result)) return true;
@@ -147,8 +149,6 @@ bool StoreChunks(const fs::path& file, const fs::path& cdnRoot, bool trustExisti
     whole = std::make_unique<WholeObjectWriter>(*wholeObject);
     if (!whole->Start(error)) return false;
   }
-  ChunkDeflater deflater;
-  std::string deflated, object;
   uLong crc = crc32(0, nullptr, 0);
   std::ifstream in(file, std::ios::binary);
   if (!in) {
@@ -163,36 +163,66 @@ bool StoreChunks(const fs::path& file, const fs::path& cdnRoot, bool trustExisti
   std::string chunk;
   chunk.reserve(kChunkMax);
   uint64_t offset = 0;
-  const auto endChunk = [&] {
+  // Chunks are digested and deflated on `helpers` threads a window at a time, and taken in
+  // order, so that memory stays within a window's chunks and the output is the same bytes
+  // whatever the number of threads.
+  struct Pending {
+    uint64_t offset = 0;
+    std::string bytes, sha256, deflated, error;
+    uint64_t written = 0;  // compressed bytes of a chunk object this run wrote
+  };
+  std::vector<Pending> window;
+  const size_t windowSize = std::max<size_t>(2, size_t{helpers} * 4);
+  const auto work = [&](size_t i) {
+    Pending& p = window[i];
     Hasher hash(kHashSha256);
-    hash.Update(chunk.data(), chunk.size());
-    ChunkEntry entry{offset, static_cast<uint32_t>(chunk.size()), hash.FinishHex()};
-    const fs::path target = cdnRoot / PathFromUtf8(ChunkObjectPath(entry.sha256));
+    hash.Update(p.bytes.data(), p.bytes.size());
+    p.sha256 = hash.FinishHex();
+    const fs::path target = cdnRoot / PathFromUtf8(ChunkObjectPath(p.sha256));
     // A hash another thread claimed is written by it; so is a whole file's object.
-    const bool write = claims.Claim(entry.sha256) && !HoldsContent(target, trustExisting, entry.sha256, entry.size);
-    if (write || whole) {
-      if (!deflater.Deflate(chunk, deflated)) {
-        error = "cannot compress " + Utf8FromPath(file);
-        return false;
-      }
+    const bool write =
+        claims.Claim(p.sha256) && !HoldsContent(target, trustExisting, p.sha256, p.bytes.size());
+    if (!write && !whole) return;
+    ChunkDeflater deflater;
+    if (!deflater.Deflate(p.bytes, p.deflated)) {
+      p.error = "cannot compress " + Utf8FromPath(file);
+      return;
     }
-    if (whole && !whole->Append(deflated.data(), deflated.size(), error)) return false;
-    if (write) {
-      object.assign(kGzipHeader, sizeof(kGzipHeader));
-      object += deflated;
-      object.append(kFinalEmptyBlock, sizeof(kFinalEmptyBlock));
-      AppendLittleEndian32(object, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(chunk.data()),
-                                                               static_cast<uInt>(chunk.size()))));
-      AppendLittleEndian32(object, static_cast<uint32_t>(chunk.size()));
-      // Flushed before the rename: the list written after it names it.
-      if (!WriteFileAtomically(target, object, error)) return false;
-      ++result.newObjects;
-      result.newBytes += object.size();
+    if (!write) return;
+    std::string object(kGzipHeader, sizeof(kGzipHeader));
+    object += p.deflated;
+    object.append(kFinalEmptyBlock, sizeof(kFinalEmptyBlock));
+    AppendLittleEndian32(object, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(p.bytes.data()),
+                                                             static_cast<uInt>(p.bytes.size()))));
+    AppendLittleEndian32(object, static_cast<uint32_t>(p.bytes.size()));
+    // Flushed before the rename: the list written after it names it.
+    if (WriteFileAtomically(target, object, p.error)) p.written = object.size();
+  };
+  const auto settle = [&](size_t i) {
+    Pending& p = window[i];
+    if (!p.error.empty()) {
+      error = p.error;
+      return false;
     }
-    offset += chunk.size();
-    list.chunks.push_back(std::move(entry));
-    chunk.clear();
+    if (whole && !whole->Append(p.deflated.data(), p.deflated.size(), error)) return false;
+    if (p.written) ++result.newObjects, result.newBytes += p.written;
+    list.chunks.push_back(ChunkEntry{p.offset, static_cast<uint32_t>(p.bytes.size()), std::move(p.sha256)});
+    p = Pending();
     return true;
+  };
+  const auto flushWindow = [&] {
+    const bool settled = ForEachInOrder(window.size(), helpers, work, settle);
+    window.clear();
+    return settled;
+  };
+  const auto endChunk = [&] {
+    window.emplace_back();
+    window.back().offset = offset;
+    window.back().bytes.swap(chunk);
+    offset += window.back().bytes.size();
+    chunk.clear();
+    chunk.reserve(kChunkMax);
+    return window.size() < windowSize || flushWindow();
   };
   std::vector<char> buffer(kReadSize);
   while (in) {
@@ -215,6 +245,7 @@ bool StoreChunks(const fs::path& file, const fs::path& cdnRoot, bool trustExisti
     return false;
   }
   if (!chunk.empty() && !endChunk()) return false;
+  if (!window.empty() && !flushWindow()) return false;
   if (offset != size || digest.FinishHex() != sha256) {
     error = Utf8FromPath(file) + " changed while it was published; publish again";
     return false;

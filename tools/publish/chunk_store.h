@@ -43,8 +43,10 @@ struct ChunkedFile {
 // ends on a byte boundary (a sync flush), so that a chunk's gzip object is a gzip header, its
 // deflate data, an empty final block and the chunk's CRC-32 and size, and the whole object is
 // the same with every chunk's deflate data in turn. wholeZsize receives the whole object's size.
+// Chunks are digested and compressed on `helpers` threads.
 bool StoreChunks(const std::filesystem::path& file, const std::filesystem::path& cdnRoot, bool trustExisting,
                  const std::string& sha256, uint64_t size, ObjectClaims& claims, ChunkedFile& result,
-                 std::string& error, const std::filesystem::path* wholeObject = nullptr, uint64_t* wholeZsize = nullptr);
+                 std::string& error, unsigned helpers = 1, const std::filesystem::path* wholeObject = nullptr,
+                 uint64_t* wholeZsize = nullptr);
 
 }  // namespace publish

@@ -70,15 +70,16 @@ bool StoreObject(const fs::path& file, const fs::path& cdnRoot, const std::strin
 }
 
 bool StoreChunkedFile(const fs::path& file, const fs::path& cdnRoot, const std::string& label, bool trustExisting,
-                      ObjectClaims& claims, PublishedFile& published, std::string& error, std::ostream& err) {
+                      unsigned helpers, ObjectClaims& claims, PublishedFile& published, std::string& error,
+                      std::ostream& err) {
   const fs::path target = cdnRoot / PathFromUtf8(ObjectPath(published.sha256));
   if (ReuseObject(target, label, trustExisting, published.sha256, published.size, published.object, error, err)) {
     return error.empty() && StoreChunks(file, cdnRoot, trustExisting, published.sha256, published.size, claims,
-                                        published.chunks, error);
+                                        published.chunks, error, helpers);
   }
   published.object.created = true;
   return StoreChunks(file, cdnRoot, trustExisting, published.sha256, published.size, claims, published.chunks, error,
-                     &target, &published.object.zsize);
+                     helpers, &target, &published.object.zsize);
 }
 
 bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::string>& labels, const fs::path& cdnRoot,
@@ -129,6 +130,9 @@ bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::str
     }
     return true;
   };
+  // Fewer files than threads: the threads left over share out the chunks of each.
+  const unsigned helpers =
+      owners.empty() || owners.size() >= jobs ? 1u : jobs / static_cast<unsigned>(owners.size());
   const bool stored = ForEachInOrder(
       owners.size(), jobs,
       [&](size_t n) {
@@ -136,8 +140,8 @@ bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::str
         PublishedFile& file = published[i];
         std::ostringstream log;
         file.chunked = chunking.enabled && file.size >= chunking.minFile;
-        outcomes[i].ok = file.chunked ? StoreChunkedFile(files[i], cdnRoot, labels[i], trustExisting, claims, file,
-                                                         outcomes[i].error, log)
+        outcomes[i].ok = file.chunked ? StoreChunkedFile(files[i], cdnRoot, labels[i], trustExisting, helpers, claims,
+                                                         file, outcomes[i].error, log)
                                       : StoreObject(files[i], cdnRoot, labels[i], trustExisting, file.sha256,
                                                     file.size, file.object, outcomes[i].error, log);
         outcomes[i].log = log.str();

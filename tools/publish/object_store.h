@@ -45,8 +45,8 @@ struct PublishedFile {
 // Stores the whole object (as StoreObject does, but written from the chunks' compressed data),
 // the chunk objects and the chunk list of a file already digested.
 bool StoreChunkedFile(const std::filesystem::path& file, const std::filesystem::path& cdnRoot,
-                      const std::string& label, bool trustExisting, ObjectClaims& claims, PublishedFile& published,
-                      std::string& error, std::ostream& err);
+                      const std::string& label, bool trustExisting, unsigned helpers, ObjectClaims& claims,
+                      PublishedFile& published, std::string& error, std::ostream& err);
 
 // Files from minFile bytes on get chunk objects and a chunk list besides their whole object.
 struct ChunkOptions {
