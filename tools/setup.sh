@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386 xvfb xauth libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386
   fonts-dejavu-core fonts-dejavu-extra dpkg-dev cmake ninja-build make
-  g++ libjson-c-dev rapidjson-dev libcrypto++-dev zlib1g-dev libgtest-dev libgmock-dev googletest
+  g++ libcurl4-openssl-dev libjson-c-dev rapidjson-dev libcrypto++-dev zlib1g-dev libgtest-dev libgmock-dev googletest
   python3 ccache imagemagick xdotool clang libclang-rt-14-dev rar unrar nginx-light time osslsigncode openssl
 )
 

@@ -1,6 +1,7 @@
 // talvoreen-publish run in-process on real folders (natively and under Wine).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,9 +13,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "manifest/chunking.h"
 #include "manifest/envelope.h"
 #include "manifest/json.h"
 #include "manifest/manifest.h"
+#include "tests/publish/publish_test_support.h"
 #include "tests/support/signing.h"
 #include "tools/publish/fileio.h"
 #include "tools/publish/keys.h"
@@ -26,82 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Folder {
- public:
-  Folder() {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = fs::temp_directory_path() / ("tvpublish-" + std::to_string(stamp) + "-" + std::to_string(++counter));
-    fs::create_directories(path_);
-  }
-  ~Folder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  fs::path operator/(const std::string& relative) const { return path_ / publish::PathFromUtf8(relative); }
-  std::string Text(const std::string& relative = "") const {
-    return publish::Utf8FromPath(relative.empty() ? path_ : *this / relative);
-  }
-
- private:
-  fs::path path_;
-};
-
-void Write(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Read(const fs::path& path) {
-  std::string bytes, error;
-  publish::ReadFileBytes(path, bytes, error);
-  return bytes;
-}
-
-struct PublishRun {
-  int code = -1;
-  std::string out, err;
-};
-
-PublishRun Publish(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  PublishRun run;
-  run.code = publish::RunPublisher(args, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
-
-std::string DevelopmentKeyFile() { return testing_support::SourceFilePath("keys/development.key"); }
-std::string DevelopmentPublicKey() { return publish::EncodeBase64(testing_support::DevelopmentKey().publicKey); }
-
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
-  return trimmed.substr(trimmed.find_last_of('\n') + 1);
-}
-
-Manifest ReadGameManifest(const Folder& cdn, const std::string& publicKey) {
-  std::string payload;
-  std::wstring error;
-  Manifest manifest;
-  EXPECT_TRUE(VerifyEnvelopeWithKey(Read(cdn / "game/stable/manifest.json"), publicKey, payload, error));
-  EXPECT_TRUE(ParseGameManifestDocument(payload, manifest, error));
-  return manifest;
-}
-
-void MakeGameSource(const Folder& source) {
-  Write(source / "data/a.txt", "hello");
-  Write(source / "empty.bin", "");
-  Write(source / "config/user.cfg", "volume=3");
-  Write(source /
-            "veri/\xC5\x9F"
-            "ehir \xC4\x9F.txt",
-        "utf-8 name");
-  std::string big(2621440 + 17, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
-  Write(source / "models/big.img", big);
-}
+using namespace publish_test;
 
 TEST(PublishKeygen, WritesAnOwnerOnlyKeyAndPrintsThePublicKeyLast) {
   Folder dir;
@@ -292,6 +220,15 @@ TEST(PublishGame, BadCommandLines) {
                   .code,
               2);
   }
+  for (const char* bytes : {"0", "8589934593", "4M"}) {
+    EXPECT_EQ(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b",
+                       "--chunk-min-file", bytes})
+                  .code,
+              2);
+    EXPECT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey(), "--chunk-min-file", bytes}).code,
+              2);
+  }
+  EXPECT_EQ(Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey(), "--sample", "-1"}).code, 2);
   EXPECT_EQ(Publish({"help"}).code, 0);
   EXPECT_FALSE(fs::exists(cdn / "game"));
 }
@@ -445,16 +382,6 @@ TEST(PublishClientFiles, OneResourcePerTopLevelFolderWithMd5) {
   EXPECT_FALSE(fs::exists(out / "x.json"));
 }
 
-// Every file's bytes under folder, by relative path.
-std::map<std::string, std::string> TreeBytes(const Folder& folder) {
-  std::map<std::string, std::string> bytes;
-  const fs::path root = folder / "";
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) bytes[entry.path().lexically_relative(root).generic_u8string()] = Read(entry.path());
-  }
-  return bytes;
-}
-
 // The phase times are the one line that may differ from run to run.
 std::string WithoutPhases(const std::string& text) {
   std::istringstream lines(text);
@@ -470,6 +397,7 @@ std::string WithoutPhases(const std::string& text) {
 TEST(PublishParallel, OutputIsTheSameOnAnyNumberOfThreads) {
   Folder source, resources;
   MakeGameSource(source);
+  Write(source / "models/big.img", NoiseBytes(2621440 + 17, 3));  // in more than one chunk
   for (int i = 0; i < 12; ++i) Write(source / ("many/f" + std::to_string(i)), std::string(i * 40000, 'a' + i % 3));
   Write(source / "zz/copy-of-big.img", Read(source / "models/big.img"));
   Write(source / "aa/copy-of-a.txt", "hello");
@@ -477,30 +405,30 @@ TEST(PublishParallel, OutputIsTheSameOnAnyNumberOfThreads) {
   Write(resources / "race/empty.xml", "");
   Write(resources / "empty-resource/.keep/x", "x");
   for (int i = 0; i < 12; ++i) Write(resources / ("hud/f" + std::to_string(i)), std::string(i * 30000, 'h'));
-#ifdef _WIN32
-  _putenv_s("SOURCE_DATE_EPOCH", "1796601600");
-#else
-  setenv("SOURCE_DATE_EPOCH", "1796601600", 1);
-#endif
   std::vector<PublishRun> games, lists;
   std::vector<std::map<std::string, std::string>> trees;
   for (const char* jobs : {"1", "3"}) {
+    FixedPublishClock clock;
     Folder cdn, out;
+    // big.img and its copy in chunks as well.
     games.push_back(Publish({"game", source.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build",
-                             "b1", "--jobs", jobs}));
+                             "b1", "--jobs", jobs, "--chunk-min-file", "1048576"}));
     ASSERT_EQ(games.back().code, 0) << games.back().err;
     lists.push_back(Publish({"client-files", resources.Text(), "--out", cdn.Text("client-files.json"), "--jobs", jobs}));
     ASSERT_EQ(lists.back().code, 0) << lists.back().err;
     EXPECT_NE(lists.back().err.find("phases: listing"), std::string::npos) << lists.back().err;
     trees.push_back(TreeBytes(cdn));
   }
-#ifdef _WIN32
-  _putenv_s("SOURCE_DATE_EPOCH", "");
-#else
-  unsetenv("SOURCE_DATE_EPOCH");
-#endif
-  EXPECT_EQ(trees[1], trees[0]);  // manifest, objects and list, byte for byte
-  EXPECT_EQ(trees[0].size(), 16 + 2u);  // 19 game files, three of them copies, and the two lists
+  EXPECT_EQ(trees[1], trees[0]);  // manifest, objects, chunk list and file list, byte for byte
+  ChunkList list;
+  std::wstring listError;
+  const auto listed = std::find_if(trees[0].begin(), trees[0].end(),
+                                   [](const auto& file) { return file.first.rfind("game/chunks/", 0) == 0; });
+  ASSERT_NE(listed, trees[0].end());
+  ASSERT_TRUE(ParseChunkList(listed->second, list, listError));
+  EXPECT_GE(list.chunks.size(), 2u);
+  // 19 game files, three of them copies, the chunks of one, its chunk list, and the two lists.
+  EXPECT_EQ(trees[0].size(), 16 + list.chunks.size() + 1 + 2u);
   std::string payload;
   std::wstring error;
   ASSERT_TRUE(VerifyEnvelopeWithKey(trees[0]["game/stable/manifest.json"], DevelopmentPublicKey(), payload, error));
@@ -515,6 +443,24 @@ TEST(PublishParallel, OutputIsTheSameOnAnyNumberOfThreads) {
   EXPECT_NE(games[0].out.find("16 new objects"), std::string::npos) << games[0].out;
   EXPECT_NE(games[0].err.find("zz/copy-of-big.img: 2.5 MiB, object already published"), std::string::npos);
   EXPECT_NE(games[0].err.find("phases: listing"), std::string::npos) << games[0].err;
+
+  // One large file: the threads share out its chunks, a window of them at a time.
+  Folder one;
+  Write(one / "big.pak", NoiseBytes(12 * 1048576, 11));
+  std::vector<std::map<std::string, std::string>> oneTrees;
+  for (const char* jobs : {"1", "2"}) {
+    FixedPublishClock clock;
+    Folder cdn;
+    ASSERT_EQ(Publish({"game", one.Text(), "--out", cdn.Text(), "--key", DevelopmentKeyFile(), "--build", "b1",
+                       "--jobs", jobs})
+                  .code,
+              0);
+    const PublishRun verify = Publish({"verify", cdn.Text(), "--public-key", DevelopmentPublicKey()});
+    EXPECT_EQ(verify.code, 0) << verify.out;
+    oneTrees.push_back(TreeBytes(cdn));
+  }
+  EXPECT_EQ(oneTrees[1], oneTrees[0]);
+  EXPECT_GT(oneTrees[0].size(), 2 + 8u);  // more chunks than one window of two threads
 }
 
 // What the publisher's commands build on: results in list order however the threads finish.

@@ -125,7 +125,10 @@ class GameSyncTest : public ::testing::Test {
 };
 
 TEST_F(GameSyncTest, FreshInstallThenANoOpCheck) {
-  Publish("build-1");
+  // The .ipl and the .dll in chunks as well: this launcher fetches their whole objects, which
+  // are then written from the chunks' compressed data.
+  Publish("build-1", {"--chunk-min-file", "50000"});
+  ASSERT_TRUE(DirectoryExists(JoinPath(cdn, L"game\\chunks")));
   SyncSnapshot s = RunSync(SyncMode::Update);
   ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
   EXPECT_EQ(s.remoteBuild, "build-1");

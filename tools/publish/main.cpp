@@ -1,4 +1,4 @@
-// Entry point of talvoreen-publish; everything else is in publish.cpp.
+// Entry point of talvoreen-publish; the dispatch is in publish.cpp, each command in a file of its own.
 #include <iostream>
 #include <string>
 #include <vector>

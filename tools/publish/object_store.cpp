@@ -36,31 +36,54 @@ bool DigestContent(const fs::path& file, const std::string& label, std::string& 
   return DigestFile(file, Digest::Sha256, sha256, size, error, progress);
 }
 
+namespace {
+
+// True when the object of this content already exists and may be kept (see StoreObject).
+bool ReuseObject(const fs::path& target, const std::string& label, bool trustExisting, const std::string& sha256,
+                 uint64_t size, StoredObject& object, std::string& error, std::ostream& err) {
+  std::error_code ec;
+  if (!fs::is_regular_file(target, ec)) return false;
+  std::string existingHash, inflateError;
+  uint64_t existingSize = 0;
+  if (trustExisting ||
+      (InflateObject(target, existingHash, existingSize, inflateError) && existingHash == sha256 &&
+       existingSize == size)) {
+    object.zsize = fs::file_size(target, ec);
+    object.created = false;
+    if (ec) error = "cannot read the size of " + Utf8FromPath(target);
+    return true;
+  }
+  err << "    " << label << ": the existing object " << ObjectPath(sha256)
+      << " does not hold this file; it is written again\n";
+  return false;
+}
+
+}  // namespace
+
 bool StoreObject(const fs::path& file, const fs::path& cdnRoot, const std::string& label, bool trustExisting,
                  const std::string& sha256, uint64_t size, StoredObject& object, std::string& error,
                  std::ostream& err) {
   const fs::path target = cdnRoot / PathFromUtf8(ObjectPath(sha256));
-  std::error_code ec;
-  if (fs::is_regular_file(target, ec)) {
-    std::string existingHash, inflateError;
-    uint64_t existingSize = 0;
-    if (trustExisting ||
-        (InflateObject(target, existingHash, existingSize, inflateError) && existingHash == sha256 &&
-         existingSize == size)) {
-      object.zsize = fs::file_size(target, ec);
-      object.created = false;
-      if (ec) error = "cannot read the size of " + Utf8FromPath(target);
-      return !ec;
-    }
-    err << "    " << label << ": the existing object " << ObjectPath(sha256)
-        << " does not hold this file; it is written again\n";
-  }
+  if (ReuseObject(target, label, trustExisting, sha256, size, object, error, err)) return error.empty();
   object.created = true;
   return WriteGzipObject(file, target, sha256, object.zsize, error);
 }
 
+bool StoreChunkedFile(const fs::path& file, const fs::path& cdnRoot, const std::string& label, bool trustExisting,
+                      unsigned helpers, ObjectClaims& claims, PublishedFile& published, std::string& error,
+                      std::ostream& err) {
+  const fs::path target = cdnRoot / PathFromUtf8(ObjectPath(published.sha256));
+  if (ReuseObject(target, label, trustExisting, published.sha256, published.size, published.object, error, err)) {
+    return error.empty() && StoreChunks(file, cdnRoot, trustExisting, published.sha256, published.size, claims,
+                                        published.chunks, error, helpers);
+  }
+  published.object.created = true;
+  return StoreChunks(file, cdnRoot, trustExisting, published.sha256, published.size, claims, published.chunks, error,
+                     helpers, &target, &published.object.zsize);
+}
+
 bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::string>& labels, const fs::path& cdnRoot,
-                  bool trustExisting, unsigned jobs, std::vector<PublishedFile>& published,
+                  bool trustExisting, const ChunkOptions& chunking, unsigned jobs, std::vector<PublishedFile>& published,
                   const std::function<bool(size_t)>& report, std::string& error, std::ostream& err,
                   PhaseClock& phases) {
   struct Outcome {
@@ -89,26 +112,38 @@ bool PublishFiles(const std::vector<fs::path>& files, const std::vector<std::str
 
   std::map<std::string, size_t> first;  // content -> the file that stores its object
   std::vector<size_t> owners;
+  ObjectClaims claims;  // whole files first: their owners write them, never a chunk's thread
   for (size_t i = 0; i < files.size(); ++i) {
-    if (first.emplace(published[i].sha256, i).second) owners.push_back(i);
+    if (first.emplace(published[i].sha256, i).second) owners.push_back(i), claims.Claim(published[i].sha256);
   }
   // A file whose content an earlier file stores is settled once that file is.
   size_t reported = 0;
   const auto reportUpTo = [&](size_t end) {
     for (; reported < end; ++reported) {
       const size_t owner = first[published[reported].sha256];
-      if (owner != reported) published[reported].object = {published[owner].object.zsize, false};
+      if (owner != reported) {
+        published[reported].object = {published[owner].object.zsize, false};
+        published[reported].chunked = published[owner].chunked;
+        published[reported].chunks = {published[owner].chunks.chunks, 0, 0};
+      }
       if (!report(reported)) return false;
     }
     return true;
   };
+  // Fewer files than threads: the threads left over share out the chunks of each.
+  const unsigned helpers =
+      owners.empty() || owners.size() >= jobs ? 1u : jobs / static_cast<unsigned>(owners.size());
   const bool stored = ForEachInOrder(
       owners.size(), jobs,
       [&](size_t n) {
         const size_t i = owners[n];
+        PublishedFile& file = published[i];
         std::ostringstream log;
-        outcomes[i].ok = StoreObject(files[i], cdnRoot, labels[i], trustExisting, published[i].sha256,
-                                     published[i].size, published[i].object, outcomes[i].error, log);
+        file.chunked = chunking.enabled && file.size >= chunking.minFile;
+        outcomes[i].ok = file.chunked ? StoreChunkedFile(files[i], cdnRoot, labels[i], trustExisting, helpers, claims,
+                                                         file, outcomes[i].error, log)
+                                      : StoreObject(files[i], cdnRoot, labels[i], trustExisting, file.sha256,
+                                                    file.size, file.object, outcomes[i].error, log);
         outcomes[i].log = log.str();
       },
       [&](size_t n) { return reportUpTo(owners[n]) && settle(owners[n]) && reportUpTo(owners[n] + 1); });

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/publish/chunk_store.h"
 #include "tools/publish/parallel.h"
 
 namespace publish {
@@ -37,6 +38,20 @@ struct PublishedFile {
   std::string sha256;
   uint64_t size = 0;
   StoredObject object;
+  bool chunked = false;  // has a chunk list
+  ChunkedFile chunks;
+};
+
+// Stores the whole object (as StoreObject does, but written from the chunks' compressed data),
+// the chunk objects and the chunk list of a file already digested.
+bool StoreChunkedFile(const std::filesystem::path& file, const std::filesystem::path& cdnRoot,
+                      const std::string& label, bool trustExisting, unsigned helpers, ObjectClaims& claims,
+                      PublishedFile& published, std::string& error, std::ostream& err);
+
+// Files from minFile bytes on get chunk objects and a chunk list besides their whole object.
+struct ChunkOptions {
+  bool enabled = false;
+  uint64_t minFile = 0;
 };
 
 // The digest and the object of each file, on `jobs` threads. Files with the same content
@@ -44,9 +59,10 @@ struct PublishedFile {
 // the report names the same file as a run on one thread does. report(i) runs in list order as
 // soon as file i is settled, and stops the work when it returns false. False with error when a
 // file fails; later files may have their objects by then, which a later run checks and reuses.
-// The phases "digests" and "objects" are timed on phases.
+// The phases "digests" and "objects" are timed on phases. A file's chunks are stored with its
+// object; a copy of a chunked file reports the first one's chunks as its own.
 bool PublishFiles(const std::vector<std::filesystem::path>& files, const std::vector<std::string>& labels,
-                  const std::filesystem::path& cdnRoot, bool trustExisting, unsigned jobs,
+                  const std::filesystem::path& cdnRoot, bool trustExisting, const ChunkOptions& chunking, unsigned jobs,
                   std::vector<PublishedFile>& published, const std::function<bool(size_t)>& report,
                   std::string& error, std::ostream& err, PhaseClock& phases);
 

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <system_error>
@@ -123,53 +124,79 @@ bool WriteGzipObject(const fs::path& source, const fs::path& target, const std::
   return RenameInto(temp, target, error);
 }
 
+struct ObjectInflater::State {
+  z_stream stream{};
+  bool started = false, ended = false, corrupt = false;
+  Hasher hash{kHashSha256};
+  uint64_t size = 0;
+  std::vector<char> output = std::vector<char>(kZlibBuffer);
+};
+
+ObjectInflater::ObjectInflater() : state_(std::make_unique<State>()) {
+  state_->started = inflateInit2(&state_->stream, 15 + 16) == Z_OK;
+  state_->corrupt = !state_->started;
+}
+
+ObjectInflater::~ObjectInflater() {
+  if (state_->started) inflateEnd(&state_->stream);
+}
+
+bool ObjectInflater::Feed(const char* data, size_t size) {
+  State& s = *state_;
+  z_stream& stream = s.stream;
+  while (size > 0 && !s.ended && !s.corrupt) {
+    const size_t piece = std::min<size_t>(size, 1u << 30);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    stream.avail_in = static_cast<uInt>(piece);
+    data += piece;
+    size -= piece;
+    while (!s.ended && !s.corrupt && (stream.avail_in > 0 || stream.avail_out == 0)) {
+      stream.next_out = reinterpret_cast<Bytef*>(s.output.data());
+      stream.avail_out = static_cast<uInt>(s.output.size());
+      const int result = inflate(&stream, Z_NO_FLUSH);
+      const size_t produced = s.output.size() - stream.avail_out;
+      s.hash.Update(s.output.data(), produced);
+      s.size += produced;
+      if (result == Z_STREAM_END) {
+        s.ended = true;
+      } else if (result != Z_OK && result != Z_BUF_ERROR) {
+        s.corrupt = true;
+      } else if (result == Z_BUF_ERROR && stream.avail_in == 0) {
+        break;
+      }
+    }
+  }
+  return !s.corrupt;
+}
+
+bool ObjectInflater::Finish(std::string& sha256, uint64_t& size) {
+  if (state_->corrupt || !state_->ended) return false;
+  sha256 = state_->hash.FinishHex();
+  size = state_->size;
+  return true;
+}
+
 bool InflateObject(const fs::path& object, std::string& sha256, uint64_t& size, std::string& error) {
   std::ifstream in(object, std::ios::binary);
   if (!in) {
     error = "missing object " + Utf8FromPath(object);
     return false;
   }
-  z_stream stream{};
-  if (inflateInit2(&stream, 15 + 16) != Z_OK) {
-    error = "cannot start zlib";
-    return false;
-  }
-  Hasher hash(kHashSha256);
-  std::vector<char> input(kReadSize), output(kZlibBuffer);
-  size = 0;
-  bool ended = false, ok = true;
-  while (ok && !ended && in) {
+  ObjectInflater inflater;
+  std::vector<char> input(kReadSize);
+  while (in) {
     in.read(input.data(), static_cast<std::streamsize>(input.size()));
     const size_t got = static_cast<size_t>(in.gcount());
-    if (got == 0) break;
-    stream.next_in = reinterpret_cast<Bytef*>(input.data());
-    stream.avail_in = static_cast<uInt>(got);
-    while (ok && !ended && (stream.avail_in > 0 || stream.avail_out == 0)) {
-      stream.next_out = reinterpret_cast<Bytef*>(output.data());
-      stream.avail_out = static_cast<uInt>(output.size());
-      const int result = inflate(&stream, Z_NO_FLUSH);
-      const size_t produced = output.size() - stream.avail_out;
-      hash.Update(output.data(), produced);
-      size += produced;
-      if (result == Z_STREAM_END) {
-        ended = true;
-      } else if (result != Z_OK && result != Z_BUF_ERROR) {
-        ok = false;
-      } else if (result == Z_BUF_ERROR && stream.avail_in == 0) {
-        break;
-      }
-    }
+    if (got == 0 || !inflater.Feed(input.data(), got)) break;
   }
-  inflateEnd(&stream);
   if (in.bad()) {
     error = "cannot read " + Utf8FromPath(object);
     return false;
   }
-  if (!ok || !ended) {
+  if (!inflater.Finish(sha256, size)) {
     error = "corrupt or cut-off gzip object " + Utf8FromPath(object);
     return false;
   }
-  sha256 = hash.FinishHex();
   return true;
 }
 

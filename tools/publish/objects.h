@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace publish {
@@ -26,6 +27,25 @@ std::string ObjectPath(const std::string& sha256);
 // zsize receives the object's size.
 bool WriteGzipObject(const std::filesystem::path& source, const std::filesystem::path& target,
                      const std::string& expectedSha256, uint64_t& zsize, std::string& error);
+
+// Inflates a gzip object fed in pieces as the launcher does (gzip wrapper, window 15, bytes
+// after the end of the stream ignored) and digests the content.
+class ObjectInflater {
+ public:
+  ObjectInflater();
+  ~ObjectInflater();
+  ObjectInflater(const ObjectInflater&) = delete;
+  ObjectInflater& operator=(const ObjectInflater&) = delete;
+
+  // False once the stream is corrupt; pieces after the end of the stream are ignored.
+  bool Feed(const char* data, size_t size);
+  // False when the stream was corrupt or has not ended; else the content's digest and size.
+  bool Finish(std::string& sha256, uint64_t& size);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Inflates a gzip object as the launcher does (gzip wrapper, window 15, bytes after the end
 // of the stream ignored) and digests the content. False when the stream is corrupt or ends early.

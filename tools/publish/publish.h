@@ -2,9 +2,10 @@
 // server's HTTP port (see README.md, "Publishing"). Commands:
 //   keygen KEYFILE
 //   game SOURCE_FOLDER --out CDN_ROOT --key KEY --build ID [--min-launcher-version V] [--optional] [--keep PATTERN]...
+//        [--jobs N] [--chunk-min-file BYTES] [--no-chunks]
 //   launcher EXE --out CDN_ROOT --key KEY --version V
 //   client-files RESOURCES_FOLDER --out FILE [--download-url URL] [--threads N] [--dos-threshold N]
-//   verify CDN_ROOT --public-key KEY
+//   verify CDN_ROOT|URL --public-key KEY [--sample N] [--jobs N] [--chunk-min-file BYTES]
 #pragma once
 
 #include <ostream>
