@@ -87,12 +87,11 @@ std::wstring GtaInstaller::FailureRecordPath() const { return ArchivePath() + L"
 std::wstring GtaInstaller::UnfinishedMarkerPath() const { return JoinPath(WorkFolder(), L"GTA-SA.unfinished"); }
 
 // The key files alone do not make an installation: unpacking may have stopped after them.
-// Earlier builds marked an unfinished one by the archive or the old copy alone, without the
-// marker; the next run writes the marker for them, or deletes an old copy that is a leftover
-// (LeftoverOldCopy) without unpacking anything.
+// Earlier builds marked an unfinished one by the archive, without the marker; the next run
+// writes the marker for them. An old copy with neither is a leftover (LeftoverOldCopy): the
+// copy beside it is whole and playable, and a run only deletes the leftover.
 bool GtaInstaller::IsInstalled() const {
-  return !FileExists(UnfinishedMarkerPath()) && !FileExists(ArchivePath()) && !DirectoryExists(OldCopyPath()) &&
-         IsValidGameFolder(GameFolder());
+  return !FileExists(UnfinishedMarkerPath()) && !FileExists(ArchivePath()) && IsValidGameFolder(GameFolder());
 }
 
 // Every build deletes the archive before the old copy, so an old copy with neither the marker
@@ -202,6 +201,19 @@ void GtaInstaller::Run(bool reinstall) {
   if (leftover) {
     LogLine(L"[gta] deleting the previous copy an earlier installation left: " + old);
     DeleteTree(old);
+    if (!reinstall && DirectoryExists(old)) {
+      // A held file of a copy nothing uses: the game stays playable, the next start tries again.
+      LogLine(L"[gta] the previous copy could not be deleted yet; the next start tries again: " + old);
+      std::wstring message;
+      if (!Register(message)) {
+        Fail(message);
+        return;
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      status_.status = kGtaDone;
+      status_.folder = game;
+      return;
+    }
     if (!reinstall) {
       Finish();
       return;

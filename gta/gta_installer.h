@@ -53,6 +53,8 @@ class GtaInstaller {
   bool IsRunning() const { return running_.load(); }
   // A valid game folder and no marker of an unfinished installation.
   bool IsInstalled() const;
+  // An old copy that an earlier build finished without deleting, beside a whole copy.
+  bool LeftoverOldCopy() const;
 
   // Records the game folder for the game client; also run before every launch. On failure
   // message holds the text to show.
@@ -92,7 +94,6 @@ class GtaInstaller {
   void FailWriting(const std::wstring& path, uint32_t systemError);
   bool WriteMarker(const char* text);
   bool MarkerSaysWhole() const;
-  bool LeftoverOldCopy() const;
   // Registers, then removes what the installation left, the marker last; false when that
   // failed (the marker stays and the next start tries again).
   bool Finish();

@@ -161,6 +161,8 @@ void App::SetInstallDir(const std::wstring& folder) {
   game_.SetInstallFolder(folder);
   if (!gta_ || !gta_->IsRunning()) gta_ = std::make_unique<GtaInstaller>(folder, options_.gtaArchiveUrl);
   state_.gtaValid = gta_->IsInstalled();
+  // An old copy that an earlier build's installation could not delete goes in the background.
+  if (!gta_->IsRunning() && gta_->LeftoverOldCopy()) StartGta(false);
   state_.initialCheckPending = true;
 
   if (!playersStarted_) {

@@ -366,14 +366,14 @@ TEST_F(GtaInstallerTest, OldCopyLeftBesideACompleteOneIsDeletedWithoutDownloadin
   ASSERT_TRUE(CreateDirectoryTree(JoinPath(old, L"models")));
   ASSERT_TRUE(WriteBytes(JoinPath(old, L"gta_sa.exe"), "leftover exe"));
   ASSERT_TRUE(WriteBytes(JoinPath(old, L"models\\gta3.img"), "leftover img"));
-  EXPECT_FALSE(probe.IsInstalled());
+  EXPECT_TRUE(probe.IsInstalled());  // playable while the leftover waits to go
   for (const bool held : {true, false}) {
     const UniqueHandle hold = held ? HoldFile(JoinPath(old, L"gta_sa.exe")) : UniqueHandle();
     GtaInstaller installer(dir.Path(), server.Url("/gta.rar"));
     installer.Start(false);
     installer.Join();
     const GtaSnapshot s = installer.GetSnapshot();
-    EXPECT_EQ(s.status, held ? kGtaFailed : kGtaDone) << Utf8FromWide(s.message);
+    EXPECT_EQ(s.status, kGtaDone) << Utf8FromWide(s.message);
     EXPECT_EQ(DirectoryExists(old), held);
     EXPECT_EQ(ReadBytes(mod), "a player's mod");
     EXPECT_EQ(ReadBytes(dir.Join(L"GTA-SA\\models\\gta3.img")).size(), 300000u);
@@ -449,10 +449,11 @@ TEST_F(GtaInstallerTest, UnfinishedInstallationOfAnEarlierBuildWithoutTheMarker)
   EXPECT_EQ(ReadBytes(JoinPath(game, L"models\\gta3.img")).size(), 300000u);
   EXPECT_TRUE(probe.IsInstalled());
 
-  // Stopped mid-reinstall: the old copy aside is the only complete one, and a later reinstall
-  // whose unpacking fails gives it back instead of putting the partial copy in its place.
+  // Stopped mid-reinstall: the archive, and the old copy aside is the only complete one; a
+  // later reinstall whose unpacking fails gives it back instead of the partial copy.
   putCopy(probe.OldCopyPath(), "old");
   putCopy(game, "partial");
+  ASSERT_TRUE(WriteBytes(probe.ArchivePath(), Archive("corrupt.rar")));
   EXPECT_FALSE(probe.IsInstalled());
   s = RunWithArchive("corrupt.rar", true);
   EXPECT_EQ(s.status, kGtaFailed);
@@ -491,8 +492,9 @@ TEST_F(GtaInstallerTest, IsInstalledFollowsTheMarkerAndWhatEarlierBuildsLeft) {
   ASSERT_TRUE(WriteBytes(probe.ArchivePath(), "left over"));
   EXPECT_FALSE(probe.IsInstalled());
   ASSERT_TRUE(DeleteFileW(probe.ArchivePath().c_str()));
+  // An old copy without the archive and the marker is a leftover beside a whole copy.
   ASSERT_TRUE(CreateDirectoryTree(probe.OldCopyPath()));
-  EXPECT_FALSE(probe.IsInstalled());
+  EXPECT_TRUE(probe.IsInstalled());
   ASSERT_TRUE(RemoveDirectoryW(probe.OldCopyPath().c_str()));
   for (const char* marker : {kMarkerUnpacking, kMarkerUnpackedWhole, ""}) {
     ASSERT_TRUE(WriteBytes(probe.UnfinishedMarkerPath(), marker));

@@ -516,6 +516,20 @@ TEST_F(AppTest, UninstallFromTheWindowKeepsGtaAndIsRefusedWhileAGameRuns) {
   EXPECT_EQ(app->Snapshot().game.status, kSyncUpdateAvailable);
 }
 
+// An old copy that an earlier build could not delete, beside a whole one: playable at once,
+// the leftover goes in the background and nothing is downloaded.
+TEST_F(AppTest, AnOldGtaCopyLeftByAnEarlierBuildGoesWithoutADownload) {
+  PublishAndInstall();
+  const std::wstring old = JoinPath(install, L".talvoreen\\gta\\GTA-SA.old");
+  ASSERT_TRUE(CreateDirectoryTree(JoinPath(old, L"models")));
+  ASSERT_TRUE(WriteBytes(JoinPath(old, L"gta_sa.exe"), "leftover"));
+  auto app = ReadyApp(Options());
+  EXPECT_TRUE(app->State().gtaValid);
+  EXPECT_FALSE(DirectoryExists(old));
+  EXPECT_EQ(Requests("/gta/"), 0u);
+  EXPECT_EQ(ReadBytes(JoinPath(install, L"GTA-SA\\gta_sa.exe")), "exe");
+}
+
 TEST_F(AppTest, GtaReinstallAsksAndTestsItsConditionsAgain) {
   PublishAndInstall();
   auto app = ReadyApp(Options());
