@@ -13,7 +13,7 @@ cd "$root"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_envelope fuzz_game_manifest fuzz_launcher_manifest fuzz_state fuzz_client_files fuzz_player_count)
+[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_envelope fuzz_game_manifest fuzz_launcher_manifest fuzz_state fuzz_client_files fuzz_player_count fuzz_chunk_list)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j 2 --target "${targets[@]}"
