@@ -36,6 +36,11 @@ void DownloadProgress::SetBytesToDownload(uint64_t bytes) {
   counts_.bytesToDownload = bytes;
 }
 
+void DownloadProgress::ReplaceBytesToDownload(uint64_t before, uint64_t after) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.bytesToDownload = (counts_.bytesToDownload > before ? counts_.bytesToDownload - before : 0) + after;
+}
+
 void DownloadProgress::Reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   counts_ = Counts();

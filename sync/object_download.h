@@ -21,6 +21,8 @@ class DownloadProgress {
   void FileDownloaded();
   void FileUnavailable(uint64_t downloadSize);
   void SetBytesToDownload(uint64_t bytes);
+  // A file fetched in chunks needs less than its whole object, or again all of it.
+  void ReplaceBytesToDownload(uint64_t before, uint64_t after);
   void Reset();
 
   struct Counts {
@@ -42,6 +44,7 @@ struct DownloadRun {
   std::wstring serverDownloadBaseUrl;  // server files
   std::wstring rootFolder;             // destination tree
   std::wstring scratchFolder;
+  std::wstring chunkStoreFolder;  // empty: every file is fetched whole
   HashKind hashKind = kHashSha256;
   const std::atomic<bool>* cancel = nullptr;
   DownloadProgress* progress = nullptr;
