@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "base/worker_failure.h"
 #include "net/http_client.h"
+#include "sync/resumable_object.h"
 
 namespace {
 
@@ -83,7 +84,11 @@ void FetchWhole(DownloadJob& job, const ManifestFile& entry, uint32_t index, Htt
   std::wstring message;
   bool unavailable = false;
   const bool ok = FetchWithRetries(
-      job, [&](std::wstring& text, bool& gone) { return DownloadObject(job.run, entry, index, client, text, gone); },
+      job,
+      [&](std::wstring& text, bool& gone) {
+        return WantsResumableObject(job.run, entry) ? DownloadResumableObject(job.run, entry, index, text)
+                                                    : DownloadObject(job.run, entry, index, client, text, gone);
+      },
       message, unavailable);
   Record(job, entry, ok, unavailable, message);
 }

@@ -254,3 +254,63 @@ TEST_F(ChunkedSyncTest, ChunksOfAnInterruptedRunAreKeptAndNotFetchedAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// Serves a file under its ETag with Range and If-Range as a CDN does.
+TestResponse RangeResponse(const std::string& bytes, const TestRequest& request) {
+  TestResponse response;
+  response.headers = {{"ETag", "\"v1\""}};
+  const std::string range = request.Header("Range");
+  if (range.rfind("bytes=", 0) == 0 && request.Header("If-Range") == "\"v1\"") {
+    const size_t first = std::stoull(range.substr(6));
+    response.status = 206;
+    response.reason = "Partial Content";
+    response.headers.push_back({"Content-Range", "bytes " + std::to_string(first) + "-" +
+                                                     std::to_string(bytes.size() - 1) + "/" + std::to_string(bytes.size())});
+    response.body = bytes.substr(first);
+  } else {
+    response.body = bytes;
+  }
+  return response;
+}
+
+TEST_F(ChunkedSyncTest, ALargeObjectWithoutAListResumesWhereTheCutRunStopped) {
+  big = Varied(17 << 20, 11);  // does not compress: its object passes 16 MiB
+  Publish("build-1", false);
+  const std::string target = "/" + ChunkObjectPath(Sha(big));
+  const std::string object = ReadBytes(Cdn(ChunkObjectPath(Sha(big))));
+  ASSERT_GT(object.size(), 16u << 20);
+  // The first response is cut half-way; the server then fails until the run gives up.
+  int served = 0;
+  intercept = [&](const TestRequest& r, TestResponse& out) {
+    if (r.target != target) return false;
+    if (served++ > 0) {
+      out = testing_support::StatusResponse(503);
+      return true;
+    }
+    out = RangeResponse(object, r);
+    out.closeAfterBodyBytes = object.size() / 2;
+    return true;
+  };
+  ASSERT_EQ(RunSync().status, kSyncFailed);
+  EXPECT_FALSE(FileExists(JoinPath(install, L"data\\big.img")));
+
+  std::vector<std::string> ranges;
+  intercept = [&](const TestRequest& r, TestResponse& out) {
+    if (r.target != target) return false;
+    ranges.push_back(r.Header("Range"));
+    out = RangeResponse(object, r);
+    return true;
+  };
+  const SyncSnapshot s = RunSync();
+  ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
+  EXPECT_EQ(Installed(), big);
+  ASSERT_EQ(ranges.size(), 1u);
+  ASSERT_EQ(ranges[0].rfind("bytes=", 0), 0u);
+  EXPECT_GE(std::stoull(ranges[0].substr(6)), object.size() / 2 - 65536);
+  EXPECT_FALSE(DirectoryExists(Store()));
+  EXPECT_EQ(LogCount("no chunk list"), 2u);
+}
+
+}  // namespace
