@@ -10,6 +10,7 @@
 # The CDN trees are written by this build's talvoreen-publish; where it wrote no chunk list,
 # bench/chunk_cdn (host build) adds lists and chunk objects by the same rule.
 #   bench/chunked_sync_bench.sh OLDER_SOURCE_ROOT [MiB] [BIG MiB] [rounds]
+# PARTS="update resume big" (the default) chooses the parts to run.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$root/tools/lib/loopback_nginx.sh"
@@ -86,6 +87,8 @@ expect_synced() {  # expect_synced INSTALL SOURCE
 }
 
 echo "machine: $(nproc) cores; load at start:$(uptime | sed 's/.*load average://')"
+parts="${PARTS:-update resume big}"
+if [[ " $parts " == *" update "* ]]; then
 echo "update of a $mib MiB file in three places of 4 KiB (whole object $whole2 bytes):"
 for who in new old; do
   install="$work/install-update-$who"
@@ -99,6 +102,8 @@ for who in new old; do
   echo "  $who: $t s, $b bytes fetched ($(awk -v b="$b" -v w="$whole2" 'BEGIN { printf "%.2f", 100 * b / w }') % of the whole object)"
 done
 
+fi
+if [[ " $parts " == *" resume "* ]]; then
 echo "fresh sync of the $mib MiB file killed once half of it is on disk, then run again:"
 for who in new old; do
   install="$work/install-resume-$who"
@@ -125,6 +130,8 @@ for who in new old; do
        "($(awk -v b="$b" -v w="$whole1" 'BEGIN { printf "%.1f", 100 * b / w }') % of the whole object) in $t s"
 done
 
+fi
+if [[ " $parts " == *" big "* ]]; then
 echo "fresh sync of a tree of one $big_mib MiB file, $rounds rounds:"
 t_new=(); t_old=()
 for _ in $(seq "$rounds"); do
@@ -138,4 +145,5 @@ for _ in $(seq "$rounds"); do
 done
 n=$(median "${t_new[@]}"); o=$(median "${t_old[@]}")
 echo "  new: ${t_new[*]} s; old: ${t_old[*]} s; median ratio new/old $(ratio "$n" "$o")"
+fi
 echo "load at end:$(uptime | sed 's/.*load average://')"

@@ -71,6 +71,18 @@ void FindLocalChunks(const DownloadRun& run, ChunkedFile& file) {
   }
 }
 
+// A chunk an earlier run stored, read again: after a power cut it may hold other bytes.
+bool StoredChunkHolds(const std::wstring& path, const ChunkEntry& chunk) {
+  if (FileSizeOf(path) != chunk.size) return false;
+  UniqueHandle stored(CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  std::vector<unsigned char> buffer(chunk.size);
+  if (!stored.Valid() || !ReadAt(stored.Get(), 0, buffer.data(), chunk.size)) return false;
+  Hasher hasher(kHashSha256);
+  hasher.Update(buffer.data(), chunk.size);
+  return hasher.FinishHex() == chunk.sha256;
+}
+
 }  // namespace
 
 void LogWholeObjectFallback(const ManifestFile& entry, const std::wstring& why) {
@@ -106,7 +118,7 @@ bool PlanChunkedFile(const DownloadRun& run, HttpClient& client, ChunkedFile& fi
   for (size_t i = 0; i < file.list.chunks.size(); ++i) {
     const ChunkEntry& chunk = file.list.chunks[i];
     if (file.localOffset[i] >= 0 || !wanted.emplace(chunk.sha256, true).second) continue;
-    if (FileSizeOf(JoinPath(file.store, WideFromUtf8(chunk.sha256))) == chunk.size) continue;
+    if (StoredChunkHolds(JoinPath(file.store, WideFromUtf8(chunk.sha256)), chunk)) continue;
     file.missing.push_back(i);
     file.missingBytes += chunk.size;
   }
@@ -118,6 +130,7 @@ bool FetchChunk(const DownloadRun& run, const ChunkTask& task, uint32_t scratchI
   const ChunkEntry& chunk = task.file->list.chunks[task.chunk];
   DownloadRun into = run;
   into.rootFolder = task.file->store;
+  into.flush = false;
   ManifestFile object;
   object.path = chunk.sha256;
   object.hash = chunk.sha256;

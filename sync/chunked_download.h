@@ -8,8 +8,9 @@
 // back to the whole object.
 //
 // The chunk store, <state folder>\chunks\<file sha256>\<chunk sha256>, holds verified chunks of
-// files still to download: each is flushed and moved in whole, so a killed run leaves only
-// complete chunks, and it holds only chunks of the file's list, so never more than its size.
+// files still to download: each is moved in whole once verified, so a killed run leaves only
+// complete chunks, and is hashed again before a later run uses it (after a power cut it may
+// hold other bytes); it holds only chunks of the file's list, so never more than its size.
 #pragma once
 
 #include <atomic>

@@ -130,7 +130,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
   // The bytes reach the disk before the file is moved into place: the state file that will
   // trust it is written through, and after a power cut it must not trust a file of zeros.
   // Flushing this one handle costs far less than flushing the volume after the run.
-  if (verified && !FlushFileBuffers(file.Get())) {
+  if (verified && run.flush && !FlushFileBuffers(file.Get())) {
     const DWORD code = GetLastError();
     message = WithSystemError(L"Diske yazılamadı", code);
     verified = false;

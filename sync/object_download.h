@@ -45,6 +45,9 @@ struct DownloadRun {
   std::wstring rootFolder;             // destination tree
   std::wstring scratchFolder;
   std::wstring chunkStoreFolder;  // empty: every file is fetched whole
+  // Each file's bytes reach the disk before it is moved in. Chunks skip it: they are hashed
+  // again before they are used, and the whole file's hash decides anyway.
+  bool flush = true;
   HashKind hashKind = kHashSha256;
   const std::atomic<bool>* cancel = nullptr;
   DownloadProgress* progress = nullptr;
