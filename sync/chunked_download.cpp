@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <unordered_map>
 
 #include "base/files.h"
 #include "base/format.h"
+#include "base/gzip_inflater.h"
 #include "base/handles.h"
 #include "base/log.h"
 #include "base/text.h"
@@ -71,16 +73,36 @@ void FindLocalChunks(const DownloadRun& run, ChunkedFile& file) {
   }
 }
 
-// A chunk an earlier run stored, read again: after a power cut it may hold other bytes.
-bool StoredChunkHolds(const std::wstring& path, const ChunkEntry& chunk) {
-  if (FileSizeOf(path) != chunk.size) return false;
-  UniqueHandle stored(CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  std::vector<unsigned char> buffer(chunk.size);
-  if (!stored.Valid() || !ReadAt(stored.Get(), 0, buffer.data(), chunk.size)) return false;
-  Hasher hasher(kHashSha256);
-  hasher.Update(buffer.data(), chunk.size);
-  return hasher.FinishHex() == chunk.sha256;
+std::wstring StagingPath(const ChunkedFile& file) { return JoinPath(file.store, L"file.part"); }
+std::wstring JournalPath(const ChunkedFile& file) { return JoinPath(file.store, L"verified.txt"); }
+
+// Chunks an earlier run recorded as verified in the staging file, each read and hashed again:
+// after a power cut the journal may name bytes that never reached the disk.
+void FindStagedChunks(ChunkedFile& file) {
+  std::string journal;
+  const uint64_t limit = file.list.chunks.size() * 90ull + 1;  // "<offset> <64 hex>\n" per chunk
+  if (FileSizeOf(JournalPath(file)) > limit || !ReadWholeFile(JournalPath(file), journal)) return;
+  std::unordered_map<uint64_t, size_t> byOffset;
+  for (size_t i = 0; i < file.list.chunks.size(); ++i) byOffset.emplace(file.list.chunks[i].offset, i);
+  UniqueHandle staging(CreateFileW(LongPath(StagingPath(file)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!staging.Valid()) return;
+  std::vector<unsigned char> buffer(kChunkMax);
+  size_t at = 0;
+  // A line cut off by a kill has no line end and counts for nothing.
+  for (size_t end = journal.find('\n'); end != std::string::npos; at = end + 1, end = journal.find('\n', at)) {
+    const std::string line = journal.substr(at, end - at);
+    const size_t space = line.find(' ');
+    if (space == std::string::npos || space == 0 || space > 11) continue;
+    const auto found = byOffset.find(std::strtoull(line.c_str(), nullptr, 10));
+    if (found == byOffset.end() || file.staged[found->second]) continue;
+    const ChunkEntry& chunk = file.list.chunks[found->second];
+    if (line.compare(space + 1, std::string::npos, chunk.sha256) != 0) continue;
+    if (!ReadAt(staging.Get(), chunk.offset, buffer.data(), chunk.size)) continue;
+    Hasher hasher(kHashSha256);
+    hasher.Update(buffer.data(), chunk.size);
+    if (hasher.FinishHex() == chunk.sha256) file.staged[found->second] = 1;
+  }
 }
 
 }  // namespace
@@ -112,31 +134,86 @@ bool PlanChunkedFile(const DownloadRun& run, HttpClient& client, ChunkedFile& fi
     return false;
   }
   file.localOffset.assign(file.list.chunks.size(), -1);
+  file.staged.assign(file.list.chunks.size(), 0);
   FindLocalChunks(run, file);
   file.store = JoinPath(run.chunkStoreFolder, WideFromUtf8(entry.hash.str()));
+  FindStagedChunks(file);
+  // The staging file has the file's size from the start: a chunk is written at its offset.
+  CreateDirectoryTree(file.store);
+  UniqueHandle staging(CreateFileW(LongPath(StagingPath(file)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  size.QuadPart = static_cast<LONGLONG>(entry.size);
+  if (!staging.Valid() || !SetFilePointerEx(staging.Get(), size, nullptr, FILE_BEGIN) || !SetEndOfFile(staging.Get())) {
+    LogWholeObjectFallback(entry, L"no room for the chunks");
+    return false;
+  }
   std::unordered_map<std::string, bool> wanted;  // one fetch per distinct hash
   for (size_t i = 0; i < file.list.chunks.size(); ++i) {
+    if (file.staged[i] || file.localOffset[i] >= 0) wanted.emplace(file.list.chunks[i].sha256, true);
+  }
+  for (size_t i = 0; i < file.list.chunks.size(); ++i) {
     const ChunkEntry& chunk = file.list.chunks[i];
-    if (file.localOffset[i] >= 0 || !wanted.emplace(chunk.sha256, true).second) continue;
-    if (StoredChunkHolds(JoinPath(file.store, WideFromUtf8(chunk.sha256)), chunk)) continue;
+    if (!wanted.emplace(chunk.sha256, true).second) continue;
     file.missing.push_back(i);
     file.missingBytes += chunk.size;
   }
   return true;
 }
 
-bool FetchChunk(const DownloadRun& run, const ChunkTask& task, uint32_t scratchIndex, HttpClient& client,
-                std::wstring& message) {
-  const ChunkEntry& chunk = task.file->list.chunks[task.chunk];
-  DownloadRun into = run;
-  into.rootFolder = task.file->store;
-  into.flush = false;
-  ManifestFile object;
-  object.path = chunk.sha256;
-  object.hash = chunk.sha256;
-  object.size = object.zsize = chunk.size;
-  bool unavailable = false;
-  if (!DownloadObject(into, object, scratchIndex, client, message, unavailable)) return false;
+bool FetchChunk(const DownloadRun& run, const ChunkTask& task, HttpClient& client, std::wstring& message) {
+  ChunkedFile& file = *task.file;
+  const ChunkEntry& chunk = file.list.chunks[task.chunk];
+  message.clear();
+  UniqueHandle staging(CreateFileW(LongPath(StagingPath(file)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(chunk.offset);
+  GzipInflater inflater;
+  if (!staging.Valid() || !SetFilePointerEx(staging.Get(), at, nullptr, FILE_BEGIN) || !inflater.Ready()) {
+    message = WithSystemError(L"Geçici dosya oluşturulamadı", GetLastError());
+    return false;
+  }
+  Hasher hasher(kHashSha256);
+  uint64_t received = 0, written = 0;
+  const GzipInflater::Sink writeOut = [&](const uint8_t* data, size_t length) {
+    written += length;
+    if (written > chunk.size) return false;
+    hasher.Update(data, length);
+    uint32_t code = 0;
+    if (WriteAll(staging.Get(), data, length, code)) return true;
+    message = WithSystemError(L"Diske yazılamadı", code);
+    return false;
+  };
+  const std::wstring path = WideFromUtf8(file.entry->path);
+  const bool ok = client.Get(
+      GameObjectUrl(run.contentBaseUrl, chunk.sha256), {},
+      [&](const HttpResponseInfo& info) {
+        if (info.status == 200) return true;
+        message = L"Dosya indirilemedi (HTTP " + DecimalText(static_cast<unsigned long long>(info.status)) + L"): " + path;
+        return false;
+      },
+      [&](const uint8_t* data, uint32_t length) {
+        received += length;
+        if (received > chunk.size + chunk.size / 64 + 65536) return false;
+        if (run.progress) run.progress->AddDownloaded(length);
+        return inflater.Finished() || inflater.Feed(data, length, writeOut);
+      },
+      message, run.cancel);
+  staging.Reset();
+  if (!ok || !inflater.Finished() || written != chunk.size || hasher.FinishHex() != chunk.sha256) {
+    if (message.empty()) message = L"İndirilen dosya doğrulanamadı: " + path;
+    if (run.progress) run.progress->TakeBackDownloaded(received);
+    return false;
+  }
+  file.staged[task.chunk] = 1;
+  const std::string line = std::to_string(chunk.offset) + " " + chunk.sha256 + "\n";
+  std::lock_guard<std::mutex> lock(file.journalLock);
+  UniqueHandle journal(CreateFileW(LongPath(JournalPath(file)).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  uint32_t code = 0;
+  if (journal.Valid()) WriteAll(journal.Get(), line.data(), line.size(), code);
+  journal.Reset();
   EndAtSyncKillPoint(L"chunk-stored");
   return true;
 }
@@ -145,63 +222,72 @@ bool AssembleChunkedFile(const DownloadRun& run, ChunkedFile& file, std::wstring
   const ManifestFile& entry = *file.entry;
   const std::wstring path = WideFromUtf8(entry.path);
   const std::wstring destination = JoinPath(run.rootFolder, path);
-  const std::wstring scratch = JoinPath(run.scratchFolder, DecimalText(static_cast<long long>(file.index)) + L".part");
+  const std::wstring staging = StagingPath(file);
   UniqueHandle copy(CreateFileW(LongPath(destination).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 0, nullptr));
-  UniqueHandle out(CreateFileW(LongPath(scratch).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle out(CreateFileW(LongPath(staging).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out.Valid()) {
     message = WithSystemError(L"Geçici dosya oluşturulamadı", GetLastError());
     return false;
   }
-  Hasher hasher(kHashSha256);
+  // Where each hash is staged now, for the repeats of a chunk fetched once.
+  std::unordered_map<std::string, uint64_t> staged;
+  for (size_t i = 0; i < file.list.chunks.size(); ++i) {
+    if (file.staged[i]) staged.emplace(file.list.chunks[i].sha256, file.list.chunks[i].offset);
+  }
   std::vector<unsigned char> buffer(kChunkMax);
   bool wrongBytes = false;
   for (size_t i = 0; i < file.list.chunks.size() && message.empty() && !wrongBytes; ++i) {
     const ChunkEntry& chunk = file.list.chunks[i];
-    bool read = false;
+    if (file.staged[i]) continue;
+    const auto repeat = staged.find(chunk.sha256);
+    // A chunk gone from the player's copy since the plan: the bytes are not there.
     if (file.localOffset[i] >= 0 && copy.Valid()) {
-      read = ReadAt(copy.Get(), static_cast<uint64_t>(file.localOffset[i]), buffer.data(), chunk.size);
+      wrongBytes = !ReadAt(copy.Get(), static_cast<uint64_t>(file.localOffset[i]), buffer.data(), chunk.size);
     } else {
-      const std::wstring stored = JoinPath(file.store, WideFromUtf8(chunk.sha256));
-      UniqueHandle source(CreateFileW(LongPath(stored).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      0, nullptr));
-      read = source.Valid() && FileSizeOf(stored) == chunk.size && ReadAt(source.Get(), 0, buffer.data(), chunk.size);
+      wrongBytes = repeat == staged.end() || !ReadAt(out.Get(), repeat->second, buffer.data(), chunk.size);
     }
-    // A chunk gone from the player's copy or the store since the plan: the bytes are not there.
-    if (!read) {
-      wrongBytes = true;
-      break;
-    }
-    hasher.Update(buffer.data(), chunk.size);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(chunk.offset);
     uint32_t code = 0;
-    if (!WriteAll(out.Get(), buffer.data(), chunk.size, code)) message = WithSystemError(L"Diske yazılamadı", code);
+    if (!wrongBytes && (!SetFilePointerEx(out.Get(), at, nullptr, FILE_BEGIN) ||
+                        !WriteAll(out.Get(), buffer.data(), chunk.size, code))) {
+      message = WithSystemError(L"Diske yazılamadı", code ? code : GetLastError());
+    }
   }
   copy.Reset();
+  if (message.empty() && !wrongBytes) {
+    // The signed hash decides, over the file as it will be moved in.
+    Hasher hasher(kHashSha256);
+    uint64_t offset = 0;
+    while (offset < entry.size && !wrongBytes) {
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(buffer.size(), entry.size - offset));
+      wrongBytes = !ReadAt(out.Get(), offset, buffer.data(), length);
+      hasher.Update(buffer.data(), length);
+      offset += length;
+    }
+    wrongBytes = wrongBytes || hasher.FinishHex() != entry.hash.str();
+  }
   EndAtSyncKillPoint(L"chunks-assembled");
-  if (message.empty() && !wrongBytes && hasher.FinishHex() != entry.hash.str()) wrongBytes = true;
   if (message.empty() && !wrongBytes && !FlushFileBuffers(out.Get())) {
     message = WithSystemError(L"Diske yazılamadı", GetLastError());
   }
   out.Reset();
   if (wrongBytes) {
-    // The signed hash decides: a list or a store that gave other bytes is not trusted again.
+    // A list or a store that gave other bytes is not trusted again.
     LogWholeObjectFallback(entry, L"chunks did not make the file");
     DeleteTree(file.store);
     message = L"İndirilen dosya doğrulanamadı: " + path;
   }
-  if (!message.empty()) {
-    DeleteFileRetrying(scratch);
-    return false;
-  }
+  if (!message.empty()) return false;
   CreateDirectoryTree(ParentPath(destination));
   SetFileAttributesW(LongPath(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!MoveFileRetrying(scratch, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileRetrying(staging, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
     const DWORD error = GetLastError();
     message = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
                   ? L"Dosya başka bir program tarafından kullanılıyor: " + path
                   : WithSystemError(L"Dosya yerine konamadı", error);
-    DeleteFileRetrying(scratch);
     return false;
   }
   DeleteTree(file.store);

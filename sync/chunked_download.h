@@ -7,10 +7,12 @@
 // does not fit the entry, a chunk that cannot be had, an assembly of the wrong bytes) falls
 // back to the whole object.
 //
-// The chunk store, <state folder>\chunks\<file sha256>\<chunk sha256>, holds verified chunks of
-// files still to download: each is moved in whole once verified, so a killed run leaves only
-// complete chunks, and is hashed again before a later run uses it (after a power cut it may
-// hold other bytes); it holds only chunks of the file's list, so never more than its size.
+// The chunk store, <state folder>\chunks\<file sha256>\, holds for each file still to download
+// its staging file, file.part, into which every chunk is written at its offset as it streams in,
+// and verified.txt, a line "<offset> <chunk sha256>" appended for each chunk once its bytes are
+// verified. A killed run leaves chunks the next run takes without fetching them again; each is
+// hashed again first (after a power cut it may hold other bytes). The staging file has the
+// file's size, so the store never holds more.
 #pragma once
 
 #include <atomic>
@@ -34,7 +36,9 @@ struct ChunkedFile {
   uint32_t index = 0;  // in the run's download list
   ChunkList list;
   std::vector<int64_t> localOffset;  // per chunk of the list: where the player's copy holds it, else -1
+  std::vector<uint8_t> staged;       // per chunk: verified in the staging file (set by one worker each)
   std::wstring store;                // this file's folder in the chunk store
+  std::mutex journalLock;            // appends to verified.txt
   std::vector<size_t> missing;       // chunks to fetch, one per distinct hash
   uint64_t missingBytes = 0;
   std::atomic<size_t> remaining{0};  // fetches not finished yet
@@ -56,13 +60,13 @@ bool PlanChunkedFile(const DownloadRun& run, HttpClient& client, ChunkedFile& fi
 // The one log line of a file that falls back to its whole object.
 void LogWholeObjectFallback(const ManifestFile& entry, const std::wstring& why);
 
-// One attempt at one chunk, into the chunk store; scratchIndex names its scratch file.
-bool FetchChunk(const DownloadRun& run, const ChunkTask& task, uint32_t scratchIndex, HttpClient& client,
-                std::wstring& message);
+// One attempt at one chunk: streamed into the staging file at its offset, verified, recorded.
+bool FetchChunk(const DownloadRun& run, const ChunkTask& task, HttpClient& client, std::wstring& message);
 
-// Writes the file from the player's copy and the chunk store into the scratch folder, verifies
-// it against the manifest entry and moves it into place; the file's store goes once it is in.
-// False with message when it could not be done (the store is emptied when its bytes were wrong).
+// Completes the staging file with the chunks of the player's copy (and repeats of chunks in
+// it), verifies it against the manifest entry and moves it into place; the file's store goes
+// once it is in. False with message when it could not be done (the store is emptied when its
+// bytes were wrong).
 bool AssembleChunkedFile(const DownloadRun& run, ChunkedFile& file, std::wstring& message);
 
 // Removes the store's folders of files that are not to be downloaded now.
@@ -79,8 +83,6 @@ class ChunkQueue {
   // Waits while another worker is planning and nothing is queued; true when a task may be
   // there. Each wait is bounded and ends early when stop or cancel is set.
   bool WaitForTasks(const std::atomic<bool>& stop, const std::atomic<bool>* cancel);
-  uint32_t NextScratchIndex() { return nextScratch_.fetch_add(1); }
-  void SetFirstScratchIndex(uint32_t first) { nextScratch_ = first; }
 
  private:
   std::mutex mutex_;
@@ -88,5 +90,4 @@ class ChunkQueue {
   int planning_ = 0;
   std::deque<ChunkTask> tasks_;
   std::vector<std::unique_ptr<ChunkedFile>> files_;
-  std::atomic<uint32_t> nextScratch_{0};
 };

@@ -110,10 +110,8 @@ void FetchChunkTask(DownloadJob& job, const ChunkTask& task, HttpClient& client)
   if (!task.file->failed) {
     std::wstring message;
     bool unavailable = false;
-    const uint32_t scratch = job.chunks.NextScratchIndex();
     const bool ok = FetchWithRetries(
-        job, [&](std::wstring& text, bool&) { return FetchChunk(job.run, task, scratch, client, text); }, message,
-        unavailable);
+        job, [&](std::wstring& text, bool&) { return FetchChunk(job.run, task, client, text); }, message, unavailable);
     if (!ok) task.file->failed = true;
   }
   if (task.file->remaining.fetch_sub(1) == 1) FinishChunkedFile(job, *task.file, client);
@@ -176,7 +174,6 @@ void RunWorkers(DownloadJob& job, uint32_t count) {
   bool chunked = false;
   for (const ManifestFile& entry : job.files) chunked = chunked || WantsChunks(job.run, entry);
   const uint32_t threads = chunked ? count : std::min<uint32_t>(count, static_cast<uint32_t>(job.files.size()));
-  job.chunks.SetFirstScratchIndex(static_cast<uint32_t>(job.files.size()));
   std::vector<std::thread> pool(threads);
   for (uint32_t t = 0; t < threads; ++t) {
     const bool started = TryStartThread(pool[t], L"download", [&job] {

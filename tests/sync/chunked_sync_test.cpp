@@ -2,6 +2,7 @@
 // chunk lists and chunk objects are added here with the launcher's own chunker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "base/files.h"
@@ -229,14 +230,18 @@ TEST_F(ChunkedSyncTest, ChunksOfAnInterruptedRunAreKeptAndNotFetchedAgain) {
   SyncSnapshot s = RunSync();
   ASSERT_EQ(s.status, kSyncFailed);
   EXPECT_FALSE(FileExists(JoinPath(install, L"data\\big.img")));
-  uint64_t stored = 0;
-  const TreeListing kept = ListTree(Store());
-  for (const std::wstring& file : kept.files) stored += ReadBytes(file).size();
-  EXPECT_GE(kept.files.size(), list.chunks.size() - 1);
-  EXPECT_LE(stored, big.size());
+  // The staging file (never more than the file) and a line for each chunk verified in it.
+  const std::wstring store = JoinPath(Store(), WideFromUtf8(list.sha256));
+  const std::string journal = ReadBytes(JoinPath(store, L"verified.txt"));
+  const size_t kept = std::count(journal.begin(), journal.end(), '\n');
+  EXPECT_EQ(kept, list.chunks.size() - 1);
+  std::string staged = ReadBytes(JoinPath(store, L"file.part"));
+  ASSERT_EQ(staged.size(), big.size());
   // One kept chunk lost its bytes (a power cut before they reached the disk): fetched again.
-  ASSERT_FALSE(kept.files.empty());
-  ASSERT_TRUE(WriteBytes(kept.files[0], std::string(ReadBytes(kept.files[0]).size(), '\0')));
+  staged.replace(std::stoull(journal), 4096, std::string(4096, '\0'));
+  ASSERT_TRUE(WriteBytes(JoinPath(store, L"file.part"), staged));
+  // A line cut off by a kill counts for nothing.
+  ASSERT_TRUE(WriteBytes(JoinPath(store, L"verified.txt"), journal + "0 " + list.chunks[2].sha256.substr(0, 20)));
   Take();
 
   intercept = nullptr;
@@ -245,7 +250,7 @@ TEST_F(ChunkedSyncTest, ChunksOfAnInterruptedRunAreKeptAndNotFetchedAgain) {
   EXPECT_EQ(Installed(), big);
   const Counts c = Take();
   EXPECT_EQ(c.whole, 0u);
-  EXPECT_EQ(c.chunks, list.chunks.size() - kept.files.size() + 1);
+  EXPECT_EQ(c.chunks, list.chunks.size() - kept + 1);
   EXPECT_FALSE(DirectoryExists(Store()));
 
   // A store of a file no longer wanted is cleared by the next run that downloads.
