@@ -105,6 +105,24 @@ void FindStagedChunks(ChunkedFile& file) {
   }
 }
 
+// Feeds the whole file's digest with the chunks staged in order after those it has; a worker
+// that finds another at it leaves the work to that one (or to the assembly).
+void AdvanceWholeHash(ChunkedFile& file, HANDLE staging, std::vector<unsigned char>& buffer) {
+  std::unique_lock<std::mutex> hashing(file.hashLock, std::try_to_lock);
+  if (!hashing) return;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(file.journalLock);
+      if (file.hashedChunks >= file.list.chunks.size() || !file.staged[file.hashedChunks]) return;
+    }
+    const ChunkEntry& chunk = file.list.chunks[file.hashedChunks];
+    buffer.resize(std::max<size_t>(buffer.size(), chunk.size));
+    if (!ReadAt(staging, chunk.offset, buffer.data(), chunk.size)) return;
+    file.wholeHash->Update(buffer.data(), chunk.size);
+    ++file.hashedChunks;
+  }
+}
+
 }  // namespace
 
 void LogWholeObjectFallback(const ManifestFile& entry, const std::wstring& why) {
@@ -135,6 +153,7 @@ bool PlanChunkedFile(const DownloadRun& run, HttpClient& client, ChunkedFile& fi
   }
   file.localOffset.assign(file.list.chunks.size(), -1);
   file.staged.assign(file.list.chunks.size(), 0);
+  file.wholeHash = std::make_unique<Hasher>(kHashSha256);
   FindLocalChunks(run, file);
   file.store = JoinPath(run.chunkStoreFolder, WideFromUtf8(entry.hash.str()));
   FindStagedChunks(file);
@@ -165,8 +184,9 @@ bool FetchChunk(const DownloadRun& run, const ChunkTask& task, HttpClient& clien
   ChunkedFile& file = *task.file;
   const ChunkEntry& chunk = file.list.chunks[task.chunk];
   message.clear();
-  UniqueHandle staging(CreateFileW(LongPath(StagingPath(file)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle staging(CreateFileW(LongPath(StagingPath(file)).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
   LARGE_INTEGER at;
   at.QuadPart = static_cast<LONGLONG>(chunk.offset);
   GzipInflater inflater;
@@ -200,21 +220,23 @@ bool FetchChunk(const DownloadRun& run, const ChunkTask& task, HttpClient& clien
         return inflater.Finished() || inflater.Feed(data, length, writeOut);
       },
       message, run.cancel);
-  staging.Reset();
   if (!ok || !inflater.Finished() || written != chunk.size || hasher.FinishHex() != chunk.sha256) {
     if (message.empty()) message = L"İndirilen dosya doğrulanamadı: " + path;
     if (run.progress) run.progress->TakeBackDownloaded(received);
     return false;
   }
-  file.staged[task.chunk] = 1;
-  const std::string line = std::to_string(chunk.offset) + " " + chunk.sha256 + "\n";
-  std::lock_guard<std::mutex> lock(file.journalLock);
-  UniqueHandle journal(CreateFileW(LongPath(JournalPath(file)).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  uint32_t code = 0;
-  if (journal.Valid()) WriteAll(journal.Get(), line.data(), line.size(), code);
-  journal.Reset();
+  {
+    const std::string line = std::to_string(chunk.offset) + " " + chunk.sha256 + "\n";
+    std::lock_guard<std::mutex> lock(file.journalLock);
+    file.staged[task.chunk] = 1;
+    UniqueHandle journal(CreateFileW(LongPath(JournalPath(file)).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    uint32_t code = 0;
+    if (journal.Valid()) WriteAll(journal.Get(), line.data(), line.size(), code);
+  }
   EndAtSyncKillPoint(L"chunk-stored");
+  std::vector<unsigned char> buffer;
+  AdvanceWholeHash(file, staging.Get(), buffer);
   return true;
 }
 
@@ -258,16 +280,17 @@ bool AssembleChunkedFile(const DownloadRun& run, ChunkedFile& file, std::wstring
   }
   copy.Reset();
   if (message.empty() && !wrongBytes) {
-    // The signed hash decides, over the file as it will be moved in.
-    Hasher hasher(kHashSha256);
-    uint64_t offset = 0;
+    // The signed hash decides, over the file as it will be moved in: the rest of it after what
+    // the workers digested as the chunks came.
+    std::lock_guard<std::mutex> hashing(file.hashLock);
+    uint64_t offset = file.hashedChunks < file.list.chunks.size() ? file.list.chunks[file.hashedChunks].offset : entry.size;
     while (offset < entry.size && !wrongBytes) {
       const size_t length = static_cast<size_t>(std::min<uint64_t>(buffer.size(), entry.size - offset));
       wrongBytes = !ReadAt(out.Get(), offset, buffer.data(), length);
-      hasher.Update(buffer.data(), length);
+      file.wholeHash->Update(buffer.data(), length);
       offset += length;
     }
-    wrongBytes = wrongBytes || hasher.FinishHex() != entry.hash.str();
+    wrongBytes = wrongBytes || file.wholeHash->FinishHex() != entry.hash.str();
   }
   EndAtSyncKillPoint(L"chunks-assembled");
   if (message.empty() && !wrongBytes && !FlushFileBuffers(out.Get())) {

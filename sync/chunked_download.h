@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "manifest/chunking.h"
+#include "manifest/hashing.h"
 #include "manifest/manifest.h"
 #include "sync/object_download.h"
 
@@ -38,7 +39,12 @@ struct ChunkedFile {
   std::vector<int64_t> localOffset;  // per chunk of the list: where the player's copy holds it, else -1
   std::vector<uint8_t> staged;       // per chunk: verified in the staging file (set by one worker each)
   std::wstring store;                // this file's folder in the chunk store
-  std::mutex journalLock;            // appends to verified.txt
+  std::mutex journalLock;            // appends to verified.txt, and staged
+  // The whole file's digest, taken in order as chunks arrive so that little is left for the
+  // end: chunks [0, hashedChunks) are in it.
+  std::mutex hashLock;
+  std::unique_ptr<Hasher> wholeHash;
+  size_t hashedChunks = 0;
   std::vector<size_t> missing;       // chunks to fetch, one per distinct hash
   uint64_t missingBytes = 0;
   std::atomic<size_t> remaining{0};  // fetches not finished yet
