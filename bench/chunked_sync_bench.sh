@@ -10,7 +10,8 @@
 # The CDN trees are written by this build's talvoreen-publish; where it wrote no chunk list,
 # bench/chunk_cdn (host build) adds lists and chunk objects by the same rule.
 #   bench/chunked_sync_bench.sh OLDER_SOURCE_ROOT [MiB] [BIG MiB] [rounds]
-# PARTS="update resume big" (the default) chooses the parts to run.
+# PARTS="update resume big" (the default) chooses the parts to run; REUSE=1 keeps the trees and
+# CDNs of the last run instead of generating and publishing them again.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$root/tools/lib/loopback_nginx.sh"
@@ -22,14 +23,14 @@ build="$root/build/windows"
 work="$root/build/bench-chunked-sync"
 . "$root/bench/lib.sh"
 mkdir -p "$work"
-find "$work" -mindepth 1 -maxdepth 1 ! -name wineprefix ! -name old -exec rm -rf {} +
-mkdir -p "$work/old"  # the older launcher runs in a Wine prefix of its own, kept between runs
-mkdir -p "$work/nginx" "$work/www"
 cmake --build --preset windows --target talvoreen_launcher talvoreen_publish >/dev/null
 cmake --build --preset host --target chunk_cdn >/dev/null
 new_exe="$root/Bin/launcher/Talvoreen Launcher.exe"
 old_exe="$old_root/Bin/launcher/Talvoreen Launcher.exe"
 [ -f "$old_exe" ] || { echo "no launcher built in $old_root (windows preset)" >&2; exit 2; }
+if [ -z "${REUSE:-}" ] || [ ! -d "$work/www/big" ]; then
+find "$work" -mindepth 1 -maxdepth 1 ! -name wineprefix ! -name old -exec rm -rf {} +
+mkdir -p "$work/nginx" "$work/www"
 
 python3 - "$work" "$mib" "$big_mib" <<'PY'
 import os, sys
@@ -56,6 +57,8 @@ publish "$work/src1" "$work/www/cdn1" update-1
 cp -a "$work/www/cdn1" "$work/www/cdn2"
 publish "$work/src2" "$work/www/cdn2" update-2 again
 publish "$work/srcbig" "$work/www/big" big-1
+fi
+mkdir -p "$work/old" "$work/nginx"  # the older launcher runs in a Wine prefix of its own, kept between runs
 object_size() {  # object_size CDN FILE: bytes of the file's whole gzip object
   local sha; sha=$(sha256sum "$2" | cut -c1-64)
   stat -c %s "$1/game/objects/${sha:0:2}/$sha.gz"
@@ -113,7 +116,8 @@ for who in new old; do
   pid=$!
   half=$((mib << 19))
   while kill -0 "$pid" 2>/dev/null; do
-    held=$(du -sb --apparent-size "$install/.talvoreen" 2>/dev/null | cut -f1 || echo 0)
+    # Bytes on disk, not the size a file was given: the staging file is sized at its start.
+    held=$(du -s -B1 "$install/.talvoreen" 2>/dev/null | cut -f1 || echo 0)
     [ "${held:-0}" -ge "$half" ] && break
     sleep 0.02
   done
@@ -121,7 +125,7 @@ for who in new old; do
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   WINEPREFIX="$(prefix_of "$who")/wineprefix" wineserver -k 2>/dev/null || true
-  held=$(du -sb --apparent-size "$install/.talvoreen" 2>/dev/null | cut -f1 || echo 0)
+  held=$(du -s -B1 "$install/.talvoreen" 2>/dev/null | cut -f1 || echo 0)
   mark=$(log_lines)
   t=$(elapsed sync_with "$who" "$install" cdn1)
   expect_synced "$install" "$work/src1"
