@@ -76,7 +76,7 @@ bool ResumableDownload::Run(const std::wstring& partPath, const std::wstring& fi
       }
       resumeOffset = decision.resumeOffset;
       expectedTotal = decision.expectedTotal;
-      const uint64_t needed = expectedTotal - resumeOffset + kDownloadSpaceReserve;
+      const uint64_t needed = expectedTotal - resumeOffset + spaceReserve;
       uint64_t available = 0;
       const bool known = freeSpace ? freeSpace(destinationFolder, available) : FreeSpaceForFolder(destinationFolder, available);
       if (known && available < needed) {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "net/resume_rules.h"
+
 struct ResumableDownload {
   std::wstring url;
   std::wstring destinationFolder;  // whose volume must hold the download
@@ -16,6 +18,8 @@ struct ResumableDownload {
   std::function<void(uint64_t bytes)> onProgress;
   // Free bytes for the caller on the volume of a folder; false when unknown. Tests inject it.
   std::function<bool(const std::wstring& folder, uint64_t& available)> freeSpace;
+  // Free bytes asked for beyond the rest of the download (the GTA archive's room to unpack).
+  uint64_t spaceReserve = kDownloadSpaceReserve;
 
   // On failure fills error (never empty).
   bool Run(const std::wstring& partPath, const std::wstring& finalPath, std::wstring& error) const;

@@ -10,6 +10,7 @@
 
 #include "manifest/installed_state.h"
 #include "manifest/manifest.h"
+#include "sync/chunked_download.h"
 #include "sync/object_download.h"
 #include "sync/sync_plan.h"
 
@@ -28,10 +29,12 @@ struct DownloadJob {
   uint64_t pacingIntervalUs = 0;  // 0: no pacing
   std::mutex pacingLock;          // taken alone
   uint64_t nextFreeSlotUs = 0;
+
+  ChunkQueue chunks;  // large files' chunks, fetched by every worker
 };
 
 // Size and last-write time of a file; a folder or a missing file is reported as missing.
 DiskFile ReadDiskFile(const std::wstring& path);
 
-// Runs min(count, files) workers and waits for them.
+// Runs min(count, files) workers, or count when a file may come in chunks, and waits for them.
 void RunWorkers(DownloadJob& job, uint32_t count);

@@ -450,6 +450,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
   run.serverDownloadBaseUrl = limits.downloadBase;
   run.rootFolder = root;
   run.scratchFolder = scratchFolder;
+  if (gameMode_) run.chunkStoreFolder = JoinPath(stateFolder, L"chunks");
   run.hashKind = kind;
   run.cancel = &cancel_;
   run.progress = &progress_;
@@ -499,6 +500,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
       return;
     }
     job.pacingIntervalUs = gameMode_ ? 0 : PacingIntervalMicros(limits, keepAliveMax);
+    if (gameMode_) PruneChunkStore(run.chunkStoreFolder, plan.toDownload);
     RunWorkers(job, limits.workerCount);
     if (job.stop || cancel_) {
       job.newState.complete = false;
@@ -537,6 +539,7 @@ void GameSync::Run(SyncMode mode, bool verify) {
     return;
   }
   DeleteTree(scratchFolder);
+  if (gameMode_) DeleteTree(JoinPath(stateFolder, L"chunks"));
   std::lock_guard<std::mutex> lock(mutex_);
   status_.status = kSyncUpToDate;
   status_.installedBuild = build;

@@ -36,6 +36,11 @@ void DownloadProgress::SetBytesToDownload(uint64_t bytes) {
   counts_.bytesToDownload = bytes;
 }
 
+void DownloadProgress::ReplaceBytesToDownload(uint64_t before, uint64_t after) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.bytesToDownload = (counts_.bytesToDownload > before ? counts_.bytesToDownload - before : 0) + after;
+}
+
 void DownloadProgress::Reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   counts_ = Counts();
@@ -125,7 +130,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
   // The bytes reach the disk before the file is moved into place: the state file that will
   // trust it is written through, and after a power cut it must not trust a file of zeros.
   // Flushing this one handle costs far less than flushing the volume after the run.
-  if (verified && !FlushFileBuffers(file.Get())) {
+  if (verified && run.flush && !FlushFileBuffers(file.Get())) {
     const DWORD code = GetLastError();
     message = WithSystemError(L"Diske yazılamadı", code);
     verified = false;

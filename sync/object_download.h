@@ -21,6 +21,8 @@ class DownloadProgress {
   void FileDownloaded();
   void FileUnavailable(uint64_t downloadSize);
   void SetBytesToDownload(uint64_t bytes);
+  // A file fetched in chunks needs less than its whole object, or again all of it.
+  void ReplaceBytesToDownload(uint64_t before, uint64_t after);
   void Reset();
 
   struct Counts {
@@ -42,6 +44,10 @@ struct DownloadRun {
   std::wstring serverDownloadBaseUrl;  // server files
   std::wstring rootFolder;             // destination tree
   std::wstring scratchFolder;
+  std::wstring chunkStoreFolder;  // empty: every file is fetched whole
+  // Each file's bytes reach the disk before it is moved in. Chunks skip it: they are hashed
+  // again before they are used, and the whole file's hash decides anyway.
+  bool flush = true;
   HashKind hashKind = kHashSha256;
   const std::atomic<bool>* cancel = nullptr;
   DownloadProgress* progress = nullptr;

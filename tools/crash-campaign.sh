@@ -83,6 +83,10 @@ for i in range(160):
     folder = ["models", "audio/sfx", "data/maps", "scripts", "textures/hi"][i % 5]
     put(os.path.join(game, folder, "file%03d.bin" % i), blob(rng.choice([0, 700, 9000, 60000, 250000, 900000])))
 put(os.path.join(game, "Talvoreen.exe"), b"MZ stand-in game client\n")
+# Large files: one fetched in chunks (a list is written below when the publisher wrote none),
+# one whose object passes 16 MiB and has no list (fetched whole, resumed with Range).
+put(os.path.join(game, "models", "big.img"), rng.randbytes(8 << 20) + bytes(4 << 20))
+put(os.path.join(game, "models", "huge.img"), rng.randbytes(18 << 20))
 # Build 2: changed, added and removed files.
 game2 = os.path.join(work, "game2")
 os.system("cp -a '%s' '%s'" % (game, game2))
@@ -94,6 +98,10 @@ for i in range(0, 160, 9):
         put(path, blob(rng.choice([100, 50000, 400000])))
 for i in range(12):
     put(os.path.join(game2, "added", "new%02d.bin" % i), blob(rng.choice([10, 30000, 300000])))
+big = bytearray(open(os.path.join(game2, "models", "big.img"), "rb").read())
+for at in (1 << 20, 5 << 20, 9 << 20):
+    big[at:at + 4096] = rng.randbytes(4096)
+put(os.path.join(game2, "models", "big.img"), bytes(big))
 res = os.path.join(work, "resources")
 for r in ["chat", "maps", "vehicles"]:
     for i in range(20):
@@ -113,6 +121,49 @@ key="$(winpath "$root/keys/development.key")"
 publish game "$(winpath "$work/game1")" --out "$(winpath "$work/cdn1")" --key "$key" --build crash-1
 cp -a "$work/cdn1" "$work/cdn2"
 publish game "$(winpath "$work/game2")" --out "$(winpath "$work/cdn2")" --key "$key" --build crash-2
+# Chunk lists and chunk objects for the files of 4 MiB and more but huge.img, by the rule of
+# docs/chunking.md written again here, where the publisher wrote none.
+python3 - "$work" <<'PY'
+import gzip, hashlib, json, os, sys
+work, M = sys.argv[1], (1 << 64) - 1
+gear, state = [], 0x54414C564F524545
+for _ in range(256):
+    state = (state + 0x9E3779B97F4A7C15) & M
+    z = state
+    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & M
+    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & M
+    gear.append(z ^ (z >> 31))
+def cuts(data):
+    start, out = 0, []
+    while start < len(data):
+        h, end = 0, min(len(data), start + 4194304)
+        for at in range(start + 262144, end):
+            h = ((h << 1) + gear[data[at]]) & M
+            if h >> (42 if at - start + 1 <= 1048576 else 46) == 0:
+                end = at + 1
+                break
+        out.append((start, end - start))
+        start = end
+    return out
+def put(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f: f.write(data)
+for tree, cdn in (("game1", "cdn1"), ("game2", "cdn2")):
+    path = os.path.join(work, tree, "models", "big.img")
+    data = open(path, "rb").read()
+    sha = hashlib.sha256(data).hexdigest()
+    listed = os.path.join(work, cdn, "game", "chunks", sha[:2], sha + ".json")
+    if os.path.exists(listed): continue
+    chunks = []
+    for offset, size in cuts(data):
+        piece = data[offset:offset + size]
+        h = hashlib.sha256(piece).hexdigest()
+        put(os.path.join(work, cdn, "game", "objects", h[:2], h + ".gz"), gzip.compress(piece))
+        chunks.append({"offset": offset, "size": size, "sha256": h})
+    put(listed, json.dumps({"format": "talvoreen-chunks-v1", "size": len(data), "sha256": sha,
+        "chunker": {"name": "fastcdc", "min": 262144, "avg": 1048576, "max": 4194304}, "chunks": chunks},
+        separators=(",", ":")).encode())
+PY
 publish launcher "$(winpath "$subject")" --out "$(winpath "$work/cdn1")" --key "$key" --version 0.4.22
 publish client-files "$(winpath "$work/resources")" --out "$(winpath "$work/cdn1/server/client-files.json")" \
   --download-url "http://127.0.0.1:$port/cdn1/server/files"
@@ -379,11 +430,15 @@ run_uninstall_again() {
   echo "finished $code"
 }
 
-# Moments between the second stage's steps where it ends itself as abruptly as a kill
-# (TALVOREEN_UNINSTALL_KILL_AT): each is met once per campaign, whatever the random draws hit.
+# Moments where the operation ends itself as abruptly as a kill, each met once per campaign
+# whatever the random draws hit: between the uninstall's second stage's steps
+# (TALVOREEN_UNINSTALL_KILL_AT); in a sync, a chunk just stored, a file just assembled from its
+# chunks, a large object part-way (TALVOREEN_SYNC_KILL_AT).
 kill_points() {
   case "$1" in
     uninstall) echo marker-written files-removed registration-removed marker-removed launcher-removed ;;
+    sync-fresh) echo chunk-stored chunks-assembled object-part ;;
+    sync-update) echo chunk-stored chunks-assembled ;;
   esac
 }
 
@@ -516,7 +571,7 @@ for op in "${operations[@]}"; do
   done
   for point in $(kill_points "$op"); do
     setup "$op"
-    killed=$(TALVOREEN_UNINSTALL_KILL_AT="$point" run_operation "$op")
+    killed=$(TALVOREEN_UNINSTALL_KILL_AT="$point" TALVOREEN_SYNC_KILL_AT="$point" run_operation "$op")
     if [ "$killed" = "finished 137" ]; then kills=$((kills + 1)); killed=killed; else early=$((early + 1)); fi
     recover_round "$op" "$point"
     rounds_done=$((rounds_done + 1))
