@@ -67,13 +67,17 @@ class ChunkedSyncTest : public ::testing::Test {
     CreateDirectoryTree(JoinPath(source, L"data"));
     ASSERT_TRUE(WriteBytes(JoinPath(source, L"data\\big.img"), big));
     ASSERT_TRUE(WriteBytes(JoinPath(source, L"small.txt"), "small file\n"));
+    // With chunks, the publisher's own lists and chunk objects.
+    std::vector<std::string> args = {"game",  Utf8FromWide(source),
+                                     "--key", testing_support::SourceFilePath("keys/development.key"),
+                                     "--out", Utf8FromWide(cdn),
+                                     "--build", build};
+    if (!chunks) args.push_back("--no-chunks");
     std::ostringstream out, err;
-    ASSERT_EQ(publish::RunPublisher({"game", Utf8FromWide(source), "--out", Utf8FromWide(cdn), "--key",
-                                     testing_support::SourceFilePath("keys/development.key"), "--build", build},
-                                    out, err),
-              0)
-        << err.str();
-    if (chunks) WriteChunks(ListOf(big), big);
+    ASSERT_EQ(publish::RunPublisher(args, out, err), 0) << err.str();
+    if (chunks) {
+      ASSERT_TRUE(FileExists(Cdn(ChunkListPath(Sha(big)))));
+    }
   }
   void WriteChunks(const ChunkList& list, const std::string& bytes) {
     ASSERT_TRUE(Put(Cdn(ChunkListPath(list.sha256)), WriteChunkList(list)));
