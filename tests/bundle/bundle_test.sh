@@ -52,8 +52,9 @@ for folder, _, names in os.walk(bundle):
 PY
 
 # The fresh prefix and display come from the same runner as the build's tests, with its
-# root in a folder of its own rather than the build folder.
-run_wine() { (unset DISPLAY && "$here/../../cmake/wine-run.sh" "$wine_root" "$@"); }
+# root in a folder of its own rather than the build folder, on a 1024 x 768 screen as a small
+# laptop's or a runner's, where the window does not fit at 100 % with its frame.
+run_wine() { (unset DISPLAY && TALVOREEN_SCREEN=1024x768 "$here/../../cmake/wine-run.sh" "$wine_root" "$@"); }
 run_wine cmd /c exit
 dosdevices="$wine_root/wineprefix/dosdevices"
 # A Windows PC has its fonts in C:\Windows\Fonts, listed in the registry; Wine's DirectWrite
