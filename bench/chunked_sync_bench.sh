@@ -7,8 +7,7 @@
 #     bytes the second run fetches;
 #   - one large file: a fresh sync of a tree of one file of BIG MiB (default 512), the median of
 #     the rounds.
-# The CDN trees are written by this build's talvoreen-publish; where it wrote no chunk list,
-# bench/chunk_cdn (host build) adds lists and chunk objects by the same rule.
+# The CDN trees, with their chunk lists, are written by this build's talvoreen-publish.
 #   bench/chunked_sync_bench.sh OLDER_SOURCE_ROOT [MiB] [BIG MiB] [rounds]
 # PARTS="update resume big" (the default) chooses the parts to run; REUSE=1 keeps the trees and
 # CDNs of the last run instead of generating and publishing them again.
@@ -24,7 +23,6 @@ work="$root/build/bench-chunked-sync"
 . "$root/bench/lib.sh"
 mkdir -p "$work"
 cmake --build --preset windows --target talvoreen_launcher talvoreen_publish >/dev/null
-cmake --build --preset host --target chunk_cdn >/dev/null
 new_exe="$root/Bin/launcher/Talvoreen Launcher.exe"
 old_exe="$old_root/Bin/launcher/Talvoreen Launcher.exe"
 [ -f "$old_exe" ] || { echo "no launcher built in $old_root (windows preset)" >&2; exit 2; }
@@ -48,14 +46,10 @@ PY
 publish() {  # publish SOURCE CDN BUILD
   "$root/cmake/wine-run.sh" "$build" "$build/tools/publish/talvoreen-publish.exe" game "Z:$1" --out "Z:$2" \
     --key "Z:$root/keys/development.key" --build "$3" >/dev/null 2>&1
-  if [ ! -d "$2/game/chunks" ] || [ "$(find "$2/game/chunks" -name '*.json' | wc -l)" -eq 0 ] ||
-     [ "${4:-}" = again ]; then
-    "$root/build/host/bench/chunk_cdn" "$2" $(find "$1" -type f -size +4095k) >/dev/null
-  fi
 }
 publish "$work/src1" "$work/www/cdn1" update-1
 cp -a "$work/www/cdn1" "$work/www/cdn2"
-publish "$work/src2" "$work/www/cdn2" update-2 again
+publish "$work/src2" "$work/www/cdn2" update-2
 publish "$work/srcbig" "$work/www/big" big-1
 fi
 mkdir -p "$work/old" "$work/nginx"  # the older launcher runs in a Wine prefix of its own, kept between runs

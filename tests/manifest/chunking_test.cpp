@@ -4,17 +4,11 @@
 
 #include "manifest/chunking.h"
 #include "manifest/hashing.h"
+#include "tests/support/noise.h"
+
+using testing_support::Noise;
 
 namespace {
-
-std::string Noise(size_t size, uint64_t seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; i += 8) {
-    const uint64_t value = SplitMix64(seed);
-    for (size_t b = 0; b < 8 && i + b < size; ++b) bytes[i + b] = static_cast<char>(value >> (8 * b));
-  }
-  return bytes;
-}
 
 // The rule as docs/chunking.md writes it, one byte at a time over the whole text.
 std::vector<uint64_t> ReferenceCuts(const std::string& bytes) {

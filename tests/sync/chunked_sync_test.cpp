@@ -13,11 +13,13 @@
 #include "sync/game_sync.h"
 #include "tests/support/gzip.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/noise.h"
 #include "tests/support/signing.h"
 #include "tests/support/test_support.h"
 #include "tools/publish/publish.h"
 
 using testing_support::HttpTestServer;
+using testing_support::Noise;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
 using testing_support::TestRequest;
@@ -25,15 +27,6 @@ using testing_support::TestResponse;
 using testing_support::WriteBytes;
 
 namespace {
-
-std::string Varied(size_t size, uint64_t seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; i += 8) {
-    const uint64_t value = SplitMix64(seed);
-    for (size_t b = 0; b < 8 && i + b < size; ++b) bytes[i + b] = static_cast<char>(value >> (8 * b));
-  }
-  return bytes;
-}
 
 bool Put(const std::wstring& path, const std::string& bytes) {
   CreateDirectoryTree(ParentPath(path));
@@ -124,7 +117,7 @@ class ChunkedSyncTest : public ::testing::Test {
   TempDir dir;
   std::wstring cdn = dir.Join(L"cdn");
   std::wstring install = dir.Join(L"install");
-  std::string big = Varied(6 << 20, 7);
+  std::string big = Noise(6 << 20, 7);
   size_t seen = 0;
   std::function<bool(const TestRequest&, TestResponse&)> intercept;
   HttpTestServer server{[this](const TestRequest& request) {
@@ -148,7 +141,7 @@ TEST_F(ChunkedSyncTest, ABigFileComesInChunksAndAnUpdateFetchesOnlyWhatChanged) 
   EXPECT_FALSE(DirectoryExists(Store()));
 
   // A few bytes change in the middle: the player's copy gives every other chunk.
-  big.replace(3 << 20, 4096, Varied(4096, 99));
+  big.replace(3 << 20, 4096, Noise(4096, 99));
   Publish("build-2");
   s = RunSync();
   ASSERT_EQ(s.status, kSyncUpToDate) << Utf8FromWide(s.message);
@@ -177,9 +170,9 @@ TEST_F(ChunkedSyncTest, EveryFaultOfListsOrChunksFallsBackToTheWholeObject) {
          };
        }, "chunk list not fetched"},
       {"list of another file", [&] {
-         ChunkList other = ListOf(Varied(big.size(), 5));
+         ChunkList other = ListOf(Noise(big.size(), 5));
          other.sha256 = wholeSha;
-         WriteChunks(other, Varied(big.size(), 5));
+         WriteChunks(other, Noise(big.size(), 5));
        }, "chunks did not make the file"},
       {"list for another size", [&] {
          ChunkList shorter = ListOf(big.substr(0, big.size() - 1));
@@ -288,7 +281,7 @@ TestResponse RangeResponse(const std::string& bytes, const TestRequest& request)
 }
 
 TEST_F(ChunkedSyncTest, ALargeObjectWithoutAListResumesWhereTheCutRunStopped) {
-  big = Varied(17 << 20, 11);  // does not compress: its object passes 16 MiB
+  big = Noise(17 << 20, 11);  // does not compress: its object passes 16 MiB
   Publish("build-1", false);
   const std::string target = "/" + ChunkObjectPath(Sha(big));
   const std::string object = ReadBytes(Cdn(ChunkObjectPath(Sha(big))));
