@@ -68,12 +68,14 @@ class Grabber {
   BYTE* bits_ = nullptr;
 };
 
-// A change a player sees: at least 40 channel values move by more than 6 levels. The grid's
-// faint scrolling lines stay below that under the fades and the panel.
-bool Changed(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
-  int moved = 0;
+// A change a player sees: at least `least` channel values move by more than 6 levels. The
+// grid's faint scrolling lines stay below 40 under the fades and the title bar; over the main
+// screen's title they move a few hundred, far below a tenth of the region, which the panel's
+// dimming moves.
+bool Changed(const std::vector<BYTE>& a, const std::vector<BYTE>& b, size_t least = 40) {
+  size_t moved = 0;
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    if (std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i])) > 6 && ++moved >= 40) return true;
+    if (std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i])) > 6 && ++moved >= least) return true;
   }
   return false;
 }
@@ -127,7 +129,9 @@ int wmain(int argc, wchar_t** argv) {
         released = Seconds();
       }
       if (buttonMs < 0 && Changed(buttonBefore, buttonPixels.Grab())) buttonMs = (Seconds() - start) * 1000;
-      if (released >= 0 && panelMs < 0 && Changed(panelBefore, panelTitle.Grab())) panelMs = (Seconds() - released) * 1000;
+      if (released >= 0 && panelMs < 0 && Changed(panelBefore, panelTitle.Grab(), panelBefore.size() / 10)) {
+        panelMs = (Seconds() - released) * 1000;
+      }
       Sleep(1);
     }
     std::printf("%.0f %.0f\n", buttonMs, panelMs);

@@ -50,6 +50,13 @@ inline float ShadeKeepAt(const Shades& shades, float x, float y) {
   return keep;
 }
 
+// One drawing command as a later frame compares it: what it draws and where.
+struct DrawnOp {
+  uint64_t key = 0;  // its arguments, and the translation, clips and layers around it
+  RectF area;        // canvas DIPs it may touch, within its clips
+};
+using FrameSignature = std::vector<DrawnOp>;
+
 enum class TextAlign { Leading, Center, Trailing };
 enum class TextVAlign { Top, Center, Bottom };
 
@@ -95,6 +102,15 @@ class Canvas {
   virtual void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) {
     (void)hash;
     replay(*this);
+  }
+  // The same for a canvas that keeps the scene: `ops` tell what the scene draws where, and
+  // `within` draws only what touches a part of the canvas, so that a kept scene that changed
+  // in a few places can be drawn again there alone.
+  virtual void DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
+                         const std::function<void(Canvas&, const RectF&)>& within) {
+    (void)ops;
+    (void)within;
+    DrawScene(hash, replay);
   }
   // What is drawn between these moves from frame to frame.
   virtual void BeginMotion() {}

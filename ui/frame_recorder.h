@@ -3,7 +3,12 @@
 // to the target as one piece (DrawScene, which a Direct2D canvas keeps as a bitmap while the
 // hash stays the same) and then draws the motion over it. Motion that the frame draws under
 // parts of the scene is dimmed or left out where those parts (Shade) cover it, so that it can
-// come last. Measuring text goes straight to the target. Portable.
+// come last. Measuring text goes straight to the target.
+//
+// Each command of the scene also leaves a key (its arguments, and the translation, clips and
+// layers around it) and the area of the canvas it may touch. Two scenes' keys tell which part
+// of the canvas differs (FrameDamage), and a target that keeps the scene draws only that part
+// again, so that a click costs the button's pixels, not the whole scene's. Portable.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +16,11 @@
 #include <vector>
 
 #include "ui/canvas.h"
+
+// The part of the canvas whose pixels may differ between two frames: the union of the areas
+// of the commands only one of them draws, within the canvas. Empty (zero width) when both draw
+// the same.
+RectF FrameDamage(const FrameSignature& before, const FrameSignature& after);
 
 class FrameRecorder : public Canvas {
  public:
@@ -20,6 +30,8 @@ class FrameRecorder : public Canvas {
   void Play();
   uint64_t SceneHash() const { return hash_; }
   size_t MotionCommands() const { return motion_.size(); }
+  // What the scene draws where; complete once Play ran.
+  const FrameSignature& SceneSignature() const { return signature_; }
 
   void Clear(Color color) override;
   void FillRect(const RectF& box, Color color) override;
@@ -53,18 +65,28 @@ class FrameRecorder : public Canvas {
   void ShadedMotion(const std::function<void(Canvas&, const Shades&)>& draw) override;
 
  private:
+  enum class Kind : uint8_t { Draw, Translate, PushClip, PopClip, PushLayer, PopLayer };
   // A motion command draws with its colours' alpha times `keep`.
   using Draw = std::function<void(Canvas&, float keep)>;
   struct Motion {
     Draw draw;
-    RectF box;           // where it draws; dimmed by the shades over its centre
-    bool bounded;        // false: state (clips, layers, translation), always run
+    Kind kind;
+    RectF box;           // Draw: where it draws, dimmed by the shades over its centre
     std::function<void(Canvas&, const Shades&)> shaded;  // set for ShadedMotion
     size_t shadesBefore;  // shades registered earlier lie under it
   };
+  struct Op {
+    std::function<void(Canvas&)> draw;
+    Kind kind;
+    RectF box;     // Draw: where it draws; PushClip: the clip; Translate: left, top = dx, dy
+    uint64_t key;  // of its arguments
+    RectF area{};  // Draw: on the canvas, within its clips (set by Place)
+  };
 
   // Scene: hashes the command and keeps it; motion: keeps it with its box.
-  void Add(const RectF& box, bool bounded, Draw draw);
+  void Add(const RectF& box, Kind kind, Draw draw);
+  // The scene's areas and keys.
+  void Place();
   void Mix(const void* data, size_t size);
   template <typename T>
   void MixValue(const T& value) {
@@ -72,10 +94,14 @@ class FrameRecorder : public Canvas {
   }
   void MixText(const std::wstring& text) { Mix(text.data(), text.size() * sizeof(wchar_t)); }
 
+  static constexpr uint64_t kHashBasis = 14695981039346656037ull;  // FNV-1a
+
   Canvas& target_;
-  std::vector<std::function<void(Canvas&)>> scene_;
+  std::vector<Op> scene_;
   std::vector<Motion> motion_;
   Shades shades_;
-  uint64_t hash_ = 14695981039346656037ull;  // FNV-1a offset basis
+  FrameSignature signature_;
+  uint64_t hash_ = kHashBasis;  // the scene's
+  uint64_t key_ = kHashBasis;   // the command being recorded
   int motionDepth_ = 0;
 };

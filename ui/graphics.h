@@ -63,7 +63,9 @@ struct TargetBitmaps {
   ComPtr<ID2D1SolidColorBrush> sceneBrush;
   ComPtr<ID2D1Bitmap> sceneBitmap;  // null until a scene was drawn
   uint64_t sceneHash = 0;
-  uint64_t scenesDrawn = 0;  // how often the scene had to be drawn again
+  FrameSignature sceneOps;       // what the kept scene draws where; empty when unknown
+  uint64_t scenesDrawn = 0;      // how often the scene had to be drawn again whole
+  uint64_t scenePartsDrawn = 0;  // and how often only where it changed
   std::map<std::pair<int, std::wstring>, float> widths;  // measured texts (style, text)
   void Reset() {
     for (auto& b : emblems) b.Reset();
@@ -72,6 +74,7 @@ struct TargetBitmaps {
     sceneBitmap.Reset();
     sceneBrush.Reset();
     scene.Reset();
+    sceneOps.clear();
     widths.clear();
   }
 };
@@ -106,9 +109,11 @@ class D2DCanvas : public Canvas {
   float MeasureText(const std::wstring& text, int style) override;
   void DrawEmblem(int index, const RectF& box, float opacity) override;
   void Segments(const PointF* pairs, size_t pairCount, float width, Color color) override;
-  // The scene is drawn into a bitmap of the target's size when its hash changed, and that
-  // bitmap is drawn pixel for pixel.
+  // The scene is drawn into a bitmap of the target's size when its hash changed (again only
+  // where it changed, when that is known and small), and that bitmap is drawn pixel for pixel.
   void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override;
+  void DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
+                 const std::function<void(Canvas&, const RectF&)>& within) override;
 
  private:
   ID2D1SolidColorBrush* Brush(Color color);

@@ -51,9 +51,15 @@ struct ScreenCanvas : RecordingCanvas {
   }
   void DrawEmblem(int index, const RectF& box, float) override { emblems.push_back({index, box}); }
   std::vector<uint64_t> scenes;  // the hash of every scene handed over
+  FrameSignature sceneOps;       // what the last one draws where
   void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override {
     scenes.push_back(hash);
     replay(*this);
+  }
+  void DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
+                 const std::function<void(Canvas&, const RectF&)>&) override {
+    sceneOps = ops;
+    DrawScene(hash, replay);
   }
 };
 
@@ -733,6 +739,129 @@ TEST(FrameRecorder, MotionComesAfterTheSceneDimmedOnlyByShadesDrawnOverIt) {
   ScreenCanvas other;
   EXPECT_EQ(record(L"second", 120, other), hash) << "motion does not change the scene";
   EXPECT_NE(record(L"sekond", 100, other), hash);
+}
+
+// Which part of the kept scene a change draws again: the areas of the commands only one of
+// the two scenes draws, in canvas coordinates, within their clips, and nothing for motion.
+TEST(FrameRecorder, DamageIsWhereTheScenesDiffer) {
+  using Draw = std::function<void(Canvas&)>;
+  auto rect = [](float x, Color color) {
+    return [=](Canvas& c) { c.FillRect(BoxAt(x, 10, 40, 20), color); };
+  };
+  auto signature = [](const Draw& draw) {
+    ScreenCanvas target;
+    FrameRecorder r(target);
+    draw(r);
+    r.Play();
+    return r.SceneSignature();
+  };
+  const Color red = theme::kRed, green = theme::kGreen;
+  const RectF none{}, at100{99, 9, 141, 31}, at300{299, 9, 341, 31};
+  struct Case {
+    const char* what;
+    Draw before, after;
+    RectF damage;
+  } cases[] = {
+      {"the same scene", rect(100, red), rect(100, red), none},
+      {"a new colour", rect(100, red), rect(100, green), at100},
+      {"moved", rect(100, red), rect(300, red), RectF{99, 9, 341, 31}},
+      {"gone",
+       [&](Canvas& c) {
+         rect(100, red)(c);
+         rect(300, red)(c);
+       },
+       rect(100, red), at300},
+      {"the same, drawn in another order",
+       [&](Canvas& c) {
+         rect(100, red)(c);
+         rect(300, green)(c);
+       },
+       [&](Canvas& c) {
+         rect(300, green)(c);
+         rect(100, red)(c);
+       },
+       none},
+      {"only motion moved",
+       [&](Canvas& c) {
+         c.BeginMotion();
+         rect(100, red)(c);
+         c.EndMotion();
+       },
+       [&](Canvas& c) {
+         c.BeginMotion();
+         rect(300, red)(c);
+         c.EndMotion();
+       },
+       none},
+      {"a translation moves what lies under it",
+       [&](Canvas& c) {
+         c.SetTranslation(0, 100);
+         rect(100, red)(c);
+       },
+       [&](Canvas& c) {
+         c.SetTranslation(0, 104);
+         rect(100, red)(c);
+       },
+       RectF{99, 109, 141, 135}},
+      {"a clip bounds it",
+       [&](Canvas& c) {
+         c.PushClip(RectF{0, 0, 120, 660});
+         rect(100, red)(c);
+         c.PopClip();
+       },
+       [&](Canvas& c) {
+         c.PushClip(RectF{0, 0, 120, 660});
+         rect(100, green)(c);
+         c.PopClip();
+       },
+       RectF{99, 9, 120, 31}},
+      {"a layer's opacity changes all it holds",
+       [&](Canvas& c) {
+         c.PushLayer(0.5f);
+         rect(100, red)(c);
+         c.PopLayer();
+         rect(300, red)(c);
+       },
+       [&](Canvas& c) {
+         c.PushLayer(0.6f);
+         rect(100, red)(c);
+         c.PopLayer();
+         rect(300, red)(c);
+       },
+       at100},
+      {"a new clear colour is everywhere", [](Canvas& c) { c.Clear(theme::kRed); },
+       [](Canvas& c) { c.Clear(theme::kGreen); }, RectF{0, 0, 1100, 660}},
+  };
+  for (const Case& c : cases) {
+    const RectF damage = FrameDamage(signature(c.before), signature(c.after));
+    EXPECT_EQ(damage.left, c.damage.left) << c.what;
+    EXPECT_EQ(damage.top, c.damage.top) << c.what;
+    EXPECT_EQ(damage.right, c.damage.right) << c.what;
+    EXPECT_EQ(damage.bottom, c.damage.bottom) << c.what;
+  }
+  // Text may reach past its box; a changed label's damage covers that.
+  const RectF box{400, 300, 500, 320};
+  const RectF text = FrameDamage(signature([&](Canvas& c) {
+                                   c.DrawString(L"Ayarlar", box, 6, red, TextAlign::Center, TextVAlign::Center, false);
+                                 }),
+                                 signature([&](Canvas& c) {
+                                   c.DrawString(L"Ayarlar", box, 6, green, TextAlign::Center, TextVAlign::Center, false);
+                                 }));
+  EXPECT_TRUE(Inside(box.Inflated(box.Height()), text));
+
+  // On the launcher's own screen, a hover and a press on "Ayarlar" change only the title bar
+  // and the reach of its label.
+  Screen screen;
+  screen.Frame();
+  for (const bool press : {false, true}) {
+    const FrameSignature before = screen.canvas.sceneOps;
+    screen.ui.MouseMove(layout::kSettingsButton.left + 20, layout::kSettingsButton.top + 10);
+    if (press) screen.ui.ButtonDown();
+    screen.Frame();
+    const RectF damage = FrameDamage(before, screen.canvas.sceneOps);
+    EXPECT_GT(damage.Width(), 0) << press;
+    EXPECT_TRUE(Inside(damage, RectF{800, 0, 1100, 90})) << press << ": " << damage.left << ", " << damage.bottom;
+  }
 }
 
 // Every point that moving drawing reaches after the scene, inside the clips it pushed.
