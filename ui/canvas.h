@@ -98,19 +98,15 @@ class Canvas {
   // drawing in place, which is what a canvas without a recorder in front of it sees.
   //
   // The scene: `replay` draws it; a canvas may keep the result and draw that instead for as
-  // long as `hash` stays the same.
-  virtual void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) {
-    (void)hash;
-    replay(*this);
-  }
-  // The same for a canvas that keeps the scene: `ops` tell what the scene draws where, and
-  // `within` draws only what touches a part of the canvas, so that a kept scene that changed
-  // in a few places can be drawn again there alone.
+  // long as `hash` stays the same. `ops` tell what the scene draws where, and `within` draws
+  // only what touches a part of the canvas, so that a kept scene that changed in a few places
+  // can be drawn again there alone.
   virtual void DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
                          const std::function<void(Canvas&, const RectF&)>& within) {
+    (void)hash;
     (void)ops;
     (void)within;
-    DrawScene(hash, replay);
+    replay(*this);
   }
   // What is drawn between these moves from frame to frame.
   virtual void BeginMotion() {}

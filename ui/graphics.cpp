@@ -468,10 +468,6 @@ void D2DCanvas::Segments(const PointF* pairs, size_t pairCount, float width, Col
   if (SUCCEEDED(sink->Close())) target_->DrawGeometry(path.Get(), Brush(color), width);
 }
 
-void D2DCanvas::DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) {
-  DrawScene(hash, FrameSignature{}, replay, nullptr);
-}
-
 void D2DCanvas::DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
                           const std::function<void(Canvas&, const RectF&)>& within) {
   const D2D1_SIZE_U size = target_->GetPixelSize();

@@ -111,7 +111,6 @@ class D2DCanvas : public Canvas {
   void Segments(const PointF* pairs, size_t pairCount, float width, Color color) override;
   // The scene is drawn into a bitmap of the target's size when its hash changed (again only
   // where it changed, when that is known and small), and that bitmap is drawn pixel for pixel.
-  void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override;
   void DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
                  const std::function<void(Canvas&, const RectF&)>& within) override;
 

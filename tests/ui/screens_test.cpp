@@ -52,14 +52,11 @@ struct ScreenCanvas : RecordingCanvas {
   void DrawEmblem(int index, const RectF& box, float) override { emblems.push_back({index, box}); }
   std::vector<uint64_t> scenes;  // the hash of every scene handed over
   FrameSignature sceneOps;       // what the last one draws where
-  void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override {
-    scenes.push_back(hash);
-    replay(*this);
-  }
   void DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
                  const std::function<void(Canvas&, const RectF&)>&) override {
+    scenes.push_back(hash);
     sceneOps = ops;
-    DrawScene(hash, replay);
+    replay(*this);
   }
 };
 
@@ -810,8 +807,9 @@ struct MotionPoints : ScreenCanvas {
   bool afterScene = false;
   std::vector<RectF> clips;
   std::vector<PointF> points;
-  void DrawScene(uint64_t hash, const std::function<void(Canvas&)>& replay) override {
-    ScreenCanvas::DrawScene(hash, replay);
+  void DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
+                 const std::function<void(Canvas&, const RectF&)>& within) override {
+    ScreenCanvas::DrawScene(hash, ops, replay, within);
     afterScene = true;
   }
   void PushClip(const RectF& box) override {
