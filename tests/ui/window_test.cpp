@@ -65,6 +65,19 @@ struct Image {
 
 // Shared graphics for the whole program: COM, factories, fonts and the launcher's emblems.
 class Drawing : public ::testing::Test {
+ public:
+  // The factories, and with them the renderer's device and threads, go before the process
+  // ends: torn down by the exit instead, Wine's GL renderer now and then crashed the program
+  // after every test had passed.
+  static void Release() {
+    if (!graphics_) return;
+    delete graphics_;
+    graphics_ = nullptr;
+    if (resources_) FreeLibrary(resources_);
+    resources_ = nullptr;
+    CoUninitialize();
+  }
+
  protected:
   static void SetUpTestSuite() {
     if (graphics_) return;
@@ -108,6 +121,11 @@ class Drawing : public ::testing::Test {
 Graphics* Drawing::graphics_ = nullptr;
 HMODULE Drawing::resources_ = nullptr;
 bool Drawing::ready_ = false;
+
+struct ReleaseGraphics : ::testing::Environment {
+  void TearDown() override { Drawing::Release(); }
+};
+::testing::Environment* const g_releaseGraphics = ::testing::AddGlobalTestEnvironment(new ReleaseGraphics);
 
 // One frame of the test scene at a fixed time, as the screenshot mode draws screens: the
 // static scene through a bitmap of its own, the motion over it.
