@@ -471,8 +471,13 @@ void D2DCanvas::Segments(const PointF* pairs, size_t pairCount, float width, Col
 void D2DCanvas::DrawScene(uint64_t hash, const FrameSignature& ops, const std::function<void(Canvas&)>& replay,
                           const std::function<void(Canvas&, const RectF&)>& within) {
   const D2D1_SIZE_U size = target_->GetPixelSize();
+  // A kept scene at another size or DPI has its pixels in other places.
+  float dpiX = 96, dpiY = 96, keptDpiX = 96, keptDpiY = 96;
+  target_->GetDpi(&dpiX, &dpiY);
+  if (bitmaps_.scene) bitmaps_.scene->GetDpi(&keptDpiX, &keptDpiY);
   if (bitmaps_.scene && (bitmaps_.scene->GetPixelSize().width != size.width ||
-                         bitmaps_.scene->GetPixelSize().height != size.height)) {
+                         bitmaps_.scene->GetPixelSize().height != size.height || keptDpiX != dpiX ||
+                         keptDpiY != dpiY)) {
     bitmaps_.scene.Reset();
     bitmaps_.sceneBrush.Reset();
     bitmaps_.sceneBitmap.Reset();
@@ -508,8 +513,6 @@ void D2DCanvas::DrawScene(uint64_t hash, const FrameSignature& ops, const std::f
         inner.Finish();
       } else if (damage.Width() > 0) {
         // Whole pixels and no smoothing: the part's edge must not blend with what lies beside it.
-        float dpiX = 96, dpiY = 96;
-        scene->GetDpi(&dpiX, &dpiY);
         const float sx = dpiX / 96, sy = dpiY / 96;
         scene->PushAxisAlignedClip(D2D1::RectF(std::floor(damage.left * sx) / sx, std::floor(damage.top * sy) / sy,
                                                std::ceil(damage.right * sx) / sx, std::ceil(damage.bottom * sy) / sy),
