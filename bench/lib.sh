@@ -14,6 +14,16 @@ elapsed() {
     "$work/last.times" >"$work/last.cpu"
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
 }
+# await_exe <pid>: waits (30 s at most) until the wine-run.sh started in the background with this
+# pid has become the Windows program itself, so that /proc/<pid> speaks of the program.
+await_exe() {
+  local first
+  for _ in $(seq 3000); do
+    first=$(tr '\0' '\n' <"/proc/$1/cmdline" 2>/dev/null | head -n 1 || true)
+    [[ "$first" == *.exe ]] && return 0
+    sleep 0.01
+  done
+}
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }

@@ -18,6 +18,7 @@ old_root="${1:-}"
 seconds="${2:-20}"
 build="$root/build/windows"
 work="$root/build/bench-window-idle"
+. "$root/bench/lib.sh"
 cmake --build --preset windows --target talvoreen_launcher talvoreen_launcher_loopback window_probe >/dev/null
 rm -rf "$work"; mkdir -p "$work"
 probe="$build/bench/window_probe.exe"
@@ -32,16 +33,12 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 # measure <label> <launcher>
 measure() {
-  local label="$1" launcher="$2" install="$work/install-$1" pid first fg bg fps_fg fps_bg clicks=() t0 t1
+  local label="$1" launcher="$2" install="$work/install-$1" pid fg bg fps_fg fps_bg clicks=() t0 t1
   rm -rf "$install"; mkdir -p "$install"
   "$root/cmake/wine-run.sh" "$work" "$launcher" --dir "Z:$install" --cdn "http://127.0.0.1:9/none" \
     --server-list "http://127.0.0.1:9/none" --gta-url "http://127.0.0.1:9/none.rar" >/dev/null 2>&1 &
   pid=$!
-  for _ in $(seq 3000); do
-    first=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1 || true)
-    [[ "$first" == *.exe ]] && break
-    sleep 0.01
-  done
+  await_exe "$pid"
   wine_run "$probe" fps 1 >/dev/null || true  # waits for the window
   sleep 8                            # start-up, the first checks fail, nothing runs any more
   t0=$(cpu_ticks "$pid"); sleep "$seconds"; t1=$(cpu_ticks "$pid")

@@ -18,6 +18,7 @@ files="${1:-200000}"
 path_bytes="${2:-240}"
 build="$root/build/windows"
 work="$root/build/bench-window-memory"
+. "$root/bench/lib.sh"
 exe="$build/tests/loopback/Talvoreen Launcher.exe"
 cmake --build --preset windows --target talvoreen_launcher talvoreen_launcher_loopback >/dev/null
 mkdir -p "$work"
@@ -45,7 +46,7 @@ wine_run() { "$root/cmake/wine-run.sh" "$work" "$@"; }
 
 # measure <label> <launcher> <selected server key, or none>: one window from start to rest.
 measure() {
-  local label="$1" launcher="$2" selected="$3" install="$work/install" pid first marker
+  local label="$1" launcher="$2" selected="$3" install="$work/install" pid marker
   if [ "$selected" = none ]; then
     wine_run reg delete 'HKCU\Software\Talvoreen\Launcher' /v SelectedServer /f >/dev/null 2>&1 || true
     marker="[game] failed"
@@ -64,11 +65,7 @@ measure() {
     --server-list "http://127.0.0.1:$port/client-files.json" --cache "Z:$work/list/cache" \
     --gta-url "http://127.0.0.1:$port/no-gta.rar" --dev-server >/dev/null 2>&1 &
   pid=$!
-  for _ in $(seq 3000); do
-    first=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1 || true)
-    [[ "$first" == *.exe ]] && break
-    sleep 0.01
-  done
+  await_exe "$pid"
   # Sampled every 10 ms (a check's sort of its list into what to keep, hash and fetch is a
   # spike of a fraction of a second): resident memory and its anonymous (private) part, which is what
   # Wine reports as the process's PagefileUsage; the window draws with Mesa's software

@@ -62,10 +62,7 @@ window_sync() {
     --server-list "http://127.0.0.1:9/none" --gta-url "http://127.0.0.1:9/none.rar" >/dev/null 2>&1 &
   pid=$!
   wait_for_line "$log" "status: Oyun dosyaları indirilmedi" 120 >/dev/null
-  for _ in $(seq 3000); do
-    [[ "$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1 || true)" == *.exe ]] && break
-    sleep 0.01
-  done
+  await_exe "$pid"
   sleep 2
   local before after
   front=$(wine_run "$build/bench/window_probe.exe" press 926 604 | tr -d '\r')

@@ -196,15 +196,7 @@ bool FetchChunk(const DownloadRun& run, const ChunkTask& task, HttpClient& clien
   }
   Hasher hasher(kHashSha256);
   uint64_t received = 0, written = 0;
-  const GzipInflater::Sink writeOut = [&](const uint8_t* data, size_t length) {
-    written += length;
-    if (written > chunk.size) return false;
-    hasher.Update(data, length);
-    uint32_t code = 0;
-    if (WriteAll(staging.Get(), data, length, code)) return true;
-    message = WithSystemError(L"Diske yazılamadı", code);
-    return false;
-  };
+  const GzipInflater::Sink writeOut = HashedFileWrites(staging.Get(), chunk.size, hasher, written, message);
   const std::wstring path = WideFromUtf8(file.entry->path);
   const bool ok = client.Get(
       GameObjectUrl(run.contentBaseUrl, chunk.sha256), {},

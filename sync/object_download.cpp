@@ -51,6 +51,19 @@ DownloadProgress::Counts DownloadProgress::Snapshot() {
   return counts_;
 }
 
+std::function<bool(const uint8_t* data, size_t length)> HashedFileWrites(void* file, uint64_t size, Hasher& hasher,
+                                                                        uint64_t& written, std::wstring& message) {
+  return [file, size, &hasher, &written, &message](const uint8_t* data, size_t length) {
+    written += length;
+    if (written > size) return false;
+    hasher.Update(data, length);
+    uint32_t code = 0;
+    if (WriteAll(file, data, length, code)) return true;
+    message = WithSystemError(L"Diske yazılamadı", code);
+    return false;
+  };
+}
+
 bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t index, HttpClient& client,
                     std::wstring& message, bool& unavailable) {
   unavailable = false;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -52,6 +53,12 @@ struct DownloadRun {
   const std::atomic<bool>* cancel = nullptr;
   DownloadProgress* progress = nullptr;
 };
+
+// What an inflater hands over, written to `file` (an open handle) as it comes and hashed, up to
+// `size` bytes in all: more is refused. `written` counts the bytes; a failed write leaves its
+// reason in `message`.
+std::function<bool(const uint8_t* data, size_t length)> HashedFileWrites(void* file, uint64_t size, Hasher& hasher,
+                                                                        uint64_t& written, std::wstring& message);
 
 // One attempt. True when the destination now holds the verified content; otherwise message
 // says why, and unavailable is set for server files the server does not deliver.

@@ -35,15 +35,7 @@ bool InflateObject(const std::wstring& object, const std::wstring& scratch, cons
   GzipInflater inflater;
   Hasher hasher(kHashSha256);
   uint64_t written = 0;
-  const GzipInflater::Sink sink = [&](const uint8_t* data, size_t length) {
-    written += length;
-    if (written > entry.size) return false;
-    hasher.Update(data, length);
-    uint32_t code = 0;
-    if (WriteAll(out.Get(), data, length, code)) return true;
-    message = WithSystemError(L"Diske yazılamadı", code);
-    return false;
-  };
+  const GzipInflater::Sink sink = HashedFileWrites(out.Get(), entry.size, hasher, written, message);
   std::vector<uint8_t> buffer(kHashFileReadSize);
   bool fed = inflater.Ready();
   while (fed && !inflater.Finished()) {

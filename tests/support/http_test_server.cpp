@@ -82,6 +82,15 @@ TestResponse FileResponse(const std::wstring& root, const TestRequest& request) 
   return response;
 }
 
+std::function<TestResponse(const TestRequest&)> FilesUnlessIntercepted(
+    const std::wstring& root, const std::function<bool(const TestRequest&, TestResponse&)>& intercept) {
+  return [&root, &intercept](const TestRequest& request) {
+    TestResponse response;
+    if (intercept && intercept(request, response)) return response;
+    return FileResponse(root, request);
+  };
+}
+
 std::string TestRequest::Header(const std::string& name) const {
   for (const auto& [key, value] : headers) {
     if (Lower(key) == Lower(name)) return value;

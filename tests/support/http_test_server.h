@@ -50,6 +50,11 @@ TestResponse StatusResponse(int status, const std::string& reason = "X");
 // The file under root named by the request's path (query ignored), or 404.
 TestResponse FileResponse(const std::wstring& root, const TestRequest& request);
 
+// A handler serving the files under root, where `intercept` does not answer a request itself.
+// Both are read at each request, by reference: members of the test that it sets as it goes.
+std::function<TestResponse(const TestRequest&)> FilesUnlessIntercepted(
+    const std::wstring& root, const std::function<bool(const TestRequest&, TestResponse&)>& intercept);
+
 class HttpTestServer {
  public:
   using Handler = std::function<TestResponse(const TestRequest&)>;

@@ -120,11 +120,7 @@ class ChunkedSyncTest : public ::testing::Test {
   std::string big = Noise(6 << 20, 7);
   size_t seen = 0;
   std::function<bool(const TestRequest&, TestResponse&)> intercept;
-  HttpTestServer server{[this](const TestRequest& request) {
-    TestResponse response;
-    if (intercept && intercept(request, response)) return response;
-    return testing_support::FileResponse(cdn, request);
-  }};
+  HttpTestServer server{testing_support::FilesUnlessIntercepted(cdn, intercept)};
 };
 
 TEST_F(ChunkedSyncTest, ABigFileComesInChunksAndAnUpdateFetchesOnlyWhatChanged) {

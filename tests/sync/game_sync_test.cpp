@@ -117,11 +117,7 @@ class GameSyncTest : public ::testing::Test {
   std::vector<std::pair<std::string, std::string>> files;
   std::function<bool(const std::wstring&, uint64_t&)> freeSpace;
   std::function<bool(const TestRequest&, TestResponse&)> intercept;
-  HttpTestServer server{[this](const TestRequest& request) {
-    TestResponse response;
-    if (intercept && intercept(request, response)) return response;
-    return testing_support::FileResponse(cdn, request);
-  }};
+  HttpTestServer server{testing_support::FilesUnlessIntercepted(cdn, intercept)};
 };
 
 TEST_F(GameSyncTest, FreshInstallThenANoOpCheck) {
