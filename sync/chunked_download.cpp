@@ -296,15 +296,7 @@ bool AssembleChunkedFile(const DownloadRun& run, ChunkedFile& file, std::wstring
     message = L"İndirilen dosya doğrulanamadı: " + path;
   }
   if (!message.empty()) return false;
-  CreateDirectoryTree(ParentPath(destination));
-  SetFileAttributesW(LongPath(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!MoveFileRetrying(staging, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = GetLastError();
-    message = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
-                  ? L"Dosya başka bir program tarafından kullanılıyor: " + path
-                  : WithSystemError(L"Dosya yerine konamadı", error);
-    return false;
-  }
+  if (!MoveIntoPlace(staging, destination, path, message)) return false;
   DeleteTree(file.store);
   return true;
 }

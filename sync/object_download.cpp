@@ -64,6 +64,19 @@ std::function<bool(const uint8_t* data, size_t length)> HashedFileWrites(void* f
   };
 }
 
+bool MoveIntoPlace(const std::wstring& scratch, const std::wstring& destination, const std::wstring& path,
+                   std::wstring& message) {
+  CreateDirectoryTree(ParentPath(destination));
+  SetFileAttributesW(LongPath(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
+  constexpr DWORD kMove = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+  if (MoveFileRetrying(scratch, destination, kMove)) return true;
+  const DWORD error = GetLastError();
+  message = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+                ? L"Dosya başka bir program tarafından kullanılıyor: " + path
+                : WithSystemError(L"Dosya yerine konamadı", error);
+  return false;
+}
+
 bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t index, HttpClient& client,
                     std::wstring& message, bool& unavailable) {
   unavailable = false;
@@ -150,21 +163,7 @@ bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t 
   }
   file.Reset();
 
-  if (verified) {
-    const std::wstring destination = JoinPath(run.rootFolder, path);
-    CreateDirectoryTree(ParentPath(destination));
-    SetFileAttributesW(LongPath(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileRetrying(scratch, destination,
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
-      message = L"Dosya başka bir program tarafından kullanılıyor: " + path;
-    } else {
-      message = WithSystemError(L"Dosya yerine konamadı", error);
-    }
-  }
+  if (verified && MoveIntoPlace(scratch, JoinPath(run.rootFolder, path), path, message)) return true;
   DeleteFileRetrying(scratch);
   if (run.progress) run.progress->TakeBackDownloaded(received);
   return false;

@@ -60,6 +60,12 @@ struct DownloadRun {
 std::function<bool(const uint8_t* data, size_t length)> HashedFileWrites(void* file, uint64_t size, Hasher& hasher,
                                                                         uint64_t& written, std::wstring& message);
 
+// Moves a verified scratch file over `destination` (the install tree's `path`), write-through,
+// with its folder made and a read-only mark cleared first. On failure `message` says whether
+// another program holds the file; the scratch file stays.
+bool MoveIntoPlace(const std::wstring& scratch, const std::wstring& destination, const std::wstring& path,
+                   std::wstring& message);
+
 // One attempt. True when the destination now holds the verified content; otherwise message
 // says why, and unavailable is set for server files the server does not deliver.
 bool DownloadObject(const DownloadRun& run, const ManifestFile& entry, uint32_t index, HttpClient& client,

@@ -100,14 +100,7 @@ bool DownloadResumableObject(const DownloadRun& run, const ManifestFile& entry, 
     if (message.empty()) message = L"İndirme yarıda kesildi, tekrar dene";
     return false;
   }
-  const std::wstring destination = JoinPath(run.rootFolder, path);
-  CreateDirectoryTree(ParentPath(destination));
-  SetFileAttributesW(LongPath(destination).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!MoveFileRetrying(scratch, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = GetLastError();
-    message = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
-                  ? L"Dosya başka bir program tarafından kullanılıyor: " + path
-                  : WithSystemError(L"Dosya yerine konamadı", error);
+  if (!MoveIntoPlace(scratch, JoinPath(run.rootFolder, path), path, message)) {
     DeleteFileRetrying(scratch);
     return false;
   }
